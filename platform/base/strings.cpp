@@ -1,0 +1,80 @@
+#include "platform/base/strings.h"
+
+#include <algorithm>
+
+namespace kestrix {
+
+namespace {
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+char Up(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char Low(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+}  // namespace
+
+std::string Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b])) ++b;
+    while (e > b && IsBlank(s[e - 1])) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::string ToUpper(std::string_view s) {
+    std::string r(s);
+    std::transform(r.begin(), r.end(), r.begin(), Up);
+    return r;
+}
+
+std::string ToLower(std::string_view s) {
+    std::string r(s);
+    std::transform(r.begin(), r.end(), r.begin(), Low);
+    return r;
+}
+
+bool IEquals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Up(a[i]) != Up(b[i])) return false;
+    return true;
+}
+
+size_t IFind(std::string_view hay, std::string_view needle, size_t from) {
+    if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
+    for (size_t i = from; i + needle.size() <= hay.size(); ++i)
+        if (IEquals(hay.substr(i, needle.size()), needle)) return i;
+    return std::string_view::npos;
+}
+
+bool IStartsWith(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && IEquals(s.substr(0, prefix.size()), prefix);
+}
+
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
+    if (from.empty()) return std::string(s);
+    std::string r;
+    r.reserve(s.size());
+    size_t pos = 0;
+    while (true) {
+        size_t hit = s.find(from, pos);
+        if (hit == std::string_view::npos) break;
+        r.append(s.substr(pos, hit - pos));
+        r.append(to);
+        pos = hit + from.size();
+    }
+    r.append(s.substr(pos));
+    return r;
+}
+
+std::vector<std::string> Split(std::string_view s, char sep) {
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (true) {
+        size_t hit = s.find(sep, pos);
+        if (hit == std::string_view::npos) {
+            parts.emplace_back(s.substr(pos));
+            return parts;
+        }
+        parts.emplace_back(s.substr(pos, hit - pos));
+        pos = hit + 1;
+    }
+}
+
+}  // namespace kestrix

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrix {
+
+/// The text without blanks (space, tab, CR, LF) at either end.
+std::string Trim(std::string_view s);
+/// ASCII upper and lower case; other bytes are kept as they are.
+std::string ToUpper(std::string_view s);
+std::string ToLower(std::string_view s);
+/// Equality ignoring ASCII case.
+bool IEquals(std::string_view a, std::string_view b);
+/// Position of `needle` in `hay` from `from` on, ignoring ASCII case; npos when absent.
+size_t IFind(std::string_view hay, std::string_view needle, size_t from = 0);
+bool IStartsWith(std::string_view s, std::string_view prefix);
+/// Every occurrence of `from` replaced by `to`, scanning left to right without rescanning.
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+/// The parts of `s` between the separators (an empty text gives one empty part).
+std::vector<std::string> Split(std::string_view s, char sep);
+
+}  // namespace kestrix

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/base/object.h"
+
+namespace kestrix::component {
+
+/// Makes a new object of one class.
+using Factory = ObjectPtr (*)();
+
+/// One class of a library's class table: its registered name ("Kestrix.Document") and the
+/// function that makes it.
+struct ClassEntry {
+    const char* progId;
+    Factory create;
+};
+
+/// The name of the function every component library (libqelfile, a plug-in) exports with C
+/// linkage: `const ClassEntry* kestrix_component_classes(size_t* count)`, answering the
+/// library's constant class table.
+inline constexpr const char* kClassTableSymbol = "kestrix_component_classes";
+using ClassTableFunction = const ClassEntry* (*)(size_t* count);
+
+/// Creates the class registered under `progId`, looking in this order:
+///  1. `ownClasses`, the calling library's own table;
+///  2. the platform's classes ("Tavrel.Log", "Tavrel.Configuration", "Ulmara.User",
+///     "Ulmara.Members", "Ulmara.Validator", "Brenlow.BusinessPartner");
+///  3. "QelFile.*": libqelfile, loaded from the folder of the running library;
+///  4. plug-in classes that the site's components file (<site>/config/components.xml)
+///     names: <Components><Component progId="Acme.Orders" library="plugins/libacme.so"/>,
+///     a relative library path being relative to the components file's folder.
+/// Raises an error (number 0x800401F3, "Invalid class string") when no one knows the name,
+/// and the loader's message when a library cannot be loaded. Loaded libraries stay loaded.
+ObjectPtr CreateObject(std::string_view progId, std::span<const ClassEntry> ownClasses = {});
+
+/// The folder holding the shared library (or program) that contains this code.
+std::string ModuleFolder();
+
+}  // namespace kestrix::component

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/db/recordset.h"
+
+namespace kestrix::db {
+
+enum class Dialect { SQLite, PostgreSQL };
+
+/// One backend session (a SQLite handle or a libpq connection). Implemented per dialect in
+/// the backend's own .cpp file; nothing outside platform/db sees the driver.
+class Session;
+
+/// A database connection as the business layer uses it: opened from a connection string
+/// ("sqlite:PATH" or "postgresql://..."), taken from and given back to the calling thread's
+/// pool, so that opening one per method costs no new database session.
+///
+/// SQL is text. The few differences of the two dialects are mended here, not by callers:
+/// a "dbo." schema prefix is dropped, parenthesised members of a UNION are unwrapped for
+/// SQLite. Failures raise `Error` with the driver's code as number (E_FAIL when it has none)
+/// and the driver's message as description.
+class Connection {
+public:
+    /// Opens a connection. An unknown scheme, an unreachable server or a file that cannot be
+    /// opened raise an error naming the connection string's scheme and the reason.
+    explicit Connection(const std::string& connectionString, int commandTimeoutSeconds = 0);
+    ~Connection();
+    Connection(Connection&&) noexcept;
+    Connection& operator=(Connection&&) noexcept;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    Dialect dialect() const;
+    bool IsOpen() const;
+    /// Gives the session back to the pool; later calls fail. Idempotent.
+    void Close();
+
+    /// Seconds after which a statement is cancelled; 0 means no limit.
+    void SetCommandTimeout(int seconds);
+    int CommandTimeout() const;
+
+    /// Executes a statement that answers no rows; returns the number of rows it touched.
+    int64_t Execute(std::string_view sql);
+    /// Executes a query and returns all its rows.
+    Recordset Query(std::string_view sql);
+    /// Executes several statements separated by ";" (a schema script).
+    void ExecuteScript(std::string_view sql);
+
+    /// Adds `row` to `table` and returns the generated value of `keyColumn` (0 when no key
+    /// column is given).
+    int64_t Insert(std::string_view table, const EditRow& row, std::string_view keyColumn = {});
+    /// Reads the first row of "SELECT * FROM table WHERE where" for editing, or nothing.
+    std::optional<EditRow> Edit(std::string_view table, std::string_view where);
+    /// Writes the changed columns of `row` to the rows of `table` matching `where`; returns
+    /// the number of rows changed.
+    int64_t Update(std::string_view table, const EditRow& row, std::string_view where);
+
+    /// SQL literal encoders of this connection's dialect: safe for every text.
+    std::string EncodeText(std::string_view text) const;
+    std::string EncodeLike(std::string_view text) const;
+    static std::string EncodeNumber(int64_t number);
+
+private:
+    std::unique_ptr<Session> session_;
+    std::string connectionString_;
+    int commandTimeout_ = 0;
+};
+
+/// Dialect of a connection string, or an error for an unknown scheme.
+Dialect DialectOf(std::string_view connectionString);
+
+/// The SQL literal encoders by dialect, for callers that have no open connection.
+std::string EncodeSqlText(Dialect dialect, std::string_view text);
+std::string EncodeSqlLike(Dialect dialect, std::string_view text);
+
+/// The text of `sql` as the dialect runs it: "dbo." prefixes dropped, and for SQLite the
+/// parentheses around UNION members removed.
+std::string AdaptSql(Dialect dialect, std::string_view sql);
+
+/// Empties the calling thread's pool (closing its sessions). Tests use it between sites.
+void ClearThreadPool();
+
+}  // namespace kestrix::db
