@@ -1,0 +1,287 @@
+#include "platform/services/configuration.h"
+
+#include <fcntl.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "platform/base/error.h"
+#include "platform/base/strings.h"
+#include "platform/services/xml_doc_internal.h"
+#include "platform/services/xml_file.h"
+
+namespace kestrix::services {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProduct = "QelServer";
+/// "Wrong number of arguments or invalid property assignment".
+constexpr int32_t kWrongArguments = 450;
+
+const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+
+std::string AttributeOf(xmlNode* node, const char* name) {
+    xmlChar* value = xmlGetProp(node, X(name));
+    std::string result = value ? reinterpret_cast<const char*>(value) : "";
+    xmlFree(value);
+    return result;
+}
+
+/// The first child element named `element` whose "name" attribute equals `name` ignoring
+/// case, or nullptr.
+xmlNode* FindNamedChild(xmlNode* parent, const char* element, std::string_view name) {
+    for (xmlNode* child = parent->children; child; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE) continue;
+        if (!IEquals(reinterpret_cast<const char*>(child->name), element)) continue;
+        if (IEquals(AttributeOf(child, "name"), name)) return child;
+    }
+    return nullptr;
+}
+
+xmlNode* FindChild(xmlNode* parent, const char* element) {
+    for (xmlNode* child = parent->children; child; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE &&
+            IEquals(reinterpret_cast<const char*>(child->name), element)) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+xmlNode* AddNamedChild(xmlNode* parent, const char* element, std::string_view name) {
+    xmlNode* node = xmlNewChild(parent, nullptr, X(element), nullptr);
+    xmlNewProp(node, X("name"), X(std::string(name).c_str()));
+    return node;
+}
+
+std::optional<int32_t> ParseId(std::string_view text) {
+    std::string trimmed = Trim(text);
+    int32_t value = 0;
+    auto [end, ec] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+    if (trimmed.empty() || ec != std::errc() || end != trimmed.data() + trimmed.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+/// The configuration file to change: the existing one, or a new empty <Configuration>.
+detail::XmlDocHandle OpenForChange(const std::string& path, const char* source) {
+    std::error_code ec;
+    if (fs::exists(path, ec)) return detail::ParseXmlFile(path, source);
+    detail::XmlDocHandle doc(xmlNewDoc(X("1.0")));
+    xmlDocSetRootElement(doc.get(), xmlNewNode(nullptr, X("Configuration")));
+    return doc;
+}
+
+/// Writes the document next to `path` under a temporary name and renames it over `path`, so
+/// that a reader sees either the old file or the new one, never half of it.
+void SaveAtomically(xmlDoc* doc, const std::string& path, const char* source) {
+    thread_local unsigned counter = 0;
+    fs::path target(path);
+    std::error_code ec;
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+    std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id())) +
+                       "-" + std::to_string(counter++);
+    if (xmlSaveFormatFileEnc(temp.c_str(), doc, "UTF-8", 1) < 0) {
+        fs::remove(temp, ec);
+        throw Error(errnum::E_FAIL, source, "Cannot write the configuration file '" + temp + "'.");
+    }
+    int fd = ::open(temp.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        throw Error(errnum::E_FAIL, source,
+                    "Cannot replace the configuration file '" + path + "': " + ec.message());
+    }
+}
+
+const Variant& Arg(std::span<Variant> args, size_t index, std::string_view method) {
+    if (index >= args.size()) {
+        throw Error(kWrongArguments, "Tavrel.Configuration." + std::string(method),
+                    "Wrong number of arguments or invalid property assignment");
+    }
+    return args[index];
+}
+
+}  // namespace
+
+void Configuration::LoadFile(const std::string& path) {
+    XmlElement root = ReadXmlFile(path, "Tavrel.Configuration.LoadFile");
+    std::map<std::string, std::map<std::string, std::string>> values;
+    std::vector<App> apps;
+    for (const XmlElement& child : root.children) {
+        if (IEquals(child.name, "Section")) {
+            const std::string* name = child.Attribute("name");
+            if (!name) continue;
+            auto& section = values[ToUpper(*name)];
+            for (const XmlElement& key : child.children) {
+                const std::string* keyName = key.Attribute("name");
+                if (IEquals(key.name, "Key") && keyName) section[ToUpper(*keyName)] = Trim(key.text);
+            }
+        } else if (IEquals(child.name, "Applications")) {
+            for (const XmlElement& app : child.children) {
+                if (!IEquals(app.name, "Application")) continue;
+                const std::string* name = app.Attribute("name");
+                const std::string* id = app.Attribute("id");
+                const std::string* cs = app.Attribute("connectionString");
+                std::optional<int32_t> number = id ? ParseId(*id) : std::nullopt;
+                if (!name || !number) {
+                    throw Error(errnum::E_FAIL, "Tavrel.Configuration.LoadFile",
+                                "Cannot read the XML file '" + path +
+                                    "': an application needs a name and a numeric id.");
+                }
+                apps.push_back(App{*name, *number, cs ? *cs : std::string()});
+            }
+        }
+    }
+    path_ = path;
+    values_ = std::move(values);
+    apps_ = std::move(apps);
+}
+
+Variant Configuration::GetValue(std::string_view section, std::string_view key) const {
+    auto s = values_.find(ToUpper(section));
+    if (s == values_.end()) return {};
+    auto k = s->second.find(ToUpper(key));
+    if (k == s->second.end()) return {};
+    return Variant(k->second);
+}
+
+std::string Configuration::ConnectionString(std::string_view application) const {
+    for (const App& app : apps_) {
+        if (IEquals(app.name, application) && !Trim(app.connectionString).empty()) {
+            return app.connectionString;
+        }
+    }
+    throw Error(errnum::E_FAIL, "Tavrel.Configuration.ConnectionString",
+                "The configuration file '" + path_ + "' holds no connection string for the application '" +
+                    std::string(application) + "'.");
+}
+
+int32_t Configuration::ApplicationId(std::string_view application) const {
+    for (const App& app : apps_) {
+        if (IEquals(app.name, application)) return app.id;
+    }
+    throw Error(errnum::E_FAIL, "Tavrel.Configuration.ApplicationId",
+                "The configuration file '" + path_ + "' knows no application '" +
+                    std::string(application) + "'.");
+}
+
+std::map<std::string, int32_t> Configuration::Applications() const {
+    std::map<std::string, int32_t> result;
+    for (const App& app : apps_) result.emplace(app.name, app.id);
+    return result;
+}
+
+std::vector<InstalledProduct> Configuration::InstalledProducts(std::string_view product) {
+    if (!IEquals(product, kProduct)) return {};
+    fs::path site(SiteHome());
+    std::string config = (site / "config").string();
+    return {InstalledProduct{kProduct, config, config, site.string()}};
+}
+
+std::string Configuration::RootFolder() {
+    fs::path site(SiteHome());
+    fs::path siteConfig = site / "config" / "SiteConfiguration.xml";
+    std::error_code ec;
+    if (fs::exists(siteConfig, ec)) {
+        Configuration config;
+        config.LoadFile(siteConfig.string());
+        std::string root = Trim(config.GetValue("GLOBAL", "AttachmentsRoot").ToString());
+        if (!root.empty()) return root;
+    }
+    return (site / "attachments").string();
+}
+
+void Configuration::SetValue(const std::string& path, std::string_view section,
+                             std::string_view key, std::string_view value) {
+    const char* source = "Tavrel.Configuration.SetValue";
+    detail::XmlDocHandle doc = OpenForChange(path, source);
+    xmlNode* root = xmlDocGetRootElement(doc.get());
+    xmlNode* sectionNode = FindNamedChild(root, "Section", section);
+    if (!sectionNode) sectionNode = AddNamedChild(root, "Section", section);
+    xmlNode* keyNode = FindNamedChild(sectionNode, "Key", key);
+    if (!keyNode) keyNode = AddNamedChild(sectionNode, "Key", key);
+    xmlNodeSetContent(keyNode, nullptr);
+    // Added as text, so that "&" or "<" in the value are escaped when written.
+    xmlNodeAddContentLen(keyNode, X(std::string(value).c_str()), static_cast<int>(value.size()));
+    SaveAtomically(doc.get(), path, source);
+}
+
+int32_t Configuration::SetApplication(const std::string& path, std::string_view application,
+                                      std::optional<std::string> connectionString) {
+    const char* source = "Tavrel.Configuration.SetApplication";
+    detail::XmlDocHandle doc = OpenForChange(path, source);
+    xmlNode* root = xmlDocGetRootElement(doc.get());
+    xmlNode* apps = FindChild(root, "Applications");
+    if (!apps) apps = xmlNewChild(root, nullptr, X("Applications"), nullptr);
+    int32_t highest = 0;
+    xmlNode* found = nullptr;
+    for (xmlNode* child = apps->children; child; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE ||
+            !IEquals(reinterpret_cast<const char*>(child->name), "Application")) {
+            continue;
+        }
+        std::optional<int32_t> id = ParseId(AttributeOf(child, "id"));
+        if (id && *id > highest) highest = *id;
+        if (!found && IEquals(AttributeOf(child, "name"), application)) found = child;
+    }
+    int32_t id = 0;
+    if (found) {
+        std::optional<int32_t> existing = ParseId(AttributeOf(found, "id"));
+        if (!existing) {
+            throw Error(errnum::E_FAIL, source,
+                        "The application '" + std::string(application) + "' in '" + path +
+                            "' has no numeric id.");
+        }
+        id = *existing;
+    } else {
+        id = highest + 1;
+        found = AddNamedChild(apps, "Application", application);
+        xmlSetProp(found, X("id"), X(std::to_string(id).c_str()));
+    }
+    if (connectionString) xmlSetProp(found, X("connectionString"), X(connectionString->c_str()));
+    SaveAtomically(doc.get(), path, source);
+    return id;
+}
+
+Variant Configuration::Invoke(std::string_view method, std::span<Variant> args) {
+    if (IEquals(method, "LoadFile")) {
+        LoadFile(Arg(args, 0, method).ToString());
+        return {};
+    }
+    if (IEquals(method, "GetValue")) {
+        return GetValue(Arg(args, 0, method).ToString(), Arg(args, 1, method).ToString());
+    }
+    if (IEquals(method, "ConnectionString")) {
+        return Variant(ConnectionString(Arg(args, 0, method).ToString()));
+    }
+    if (IEquals(method, "ApplicationId")) {
+        return Variant(ApplicationId(Arg(args, 0, method).ToString()));
+    }
+    if (IEquals(method, "RootFolder")) return Variant(RootFolder());
+    return Object::Invoke(method, args);
+}
+
+std::string SiteHome() {
+    const char* home = std::getenv("KESTRIX_HOME");
+    if (home && *home) return home;
+    std::error_code ec;
+    return fs::current_path(ec).string();
+}
+
+}  // namespace kestrix::services
