@@ -1,0 +1,98 @@
+#include "kestrix/foundation/dbutils.h"
+
+#include <optional>
+
+#include "kestrix/foundation/enums.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/general.h"
+#include "platform/base/strings.h"
+#include "platform/services/configuration.h"
+
+namespace kestrix {
+
+namespace {
+
+struct ConnectionCache {
+    std::string connectionString;
+    std::optional<services::SqlEncoder> encoder;
+};
+
+ConnectionCache& Cache() {
+    thread_local ConnectionCache cache;
+    return cache;
+}
+
+void LoadConnectionString() {
+    ConnectionCache& cache = Cache();
+    if (!cache.connectionString.empty()) return;
+    try {
+        auto configuration = CreateAs<services::Configuration>("Tavrel.Configuration");
+        configuration->LoadFile(GetQelConfigFile());
+        cache.connectionString = configuration->ConnectionString("Kestrix");
+    } catch (...) {
+        LogError("DBUtils.GetConnection",
+                 "Couldn't get the connection string from the Tavrel dll. Trying the default "
+                 "connectionstring.");
+    }
+}
+
+db::Connection Open(int32_t commandTimeout) {
+    if (Trim(Cache().connectionString).empty()) LoadConnectionString();
+    return db::Connection(Cache().connectionString, commandTimeout);
+}
+
+}  // namespace
+
+std::string CurrentConnectionString() {
+    if (Trim(Cache().connectionString).empty()) LoadConnectionString();
+    return Cache().connectionString;
+}
+
+void ResetConnectionCache() { Cache() = ConnectionCache{}; }
+
+db::Connection GetConnection() {
+    try {
+        return Open(0);
+    } catch (...) {
+        Reraise("DBUtils.GetConnection");
+    }
+}
+
+db::Connection GetConnectionWithODBCTimeoutIs(int32_t commandTimeout) {
+    try {
+        return Open(commandTimeout);
+    } catch (...) {
+        Reraise("DBUtils.GetConnectionWithODBCTimeoutIs");
+    }
+}
+
+void CloseConnection(db::Connection& connection) {
+    if (connection.IsOpen()) connection.Close();
+}
+
+std::string GetParameter(std::string_view name) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            "SELECT PARAMVALUE FROM COLLABORATIONPARAMETER " "WHERE PARAMNAME = " +
+            connection.EncodeText(name));
+        if (rs.Eof())
+            Raise(EnumerationErrors::MissingParameter, "Kestrix.DocumentImport",
+                  "Couldn't get the parameter '" + std::string(name) + "' from the database.");
+        return Trim(rs.GetString("PARAMVALUE"));
+    } catch (...) {
+        Reraise("DBUtils.GetParameter");
+    }
+}
+
+const services::SqlEncoder& GetSqlEncoder() {
+    ConnectionCache& cache = Cache();
+    if (!cache.encoder) cache.encoder.emplace(db::DialectOf(CurrentConnectionString()));
+    return *cache.encoder;
+}
+
+std::string EncodeSqlText(std::string_view text) { return GetSqlEncoder().Text(text); }
+std::string EncodeSqlLike(std::string_view text) { return GetSqlEncoder().Like(text); }
+std::string EncodeSqlNumber(int64_t number) { return services::SqlEncoder::Number(number); }
+
+}  // namespace kestrix

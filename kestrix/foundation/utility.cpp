@@ -1,0 +1,79 @@
+#include "kestrix/foundation/utility.h"
+
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/formats.h"
+
+namespace kestrix {
+
+namespace {
+constexpr size_t kChunkCharacters = 1'000'000;
+
+// Byte length of the first `characters` UTF-8 characters of `text` from `from` on.
+size_t CharactersToBytes(const std::string& text, size_t from, size_t characters) {
+    size_t i = from;
+    while (i < text.size() && characters > 0) {
+        ++i;
+        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+        --characters;
+    }
+    return i - from;
+}
+}  // namespace
+
+void Utility::SetLongDBTextField(std::string& iFieldContent, std::string& iFieldName,
+                                 db::EditRow& oRS) {
+    try {
+        if (iFieldContent.empty()) {
+            oRS.Set(iFieldName, std::string());
+            return;
+        }
+        bool first = true;
+        for (size_t pos = 0; pos < iFieldContent.size();) {
+            size_t n = CharactersToBytes(iFieldContent, pos, kChunkCharacters);
+            std::string_view chunk(iFieldContent.data() + pos, n);
+            if (first) oRS.Set(iFieldName, std::string(chunk));
+            else oRS.AppendChunk(iFieldName, chunk);
+            first = false;
+            pos += n;
+        }
+    } catch (...) {
+        try {
+            oRS.Set(iFieldName, std::string());
+        } catch (...) {
+        }
+        Reraise("Kestrix.Utility.SetLongDBTextField");
+    }
+}
+
+int32_t Utility::CheckLong(Variant& iVar) {
+    try {
+        if (iVar.IsNull()) return 0;
+        return iVar.ToLong();
+    } catch (...) {
+        Reraise("Kestrix.Utility.CheckLong");
+    }
+}
+
+std::string Utility::CheckString(Variant& iVar) {
+    try {
+        if (iVar.IsNull()) return {};
+        return iVar.ToString();
+    } catch (...) {
+        Reraise("Kestrix.Utility.CheckString");
+    }
+}
+
+std::string Utility::GetQelServerParameter(std::string& i_sParamName) {
+    return GetParameter(i_sParamName);
+}
+
+Variant Utility::Formats(const Variant& i_vSource, const Variant& i_vFormat) {
+    try {
+        return FormatExpression(i_vSource, i_vFormat.IsNull() ? std::string() : i_vFormat.ToString());
+    } catch (...) {
+        Reraise("Kestrix.Utility.Formats");
+    }
+}
+
+}  // namespace kestrix
