@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -66,9 +67,15 @@ public:
     static std::string EncodeNumber(int64_t number);
 
 private:
+    /// Runs one statement on the session, opening a new session once when a pooled one turns
+    /// out to have lost its server.
+    int64_t Run(std::string_view sql, std::span<const Variant> params, Recordset* result);
+
     std::unique_ptr<Session> session_;
     std::string connectionString_;
     int commandTimeout_ = 0;
+    /// True from taking a session out of the pool until its first statement.
+    bool pooled_ = false;
 };
 
 /// Dialect of a connection string, or an error for an unknown scheme.
@@ -78,8 +85,9 @@ Dialect DialectOf(std::string_view connectionString);
 std::string EncodeSqlText(Dialect dialect, std::string_view text);
 std::string EncodeSqlLike(Dialect dialect, std::string_view text);
 
-/// The text of `sql` as the dialect runs it: "dbo." prefixes dropped, and for SQLite the
-/// parentheses around UNION members removed.
+/// The text of `sql` as the dialect runs it: "dbo." prefixes dropped; for SQLite the
+/// parentheses around whole UNION members removed; for PostgreSQL LIKE becomes ILIKE, so that
+/// a pattern compares ignoring case on both. Text inside literals is never changed.
 std::string AdaptSql(Dialect dialect, std::string_view sql);
 
 /// Empties the calling thread's pool (closing its sessions). Tests use it between sites.
