@@ -21,12 +21,26 @@ struct ParserCtxtDeleter {
     void operator()(xmlParserCtxt* ctxt) const { xmlFreeParserCtxt(ctxt); }
 };
 
-std::string ParserReason(xmlParserCtxt* ctxt) {
+/// The first error the parser met: later ones are mostly its consequences.
+struct FirstError {
+    std::string reason;
+};
+
+void KeepFirstError(void* userData, xmlError* error) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(userData);
+    auto* first = static_cast<FirstError*>(ctxt ? ctxt->_private : nullptr);
+    if (!first || !first->reason.empty() || !error || error->level < XML_ERR_ERROR) return;
+    first->reason = Trim(error->message ? error->message : "unknown error");
+    first->reason += " (line " + std::to_string(error->line) + ", column " +
+                     std::to_string(error->int2) + ")";
+}
+
+std::string ParserReason(xmlParserCtxt* ctxt, const FirstError& first) {
+    if (!first.reason.empty()) return first.reason;
     const xmlError* err = xmlCtxtGetLastError(ctxt);
     if (!err || !err->message) return "the parser gave no reason";
-    std::string reason = Trim(err->message);
-    reason += " (line " + std::to_string(err->line) + ", column " + std::to_string(err->int2) + ")";
-    return reason;
+    return Trim(err->message) + " (line " + std::to_string(err->line) + ", column " +
+           std::to_string(err->int2) + ")";
 }
 
 }  // namespace
@@ -42,16 +56,19 @@ XmlDocHandle ParseXmlFile(const std::string& path, const char* source) {
     if (!ctxt) throw Error(errnum::E_FAIL, source, "Cannot create an XML parser.");
     // No network, no DTD loading, no entity substitution: a configuration file is read as
     // the plain text it holds and cannot make us open anything else.
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                        XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
+    const int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
+    // Errors go to our handler (never to stderr); the first one is the one reported.
+    FirstError first;
+    ctxt->_private = &first;
+    ctxt->sax->serror = &KeepFirstError;
     XmlDocHandle doc(xmlCtxtReadFile(ctxt.get(), path.c_str(), nullptr, options));
     if (!doc) {
         throw Error(errnum::E_FAIL, source,
-                    "Cannot read the XML file '" + path + "': " + ParserReason(ctxt.get()));
+                    "Cannot read the XML file '" + path + "': " + ParserReason(ctxt.get(), first));
     }
     if (!ctxt->wellFormed) {
         throw Error(errnum::E_FAIL, source,
-                    "Cannot read the XML file '" + path + "': " + ParserReason(ctxt.get()));
+                    "Cannot read the XML file '" + path + "': " + ParserReason(ctxt.get(), first));
     }
     if ((doc->intSubset && doc->intSubset->entities) ||
         (doc->extSubset && doc->extSubset->entities)) {
