@@ -158,12 +158,13 @@ void Connection::SetCommandTimeout(int seconds) { commandTimeout_ = seconds < 0 
 
 int Connection::CommandTimeout() const { return commandTimeout_; }
 
-int64_t Connection::Run(std::string_view sql, std::span<const Variant> params, Recordset* result) {
+template <typename Work>
+auto Connection::WithSession(Work&& work) {
     if (!session_) RaiseClosed();
     const bool firstUseOfPooled = pooled_;
     pooled_ = false;
     try {
-        return session_->Run(sql, params, result, commandTimeout_);
+        return work(*session_);
     } catch (const Error&) {
         // A pooled session whose server ended it while it lay idle fails on its first
         // statement before running it: open a new session and run the statement there.
@@ -171,7 +172,12 @@ int64_t Connection::Run(std::string_view sql, std::span<const Variant> params, R
     }
     session_.reset();
     session_ = OpenSession(connectionString_);
-    return session_->Run(sql, params, result, commandTimeout_);
+    return work(*session_);
+}
+
+int64_t Connection::Run(std::string_view sql, std::span<const Variant> params, Recordset* result) {
+    return WithSession(
+        [&](Session& session) { return session.Run(sql, params, result, commandTimeout_); });
 }
 
 int64_t Connection::Execute(std::string_view sql) {
@@ -187,9 +193,10 @@ Recordset Connection::Query(std::string_view sql) {
 }
 
 void Connection::ExecuteScript(std::string_view sql) {
-    if (!session_) RaiseClosed();
-    pooled_ = false;
-    session_->RunScript(sql, commandTimeout_);
+    WithSession([&](Session& session) {
+        session.RunScript(sql, commandTimeout_);
+        return 0;
+    });
 }
 
 int64_t Connection::Insert(std::string_view table, const EditRow& row, std::string_view keyColumn) {

@@ -70,6 +70,9 @@ private:
     /// Runs one statement on the session, opening a new session once when a pooled one turns
     /// out to have lost its server.
     int64_t Run(std::string_view sql, std::span<const Variant> params, Recordset* result);
+    /// Calls `work` with the session, retrying once on a new session as `Run` does.
+    template <typename Work>
+    auto WithSession(Work&& work);
 
     std::unique_ptr<Session> session_;
     std::string connectionString_;

@@ -286,6 +286,12 @@ TEST(Connection, UnreachableServerRaisesWithoutShowingThePassword) {
         EXPECT_NE(e.description().find("127.0.0.1"), std::string::npos) << e.description();
         EXPECT_EQ(e.description().find("s3cret-pw"), std::string::npos) << e.description();
     }
+    try {
+        Connection c("postgres://kestrix@127.0.0.1:1/nowhere?password=other-secret&connect_timeout=3");
+        ADD_FAILURE() << "a connection to a closed port opened";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.description().find("other-secret"), std::string::npos) << e.description();
+    }
 }
 
 TEST(Connection, DialectFollowsTheScheme) {
