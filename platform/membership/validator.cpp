@@ -17,7 +17,13 @@ Variant Validator::Validate(std::string& user, std::string& password) {
         db::Connection connection(MembershipConnectionString(config));
         hash = FindPasswordHash(connection, user);
     }
-    if (!hash) return Variant(false);
+    if (!hash || hash->empty()) {
+        // Unknown users and users without a password take as long as a wrong password, so
+        // that the answer's timing does not tell which logins exist.
+        thread_local const std::string dummy = HashPassword("no user has this password");
+        VerifyPassword(dummy, password);
+        return Variant(false);
+    }
     return Variant(VerifyPassword(*hash, password));
 }
 
