@@ -571,6 +571,7 @@ bool IsHttpAddress(std::string_view source) {
 }
 
 std::string ParseError::Describe() const {
+    if (!failed()) return {};
     std::string out = reason.empty() ? std::string("Unknown failure") : reason;
     std::string where;
     auto add = [&](const std::string& part) {

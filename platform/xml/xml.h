@@ -50,7 +50,7 @@ struct ParseError {
 
     /// True when the load failed.
     bool failed() const noexcept { return errorCode != 0; }
-    /// One line for logs and exceptions: "reason (line L, column C, url)".
+    /// One line for logs and exceptions: "reason (line L, column C, url)"; "" after success.
     std::string Describe() const;
     /// The failure as an `Error` with the given source.
     Error ToError(std::string source) const;
