@@ -73,26 +73,28 @@ void ReplaceByText(xmlNodePtr node, std::string_view text) {
 struct SaveCtxtCloser {
     void operator()(xmlSaveCtxtPtr s) const { xmlSaveClose(s); }
 };
-struct BufferFree {
-    void operator()(xmlBufferPtr b) const { xmlBufferFree(b); }
-};
 
-/// Markup of a node (or, for the document node, of all its children) as UTF-8.
+int AppendToString(void* target, const char* data, int length) {
+    static_cast<std::string*>(target)->append(data, static_cast<size_t>(length));
+    return length;
+}
+
+/// Markup of a node (or, for the document node, of all its children) as UTF-8. The output
+/// grows in a std::string, so that large documents are not copied over and over.
 std::string SaveMarkup(xmlNodePtr node) {
     detail::EnsureInitialized();
     ErrorScope scope;
-    std::unique_ptr<xmlBuffer, BufferFree> buffer(xmlBufferCreate());
+    std::string out;
     {
         std::unique_ptr<xmlSaveCtxt, SaveCtxtCloser> save(
-            xmlSaveToBuffer(buffer.get(), "UTF-8", XML_SAVE_NO_DECL | XML_SAVE_AS_XML));
+            xmlSaveToIO(AppendToString, nullptr, &out, "UTF-8", XML_SAVE_NO_DECL | XML_SAVE_AS_XML));
         if (!save) throw Error(kestrix::errnum::E_FAIL, "XmlDocument.Xml", "Cannot serialize the document");
         if (node->type == XML_DOCUMENT_NODE)
             xmlSaveDoc(save.get(), reinterpret_cast<xmlDocPtr>(node));
         else
             xmlSaveTree(save.get(), node);
     }
-    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
-                       static_cast<size_t>(xmlBufferLength(buffer.get())));
+    return out;
 }
 
 std::string EscapeAttribute(std::string_view value) {
