@@ -2,8 +2,15 @@
 // name, calls one method and releases it.
 #include <array>
 
+#include "kestrix/documents/document.h"
+#include "kestrix/delivery/base64.h"
 #include "kestrix/foundation/general.h"
+#include "kestrix/foundation/label_replacements.h"
 #include "kestrix/foundation/utility.h"
+#include "kestrix/intake/attachments.h"
+#include "kestrix/intake/file_handling.h"
+#include "kestrix/intake/xml.h"
+#include "kestrix/web/collaboration.h"
 
 namespace kestrix {
 
@@ -18,8 +25,15 @@ ObjectPtr Make() {
 }
 
 constexpr std::array kClasses{
+    component::ClassEntry{"Kestrix.Collaboration", &Make<Collaboration>},
+    component::ClassEntry{"Kestrix.Document", &Make<Document>},
+    component::ClassEntry{"Kestrix.Base64", &Make<Base64>},
     component::ClassEntry{"Kestrix.EnumsConstantsGlobalVars", &Make<EnumsConstantsGlobalVars>},
+    component::ClassEntry{"Kestrix.LabelReplacements", &Make<LabelReplacements>},
     component::ClassEntry{"Kestrix.Utility", &Make<Utility>},
+    component::ClassEntry{"Kestrix.Attachments", &Make<Attachments>},
+    component::ClassEntry{"Kestrix.FileHandling", &Make<FileHandling>},
+    component::ClassEntry{"Kestrix.XML", &Make<XML>},
 };
 
 }  // namespace

@@ -53,9 +53,10 @@ TEST(ErrorReporting, AFailureThreeLevelsDeepKeepsNumberAndSourceAndStacksThreeLi
         EXPECT_NE(e.description().find("(800401FD). Additional information: while reading"),
                   std::string::npos);
     }
-    // Each level logged once, under the source of the deepest failure.
+    // Each level logged once (one line each), under the source of the deepest failure.
     std::string log = site.LogText();
-    EXPECT_EQ(Count(log, "Kestrix.Deep.Outer caught:"), 1u);
+    EXPECT_EQ(Count(log, "\n"), 3u);
+    EXPECT_EQ(Count(log, "Kestrix.Deep.Innermost: Kestrix.Deep.Outer caught:"), 1u);
     EXPECT_NE(log.find("Kestrix.Deep.Innermost"), std::string::npos);
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/base/error.h"
 #include "platform/db/connection.h"
 #include "tests/support/site/test_site.h"
 

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/base/dictionary.h"
+
+namespace kestrix {
+
+/// The text of a label code in language 1033.
+std::string TranslateLabel(std::string_view code);
+/// The text of a label code in a language (0 = the default language 1033).
+std::string TranslateLabel(std::string_view code, int32_t language);
+/// The text of a label code in a language with its placeholders filled, in the dictionary's
+/// order: a key beginning with "[%LABEL" holds "[%" code "%]" of another label, whose text
+/// (same language) replaces the first occurrence of the key, ignoring case; every other key
+/// is replaced wherever it occurs, exactly. A code without a row in that language gives
+/// "<font color='red'>Error " code "</font>", unfilled.
+std::string TranslateLabel(std::string_view code, int32_t language, const Dictionary& replacements);
+
+/// Fills placeholders as TranslateLabel does, in a text already translated.
+std::string ApplyReplacements(std::string text, int32_t language, const Dictionary& replacements);
+
+}  // namespace kestrix

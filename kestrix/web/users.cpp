@@ -1,0 +1,95 @@
+// Utility: the users of the membership directory, as the rest of the library reads them.
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/general.h"
+#include "kestrix/foundation/utility.h"
+#include "platform/membership/members.h"
+#include "platform/membership/user.h"
+#include "platform/services/configuration.h"
+
+namespace kestrix {
+
+namespace {
+
+// A component created through the factory, of the class the caller expects; the factory
+// logs a failed creation and the next use of the missing object fails here.
+template <typename T>
+std::shared_ptr<T> Expect(ObjectPtr object, std::string_view progId) {
+    auto typed = std::dynamic_pointer_cast<T>(object);
+    if (!typed)
+        throw Error(errnum::E_FAIL, std::string(progId),
+                    "The component " + std::string(progId) + " is not available.");
+    return typed;
+}
+
+}  // namespace
+
+std::string Utility::getIISVirtID() {
+    try {
+        if (virtualId_.empty()) {
+            auto configuration =
+                Expect<services::Configuration>(Qel_getComponent("Tavrel.Configuration"), "Tavrel.Configuration");
+            configuration->LoadFile(getSiteConfigFile());
+            virtualId_ = configuration->GetValue("GLOBAL", "IISVirtId").ToString();
+        }
+        return virtualId_;
+    } catch (...) {
+        Reraise("Kestrix.Utility.getIISVirtID");
+    }
+}
+
+std::shared_ptr<membership::User> Utility::getAUOAddress(std::string /*iIISVirtID*/, std::string& iUserID) {
+    try {
+        auto user = CreateAs<membership::User>("Ulmara.User");
+        auto configuration = CreateAs<services::Configuration>("Tavrel.Configuration");
+        const std::string siteFile = getSiteConfigFile();
+        configuration->LoadFile(siteFile);
+        user->SetConfigFile(siteFile);
+        user->Open(iUserID, GetMemScriptUser(), GetMemScriptCode());
+        return user;
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetAUOAddress");
+    }
+}
+
+std::shared_ptr<membership::User> Utility::GetAUObject(std::string& iUserID) {
+    try {
+        if (virtualId_.empty()) getIISVirtID();
+        return getAUOAddress(virtualId_, iUserID);
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetAUObject");
+    }
+}
+
+db::Recordset Utility::GetAuoRSByCriteria(const Variant& iCriteria, std::string& iIISVirtID) {
+    try {
+        if (iIISVirtID.empty()) iIISVirtID = getIISVirtID();
+        auto members = Expect<membership::Members>(Qel_getComponent("Ulmara.Members"), "Ulmara.Members");
+        auto configuration =
+            Expect<services::Configuration>(Qel_getComponent("Tavrel.Configuration"), "Tavrel.Configuration");
+        const std::string siteFile = getSiteConfigFile();
+        configuration->LoadFile(siteFile);
+        members->SetConfigFile(siteFile);
+        members->Login(GetMemScriptUser(), GetMemScriptCode());
+        return members->Search(Array{iCriteria}, "");
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetAuoRSByCriteria");
+    }
+}
+
+int32_t Utility::GetAUBusinessPartnerID(std::string& iUserID) {
+    try {
+        return GetAUObject(iUserID)->BusinessPartnerID();
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetAUBusinessPartnerID");
+    }
+}
+
+std::string Utility::GetAUEmailAddress(std::string& iUserID) {
+    try {
+        return GetAUObject(iUserID)->EmailAddress();
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetAUEmailAddress");
+    }
+}
+
+}  // namespace kestrix
