@@ -1,0 +1,469 @@
+// Document: the DOCUMENT table, its bodies, status and show flag, and who may see a document.
+#include "kestrix/documents/document.h"
+
+#include <array>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/utility.h"
+#include "kestrix/web/collaboration.h"
+#include "platform/base/strings.h"
+#include "platform/db/recordset.h"
+
+namespace kestrix {
+
+namespace {
+
+std::string Now() { return DateTime::Now().Sortable(); }
+
+std::string WhereId(int32_t id) { return "DOCUMENTID = " + EncodeSqlNumber(id); }
+
+/// The text of a body column of the current row; NULL is "Invalid use of Null".
+std::string BodyText(const db::Recordset& rs, std::string_view column) {
+    return rs.Field(column).ToString();
+}
+
+/// Writes a long text into a column of the row being edited, in chunks.
+void SetLongText(db::EditRow& row, std::string column, const std::string& text) {
+    std::string content = text;
+    Utility utility;
+    utility.SetLongDBTextField(content, column, row);
+}
+
+/// Copies a body column into another one of the same row; a NULL body stays NULL.
+void CopyBody(db::EditRow& row, const Variant& from, std::string column) {
+    if (from.IsNull()) {
+        row.Set(column, Null{});
+        return;
+    }
+    SetLongText(row, std::move(column), from.ToString());
+}
+
+/// Parses a stored body. A body the parser refuses raises the parser's code under `source`
+/// with "DOM Error: " and the reason, the URL as help file and the line as help context.
+xml::XmlDocument ParseBody(const std::string& body, std::string_view source) {
+    xml::XmlDocument dom;
+    if (!dom.LoadXml(body)) {
+        const xml::ParseError& e = dom.parseError();
+        throw Error(e.errorCode, std::string(source), "DOM Error: " + e.reason, e.url, e.line);
+    }
+    return dom;
+}
+
+/// Reads the body column of the one-column query and parses it; an empty document when
+/// there is no row.
+xml::XmlDocument LoadDom(const std::string& sql, std::string_view column, std::string_view parseSource) {
+    std::string body;
+    {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(sql);
+        if (rs.Eof()) return xml::XmlDocument();
+        body = BodyText(rs, column);
+    }
+    return ParseBody(body, parseSource);
+}
+
+std::string ReadBody(int32_t id, std::string_view column) {
+    db::Connection connection = GetConnection();
+    db::Recordset rs = connection.Query("SELECT " + std::string(column) +
+                                        " FROM DOCUMENT WHERE " + WhereId(id));
+    if (rs.Eof()) return {};
+    return BodyText(rs, column);
+}
+
+/// Replaces one body column and sets the date column that goes with it.
+void WriteBody(int32_t id, std::string_view bodyColumn, std::string_view dateColumn,
+               const std::string& body) {
+    db::Connection connection = GetConnection();
+    db::Recordset rs = connection.Query("SELECT " + std::string(bodyColumn) + ", " +
+                                        std::string(dateColumn) + " FROM DOCUMENT WHERE " +
+                                        WhereId(id));
+    if (rs.Eof()) return;
+    db::EditRow row(rs);
+    row.Set(dateColumn, Now());
+    SetLongText(row, std::string(bodyColumn), body);
+    connection.Update("DOCUMENT", row, WhereId(id));
+}
+
+struct StatusWords {
+    DOCUMENTSTATUS status;
+    std::array<std::string_view, 9> words;
+};
+
+// The texts a status may be given by: each word capitalised, in small and in capital letters.
+constexpr std::array<StatusWords, 6> kStatusWords{{
+    {DOCUMENTSTATUS::DOCUMENTNEW, {"New", "new", "NEW"}},
+    {DOCUMENTSTATUS::DOCUMENTPUBLISHED,
+     {"Published", "published", "PUBLISHED", "Publish", "publish", "PUBLISH"}},
+    {DOCUMENTSTATUS::DOCUMENTACCEPTED,
+     {"Accepted", "accepted", "ACCEPTED", "Accept", "accept", "ACCEPT"}},
+    {DOCUMENTSTATUS::DOCUMENTPARTIALLYACCEPTED,
+     {"Partially Accepted", "partially accepted", "PARTIALLY ACCEPTED", "Partially", "partially",
+      "PARTIALLY", "Partially Accept", "partially accept", "PARTIALLY ACCEPT"}},
+    {DOCUMENTSTATUS::DOCUMENTDELETED,
+     {"Deleted", "deleted", "DELETED", "Removed", "removed", "REMOVED"}},
+    {DOCUMENTSTATUS::DOCUMENTSENT, {"Sent", "sent", "SENT"}},
+}};
+
+}  // namespace
+
+// ---- reading a document ------------------------------------------------------------------
+
+std::string Document::GetXmlDocument(int32_t& iDocID) {
+    try {
+        return ReadBody(iDocID, "XMLBODY");
+    } catch (...) {
+        Reraise("Kestrix.Document.GetXmlDocument");
+    }
+}
+
+std::string Document::GetOriginalXmlDocument(int32_t& iDocID) {
+    try {
+        return ReadBody(iDocID, "ORIGINALXMLBODY");
+    } catch (...) {
+        Reraise("Kestrix.Document.GetOriginalXmlDocument");
+    }
+}
+
+xml::XmlDocument Document::GetXmlDomDocument(int32_t& iDocID) {
+    try {
+        return LoadDom("SELECT XMLBODY FROM DOCUMENT WHERE " + WhereId(iDocID), "XMLBODY",
+                       "Kestrix.Document.GetXMLDomDocument");
+    } catch (...) {
+        Reraise("Kestrix.Document.GetXmlDomDocument");
+    }
+}
+
+std::string Document::GetDocumentTypeOfDocument(int32_t& iDocID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs =
+            connection.Query("SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE " + WhereId(iDocID));
+        if (rs.Eof()) return {};
+        return Trim(rs.GetString("DOCUMENTTYPEID"));
+    } catch (...) {
+        Reraise("Kestrix.Document.GetDocumentTypeOfDocument");
+    }
+}
+
+std::string Document::GetSenderOfDocument(int32_t& iDocID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query("SELECT SENDER FROM DOCUMENT WHERE " + WhereId(iDocID));
+        if (rs.Eof()) return {};
+        return Trim(rs.GetString("SENDER"));
+    } catch (...) {
+        Reraise("Kestrix.Document.GetSenderOfDocument");
+    }
+}
+
+DOCUMENTSTATUS Document::GetStatusOfDocument(int32_t& iDocID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query("SELECT STATUS FROM DOCUMENT WHERE " + WhereId(iDocID));
+        if (rs.Eof() || rs.IsNull("STATUS")) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
+        const int64_t status = rs.GetInt("STATUS");
+        if (status < 0 || status > 5) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
+        return static_cast<DOCUMENTSTATUS>(status);
+    } catch (...) {
+        Reraise("Kestrix.Document.GetStatusOfDocument");
+    }
+}
+
+bool Document::GetShowFlag(int32_t& i_lDocID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query("SELECT SHOW FROM DOCUMENT WHERE " + WhereId(i_lDocID));
+        if (rs.Eof() || rs.IsNull("SHOW")) return false;
+        return rs.Field("SHOW").ToBool();
+    } catch (...) {
+        Reraise("Kestrix.Document.GetShowFlag");
+    }
+}
+
+// ---- changing a document -----------------------------------------------------------------
+
+bool Document::UpdateDocTableWithDocType(int32_t& iDocID, const std::string& iDocTypeID) {
+    try {
+        if (iDocTypeID.empty()) return false;
+        db::Connection connection = GetConnection();
+        connection.Execute("UPDATE DOCUMENT SET DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID) +
+                           " WHERE " + WhereId(iDocID));
+        return true;
+    } catch (...) {
+        Reraise("Kestrix.Document.UpdateDocTableWithDocType");
+    }
+}
+
+void Document::UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXmlBody) {
+    try {
+        WriteBody(iDocID, "XMLBODY", "CREATIONDATE", iXmlBody);
+    } catch (...) {
+        Reraise("Kestrix.Document.UpdateDocumentWithXmlBody");
+    }
+}
+
+void Document::UpdateDocumentWithOriginalXmlBody(int32_t& iDocID,
+                                                 const std::string& iOriginalXmlBody) {
+    try {
+        WriteBody(iDocID, "ORIGINALXMLBODY", "ENTRANCEDATE", iOriginalXmlBody);
+    } catch (...) {
+        Reraise("Kestrix.Document.UpdateDocumentWithOriginalXmlBody");
+    }
+}
+
+void Document::SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus) {
+    try {
+        using S = DOCUMENTSTATUS;
+        const S old = GetStatusOfDocument(iDocID);
+        const bool write = iDocStatus == S::DOCUMENTDELETED ||
+                           (old != S::DOCUMENTDELETED &&
+                            !(iDocStatus == S::DOCUMENTPUBLISHED && old == S::DOCUMENTSENT));
+        if (!write) return;
+        {
+            db::Connection connection = GetConnection();
+            const std::string where = "(DOCUMENTID = " + EncodeSqlNumber(iDocID) + ")";
+            db::Recordset rs = connection.Query("SELECT STATUS FROM DOCUMENT WHERE " + where);
+            if (rs.Eof()) return;
+            db::EditRow row(rs);
+            row.Set("STATUS", ToInt(iDocStatus));
+            connection.Update("DOCUMENT", row, where);
+        }
+        if (iDocStatus == S::DOCUMENTPUBLISHED && old == S::DOCUMENTNEW) {
+            Collaboration collaboration;
+            collaboration.ClosePublicationErrorsForOneCategory(iDocID, "CannotPublish");
+        } else if (iDocStatus == S::DOCUMENTDELETED && old == S::DOCUMENTNEW) {
+            deleteAllUsersFromPublicationList(iDocID);
+        }
+    } catch (...) {
+        Reraise("Kestrix.Document.SetDocumentStatus");
+    }
+}
+
+DOCUMENTSTATUS Document::ConvertStatusFromStringToEnum(const std::string& iStatus) {
+    for (const auto& entry : kStatusWords)
+        for (std::string_view word : entry.words)
+            if (!word.empty() && word == iStatus) return entry.status;
+    return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
+}
+
+DOCUMENTSTATUS Document::ConvertStatusFromIntToEnum(int32_t iStatus) {
+    if (iStatus < 0 || iStatus > 5) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
+    return static_cast<DOCUMENTSTATUS>(iStatus);
+}
+
+void Document::RemoveInvalidDocument(int32_t& iDocID) {
+    try {
+        if (iDocID == 0) return;
+        db::Connection connection = GetConnection();
+        connection.Execute("DELETE FROM DOCUMENT WHERE DOCUMENTID = " + EncodeSqlNumber(iDocID) +
+                           " AND (DOCUMENTTYPEID LIKE '' OR DOCUMENTTYPEID IS NULL)");
+    } catch (...) {
+        Reraise("Kestrix.Document.RemoveInvalidDocument");
+    }
+}
+
+void Document::RemoveRecipientsForDocument(int32_t& iDocID) {
+    try {
+        db::Connection connection = GetConnection();
+        connection.Execute("DELETE FROM PUBLICATION WHERE (DOCUMENTID = " +
+                           EncodeSqlNumber(iDocID) + ")");
+    } catch (...) {
+        Reraise("Kestrix.Document.RemoveRecipientsForDocument");
+    }
+}
+
+void Document::deleteAllUsersFromPublicationList(const Variant& i_lDocID) {
+    try {
+        const int32_t id = i_lDocID.ToLong();
+        db::Connection connection = GetConnection();
+        connection.Execute(std::string(" DELETE FROM dbo.PUBLICATION ") + " WHERE DOCUMENTID = " +
+                           EncodeSqlNumber(id));
+    } catch (...) {
+        Reraise("Kestrix.Document.deleteAllUsersFromPublicationList");
+    }
+}
+
+// ---- recipients and visibility -----------------------------------------------------------
+
+bool Document::UserIsRecipientOfDoc(int32_t& iDocID, const std::string& iUser) {
+    try {
+        const std::string type = GetDocumentTypeOfDocument(iDocID);
+        if (type.empty()) return false;
+        Utility utility;
+        db::Recordset rs = utility.GetRecipientsFromPublicationTable(iDocID, type, false);
+        for (; !rs.Eof(); rs.MoveNext())
+            if (rs.GetString("USERID") == iUser) return true;
+        return false;
+    } catch (...) {
+        Reraise("Kestrix.Document.UserIsRecipientOfDoc");
+    }
+}
+
+bool Document::IsValidChildDoc(int32_t& iDocID, const std::string& iUser, SENDERMODE /*iSenderMode*/) {
+    try {
+        if (GetDocumentTypeOfDocument(iDocID).empty()) return false;
+        const DOCUMENTSTATUS status = GetStatusOfDocument(iDocID);
+        const bool isSender = GetSenderOfDocument(iDocID) == iUser;
+        if (isSender && status != DOCUMENTSTATUS::DOCUMENTDELETED) return true;
+        if (!isSender && status == DOCUMENTSTATUS::DOCUMENTNEW) return false;
+        return UserIsRecipientOfDoc(iDocID, iUser);
+    } catch (...) {
+        Reraise("Kestrix.Document.IsValidChildDoc");
+    }
+}
+
+bool Document::IsValidParentDoc(int32_t& iDocID, const std::string& iUser, SENDERMODE iSenderMode) {
+    try {
+        db::Recordset rs;
+        {
+            db::Connection connection = GetConnection();
+            rs = connection.Query(
+                "SELECT DOCUMENTID, SENDER, DOCUMENTTYPEID FROM DOCUMENT WHERE DOC_DOCUMENTID = " +
+                EncodeSqlNumber(iDocID));
+        }
+        for (; !rs.Eof(); rs.MoveNext()) {
+            int32_t child = static_cast<int32_t>(rs.GetInt("DOCUMENTID"));
+            if (IsValidChildDoc(child, iUser, iSenderMode)) return true;
+        }
+        return false;
+    } catch (...) {
+        Reraise("Kestrix.Document.IsValidParentDoc");
+    }
+}
+
+// ---- used by the processing pipeline and the transformations -----------------------------
+
+int32_t Document::StoreOriginalDocument(const std::string& body) {
+    try {
+        db::Connection connection = GetConnectionWithODBCTimeoutIs(0);
+        db::EditRow row;
+        const std::string now = Now();
+        row.Set("CREATIONDATE", now);
+        row.Set("ENTRANCEDATE", now);
+        row.Set("STATUS", ToInt(DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS));
+        SetLongText(row, "ORIGINALXMLBODY", body);
+        return static_cast<int32_t>(connection.Insert("DOCUMENT", row, "DocumentID"));
+    } catch (...) {
+        Reraise("Kestrix.Document.StoreOriginalDocument");
+    }
+}
+
+void Document::UpdateDocument(int32_t id, const std::string& docTypeID, const std::string& sender,
+                              const std::string& defaultReceiver, DOCUMENTSTATUS status, bool show,
+                              int32_t forwardedDocID) {
+    try {
+        db::Connection connection = GetConnection();
+        // Only the columns set below are written back; the bodies are left alone.
+        db::Recordset rs = connection.Query("SELECT * FROM DOCUMENT WHERE " + WhereId(id));
+        if (rs.Eof()) return;
+        db::EditRow row(rs);
+        if (!Trim(docTypeID).empty()) row.Set("DOCUMENTTYPEID", docTypeID);
+        row.Set("STATUS", ToInt(status));
+        row.Set("SENDER", sender);
+        row.Set("DEFAULTRECEIVER", defaultReceiver);
+        if (forwardedDocID != -1) row.Set("DOC_DOCUMENTID", forwardedDocID);
+        row.Set("SHOW", show ? 1 : 0);
+        connection.Update("DOCUMENT", row, WhereId(id));
+    } catch (...) {
+        Reraise("Kestrix.Document.UpdateDocument");
+    }
+}
+
+void Document::CopyOriginalXMLtoXMLBody(int32_t id, bool alsoTemp) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            std::string("SELECT XMLBODY, TEMPXMLBODY, CREATIONDATE, ORIGINALXMLBODY ") +
+            "FROM DOCUMENT WHERE DOCUMENTID = " + EncodeSqlNumber(id));
+        if (rs.Eof()) return;
+        db::EditRow row(rs);
+        const Variant original = rs.Field("ORIGINALXMLBODY");
+        CopyBody(row, original, "XMLBODY");
+        if (alsoTemp) CopyBody(row, original, "TEMPXMLBODY");
+        row.Set("CREATIONDATE", Now());
+        connection.Update("DOCUMENT", row, WhereId(id));
+    } catch (...) {
+        Reraise("Kestrix.Document.CopyOriginalXMLtoXMLBody");
+    }
+}
+
+void Document::CopyTempXMLtoXMLBody(int32_t id) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            std::string("SELECT XMLBODY, TEMPXMLBODY, CREATIONDATE ") +
+            "FROM DOCUMENT WHERE DOCUMENTID = " + EncodeSqlNumber(id));
+        if (rs.Eof()) return;
+        db::EditRow row(rs);
+        CopyBody(row, rs.Field("TEMPXMLBODY"), "XMLBODY");
+        row.Set("CREATIONDATE", Now());
+        connection.Update("DOCUMENT", row, WhereId(id));
+    } catch (...) {
+        // Reported under the name of the operation it serves.
+        Reraise("Kestrix.Document.CopyOriginalXMLtoXMLBody");
+    }
+}
+
+void Document::CopyOriginalXMLtoTempXMLBody(int32_t id) {
+    try {
+        db::Connection connection = GetConnection();
+        const std::string number = EncodeSqlNumber(id);
+        // The standard body first, when there is one and the work copy is still empty.
+        db::Recordset rs = connection.Query(
+            std::string("SELECT TEMPXMLBODY, XMLBODY ") + "FROM DOCUMENT " +
+            "WHERE DOCUMENTID = " + number + " AND (TEMPXMLBODY LIKE '' OR " +
+            "TEMPXMLBODY IS NULL) AND NOT (XMLBODY LIKE '' OR " + "XMLBODY IS NULL)");
+        if (!rs.Eof()) {
+            db::EditRow row(rs);
+            CopyBody(row, rs.Field("XMLBODY"), "TEMPXMLBODY");
+            connection.Update("DOCUMENT", row, WhereId(id));
+        }
+        // Else the body as received, when the work copy is empty still.
+        rs = connection.Query(std::string("SELECT ORIGINALXMLBODY, TEMPXMLBODY ") +
+                              "FROM DOCUMENT WHERE DOCUMENTID = " + number + " AND " +
+                              "(TEMPXMLBODY LIKE '' OR TEMPXMLBODY IS NULL)");
+        if (!rs.Eof()) {
+            db::EditRow row(rs);
+            CopyBody(row, rs.Field("ORIGINALXMLBODY"), "TEMPXMLBODY");
+            connection.Update("DOCUMENT", row, WhereId(id));
+        }
+    } catch (...) {
+        Reraise("Kestrix.Document.CopyOriginalXMLtoTempXMLBody");
+    }
+}
+
+void Document::UpdateTempXMLBodyWithNULLInDocument(int32_t id) {
+    try {
+        db::Connection connection = GetConnection();
+        connection.Execute(std::string("Update DOCUMENT Set TEMPXMLBODY = Null WHERE ") +
+                           "DOCUMENTID = " + EncodeSqlNumber(id));
+    } catch (...) {
+        Reraise("Kestrix.Document.UpdateTempXMLBodyWithNULLInDocument");
+    }
+}
+
+xml::XmlDocument Document::GetTempXmlDomDocument(int32_t id) {
+    try {
+        return LoadDom(std::string("SELECT TEMPXMLBODY ") + "FROM DOCUMENT WHERE DOCUMENTID = " +
+                           EncodeSqlNumber(id),
+                       "TEMPXMLBODY", "Kestrix.Document.GetTempXmlDomDocument");
+    } catch (...) {
+        Reraise("Kestrix.Document.GetTempXmlDomDocument");
+    }
+}
+
+bool Document::GetShowFlagFromDoc(const xml::XmlDocument& dom) {
+    try {
+        Utility utility;
+        const std::string value = utility.ExecuteXSLPattern(dom, "//QELSHOW");
+        return value.empty() || ToUpper(Trim(value)) == "TRUE";
+    } catch (...) {
+        Reraise("Kestrix.Document.GetShowFlagFromDoc");
+    }
+}
+
+}  // namespace kestrix

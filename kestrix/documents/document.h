@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "kestrix/foundation/enums.h"
+#include "platform/base/object.h"
+#include "platform/base/variant.h"
+#include "platform/xml/xml.h"
+
+namespace kestrix {
+
+/// "Kestrix.Document": the document store. Every document that enters the system is one row
+/// of DOCUMENT, holding the body as received (ORIGINALXMLBODY), the body in standard form
+/// (XMLBODY) and a work copy used while the document is transformed again (TEMPXMLBODY),
+/// with its type, sender, default receiver, dates, status and show flag.
+///
+/// Every method opens its own connection and closes it before it returns; failures are
+/// raised on with the source "Kestrix.Document.<method>". Document identifiers are passed
+/// by reference, as the callers of the published interface expect.
+class Document : public Object {
+public:
+    // ---- reading a document ------------------------------------------------------------
+
+    /// XMLBODY of the document; "" when there is no such row. A NULL body is an error.
+    std::string GetXmlDocument(int32_t& iDocID);
+    /// ORIGINALXMLBODY of the document; "" when there is no such row. A NULL body is an error.
+    std::string GetOriginalXmlDocument(int32_t& iDocID);
+    /// XMLBODY parsed into a new DOM document; an empty document when there is no such row.
+    /// A body the parser refuses raises the parser's error code with "DOM Error: " and the
+    /// reason, the parser's URL as help file and its line as help context.
+    xml::XmlDocument GetXmlDomDocument(int32_t& iDocID);
+    /// The trimmed document type; "" for a document without type or no row.
+    std::string GetDocumentTypeOfDocument(int32_t& iDocID);
+    /// The trimmed sender; "" when there is no such row.
+    std::string GetSenderOfDocument(int32_t& iDocID);
+    /// The stored status when it is a known one (0 to 5); DOCUMENTUNKNOWNSTATUS for any other
+    /// value, NULL and no row.
+    DOCUMENTSTATUS GetStatusOfDocument(int32_t& iDocID);
+    /// True when the document is shown to its recipients in the web lists (SHOW = 1); false
+    /// for 0, NULL and no row.
+    bool GetShowFlag(int32_t& i_lDocID);
+
+    // ---- changing a document ------------------------------------------------------------
+
+    /// Sets the document type when iDocTypeID is not empty; true when it was written.
+    bool UpdateDocTableWithDocType(int32_t& iDocID, const std::string& iDocTypeID);
+    /// Replaces the standard body and sets CREATIONDATE to now. No row, no change.
+    void UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXmlBody);
+    /// Replaces the body as received and sets ENTRANCEDATE to now. No row, no change.
+    void UpdateDocumentWithOriginalXmlBody(int32_t& iDocID, const std::string& iOriginalXmlBody);
+    /// Changes the status. A deleted document stays deleted (only a new deletion is written
+    /// again) and a sent document is never set back to published. Publishing a new document
+    /// closes its "CannotPublish" publication errors; deleting a new one removes its
+    /// publication rows.
+    void SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus);
+    /// The status named by a text ("New", "published", "ACCEPT", ...): only the capitalised,
+    /// lower-case and upper-case forms of the known words; anything else is
+    /// DOCUMENTUNKNOWNSTATUS.
+    DOCUMENTSTATUS ConvertStatusFromStringToEnum(const std::string& iStatus);
+    /// 0 to 5 map to themselves, every other value to DOCUMENTUNKNOWNSTATUS.
+    DOCUMENTSTATUS ConvertStatusFromIntToEnum(int32_t iStatus);
+    /// Removes an unfinished document (one without type); a typed document is never removed,
+    /// so the pipeline may call it on any identifier after a failure. 0 does nothing.
+    void RemoveInvalidDocument(int32_t& iDocID);
+    /// Removes every publication row of the document.
+    void RemoveRecipientsForDocument(int32_t& iDocID);
+    /// Removes every publication row of the document; the identifier is any value that
+    /// converts to a 32-bit integer.
+    void deleteAllUsersFromPublicationList(const Variant& i_lDocID);
+
+    // ---- recipients and visibility -------------------------------------------------------
+
+    /// True when the user holds a live publication of the typed document and is on the
+    /// type's distribution list; false for a document without type.
+    bool UserIsRecipientOfDoc(int32_t& iDocID, const std::string& iUser);
+    /// Whether the user may see the document: its sender unless it is deleted, a recipient
+    /// once it is no longer new. A document without type is seen by nobody. The sender mode
+    /// does not change the answer.
+    bool IsValidChildDoc(int32_t& iDocID, const std::string& iUser, SENDERMODE iSenderMode);
+    /// True when the user may see any of the documents forwarded from this one.
+    bool IsValidParentDoc(int32_t& iDocID, const std::string& iUser, SENDERMODE iSenderMode);
+
+    // ---- used by the processing pipeline and the transformations -------------------------
+
+    /// Inserts a new row holding the body as received, both dates set to now and status
+    /// unknown; returns the generated document identifier. No command time-out applies.
+    int32_t StoreOriginalDocument(const std::string& body);
+    /// Completes the row: type (only when its trimmed value is not empty), status, sender,
+    /// default receiver, show flag, and the document it was forwarded from (unless
+    /// forwardedDocID is -1). No row, no change.
+    void UpdateDocument(int32_t id, const std::string& docTypeID, const std::string& sender,
+                        const std::string& defaultReceiver, DOCUMENTSTATUS status, bool show,
+                        int32_t forwardedDocID);
+    /// The standard body (and with alsoTemp the work copy) becomes the body as received;
+    /// CREATIONDATE is set to now.
+    void CopyOriginalXMLtoXMLBody(int32_t id, bool alsoTemp);
+    /// The standard body becomes the work copy; CREATIONDATE is set to now.
+    void CopyTempXMLtoXMLBody(int32_t id);
+    /// Fills an empty work copy from the standard body, or from the body as received when
+    /// the standard body is empty. A work copy that holds text is never overwritten.
+    void CopyOriginalXMLtoTempXMLBody(int32_t id);
+    /// Empties the work copy (NULL).
+    void UpdateTempXMLBodyWithNULLInDocument(int32_t id);
+    /// The work copy parsed, as GetXmlDomDocument does for the standard body.
+    xml::XmlDocument GetTempXmlDomDocument(int32_t id);
+    /// The show flag a document asks for in its QELSHOW tag: shown when the tag is absent or
+    /// empty or says "true" (any case, blanks around ignored); hidden for anything else.
+    bool GetShowFlagFromDoc(const xml::XmlDocument& dom);
+};
+
+}  // namespace kestrix
