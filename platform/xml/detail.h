@@ -23,8 +23,8 @@ void EnsureInitialized();
 
 /// One message of the parser, the XPath engine or the transformer.
 struct Message {
-    int level = 0;   // xmlErrorLevel; generic (unstructured) messages count as errors
-    int code = 0;    // the library's error number, 0 for generic messages
+    int level = 0;  // xmlErrorLevel; generic (unstructured) messages count as errors
+    int code = 0;   // the library's error number, 0 for generic messages
     int line = 0;
     int column = 0;
     std::string file;
@@ -35,7 +35,7 @@ struct Message {
 /// Collects every message raised on this thread while it lives (and nothing goes to
 /// stderr). Scopes nest: the innermost collects. Restores the thread's previous handlers.
 class ErrorScope {
-public:
+  public:
     ErrorScope();
     ~ErrorScope();
     ErrorScope(const ErrorScope&) = delete;
@@ -50,7 +50,7 @@ public:
     /// Text of a generic message in progress (libraries send such messages in pieces).
     void AddGenericPiece(std::string_view piece);
 
-private:
+  private:
     std::vector<Message> messages_;
     bool genericOpen_ = false;
     ErrorScope* previous_;
@@ -98,18 +98,17 @@ ParseOutcome LoadSource(const std::string& source, ParseMode mode, const LoadOpt
 /// Makes `options` the time-out source of style sheet includes loaded on this thread while
 /// it lives.
 class LoadOptionsScope {
-public:
+  public:
     explicit LoadOptionsScope(const LoadOptions& options);
     ~LoadOptionsScope();
     LoadOptionsScope(const LoadOptionsScope&) = delete;
     LoadOptionsScope& operator=(const LoadOptionsScope&) = delete;
 
-private:
+  private:
     const LoadOptions* previous_;
 };
 
 /// A file path for a "file:" URI or a plain path (percent escapes decoded).
 std::string PathFromUri(std::string_view uri);
-
 
 }  // namespace kestrix::xml::detail

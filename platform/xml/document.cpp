@@ -33,7 +33,9 @@ std::string QualifiedName(const xmlChar* prefix, const xmlChar* name) {
     return out;
 }
 
-std::string AttributeName(xmlAttrPtr a) { return QualifiedName(a->ns ? a->ns->prefix : nullptr, a->name); }
+std::string AttributeName(xmlAttrPtr a) {
+    return QualifiedName(a->ns ? a->ns->prefix : nullptr, a->name);
+}
 
 xmlAttrPtr FindAttribute(xmlNodePtr node, std::string_view name) {
     if (node == nullptr || node->type != XML_ELEMENT_NODE) return nullptr;
@@ -86,9 +88,11 @@ std::string SaveMarkup(xmlNodePtr node) {
     ErrorScope scope;
     std::string out;
     {
-        std::unique_ptr<xmlSaveCtxt, SaveCtxtCloser> save(
-            xmlSaveToIO(AppendToString, nullptr, &out, "UTF-8", XML_SAVE_NO_DECL | XML_SAVE_AS_XML));
-        if (!save) throw Error(kestrix::errnum::E_FAIL, "XmlDocument.Xml", "Cannot serialize the document");
+        std::unique_ptr<xmlSaveCtxt, SaveCtxtCloser> save(xmlSaveToIO(
+            AppendToString, nullptr, &out, "UTF-8", XML_SAVE_NO_DECL | XML_SAVE_AS_XML));
+        if (!save)
+            throw Error(kestrix::errnum::E_FAIL, "XmlDocument.Xml",
+                        "Cannot serialize the document");
         if (node->type == XML_DOCUMENT_NODE)
             xmlSaveDoc(save.get(), reinterpret_cast<xmlDocPtr>(node));
         else
@@ -102,13 +106,26 @@ std::string EscapeAttribute(std::string_view value) {
     out.reserve(value.size());
     for (char c : value) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\n': out += "&#10;"; break;
-            case '\r': out += "&#13;"; break;
-            case '\t': out += "&#9;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -141,12 +158,14 @@ XPathResult Evaluate(xmlDocPtr doc, xmlNodePtr context, std::string_view express
     std::unique_ptr<xmlXPathContext, XPathContextFree> ctx(xmlXPathNewContext(doc));
     if (!ctx) return fail("Cannot create an XPath context");
     for (const auto& [prefix, uri] : ns)
-        if (xmlXPathRegisterNs(ctx.get(), X(prefix), X(uri)) != 0) return fail("Invalid namespace prefix");
+        if (xmlXPathRegisterNs(ctx.get(), X(prefix), X(uri)) != 0)
+            return fail("Invalid namespace prefix");
     std::unique_ptr<xmlXPathCompExpr, XPathCompFree> comp(xmlXPathCtxtCompile(ctx.get(), X(expr)));
     if (!comp) return fail("Invalid expression");
     if (doc == nullptr) return result;
     ctx->node = context != nullptr ? context : reinterpret_cast<xmlNodePtr>(doc);
-    std::unique_ptr<xmlXPathObject, XPathObjectFree> obj(xmlXPathCompiledEval(comp.get(), ctx.get()));
+    std::unique_ptr<xmlXPathObject, XPathObjectFree> obj(
+        xmlXPathCompiledEval(comp.get(), ctx.get()));
     if (!obj) return fail("The expression cannot be evaluated");
     if (obj->type != XPATH_NODESET) {
         result.status = XPathStatus::NotANodeSet;
@@ -178,14 +197,22 @@ bool IsAncestorOrSelf(xmlNodePtr candidate, xmlNodePtr node) {
 NodeType XmlNode::type() const {
     if (node_ == nullptr) return NodeType::Other;
     switch (node_->type) {
-        case XML_ELEMENT_NODE: return NodeType::Element;
-        case XML_ATTRIBUTE_NODE: return NodeType::Attribute;
-        case XML_TEXT_NODE: return NodeType::Text;
-        case XML_CDATA_SECTION_NODE: return NodeType::CData;
-        case XML_COMMENT_NODE: return NodeType::Comment;
-        case XML_PI_NODE: return NodeType::ProcessingInstruction;
-        case XML_DOCUMENT_NODE: return NodeType::Document;
-        default: return NodeType::Other;
+        case XML_ELEMENT_NODE:
+            return NodeType::Element;
+        case XML_ATTRIBUTE_NODE:
+            return NodeType::Attribute;
+        case XML_TEXT_NODE:
+            return NodeType::Text;
+        case XML_CDATA_SECTION_NODE:
+            return NodeType::CData;
+        case XML_COMMENT_NODE:
+            return NodeType::Comment;
+        case XML_PI_NODE:
+            return NodeType::ProcessingInstruction;
+        case XML_DOCUMENT_NODE:
+            return NodeType::Document;
+        default:
+            return NodeType::Other;
     }
 }
 
@@ -193,12 +220,18 @@ std::string XmlNode::Name() const {
     if (node_ == nullptr) return {};
     switch (node_->type) {
         case XML_ELEMENT_NODE:
-        case XML_ATTRIBUTE_NODE: return QualifiedName(node_->ns ? node_->ns->prefix : nullptr, node_->name);
-        case XML_TEXT_NODE: return "#text";
-        case XML_CDATA_SECTION_NODE: return "#cdata-section";
-        case XML_COMMENT_NODE: return "#comment";
-        case XML_DOCUMENT_NODE: return "#document";
-        default: return node_->name ? reinterpret_cast<const char*>(node_->name) : std::string();
+        case XML_ATTRIBUTE_NODE:
+            return QualifiedName(node_->ns ? node_->ns->prefix : nullptr, node_->name);
+        case XML_TEXT_NODE:
+            return "#text";
+        case XML_CDATA_SECTION_NODE:
+            return "#cdata-section";
+        case XML_COMMENT_NODE:
+            return "#comment";
+        case XML_DOCUMENT_NODE:
+            return "#document";
+        default:
+            return node_->name ? reinterpret_cast<const char*>(node_->name) : std::string();
     }
 }
 
@@ -211,7 +244,9 @@ void XmlNode::SetText(std::string_view text) {
     if (node_ == nullptr) return;
     switch (node_->type) {
         case XML_ELEMENT_NODE:
-        case XML_ATTRIBUTE_NODE: ReplaceByText(node_, text); break;
+        case XML_ATTRIBUTE_NODE:
+            ReplaceByText(node_, text);
+            break;
         case XML_TEXT_NODE:
         case XML_CDATA_SECTION_NODE:
         case XML_COMMENT_NODE:
@@ -220,7 +255,8 @@ void XmlNode::SetText(std::string_view text) {
             xmlNodeSetContentLen(node_, X(std::string(text)), static_cast<int>(text.size()));
             break;
         default:
-            throw Error(kestrix::errnum::E_FAIL, "XmlNode.SetText", "This node has no text of its own");
+            throw Error(kestrix::errnum::E_FAIL, "XmlNode.SetText",
+                        "This node has no text of its own");
     }
 }
 
@@ -232,7 +268,8 @@ std::optional<std::string> XmlNode::Attribute(std::string_view name) const {
 
 void XmlNode::SetAttribute(std::string_view name, std::string_view value) {
     if (node_ == nullptr || node_->type != XML_ELEMENT_NODE)
-        throw Error(kestrix::errnum::E_FAIL, "XmlNode.SetAttribute", "Only an element has attributes");
+        throw Error(kestrix::errnum::E_FAIL, "XmlNode.SetAttribute",
+                    "Only an element has attributes");
     if (xmlAttrPtr a = FindAttribute(node_, name)) {
         ReplaceByText(reinterpret_cast<xmlNodePtr>(a), value);
         return;
@@ -263,7 +300,8 @@ std::vector<std::pair<std::string, std::string>> XmlNode::Attributes() const {
     std::vector<std::pair<std::string, std::string>> out;
     if (node_ == nullptr || node_->type != XML_ELEMENT_NODE) return out;
     for (xmlAttrPtr a = node_->properties; a != nullptr; a = a->next)
-        out.emplace_back(AttributeName(a), Take(xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a))));
+        out.emplace_back(AttributeName(a),
+                         Take(xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a))));
     return out;
 }
 
@@ -287,12 +325,15 @@ XmlNode XmlNode::Parent() const { return XmlNode(node_ ? node_->parent : nullptr
 
 XmlNode XmlNode::AppendElement(std::string_view name, std::string_view text) {
     if (node_ == nullptr || (node_->type != XML_ELEMENT_NODE && node_->type != XML_DOCUMENT_NODE))
-        throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendElement", "Only an element can hold elements");
+        throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendElement",
+                    "Only an element can hold elements");
     auto [prefix, local] = SplitName(name);
-    if (local.empty()) throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendElement", "Empty element name");
+    if (local.empty())
+        throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendElement", "Empty element name");
     xmlDocPtr doc = node_->doc;
     if (node_->type == XML_DOCUMENT_NODE && xmlDocGetRootElement(doc) != nullptr)
-        throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendElement", "The document already has a document element");
+        throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendElement",
+                    "The document already has a document element");
     xmlNsPtr ns = nullptr;
     std::string elementName = local;
     if (node_->type == XML_ELEMENT_NODE) {
@@ -302,7 +343,8 @@ XmlNode XmlNode::AppendElement(std::string_view name, std::string_view text) {
         elementName = std::string(name);
     }
     xmlNodePtr element = xmlNewDocNode(doc, ns, X(elementName), nullptr);
-    if (element == nullptr) throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendElement", "Out of memory");
+    if (element == nullptr)
+        throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendElement", "Out of memory");
     if (node_->type == XML_DOCUMENT_NODE)
         xmlDocSetRootElement(doc, element);
     else
@@ -313,24 +355,31 @@ XmlNode XmlNode::AppendElement(std::string_view name, std::string_view text) {
 
 XmlNode XmlNode::AppendChild(XmlNode child) {
     xmlNodePtr c = child.node_;
-    if (node_ == nullptr || c == nullptr) throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild", "Null node");
+    if (node_ == nullptr || c == nullptr)
+        throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild", "Null node");
     if (node_->type != XML_ELEMENT_NODE)
-        throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild", "Only an element can hold children");
+        throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild",
+                    "Only an element can hold children");
     switch (c->type) {
         case XML_ELEMENT_NODE:
         case XML_TEXT_NODE:
         case XML_CDATA_SECTION_NODE:
         case XML_COMMENT_NODE:
-        case XML_PI_NODE: break;
-        default: throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild", "This kind of node cannot be appended");
+        case XML_PI_NODE:
+            break;
+        default:
+            throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild",
+                        "This kind of node cannot be appended");
     }
     if (c->doc == node_->doc) {
         if (IsAncestorOrSelf(c, node_))
-            throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild", "A node cannot be appended to itself or its descendants");
+            throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild",
+                        "A node cannot be appended to itself or its descendants");
         xmlUnlinkNode(c);
     } else {
         c = xmlDocCopyNode(c, node_->doc, 1);
-        if (c == nullptr) throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild", "Out of memory");
+        if (c == nullptr)
+            throw Error(kestrix::errnum::E_FAIL, "XmlNode.AppendChild", "Out of memory");
     }
     // Adjacent text nodes merge: the node returned is the one that holds the text now.
     xmlNodePtr added = xmlAddChild(node_, c);
@@ -341,7 +390,8 @@ XmlNode XmlNode::AppendChild(XmlNode child) {
 void XmlNode::Remove() {
     if (node_ == nullptr) return;
     if (node_->type == XML_DOCUMENT_NODE)
-        throw Error(kestrix::errnum::E_FAIL, "XmlNode.Remove", "The document node cannot be removed");
+        throw Error(kestrix::errnum::E_FAIL, "XmlNode.Remove",
+                    "The document node cannot be removed");
     if (node_->type == XML_ATTRIBUTE_NODE) {
         xmlRemoveProp(reinterpret_cast<xmlAttrPtr>(node_));
     } else {
@@ -353,8 +403,7 @@ void XmlNode::Remove() {
 
 std::string XmlNode::Xml() const {
     if (node_ == nullptr) return {};
-    if (node_->type == XML_ATTRIBUTE_NODE)
-        return Name() + "=\"" + EscapeAttribute(Text()) + "\"";
+    if (node_->type == XML_ATTRIBUTE_NODE) return Name() + "=\"" + EscapeAttribute(Text()) + "\"";
     return SaveMarkup(node_);
 }
 
@@ -415,7 +464,8 @@ bool XmlDocument::LoadFile(const std::string& path) {
 bool XmlDocument::LoadUrl(const std::string& url, const LoadOptions& options) {
     detail::ParseOutcome out;
     if (!IsHttpAddress(url)) {
-        out.error = ParseError{errnum::ResourceUnavailable, "Not an http or https address: " + url, 0, 0, url, {}};
+        out.error = ParseError{
+            errnum::ResourceUnavailable, "Not an http or https address: " + url, 0, 0, url, {}};
     } else {
         out = detail::LoadSource(url, detail::ParseMode::Bytes, options);
     }
@@ -447,7 +497,8 @@ XmlNode XmlDocument::DocumentElement() const {
 XmlNode XmlDocument::CreateDocumentElement(std::string_view name) {
     detail::EnsureInitialized();
     xmlDocPtr doc = xmlNewDoc(X("1.0"));
-    if (doc == nullptr) throw Error(kestrix::errnum::E_FAIL, "XmlDocument.CreateDocumentElement", "Out of memory");
+    if (doc == nullptr)
+        throw Error(kestrix::errnum::E_FAIL, "XmlDocument.CreateDocumentElement", "Out of memory");
     Reset(doc, false);
     parseError_ = ParseError{};
     return XmlNode(reinterpret_cast<xmlNodePtr>(doc)).AppendElement(name);
@@ -464,8 +515,10 @@ std::string XmlDocument::Xml() const {
         out = "<?xml version=\"";
         out += doc_->version ? reinterpret_cast<const char*>(doc_->version) : "1.0";
         out += '"';
-        if (doc_->standalone == 1) out += " standalone=\"yes\"";
-        else if (doc_->standalone == 0) out += " standalone=\"no\"";
+        if (doc_->standalone == 1)
+            out += " standalone=\"yes\"";
+        else if (doc_->standalone == 0)
+            out += " standalone=\"no\"";
         out += "?>\n";
     }
     out += SaveMarkup(reinterpret_cast<xmlNodePtr>(doc_));
@@ -484,7 +537,8 @@ XmlDocument XmlDocument::Clone() const {
     XmlDocument copy;
     if (doc_ != nullptr) {
         xmlDocPtr d = xmlCopyDoc(doc_, 1);
-        if (d == nullptr) throw Error(kestrix::errnum::E_FAIL, "XmlDocument.Clone", "Out of memory");
+        if (d == nullptr)
+            throw Error(kestrix::errnum::E_FAIL, "XmlDocument.Clone", "Out of memory");
         copy.Reset(d, hasDeclaration_);
     }
     return copy;

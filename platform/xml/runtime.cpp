@@ -1,12 +1,12 @@
-#include <libxml/globals.h>
-#include <libxml/parserInternals.h>
+#include <curl/curl.h>
+#include <libexslt/exslt.h>
 #include <libxml/SAX2.h>
 #include <libxml/entities.h>
+#include <libxml/globals.h>
+#include <libxml/parserInternals.h>
 #include <libxslt/documents.h>
 #include <libxslt/xslt.h>
 #include <libxslt/xsltutils.h>
-#include <libexslt/exslt.h>
-#include <curl/curl.h>
 
 #include <cerrno>
 #include <climits>
@@ -151,13 +151,15 @@ size_t ExpandedSize(const xmlEntity* ent, xmlDocPtr doc, EntityBudget& budget,
     const char* p = reinterpret_cast<const char*>(ent->content);
     const char* end = p ? p + std::strlen(p) : p;
     while (p != nullptr && p < end && total < kSaturated) {
-        const char* amp = static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
+        const char* amp =
+            static_cast<const char*>(std::memchr(p, '&', static_cast<size_t>(end - p)));
         if (amp == nullptr) {
             total = AddSaturated(total, static_cast<size_t>(end - p));
             break;
         }
         total = AddSaturated(total, static_cast<size_t>(amp - p));
-        const char* semi = static_cast<const char*>(std::memchr(amp, ';', static_cast<size_t>(end - amp)));
+        const char* semi =
+            static_cast<const char*>(std::memchr(amp, ';', static_cast<size_t>(end - amp)));
         if (semi == nullptr) {
             total = AddSaturated(total, static_cast<size_t>(end - amp));
             break;
@@ -231,7 +233,7 @@ struct ParserCtxtDeleter {
 
 /// Marks the thread as inside a guarded parse for its lifetime.
 class ParseGuard {
-public:
+  public:
     ParseGuard(EntityBudget* budget, xmlParserCtxtPtr ctxt)
         : prevBudget_(t_budget), prevCtxt_(t_parserCtxt) {
         t_budget = budget;
@@ -246,7 +248,7 @@ public:
     ParseGuard(const ParseGuard&) = delete;
     ParseGuard& operator=(const ParseGuard&) = delete;
 
-private:
+  private:
     EntityBudget* prevBudget_;
     xmlParserCtxtPtr prevCtxt_;
 };
@@ -495,14 +497,16 @@ bool FetchUrl(const std::string& url, std::chrono::milliseconds timeout, std::st
     body.clear();
     CURLcode rc = curl_easy_perform(c);
     if (rc != CURLE_OK) {
-        reason = "Cannot fetch " + url + ": " + (errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+        reason =
+            "Cannot fetch " + url + ": " + (errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
         body.clear();
         return false;
     }
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 400) {
-        reason = "Cannot fetch " + url + ": the server answered HTTP status " + std::to_string(status);
+        reason =
+            "Cannot fetch " + url + ": the server answered HTTP status " + std::to_string(status);
         body.clear();
         return false;
     }
@@ -514,10 +518,14 @@ bool FetchUrl(const std::string& url, std::chrono::milliseconds timeout, std::st
 
 std::string PathFromUri(std::string_view uri) {
     std::string_view rest = uri;
-    if (IStartsWith(rest, "file://localhost/")) rest.remove_prefix(16);
-    else if (IStartsWith(rest, "file:///")) rest.remove_prefix(7);
-    else if (IStartsWith(rest, "file:/")) rest.remove_prefix(5);
-    else return std::string(uri);
+    if (IStartsWith(rest, "file://localhost/"))
+        rest.remove_prefix(16);
+    else if (IStartsWith(rest, "file:///"))
+        rest.remove_prefix(7);
+    else if (IStartsWith(rest, "file:/"))
+        rest.remove_prefix(5);
+    else
+        return std::string(uri);
     std::string path;
     path.reserve(rest.size());
     for (size_t i = 0; i < rest.size(); ++i) {
@@ -586,7 +594,8 @@ std::string ParseError::Describe() const {
 }
 
 Error ParseError::ToError(std::string source) const {
-    return Error(errorCode != 0 ? errorCode : kestrix::errnum::E_FAIL, std::move(source), Describe());
+    return Error(errorCode != 0 ? errorCode : kestrix::errnum::E_FAIL, std::move(source),
+                 Describe());
 }
 
 }  // namespace kestrix::xml

@@ -35,7 +35,7 @@ void CDataToText(xmlNodePtr node) {
 /// While it lives, the sheet serializes as UTF-8 whatever its xsl:output names: the result
 /// is a string, not bytes for a file.
 class Utf8Output {
-public:
+  public:
     explicit Utf8Output(xsltStylesheetPtr sheet) : sheet_(sheet), saved_(sheet->encoding) {
         sheet_->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>("UTF-8"));
     }
@@ -46,7 +46,7 @@ public:
     Utf8Output(const Utf8Output&) = delete;
     Utf8Output& operator=(const Utf8Output&) = delete;
 
-private:
+  private:
     xsltStylesheetPtr sheet_;
     xmlChar* saved_;
 };
@@ -132,7 +132,8 @@ bool XslStyleSheet::Compile(const XmlDocument& sheet) {
         sheet_ = nullptr;
     }
     if (sheet.IsEmpty()) {
-        error_ = ParseError{errnum::NotAStyleSheet, "The style sheet document is empty", 0, 0, {}, {}};
+        error_ =
+            ParseError{errnum::NotAStyleSheet, "The style sheet document is empty", 0, 0, {}, {}};
         return false;
     }
     xmlDocPtr copy = xmlCopyDoc(sheet.handle(), 1);
@@ -152,8 +153,11 @@ XslStyleSheet XslStyleSheet::FromSource(const std::string& source, const LoadOpt
 }
 
 std::string XslStyleSheet::Transform(const XmlDocument& doc, const XslParameters& params) {
-    if (sheet_ == nullptr) throw Error(errnum::TransformFailed, kTransformSource, "No style sheet is loaded");
-    if (doc.IsEmpty()) throw Error(errnum::TransformFailed, kTransformSource, "The document to transform is empty");
+    if (sheet_ == nullptr)
+        throw Error(errnum::TransformFailed, kTransformSource, "No style sheet is loaded");
+    if (doc.IsEmpty())
+        throw Error(errnum::TransformFailed, kTransformSource,
+                    "The document to transform is empty");
     detail::EnsureInitialized();
     ErrorScope scope;
     auto failure = [&](const char* fallback) {

@@ -64,7 +64,16 @@ struct LoadOptions {
 };
 
 /// The kind of a node.
-enum class NodeType { Element, Attribute, Text, CData, Comment, ProcessingInstruction, Document, Other };
+enum class NodeType {
+    Element,
+    Attribute,
+    Text,
+    CData,
+    Comment,
+    ProcessingInstruction,
+    Document,
+    Other
+};
 
 /// Namespace prefixes an XPath expression may use: pairs of prefix and namespace URI.
 using Namespaces = std::vector<std::pair<std::string, std::string>>;
@@ -75,7 +84,7 @@ class XPathResult;
 /// document lives and the node is not removed; a default-constructed handle is null and
 /// answers empty values.
 class XmlNode {
-public:
+  public:
     XmlNode() = default;
     explicit XmlNode(_xmlNode* node) : node_(node) {}
 
@@ -131,7 +140,7 @@ public:
     _xmlNode* handle() const noexcept { return node_; }
     friend bool operator==(const XmlNode& a, const XmlNode& b) { return a.node_ == b.node_; }
 
-private:
+  private:
     _xmlNode* node_ = nullptr;
 };
 
@@ -148,7 +157,7 @@ enum class XPathStatus {
 
 /// The outcome of an XPath query.
 class XPathResult {
-public:
+  public:
     XPathStatus status = XPathStatus::Ok;
     /// The parser's reason when the status is InvalidExpression.
     std::string error;
@@ -173,7 +182,7 @@ public:
 /// load. An object is used by one thread at a time; different documents on different
 /// threads are independent.
 class XmlDocument : public Object {
-public:
+  public:
     /// An empty document (no content, `Xml()` is "").
     XmlDocument();
     ~XmlDocument() override;
@@ -228,7 +237,7 @@ public:
     /// The underlying tree, for code inside platform/.
     _xmlDoc* handle() const noexcept { return doc_; }
 
-private:
+  private:
     void Reset(_xmlDoc* doc, bool hasDeclaration);
 
     _xmlDoc* doc_ = nullptr;
@@ -245,7 +254,7 @@ using XslParameters = std::vector<std::pair<std::string, std::string>>;
 /// and addresses but never write a file or create a folder. An object is used by one thread
 /// at a time.
 class XslStyleSheet {
-public:
+  public:
     XslStyleSheet();
     ~XslStyleSheet();
     XslStyleSheet(XslStyleSheet&& other) noexcept;
@@ -271,7 +280,7 @@ public:
     /// `XmlDocument::Xml`. A run-time failure raises `Error` (TransformFailed) with the reason.
     std::string Transform(const XmlDocument& doc, const XslParameters& params = {});
 
-private:
+  private:
     _xsltStylesheet* sheet_ = nullptr;
     ParseError error_;
 };

@@ -23,14 +23,16 @@ constexpr size_t kMaxHeader = 64 * 1024;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
 std::string Decode(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        if (s[i] == '%' && i + 2 < s.size() &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
             std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
             out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
             i += 2;
@@ -43,25 +45,39 @@ std::string Decode(std::string_view s) {
 
 const char* Reason(int status) {
     switch (status) {
-        case 100: return "Continue";
-        case 200: return "OK";
-        case 201: return "Created";
-        case 204: return "No Content";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 500: return "Internal Server Error";
-        case 503: return "Service Unavailable";
-        default: return "Status";
+        case 100:
+            return "Continue";
+        case 200:
+            return "OK";
+        case 201:
+            return "Created";
+        case 204:
+            return "No Content";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Status";
     }
 }
 
 std::string ContentType(const std::filesystem::path& file) {
     std::string ext = file.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     if (ext == ".xml" || ext == ".xsl" || ext == ".xslt") return "text/xml";
     if (ext == ".html" || ext == ".htm") return "text/html";
     if (ext == ".txt") return "text/plain";
@@ -86,7 +102,8 @@ HttpServer::HttpServer(std::string root) : root_(std::move(root)) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
     socklen_t len = sizeof addr;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 64) != 0 ||
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listenFd_, 64) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         int err = errno;
         ::close(listenFd_);
@@ -138,8 +155,8 @@ std::vector<HttpRequest> HttpServer::Requests() const {
 
 size_t HttpServer::RequestCount(std::string_view path) const {
     std::lock_guard lock(mutex_);
-    return static_cast<size_t>(
-        std::count_if(requests_.begin(), requests_.end(), [&](const HttpRequest& r) { return r.path == path; }));
+    return static_cast<size_t>(std::count_if(requests_.begin(), requests_.end(),
+                                             [&](const HttpRequest& r) { return r.path == path; }));
 }
 
 void HttpServer::Stop() {
@@ -272,8 +289,10 @@ HttpResponse HttpServer::Answer(const HttpRequest& request, bool& stall) {
             return {};
         }
         if (auto it = responses_.find(request.path); it != responses_.end()) return it->second;
-        if (auto it = handlers_.find(request.path); it != handlers_.end()) handler = it->second;
-        else if (auto any = handlers_.find("*"); any != handlers_.end()) handler = any->second;
+        if (auto it = handlers_.find(request.path); it != handlers_.end())
+            handler = it->second;
+        else if (auto any = handlers_.find("*"); any != handlers_.end())
+            handler = any->second;
     }
     if (handler) return handler(request);
     if (request.method != "GET" && request.method != "HEAD") return HttpResponse{};
@@ -311,7 +330,8 @@ void HttpServer::Serve(int fd) {
         stopped_.wait(lock, [this] { return stopping_.load(); });
         return;
     }
-    std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + Reason(response.status) + "\r\n";
+    std::string out =
+        "HTTP/1.1 " + std::to_string(response.status) + " " + Reason(response.status) + "\r\n";
     out += "Content-Type: " + response.contentType + "\r\n";
     out += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
     out += "Connection: close\r\n";

@@ -44,7 +44,7 @@ struct HttpResponse {
 /// and records every request with its body. One connection per request. The destructor
 /// stops it and waits for every connection thread.
 class HttpServer {
-public:
+  public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
     /// Serves the files under `root` (nothing when empty): GET of a missing file is 404; any
@@ -75,7 +75,7 @@ public:
     /// Stops listening, releases stalled requests and joins every thread. Idempotent.
     void Stop();
 
-private:
+  private:
     void AcceptLoop();
     void Serve(int fd);
     HttpResponse Answer(const HttpRequest& request, bool& stall);

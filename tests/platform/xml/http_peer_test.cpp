@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -46,11 +45,13 @@ TEST(HttpPeer, RecordsPostedBodiesAndAnswersAsConfigured) {
         return resp;
     });
     std::string plain = Exchange(server.port(),
-                                 "POST /in?id=7 HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\nContent-Length: 8\r\n\r\n<a>1</a>");
+                                 "POST /in?id=7 HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                                 "text/xml\r\nContent-Length: 8\r\n\r\n<a>1</a>");
     EXPECT_TRUE(plain.starts_with("HTTP/1.1 200")) << plain;
-    std::string chunked = Exchange(server.port(),
-                                   "POST /echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                   "3\r\n<b>\r\n5\r\n2</b>\r\n0\r\n\r\n");
+    std::string chunked =
+        Exchange(server.port(),
+                 "POST /echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+                 "3\r\n<b>\r\n5\r\n2</b>\r\n0\r\n\r\n");
     EXPECT_NE(chunked.find("HTTP/1.1 201"), std::string::npos) << chunked;
     EXPECT_NE(chunked.find("got <b>2</b>"), std::string::npos) << chunked;
     std::string missing = Exchange(server.port(), "GET /nothing.xml HTTP/1.1\r\nHost: x\r\n\r\n");
@@ -73,7 +74,8 @@ TEST(HttpPeer, StopReleasesAStalledRequest) {
     int port = server->port();
     std::string answer;
     std::thread client([&] { answer = Exchange(port, "GET /slow HTTP/1.1\r\nHost: x\r\n\r\n"); });
-    while (server->RequestCount("/slow") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (server->RequestCount("/slow") == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     server.reset();  // must not hang on the stalled connection
     client.join();
     EXPECT_EQ(answer, "");

@@ -36,10 +36,11 @@ TEST(XmlLargeDocument, LoadsQueriesAndTransforms) {
     EXPECT_EQ(fromText.Xml().size(), text.size() - std::string(" encoding=\"UTF-8\"").size());
 
     auto xsl = dir.path() / "count.xsl";
-    std::ofstream(xsl) << "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                          "<xsl:output method=\"xml\" omit-xml-declaration=\"yes\"/>"
-                          "<xsl:template match=\"/\"><R n=\"{count(//LINE)}\"><xsl:copy-of select=\"//LINE\"/>"
-                          "<xsl:copy-of select=\"//ATTACHMENT\"/></R></xsl:template></xsl:stylesheet>";
+    std::ofstream(xsl)
+        << "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+           "<xsl:output method=\"xml\" omit-xml-declaration=\"yes\"/>"
+           "<xsl:template match=\"/\"><R n=\"{count(//LINE)}\"><xsl:copy-of select=\"//LINE\"/>"
+           "<xsl:copy-of select=\"//ATTACHMENT\"/></R></xsl:template></xsl:stylesheet>";
     std::string out = XslStyleSheet::FromSource(xsl.string()).Transform(doc);
     EXPECT_GT(out.size(), 20u << 20);
     EXPECT_TRUE(out.starts_with("<R n=\"" + std::to_string(kLines) + "\">")) << out.substr(0, 40);

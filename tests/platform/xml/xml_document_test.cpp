@@ -51,15 +51,18 @@ TEST(XmlDocumentEncoding, FilesDecodeByTheirBytes) {
         {"utf8.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r>caf" + kEAcute + "</r>"},
         {"utf8-bom.xml", "\xEF\xBB\xBF<?xml version=\"1.0\"?><r>caf" + kEAcute + "</r>"},
         {"utf8-nodecl.xml", "<r>caf" + kEAcute + "</r>"},
-        {"utf16le.xml", Utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>caf\u00e9</r>", false)},
-        {"utf16be.xml", Utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>caf\u00e9</r>", true)},
+        {"utf16le.xml",
+         Utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>caf\u00e9</r>", false)},
+        {"utf16be.xml",
+         Utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>caf\u00e9</r>", true)},
         {"utf16le-nodecl.xml", Utf16(u"<r>caf\u00e9</r>", false)},
         {"latin1.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xE9</r>"},
         {"cp1252.xml", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><r>caf\xE9</r>"},
     };
     for (const Case& c : cases) {
         XmlDocument doc;
-        ASSERT_TRUE(doc.LoadFile(WriteFile(dir.path() / c.name, c.bytes))) << c.name << ": " << doc.parseError().Describe();
+        ASSERT_TRUE(doc.LoadFile(WriteFile(dir.path() / c.name, c.bytes)))
+            << c.name << ": " << doc.parseError().Describe();
         EXPECT_EQ(doc.DocumentElement().Text(), "caf" + kEAcute) << c.name;
         EXPECT_EQ(doc.Url(), (dir.path() / c.name).string());
     }
@@ -68,13 +71,14 @@ TEST(XmlDocumentEncoding, FilesDecodeByTheirBytes) {
 TEST(XmlDocumentEncoding, TextIgnoresItsEncodingDeclaration) {
     for (const char* declared : {"UTF-16", "ISO-8859-1", "windows-1252", "no-such-charset"}) {
         XmlDocument doc;
-        std::string text = std::string("<?xml version=\"1.0\" encoding=\"") + declared + "\"?><r a=\"" + kEAcute + "\">caf" +
-                           kEAcute + "</r>";
+        std::string text = std::string("<?xml version=\"1.0\" encoding=\"") + declared +
+                           "\"?><r a=\"" + kEAcute + "\">caf" + kEAcute + "</r>";
         ASSERT_TRUE(doc.LoadXml(text)) << declared << ": " << doc.parseError().Describe();
         EXPECT_EQ(doc.DocumentElement().Text(), "caf" + kEAcute) << declared;
         EXPECT_EQ(doc.DocumentElement().Attribute("a").value_or(""), kEAcute);
         // The text is given back as it is, without an encoding that would no longer hold.
-        EXPECT_EQ(doc.Xml(), "<?xml version=\"1.0\"?>\n<r a=\"" + kEAcute + "\">caf" + kEAcute + "</r>\n");
+        EXPECT_EQ(doc.Xml(),
+                  "<?xml version=\"1.0\"?>\n<r a=\"" + kEAcute + "\">caf" + kEAcute + "</r>\n");
     }
 }
 
@@ -121,7 +125,8 @@ TEST(XmlDocumentParseError, DifferentFaultsHaveDifferentCodes) {
 
 TEST(XmlDocumentParseError, FileErrorsNameTheFile) {
     kestrix::test::TempDir dir;
-    std::string path = WriteFile(dir.path() / "bad.xml", "<?xml version=\"1.0\"?>\n<a>\n<b>&</b></a>");
+    std::string path =
+        WriteFile(dir.path() / "bad.xml", "<?xml version=\"1.0\"?>\n<a>\n<b>&</b></a>");
     XmlDocument doc;
     EXPECT_FALSE(doc.LoadFile(path));
     EXPECT_EQ(doc.parseError().url, path);
@@ -145,7 +150,8 @@ TEST(XmlDocumentParseError, ThrowingConvenienceCarriesTheCode) {
         FAIL() << "no exception";
     } catch (const kestrix::Error& e) {
         EXPECT_EQ(e.number() & 0xFFFF0000, errnum::ParseErrorBase);
-        EXPECT_NE(std::string(e.description()).find("line 2"), std::string::npos) << e.description();
+        EXPECT_NE(std::string(e.description()).find("line 2"), std::string::npos)
+            << e.description();
     }
     EXPECT_EQ(XmlDocument::FromText("<a>1</a>").DocumentElement().Text(), "1");
 }
@@ -155,10 +161,12 @@ TEST(XmlDocumentParseError, ThreadsKeepTheirOwnErrors) {
     std::vector<int> wrong(4, 0);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t, &wrong] {
-            std::string text = "<a>" + std::string(static_cast<size_t>(t + 1), '\n') + "<b></c></a>";
+            std::string text =
+                "<a>" + std::string(static_cast<size_t>(t + 1), '\n') + "<b></c></a>";
             for (int i = 0; i < 200; ++i) {
                 XmlDocument doc;
-                if (doc.LoadXml(text) || doc.parseError().line != t + 2) ++wrong[static_cast<size_t>(t)];
+                if (doc.LoadXml(text) || doc.parseError().line != t + 2)
+                    ++wrong[static_cast<size_t>(t)];
             }
         });
     }
@@ -183,7 +191,8 @@ TEST(XmlDocumentSecurity, ExternalEntityIsNotExpanded) {
     std::string secret = WriteFile(dir.path() / "secret.txt", "TOPSECRET");
     XmlDocument doc;
     // The reference expands to nothing; the document itself is fine.
-    ASSERT_TRUE(doc.LoadXml("<!DOCTYPE r [<!ENTITY x SYSTEM \"file://" + secret + "\">]><r>&x;</r>"));
+    ASSERT_TRUE(
+        doc.LoadXml("<!DOCTYPE r [<!ENTITY x SYSTEM \"file://" + secret + "\">]><r>&x;</r>"));
     EXPECT_EQ(doc.DocumentElement().Text(), "");
     EXPECT_EQ(doc.Xml().find("TOPSECRET"), std::string::npos);
     // Declared but not referenced: the document parses.
@@ -202,14 +211,16 @@ TEST(XmlDocumentSecurity, NothingIsFetchedWhileParsing) {
     XmlDocument doc;
     EXPECT_TRUE(doc.LoadXml("<!DOCTYPE r SYSTEM \"" + server.Url("/x.dtd") + "\"><r>ok</r>"));
     doc.LoadXml("<!DOCTYPE r [<!ENTITY e SYSTEM \"" + server.Url("/e.txt") + "\">]><r>&e;</r>");
-    doc.LoadXml("<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + server.Url("/x.dtd") + "\"> %p;]><r>&e;</r>");
+    doc.LoadXml("<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + server.Url("/x.dtd") +
+                "\"> %p;]><r>&e;</r>");
     EXPECT_EQ(doc.Xml().find("FETCHED"), std::string::npos);
     EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST(XmlDocumentSecurity, InternalEntitiesExpandWithinBounds) {
     XmlDocument doc;
-    ASSERT_TRUE(doc.LoadXml("<!DOCTYPE r [<!ENTITY co \"ACME &amp; Sons\">]><r a=\"&co;\">&co;</r>"));
+    ASSERT_TRUE(
+        doc.LoadXml("<!DOCTYPE r [<!ENTITY co \"ACME &amp; Sons\">]><r a=\"&co;\">&co;</r>"));
     EXPECT_EQ(doc.DocumentElement().Text(), "ACME & Sons");
     EXPECT_EQ(doc.DocumentElement().Attribute("a").value_or(""), "ACME & Sons");
 
@@ -221,7 +232,8 @@ TEST(XmlDocumentSecurity, InternalEntitiesExpandWithinBounds) {
     }
     bomb += "]><r>&a9;</r>";
     EXPECT_FALSE(doc.LoadXml(bomb));
-    EXPECT_NE(doc.parseError().reason.find("xpansion"), std::string::npos) << doc.parseError().reason;
+    EXPECT_NE(doc.parseError().reason.find("xpansion"), std::string::npos)
+        << doc.parseError().reason;
 
     // Many references to one large entity are charged one by one.
     std::string wide = "<!DOCTYPE r [<!ENTITY big \"" + std::string(100000, 'x') + "\">]><r>";
@@ -265,7 +277,8 @@ TEST(XmlDocumentHttp, AnAddressNobodyListensOnFails) {
         port = closed.port();
     }
     XmlDocument doc;
-    EXPECT_FALSE(doc.Load("http://127.0.0.1:" + std::to_string(port) + "/x.xml", {std::chrono::milliseconds(500)}));
+    EXPECT_FALSE(doc.Load("http://127.0.0.1:" + std::to_string(port) + "/x.xml",
+                          {std::chrono::milliseconds(500)}));
     EXPECT_EQ(doc.parseError().errorCode, errnum::ResourceUnavailable);
     EXPECT_FALSE(doc.parseError().reason.empty());
 }
@@ -273,7 +286,8 @@ TEST(XmlDocumentHttp, AnAddressNobodyListensOnFails) {
 // -------------------------------------------------------------------------------- XPath
 
 TEST(XmlDocumentXPath, InvalidExpressionIsToldApartFromNoMatch) {
-    XmlDocument doc = XmlDocument::FromText("<r><SENDER>ACME</SENDER><x attr=\"1\"/><x attr=\"2\"/></r>");
+    XmlDocument doc =
+        XmlDocument::FromText("<r><SENDER>ACME</SENDER><x attr=\"1\"/><x attr=\"2\"/></r>");
     auto none = doc.SelectSingleNode("//RECEIVER");
     EXPECT_EQ(none.status, XPathStatus::Ok);
     EXPECT_TRUE(none.first().isNull());
@@ -295,7 +309,8 @@ TEST(XmlDocumentXPath, InvalidExpressionIsToldApartFromNoMatch) {
 
 TEST(XmlDocumentXPath, SelectsInDocumentOrderFromDocumentOrNode) {
     XmlDocument doc = XmlDocument::FromText(
-        "<r><RECEIVER>1</RECEIVER><g><RECEIVER>2</RECEIVER><i attr=\"a\"/></g><RECEIVER>3</RECEIVER><i attr=\"b\"/></r>");
+        "<r><RECEIVER>1</RECEIVER><g><RECEIVER>2</RECEIVER><i "
+        "attr=\"a\"/></g><RECEIVER>3</RECEIVER><i attr=\"b\"/></r>");
     auto all = doc.SelectNodes("//RECEIVER");
     ASSERT_EQ(all.nodes.size(), 3u);
     EXPECT_EQ(all.nodes[0].Text() + all.nodes[1].Text() + all.nodes[2].Text(), "123");
@@ -366,7 +381,8 @@ TEST(XmlNodeEditing, BuildAppendMoveAndRemove) {
     XmlNode rep = reps.AppendElement("REP", "ACME");
     rep.SetAttribute("name", "[%SENDER%]");
     reps.AppendElement("REP", "7").SetAttribute("name", "[%DOCID%]");
-    EXPECT_EQ(doc.Xml(), "<REPS><REP name=\"[%SENDER%]\">ACME</REP><REP name=\"[%DOCID%]\">7</REP></REPS>\n");
+    EXPECT_EQ(doc.Xml(),
+              "<REPS><REP name=\"[%SENDER%]\">ACME</REP><REP name=\"[%DOCID%]\">7</REP></REPS>\n");
 
     // Appending a node of the same document moves it.
     reps.AppendChild(rep);
@@ -396,7 +412,8 @@ TEST(XmlNodeEditing, BuildAppendMoveAndRemove) {
 }
 
 TEST(XmlNodeEditing, EmptyingMatchedNodesThroughXPath) {
-    XmlDocument doc = XmlDocument::FromText("<r><RECEIVER>a</RECEIVER><k><RECEIVER>b</RECEIVER></k></r>");
+    XmlDocument doc =
+        XmlDocument::FromText("<r><RECEIVER>a</RECEIVER><k><RECEIVER>b</RECEIVER></k></r>");
     for (XmlNode n : doc.SelectNodes("//RECEIVER").nodes) n.SetText("");
     EXPECT_EQ(doc.Xml(), "<r><RECEIVER/><k><RECEIVER/></k></r>\n");
     XmlDocument clone = doc.Clone();

@@ -22,23 +22,33 @@ void WriteFile(const std::filesystem::path& path, std::string_view text) {
     out << text;
 }
 
-std::string Sheet(std::string_view body, std::string_view output = "<xsl:output method=\"text\"/>") {
-    return std::string("<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">") +
+std::string Sheet(std::string_view body,
+                  std::string_view output = "<xsl:output method=\"text\"/>") {
+    return std::string(
+               "<xsl:stylesheet version=\"1.0\" "
+               "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">") +
            std::string(output) + std::string(body) + "</xsl:stylesheet>";
 }
 
-const char* kOrder = "<ORDER><SENDER>ACME</SENDER><LINE n=\"1\">caf\xC3\xA9</LINE><LINE n=\"2\">tea</LINE></ORDER>";
+const char* kOrder =
+    "<ORDER><SENDER>ACME</SENDER><LINE n=\"1\">caf\xC3\xA9</LINE><LINE n=\"2\">tea</LINE></ORDER>";
 
 /// A folder with a sheet that includes another from a sub-folder, which imports a third
 /// relative to itself.
 void WriteSheetTree(const std::filesystem::path& root) {
-    WriteFile(root / "main.xsl", Sheet("<xsl:include href=\"parts/lines.xsl\"/>"
-                                       "<xsl:template match=\"/\">[<xsl:apply-templates select=\"//LINE\"/>]</xsl:template>"));
-    WriteFile(root / "parts/lines.xsl", Sheet("<xsl:import href=\"common/fmt.xsl\"/>"
-                                              "<xsl:template match=\"LINE\"><xsl:call-template name=\"fmt\"/></xsl:template>",
-                                              ""));
+    WriteFile(
+        root / "main.xsl",
+        Sheet(
+            "<xsl:include href=\"parts/lines.xsl\"/>"
+            "<xsl:template match=\"/\">[<xsl:apply-templates select=\"//LINE\"/>]</xsl:template>"));
+    WriteFile(root / "parts/lines.xsl",
+              Sheet("<xsl:import href=\"common/fmt.xsl\"/>"
+                    "<xsl:template match=\"LINE\"><xsl:call-template name=\"fmt\"/></xsl:template>",
+                    ""));
     WriteFile(root / "parts/common/fmt.xsl",
-              Sheet("<xsl:template name=\"fmt\"><xsl:value-of select=\"@n\"/>=<xsl:value-of select=\".\"/>;</xsl:template>", ""));
+              Sheet("<xsl:template name=\"fmt\"><xsl:value-of select=\"@n\"/>=<xsl:value-of "
+                    "select=\".\"/>;</xsl:template>",
+                    ""));
 }
 
 std::string LoadFailure(const std::string& source, int32_t& code) {
@@ -70,16 +80,20 @@ TEST(XslStyleSheetLoad, FolderWithBlanksInItsName) {
     kestrix::test::TempDir dir;
     WriteSheetTree(dir.path() / "my sheets");
     XslStyleSheet sheet;
-    ASSERT_TRUE(sheet.Load((dir.path() / "my sheets" / "main.xsl").string())) << sheet.error().Describe();
+    ASSERT_TRUE(sheet.Load((dir.path() / "my sheets" / "main.xsl").string()))
+        << sheet.error().Describe();
     EXPECT_EQ(sheet.Transform(XmlDocument::FromText(kOrder)), "[1=caf\xC3\xA9;2=tea;]");
 }
 
 TEST(XslStyleSheetLoad, MissingNotXmlOrNotXsltGiveTheReason) {
     kestrix::test::TempDir dir;
-    WriteFile(dir.path() / "broken.xsl", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n<xsl:template>");
+    WriteFile(dir.path() / "broken.xsl",
+              "<xsl:stylesheet version=\"1.0\" "
+              "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n<xsl:template>");
     WriteFile(dir.path() / "plain.xml", "<ORDER/>");
     WriteFile(dir.path() / "badinclude.xsl", Sheet("<xsl:include href=\"nowhere.xsl\"/>"));
-    WriteFile(dir.path() / "badxpath.xsl", Sheet("<xsl:template match=\"/\"><xsl:value-of select=\"//[\"/></xsl:template>"));
+    WriteFile(dir.path() / "badxpath.xsl",
+              Sheet("<xsl:template match=\"/\"><xsl:value-of select=\"//[\"/></xsl:template>"));
 
     int32_t code = 0;
     std::string reason = LoadFailure((dir.path() / "none.xsl").string(), code);
@@ -115,7 +129,8 @@ TEST(XslStyleSheetLoad, CompilesAParsedDocumentWithItsBase) {
     // The caller's document is untouched and can be compiled again.
     EXPECT_TRUE(XslStyleSheet().Compile(doc));
 
-    XmlDocument cdata = XmlDocument::FromText(Sheet("<xsl:template match=\"/\"><![CDATA[<x>]]></xsl:template>"));
+    XmlDocument cdata =
+        XmlDocument::FromText(Sheet("<xsl:template match=\"/\"><![CDATA[<x>]]></xsl:template>"));
     ASSERT_TRUE(sheet.Compile(cdata)) << sheet.error().Describe();
     EXPECT_EQ(sheet.Transform(XmlDocument::FromText("<a/>")), "<x>");
     EXPECT_FALSE(sheet.Compile(XmlDocument()));
@@ -127,16 +142,21 @@ TEST(XslStyleSheetLoad, CompilesAParsedDocumentWithItsBase) {
 TEST(XslStyleSheetTransform, OutputMethodsAndUtf8Text) {
     kestrix::test::TempDir dir;
     WriteFile(dir.path() / "xml.xsl",
-              Sheet("<xsl:template match=\"/\"><out><xsl:value-of select=\"//LINE[1]\"/></out></xsl:template>",
+              Sheet("<xsl:template match=\"/\"><out><xsl:value-of "
+                    "select=\"//LINE[1]\"/></out></xsl:template>",
                     "<xsl:output method=\"xml\" encoding=\"ISO-8859-1\"/>"));
     WriteFile(dir.path() / "html.xsl",
-              Sheet("<xsl:template match=\"/\"><html><body><p><xsl:value-of select=\"//SENDER\"/></p><br/></body></html></xsl:template>",
+              Sheet("<xsl:template match=\"/\"><html><body><p><xsl:value-of "
+                    "select=\"//SENDER\"/></p><br/></body></html></xsl:template>",
                     "<xsl:output method=\"html\"/>"));
-    WriteFile(dir.path() / "text.xsl",
-              Sheet("<xsl:param name=\"who\" select=\"'nobody'\"/><xsl:template match=\"/\"><xsl:value-of select=\"$who\"/>:<xsl:value-of select=\"//LINE[1]\"/> &amp; &lt;</xsl:template>",
-                    "<xsl:output method=\"text\" encoding=\"ISO-8859-1\"/>"));
-    WriteFile(dir.path() / "omit.xsl",
-              Sheet("<xsl:template match=\"/\"><o/></xsl:template>", "<xsl:output omit-xml-declaration=\"yes\"/>"));
+    WriteFile(
+        dir.path() / "text.xsl",
+        Sheet(
+            "<xsl:param name=\"who\" select=\"'nobody'\"/><xsl:template match=\"/\"><xsl:value-of "
+            "select=\"$who\"/>:<xsl:value-of select=\"//LINE[1]\"/> &amp; &lt;</xsl:template>",
+            "<xsl:output method=\"text\" encoding=\"ISO-8859-1\"/>"));
+    WriteFile(dir.path() / "omit.xsl", Sheet("<xsl:template match=\"/\"><o/></xsl:template>",
+                                             "<xsl:output omit-xml-declaration=\"yes\"/>"));
     XmlDocument doc = XmlDocument::FromText(kOrder);
 
     std::string xml = XslStyleSheet::FromSource((dir.path() / "xml.xsl").string()).Transform(doc);
@@ -154,24 +174,29 @@ TEST(XslStyleSheetTransform, OutputMethodsAndUtf8Text) {
     EXPECT_EQ(text.Transform(doc), "nobody:caf\xC3\xA9 & <");
     EXPECT_EQ(text.Transform(doc, {{"who", "O'Neil \"&\""}}), "O'Neil \"&\":caf\xC3\xA9 & <");
 
-    EXPECT_EQ(XslStyleSheet::FromSource((dir.path() / "omit.xsl").string()).Transform(doc), "<o/>\n");
+    EXPECT_EQ(XslStyleSheet::FromSource((dir.path() / "omit.xsl").string()).Transform(doc),
+              "<o/>\n");
 }
 
 TEST(XslStyleSheetTransform, RunTimeFailuresRaiseWithTheReason) {
     kestrix::test::TempDir dir;
     WriteFile(dir.path() / "stop.xsl",
-              Sheet("<xsl:template match=\"/\">x<xsl:message terminate=\"yes\">Missing SENDER</xsl:message></xsl:template>"));
-    WriteFile(dir.path() / "func.xsl", Sheet("<xsl:template match=\"/\"><xsl:value-of select=\"no-such-function(1)\"/></xsl:template>"));
+              Sheet("<xsl:template match=\"/\">x<xsl:message terminate=\"yes\">Missing "
+                    "SENDER</xsl:message></xsl:template>"));
+    WriteFile(dir.path() / "func.xsl", Sheet("<xsl:template match=\"/\"><xsl:value-of "
+                                             "select=\"no-such-function(1)\"/></xsl:template>"));
     XmlDocument doc = XmlDocument::FromText(kOrder);
     for (const char* name : {"stop.xsl", "func.xsl"}) {
         XslStyleSheet sheet;
-        ASSERT_TRUE(sheet.Load((dir.path() / name).string())) << name << ": " << sheet.error().Describe();
+        ASSERT_TRUE(sheet.Load((dir.path() / name).string()))
+            << name << ": " << sheet.error().Describe();
         try {
             sheet.Transform(doc);
             ADD_FAILURE() << name << ": no exception";
         } catch (const kestrix::Error& e) {
             EXPECT_EQ(e.number(), errnum::TransformFailed) << name;
-            std::string expected = std::string(name) == "stop.xsl" ? "Missing SENDER" : "no-such-function";
+            std::string expected =
+                std::string(name) == "stop.xsl" ? "Missing SENDER" : "no-such-function";
             EXPECT_NE(e.description().find(expected), std::string::npos) << e.description();
         }
     }
@@ -184,8 +209,10 @@ TEST(XslStyleSheetTransform, SheetsCannotWriteFiles) {
     WriteFile(dir.path() / "write.xsl",
               "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" "
               "xmlns:exsl=\"http://exslt.org/common\" extension-element-prefixes=\"exsl\">"
-              "<xsl:template match=\"/\"><exsl:document href=\"" + target.string() + "\" method=\"text\">pwned</exsl:document>done</xsl:template>"
-              "</xsl:stylesheet>");
+              "<xsl:template match=\"/\"><exsl:document href=\"" +
+                  target.string() +
+                  "\" method=\"text\">pwned</exsl:document>done</xsl:template>"
+                  "</xsl:stylesheet>");
     XslStyleSheet sheet;
     ASSERT_TRUE(sheet.Load((dir.path() / "write.xsl").string())) << sheet.error().Describe();
     try {
@@ -201,9 +228,11 @@ TEST(XslStyleSheetTransform, SheetsCannotWriteFiles) {
 TEST(XslStyleSheetTransform, CommonExtensionFunctionsAreAvailable) {
     XslStyleSheet sheet;
     XmlDocument xsl = XmlDocument::FromText(
-        "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" xmlns:exsl=\"http://exslt.org/common\">"
+        "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\" "
+        "xmlns:exsl=\"http://exslt.org/common\">"
         "<xsl:output method=\"text\"/><xsl:variable name=\"v\"><i>1</i><i>2</i></xsl:variable>"
-        "<xsl:template match=\"/\"><xsl:value-of select=\"count(exsl:node-set($v)/i)\"/></xsl:template></xsl:stylesheet>");
+        "<xsl:template match=\"/\"><xsl:value-of "
+        "select=\"count(exsl:node-set($v)/i)\"/></xsl:template></xsl:stylesheet>");
     ASSERT_TRUE(sheet.Compile(xsl)) << sheet.error().Describe();
     EXPECT_EQ(sheet.Transform(XmlDocument::FromText("<a/>")), "2");
 }
@@ -215,7 +244,8 @@ TEST(XslStyleSheetHttp, SheetIncludesAndDocumentsOverHttp) {
     WriteSheetTree(dir.path() / "xsl");
     WriteFile(dir.path() / "docs" / "order.xml", kOrder);
     WriteFile(dir.path() / "xsl" / "lookup.xsl",
-              Sheet("<xsl:template match=\"/\"><xsl:value-of select=\"document('../docs/order.xml')//SENDER\"/></xsl:template>"));
+              Sheet("<xsl:template match=\"/\"><xsl:value-of "
+                    "select=\"document('../docs/order.xml')//SENDER\"/></xsl:template>"));
     kestrix::test::HttpServer server(dir.path().string());
 
     XslStyleSheet sheet;
@@ -259,7 +289,8 @@ TEST(XslStyleSheetTransform, ThreadsKeepTheirOwnFailures) {
             std::string id = "thread-" + std::to_string(t);
             XslStyleSheet sheet;
             if (!sheet.Compile(XmlDocument::FromText(
-                    Sheet("<xsl:template match=\"/\"><xsl:message terminate=\"yes\">" + id + "</xsl:message></xsl:template>")))) {
+                    Sheet("<xsl:template match=\"/\"><xsl:message terminate=\"yes\">" + id +
+                          "</xsl:message></xsl:template>")))) {
                 ++wrong[static_cast<size_t>(t)];
                 return;
             }
