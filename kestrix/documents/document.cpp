@@ -55,7 +55,8 @@ xml::XmlDocument ParseBody(const std::string& body, std::string_view source) {
 
 /// Reads the body column of the one-column query and parses it; an empty document when
 /// there is no row.
-xml::XmlDocument LoadDom(const std::string& sql, std::string_view column, std::string_view parseSource) {
+xml::XmlDocument LoadDom(const std::string& sql, std::string_view column,
+                         std::string_view parseSource) {
     std::string body;
     {
         db::Connection connection = GetConnection();
@@ -68,8 +69,8 @@ xml::XmlDocument LoadDom(const std::string& sql, std::string_view column, std::s
 
 std::string ReadBody(int32_t id, std::string_view column) {
     db::Connection connection = GetConnection();
-    db::Recordset rs = connection.Query("SELECT " + std::string(column) +
-                                        " FROM DOCUMENT WHERE " + WhereId(id));
+    db::Recordset rs =
+        connection.Query("SELECT " + std::string(column) + " FROM DOCUMENT WHERE " + WhereId(id));
     if (rs.Eof()) return {};
     return BodyText(rs, column);
 }
@@ -78,9 +79,9 @@ std::string ReadBody(int32_t id, std::string_view column) {
 void WriteBody(int32_t id, std::string_view bodyColumn, std::string_view dateColumn,
                const std::string& body) {
     db::Connection connection = GetConnection();
-    db::Recordset rs = connection.Query("SELECT " + std::string(bodyColumn) + ", " +
-                                        std::string(dateColumn) + " FROM DOCUMENT WHERE " +
-                                        WhereId(id));
+    db::Recordset rs =
+        connection.Query("SELECT " + std::string(bodyColumn) + ", " + std::string(dateColumn) +
+                         " FROM DOCUMENT WHERE " + WhereId(id));
     if (rs.Eof()) return;
     db::EditRow row(rs);
     row.Set(dateColumn, Now());
@@ -269,8 +270,8 @@ void Document::RemoveInvalidDocument(int32_t& iDocID) {
 void Document::RemoveRecipientsForDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
-        connection.Execute("DELETE FROM PUBLICATION WHERE (DOCUMENTID = " +
-                           EncodeSqlNumber(iDocID) + ")");
+        connection.Execute(
+            "DELETE FROM PUBLICATION WHERE (DOCUMENTID = " + EncodeSqlNumber(iDocID) + ")");
     } catch (...) {
         Reraise("Kestrix.Document.RemoveRecipientsForDocument");
     }
@@ -280,8 +281,8 @@ void Document::deleteAllUsersFromPublicationList(const Variant& i_lDocID) {
     try {
         const int32_t id = i_lDocID.ToLong();
         db::Connection connection = GetConnection();
-        connection.Execute(std::string(" DELETE FROM dbo.PUBLICATION ") + " WHERE DOCUMENTID = " +
-                           EncodeSqlNumber(id));
+        connection.Execute(std::string(" DELETE FROM dbo.PUBLICATION ") +
+                           " WHERE DOCUMENTID = " + EncodeSqlNumber(id));
     } catch (...) {
         Reraise("Kestrix.Document.deleteAllUsersFromPublicationList");
     }
@@ -303,7 +304,8 @@ bool Document::UserIsRecipientOfDoc(int32_t& iDocID, const std::string& iUser) {
     }
 }
 
-bool Document::IsValidChildDoc(int32_t& iDocID, const std::string& iUser, SENDERMODE /*iSenderMode*/) {
+bool Document::IsValidChildDoc(int32_t& iDocID, const std::string& iUser,
+                               SENDERMODE /*iSenderMode*/) {
     try {
         if (GetDocumentTypeOfDocument(iDocID).empty()) return false;
         const DOCUMENTSTATUS status = GetStatusOfDocument(iDocID);
@@ -394,9 +396,9 @@ void Document::CopyOriginalXMLtoXMLBody(int32_t id, bool alsoTemp) {
 void Document::CopyTempXMLtoXMLBody(int32_t id) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            std::string("SELECT XMLBODY, TEMPXMLBODY, CREATIONDATE ") +
-            "FROM DOCUMENT WHERE DOCUMENTID = " + EncodeSqlNumber(id));
+        db::Recordset rs =
+            connection.Query(std::string("SELECT XMLBODY, TEMPXMLBODY, CREATIONDATE ") +
+                             "FROM DOCUMENT WHERE DOCUMENTID = " + EncodeSqlNumber(id));
         if (rs.Eof()) return;
         db::EditRow row(rs);
         CopyBody(row, rs.Field("TEMPXMLBODY"), "XMLBODY");
@@ -448,8 +450,8 @@ void Document::UpdateTempXMLBodyWithNULLInDocument(int32_t id) {
 
 xml::XmlDocument Document::GetTempXmlDomDocument(int32_t id) {
     try {
-        return LoadDom(std::string("SELECT TEMPXMLBODY ") + "FROM DOCUMENT WHERE DOCUMENTID = " +
-                           EncodeSqlNumber(id),
+        return LoadDom(std::string("SELECT TEMPXMLBODY ") +
+                           "FROM DOCUMENT WHERE DOCUMENTID = " + EncodeSqlNumber(id),
                        "TEMPXMLBODY", "Kestrix.Document.GetTempXmlDomDocument");
     } catch (...) {
         Reraise("Kestrix.Document.GetTempXmlDomDocument");

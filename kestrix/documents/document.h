@@ -19,7 +19,7 @@ namespace kestrix {
 /// raised on with the source "Kestrix.Document.<method>". Document identifiers are passed
 /// by reference, as the callers of the published interface expect.
 class Document : public Object {
-public:
+  public:
     // ---- reading a document ------------------------------------------------------------
 
     /// XMLBODY of the document; "" when there is no such row. A NULL body is an error.
@@ -107,6 +107,15 @@ public:
     /// The show flag a document asks for in its QELSHOW tag: shown when the tag is absent or
     /// empty or says "true" (any case, blanks around ignored); hidden for anything else.
     bool GetShowFlagFromDoc(const xml::XmlDocument& dom);
+
+    // ---- batches (batch.cpp) --------------------------------------------------------------
+
+    /// Checks that a batch (XML documents one after the other, each optionally preceded by a
+    /// declaration and comments) can be cut into documents that each parse; only blanks and
+    /// line breaks may follow the last one. A malformed batch is refused with number -1.
+    void ParseBatchXMLString(std::string& iXMLStr);
+    /// As ParseBatchXMLString, reporting under its own name.
+    void ParseBatchXMLFile(std::string& iXMLStr);
 };
 
 }  // namespace kestrix

@@ -11,13 +11,15 @@ db::Recordset Utility::GetRecipientsFromPublicationTable(int32_t iDocID,
                                                          const std::string& iDocTypeID,
                                                          bool iEmailFlag) {
     try {
-        std::string sql =
-            std::string("SELECT EMAIL, HTMLATTACHMENTXSL, PUBLICATION.USERID, DISTRIBUTIONLIST.HTMLATTACHMENT ") +
-            "FROM PUBLICATION INNER JOIN DISTRIBUTIONLIST ON PUBLICATION.USERID = " +
-            "DISTRIBUTIONLIST.USERID LEFT OUTER JOIN DOCUMENTTYPE ON DOCUMENTTYPE.DOCUMENTTYPEID = " +
-            "DISTRIBUTIONLIST.DOCUMENTTYPEID WHERE (PUBLICATION.DOCUMENTID = " +
-            EncodeSqlNumber(iDocID) + ") " + "AND (DISTRIBUTIONLIST.DOCUMENTTYPEID = " +
-            EncodeSqlText(iDocTypeID);
+        std::string sql = std::string(
+                              "SELECT EMAIL, HTMLATTACHMENTXSL, PUBLICATION.USERID, "
+                              "DISTRIBUTIONLIST.HTMLATTACHMENT ") +
+                          "FROM PUBLICATION INNER JOIN DISTRIBUTIONLIST ON PUBLICATION.USERID = " +
+                          "DISTRIBUTIONLIST.USERID LEFT OUTER JOIN DOCUMENTTYPE ON "
+                          "DOCUMENTTYPE.DOCUMENTTYPEID = " +
+                          "DISTRIBUTIONLIST.DOCUMENTTYPEID WHERE (PUBLICATION.DOCUMENTID = " +
+                          EncodeSqlNumber(iDocID) + ") " +
+                          "AND (DISTRIBUTIONLIST.DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID);
         // Publications in a deleted state never count as recipients.
         if (iEmailFlag)
             sql += std::string(") ") + "AND (DISTRIBUTIONLIST.EMAIL = 1) AND " +

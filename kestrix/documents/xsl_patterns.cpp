@@ -37,9 +37,12 @@ std::optional<std::vector<xml::XmlNode>> Utility::ExecuteXSLPatternReturnAllNode
 std::string Utility::ConstructXslPattern(TagAttrXsl iTagAttrXsl, const std::string& iXslPattern) {
     try {
         switch (iTagAttrXsl) {
-            case TagAttrXsl::TAGVALUE: return "//" + iXslPattern;
-            case TagAttrXsl::ATTRVALUE: return "//@" + iXslPattern;
-            case TagAttrXsl::XSLPATTERN: return iXslPattern;
+            case TagAttrXsl::TAGVALUE:
+                return "//" + iXslPattern;
+            case TagAttrXsl::ATTRVALUE:
+                return "//@" + iXslPattern;
+            case TagAttrXsl::XSLPATTERN:
+                return iXslPattern;
         }
         return {};
     } catch (...) {

@@ -34,7 +34,8 @@ void Collaboration::ExecQuery(const std::string& sql) {
 
 void Collaboration::ClosePublicationErrorsForOneCategory(int32_t i_lDocID,
                                                          const std::string& i_sCategory) {
-    constexpr std::string_view kSource = "Kestrix.Collaboration.ClosePublicationErrorsForOneCategory";
+    constexpr std::string_view kSource =
+        "Kestrix.Collaboration.ClosePublicationErrorsForOneCategory";
     try {
         if (i_sCategory != "CannotPublish")
             Raise(EnumerationErrors::InvalidParamValue, std::string(kSource),

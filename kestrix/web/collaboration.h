@@ -10,7 +10,7 @@ namespace kestrix {
 /// "Kestrix.Collaboration": what a user does to a document in the web pages. For now it
 /// closes publication errors: one error, or every error of a category of a document.
 class Collaboration : public Object {
-public:
+  public:
     /// Closes the open publication errors of the document whose label belongs to the
     /// category. Only "CannotPublish" (the recipients that could not be found or resolved)
     /// is known; any other category, also in other capitals, fails.
@@ -19,7 +19,7 @@ public:
     /// error belongs to that document.
     void ClosePublicationErrors(int32_t iPublicationErrorID, int32_t iDocID = 0);
 
-private:
+  private:
     /// Executes one statement on a connection of its own; failures are reported with the
     /// statement.
     void ExecQuery(const std::string& sql);

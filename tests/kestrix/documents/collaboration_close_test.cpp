@@ -13,7 +13,7 @@ namespace kestrix {
 namespace {
 
 class ClosingPublicationErrors : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     void SetUp() override { site_ = std::make_unique<test::TestSite>(GetParam()); }
     void TearDown() override { site_.reset(); }
 
@@ -24,7 +24,8 @@ protected:
         row.Set("DOCUMENTID", doc);
         row.Set("LABEL", label);
         row.Set("CLOSED", 0);
-        return static_cast<int32_t>(connection.Insert("PUBLICATIONERRORS", row, "PUBLICATIONERRORID"));
+        return static_cast<int32_t>(
+            connection.Insert("PUBLICATIONERRORS", row, "PUBLICATIONERRORID"));
     }
     static bool Closed(int32_t errorId) {
         db::Connection connection = GetConnection();
@@ -80,7 +81,8 @@ TEST_P(ClosingPublicationErrors, TheCannotPublishCategoryClosesTheRoutingLabelsO
 INSTANTIATE_TEST_SUITE_P(Backends, ClosingPublicationErrors, ::testing::ValuesIn(test::Backends()));
 
 TEST(CollaborationClass, IsCreatedByItsRegisteredName) {
-    EXPECT_NE(std::dynamic_pointer_cast<Collaboration>(CreateComponent("Kestrix.Collaboration")), nullptr);
+    EXPECT_NE(std::dynamic_pointer_cast<Collaboration>(CreateComponent("Kestrix.Collaboration")),
+              nullptr);
 }
 
 }  // namespace

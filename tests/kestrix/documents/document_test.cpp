@@ -23,7 +23,8 @@ TEST(DocumentStatusTexts, OnlyTheListedWordsInThreeCapitalisationsAreKnown) {
     EXPECT_EQ(doc.ConvertStatusFromStringToEnum("ACCEPT"), S::DOCUMENTACCEPTED);
     EXPECT_EQ(doc.ConvertStatusFromStringToEnum("new"), S::DOCUMENTNEW);
     EXPECT_EQ(doc.ConvertStatusFromStringToEnum("Publish"), S::DOCUMENTPUBLISHED);
-    EXPECT_EQ(doc.ConvertStatusFromStringToEnum("PARTIALLY ACCEPTED"), S::DOCUMENTPARTIALLYACCEPTED);
+    EXPECT_EQ(doc.ConvertStatusFromStringToEnum("PARTIALLY ACCEPTED"),
+              S::DOCUMENTPARTIALLYACCEPTED);
     EXPECT_EQ(doc.ConvertStatusFromStringToEnum("partially accept"), S::DOCUMENTPARTIALLYACCEPTED);
     EXPECT_EQ(doc.ConvertStatusFromStringToEnum("Partially"), S::DOCUMENTPARTIALLYACCEPTED);
     EXPECT_EQ(doc.ConvertStatusFromStringToEnum("removed"), S::DOCUMENTDELETED);
@@ -39,7 +40,7 @@ TEST(DocumentStatusTexts, OnlyTheListedWordsInThreeCapitalisationsAreKnown) {
 }
 
 class DocumentStore : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     void SetUp() override { site_ = std::make_unique<test::TestSite>(GetParam()); }
     void TearDown() override { site_.reset(); }
 
@@ -140,13 +141,16 @@ TEST_P(DocumentStore, ABodyThatIsNoXmlRaisesTheParserDetails) {
     } catch (const Error& e) {
         EXPECT_NE(e.number(), 0);
         EXPECT_EQ(e.source(), "Kestrix.Document.GetXMLDomDocument");
-        EXPECT_EQ(e.description().rfind("\r\nMETHOD: Kestrix.Document.GetXmlDomDocument caught: DOM Error: ", 0), 0u)
+        EXPECT_EQ(e.description().rfind(
+                      "\r\nMETHOD: Kestrix.Document.GetXmlDomDocument caught: DOM Error: ", 0),
+                  0u)
             << e.description();
         EXPECT_GE(e.helpContext(), 3);
     }
     // The work copy is parsed under its own name.
     doc_.CopyOriginalXMLtoTempXMLBody(id);
-    Exec("UPDATE DOCUMENT SET TEMPXMLBODY = 'not xml at all' WHERE DOCUMENTID = " + std::to_string(id));
+    Exec("UPDATE DOCUMENT SET TEMPXMLBODY = 'not xml at all' WHERE DOCUMENTID = " +
+         std::to_string(id));
     try {
         doc_.GetTempXmlDomDocument(id);
         FAIL() << "a broken work copy must not parse";
@@ -164,8 +168,10 @@ TEST_P(DocumentStore, ABodyThatIsNoXmlRaisesTheParserDetails) {
 
 TEST_P(DocumentStore, RewritingABodySetsItsDate) {
     int32_t id = doc_.StoreOriginalDocument("<A/>");
-    Exec("UPDATE DOCUMENT SET CREATIONDATE = '2000-01-01 00:00:00', ENTRANCEDATE = "
-         "'2000-01-01 00:00:00' WHERE DOCUMENTID = " + std::to_string(id));
+    Exec(
+        "UPDATE DOCUMENT SET CREATIONDATE = '2000-01-01 00:00:00', ENTRANCEDATE = "
+        "'2000-01-01 00:00:00' WHERE DOCUMENTID = " +
+        std::to_string(id));
     doc_.UpdateDocumentWithXmlBody(id, "<B/>");
     EXPECT_EQ(doc_.GetXmlDocument(id), "<B/>");
     EXPECT_GT(Column(id, "CREATIONDATE").ToString(), "2000-01-01 00:00:00");
@@ -239,8 +245,10 @@ TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
     error(id, "SLBSH1817");  // a delivery failure is no routing failure
     error(other, "SLBSH0008");
     auto open = [](int32_t doc) {
-        return Query("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " +
-                     std::to_string(doc))
+        return Query(
+                   "SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID "
+                   "= " +
+                   std::to_string(doc))
             .GetInt("N");
     };
 
@@ -266,7 +274,8 @@ TEST_P(DocumentStore, DeletingANewDocumentRemovesItsPublications) {
              ", '" + user + "', 0)");
     };
     auto rows = [](int32_t doc) {
-        return Query("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " + std::to_string(doc))
+        return Query("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " +
+                     std::to_string(doc))
             .GetInt("N");
     };
     int32_t fresh = NewDocument("T", "alice", S::DOCUMENTNEW);
@@ -372,19 +381,24 @@ TEST_P(DocumentStore, BodiesAreCopiedBetweenColumns) {
 /// A document of type T from alice; bob is on the type's list with a live publication,
 /// carol has a publication but is not on the list, dave is on the list but deleted his.
 class DocumentVisibility : public DocumentStore {
-protected:
+  protected:
     void SetUp() override {
         DocumentStore::SetUp();
-        Exec("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES "
-             "('T', 'Type', 'render.xsl')");
-        Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
-             "('T', 'bob', 1, 1)");
-        Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
-             "('T', 'dave', 1, 0)");
-        Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
-             "('T', 'erin', 0, 0)");
-        Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
-             "('U', 'carol', 1, 0)");
+        Exec(
+            "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES "
+            "('T', 'Type', 'render.xsl')");
+        Exec(
+            "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
+            "('T', 'bob', 1, 1)");
+        Exec(
+            "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
+            "('T', 'dave', 1, 0)");
+        Exec(
+            "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
+            "('T', 'erin', 0, 0)");
+        Exec(
+            "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
+            "('U', 'carol', 1, 0)");
         id_ = NewDocument("T", "alice", S::DOCUMENTPUBLISHED);
         Publish(id_, "bob", 0);
         Publish(id_, "carol", 0);
