@@ -4,6 +4,7 @@
 
 #include "kestrix/documents/document.h"
 #include "kestrix/delivery/base64.h"
+#include "kestrix/delivery/obi.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/label_replacements.h"
 #include "kestrix/foundation/utility.h"
@@ -28,6 +29,7 @@ constexpr std::array kClasses{
     component::ClassEntry{"Kestrix.Collaboration", &Make<Collaboration>},
     component::ClassEntry{"Kestrix.Document", &Make<Document>},
     component::ClassEntry{"Kestrix.Base64", &Make<Base64>},
+    component::ClassEntry{"Kestrix.OBI", &Make<OBI>},
     component::ClassEntry{"Kestrix.EnumsConstantsGlobalVars", &Make<EnumsConstantsGlobalVars>},
     component::ClassEntry{"Kestrix.LabelReplacements", &Make<LabelReplacements>},
     component::ClassEntry{"Kestrix.Utility", &Make<Utility>},
