@@ -87,7 +87,8 @@ std::string File::AddTempPathIfNoDriveFound(const std::string& i_sPath) {
         if (services::HasDrive(i_sPath)) return i_sPath;
         return services::JoinPath(services::SystemTempFolder(), services::NormalizeSeparators(i_sPath));
     } catch (...) {
-        RaiseError("QelFile.File.AddTempPathIfNoDriveFound");
+        // This one answers "" instead of raising; the log keeps the reason.
+        LogError("QelFile.File.AddTempPathIfNoDriveFound");
         return {};
     }
 }

@@ -31,7 +31,7 @@ std::string MapNetworkPath(std::string_view path, std::string_view uncRoot) {
     std::string rest = NormalizeSeparators(path.substr(2));
     for (const std::string& part : Split(rest, '/')) {
         if (part == "." || part == "..") {
-            throw Error(fserr::PathNotFound, "QelFile.File.MapNetworkPath",
+            throw Error(fserr::PathNotFound, "Paths.MapNetworkPath",
                         "Path not found: the network path '" + std::string(path) +
                             "' leaves its share.");
         }
