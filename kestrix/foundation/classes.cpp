@@ -4,6 +4,7 @@
 
 #include "kestrix/documents/document.h"
 #include "kestrix/delivery/base64.h"
+#include "kestrix/delivery/imethodcall.h"
 #include "kestrix/delivery/obi.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/label_replacements.h"
@@ -11,6 +12,7 @@
 #include "kestrix/intake/attachments.h"
 #include "kestrix/intake/file_handling.h"
 #include "kestrix/intake/xml.h"
+#include "kestrix/rules/rules.h"
 #include "kestrix/web/collaboration.h"
 
 namespace kestrix {
@@ -36,6 +38,8 @@ constexpr std::array kClasses{
     component::ClassEntry{"Kestrix.Attachments", &Make<Attachments>},
     component::ClassEntry{"Kestrix.FileHandling", &Make<FileHandling>},
     component::ClassEntry{"Kestrix.XML", &Make<XML>},
+    component::ClassEntry{"Kestrix.Rules", &Make<Rules>},
+    component::ClassEntry{"Kestrix.IMethodCall", &Make<IMethodCall>},
 };
 
 }  // namespace

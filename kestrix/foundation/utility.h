@@ -122,6 +122,28 @@ public:
     /// new path.
     std::string MoveFileToErrorDir(const std::filesystem::path& iFile);
 
+    // ---- plug-in method calls (delivery/) ------------------------------------------------
+
+    /// The class part of a plug-in address: everything before its second dot (the whole
+    /// address when it has none): "Acme.Orders.Receive" gives "Acme.Orders".
+    Variant GetClass(const std::string& iDllClassMethodString);
+    /// The method part of a plug-in address: everything after its second dot; "" when there
+    /// is none or it ends the address.
+    Variant GetMethod(const std::string& iDllClassMethodString);
+    /// Creates the plug-in class of the address and calls it with the document data (by
+    /// reference): the named method by name, else `IMethodCall::MethodCall` (or
+    /// "IMethodCall_MethodCall" by name for a class without the interface). Answers the
+    /// plug-in's boolean. Any failure is raised on with the source
+    /// "Kestrix.Utility.CallMethod" and "object <address> not found or method called with
+    /// wrong number/type of arguments".
+    bool CallMethod(const std::string& iDllClassMethodString, Variant& iArguments);
+    /// True when the class part of the address can be created; failures answer false
+    /// without being reported.
+    bool CheckMethodCall(const std::string& iDllClassMethodString);
+    /// The elements of an array as texts joined by ", "; "" (after logging) for a value that
+    /// is no array.
+    std::string MakeStringFromArray(const Variant& iArray);
+
 private:
     std::string virtualId_;
 };

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/base/variant.h"
+
+namespace kestrix::delivery {
+
+/// A plug-in address split in its two parts: "Acme.Orders.Receive" is the class
+/// "Acme.Orders" and the method "Receive".
+struct PluginAddress {
+    /// Everything before the second dot, or the whole address when it has none.
+    std::string className;
+    /// Everything after the second dot; "" when there is none or it ends the address.
+    std::string method;
+};
+
+/// Splits a plug-in address at its second dot.
+PluginAddress SplitPluginAddress(std::string_view address);
+
+/// Creates the plug-in class of `address` by its registered name and calls it with `data`
+/// (passed by reference, so the plug-in may change it), answering what the plug-in
+/// answered, unconverted:
+/// - with a method name, that method by name (one argument);
+/// - without, `IMethodCall::MethodCall` when the class implements the interface, else the
+///   method "IMethodCall_MethodCall" by name.
+/// A failure (class unknown, method missing, wrong arguments, an error of the plug-in) is
+/// reported as `Utility::CallMethod` reports it: raised on with the source
+/// "Kestrix.Utility.CallMethod" and the text "object <address> not found or method called
+/// with wrong number/type of arguments".
+Variant CallPluginForAnswer(const std::string& address, Variant& data);
+
+}  // namespace kestrix::delivery
