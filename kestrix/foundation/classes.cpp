@@ -13,6 +13,8 @@
 #include "kestrix/intake/file_handling.h"
 #include "kestrix/intake/xml.h"
 #include "kestrix/rules/rules.h"
+#include "kestrix/rules/templates.h"
+#include "kestrix/rules/user_defined_fields.h"
 #include "kestrix/web/collaboration.h"
 
 namespace kestrix {
@@ -40,6 +42,8 @@ constexpr std::array kClasses{
     component::ClassEntry{"Kestrix.XML", &Make<XML>},
     component::ClassEntry{"Kestrix.Rules", &Make<Rules>},
     component::ClassEntry{"Kestrix.IMethodCall", &Make<IMethodCall>},
+    component::ClassEntry{"Kestrix.UserDefinedFields", &Make<UserDefinedFields>},
+    component::ClassEntry{"Kestrix.Template", &Make<Template>},
 };
 
 }  // namespace
