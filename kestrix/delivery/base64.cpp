@@ -168,7 +168,9 @@ std::string Base64::InsertNewlineChars(const std::string& i_sStringIn, int32_t i
     try {
         // Lines are counted in characters, not bytes, so that a break never falls inside
         // the bytes of one character.
-        const auto startsCharacter = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; };
+        const auto startsCharacter = [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        };
         size_t characters = 0;
         for (char c : i_sStringIn) characters += startsCharacter(c) ? 1 : 0;
         if (i_lLineLength <= 0 || characters <= static_cast<size_t>(i_lLineLength))

@@ -18,7 +18,7 @@ using ByteArray = std::vector<uint8_t>;
 /// The two lookup tables are filled on first use and kept in the object; an object is used
 /// by one thread at a time.
 class Base64 : public Object {
-public:
+  public:
     /// The Base64 text of the bytes, in lines of 76 characters separated by CR LF (the last
     /// line without a break). An empty array fails with `MissingInput`.
     std::string Base64Encode(ByteArray& i_ayArrayIn);
@@ -50,7 +50,7 @@ public:
     /// of 0 or less, is returned unchanged.
     std::string InsertNewlineChars(const std::string& i_sStringIn, int32_t i_lLineLength);
 
-private:
+  private:
     /// Fills the two lookup tables once.
     void Initialize();
 

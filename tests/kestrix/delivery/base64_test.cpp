@@ -38,7 +38,8 @@ std::string ReferenceEncode(const ByteArray& bytes) {
         for (int i = 7; i >= 0; --i) bits += (b >> i) & 1 ? '1' : '0';
     while (bits.size() % 6 != 0) bits += '0';
     std::string out;
-    for (size_t i = 0; i < bits.size(); i += 6) out += alphabet[std::stoi(bits.substr(i, 6), nullptr, 2)];
+    for (size_t i = 0; i < bits.size(); i += 6)
+        out += alphabet[std::stoi(bits.substr(i, 6), nullptr, 2)];
     while (out.size() % 4 != 0) out += '=';
     return out;
 }
@@ -160,7 +161,8 @@ TEST(Base64, DecodingIgnoresLineBreaksBlanksAndTabs) {
     std::string narrow = codec.InsertNewlineChars(ReferenceEncode(bytes), 10);
     EXPECT_EQ(codec.Base64Decode(narrow), bytes);
     std::string indented = "  " + codec.InsertNewlineChars(ReferenceEncode(bytes), 64);
-    for (size_t pos = indented.find('\n'); pos != std::string::npos; pos = indented.find('\n', pos + 1))
+    for (size_t pos = indented.find('\n'); pos != std::string::npos;
+         pos = indented.find('\n', pos + 1))
         indented.insert(pos + 1, "\t  ");
     EXPECT_EQ(codec.Base64Decode(indented), bytes);
 
@@ -209,7 +211,8 @@ TEST(Base64, StringsOutsideCodePage1252FallBackToUtf16) {
     Base64 codec;
     // Ł (U+0141) and ź (U+017A) have no place in code page 1252: every character becomes
     // its 16-bit code unit, low byte first, without a byte-order mark.
-    EXPECT_EQ(codec.UnicodeStringToByte("Łódź"), Bytes(std::string("\x41\x01\xF3\x00\x64\x00\x7A\x01", 8)));
+    EXPECT_EQ(codec.UnicodeStringToByte("Łódź"),
+              Bytes(std::string("\x41\x01\xF3\x00\x64\x00\x7A\x01", 8)));
     // A character beyond the 16-bit range takes two units.
     EXPECT_EQ(codec.UnicodeStringToByte("a😀"), Bytes(std::string("a\0\x3D\xD8\x00\xDE", 6)));
 
@@ -233,14 +236,14 @@ TEST(Base64, StringsOutsideCodePage1252FallBackToUtf16) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Failures: their texts are labels, so these run on a site.
+// On a site: failure texts are labels, and creation by name reads the class table.
 
-class Base64Failures : public ::testing::Test {
-protected:
+class Base64OnSite : public ::testing::Test {
+  protected:
     test::TestSite site_{"sqlite"};
 };
 
-TEST_F(Base64Failures, EncodingNothingRaisesMissingInput) {
+TEST_F(Base64OnSite, EncodingNothingRaisesMissingInput) {
     ByteArray empty;
     try {
         Base64().Base64Encode(empty);
@@ -257,7 +260,7 @@ TEST_F(Base64Failures, EncodingNothingRaisesMissingInput) {
     EXPECT_NE(site_.LogText().find("Kestrix.Base64.Base64Encode"), std::string::npos);
 }
 
-TEST_F(Base64Failures, DamagedTextRaisesMissingInput) {
+TEST_F(Base64OnSite, DamagedTextRaisesMissingInput) {
     const std::string label = TranslateLabel("SLBSH4550");
     ASSERT_EQ(label.find("<font"), std::string::npos) << "the label is shipped";
     const std::vector<std::string> damaged = {
@@ -273,10 +276,10 @@ TEST_F(Base64Failures, DamagedTextRaisesMissingInput) {
         "YQ==YQ==",  // padding inside the text
         "Y===",      // three padding characters
         "====",
-        "YWJj=",     // padding after a whole group
-        "YW\xC3\xA4",        // ä: a character outside ASCII
-        "YWJ\xC3\xA4",       // the same, and one character too many
-        "YW\xC4\x80\xC4\x80",  // Ā, which code page 1252 cannot hold
+        "YWJj=",                     // padding after a whole group
+        "YW\xC3\xA4",                // ä: a character outside ASCII
+        "YWJ\xC3\xA4",               // the same, and one character too many
+        "YW\xC4\x80\xC4\x80",        // Ā, which code page 1252 cannot hold
         "\xE4\x85\x81\xE4\x85\x81",  // U+4141 twice: its 16-bit form reads "AAAA"
         std::string("YW\0j", 4),
     };
@@ -291,7 +294,7 @@ TEST_F(Base64Failures, DamagedTextRaisesMissingInput) {
     }
 }
 
-TEST_F(Base64Failures, TheClassIsCreatedByName) {
+TEST_F(Base64OnSite, TheClassIsCreatedByName) {
     auto codec = std::dynamic_pointer_cast<Base64>(CreateComponent("Kestrix.Base64"));
     ASSERT_NE(codec, nullptr);
     std::string text = "YWJj";
@@ -302,7 +305,7 @@ TEST_F(Base64Failures, TheClassIsCreatedByName) {
 // encoding; every text either decodes (and then was well-formed, and encodes back to itself
 // up to the unused bits of its last character) or raises MissingInput. Nothing else may
 // happen. The engine's raw output is used so that the sequence is the same everywhere.
-TEST_F(Base64Failures, RandomInputsRoundTripOrFailCleanly) {
+TEST_F(Base64OnSite, RandomInputsRoundTripOrFailCleanly) {
     std::mt19937 random(20261208);
     const auto below = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
     const std::string pool =
@@ -330,15 +333,21 @@ TEST_F(Base64Failures, RandomInputsRoundTripOrFailCleanly) {
                     const size_t at = below(static_cast<uint32_t>(text.size()) + 1);
                     const char c = pool[below(static_cast<uint32_t>(pool.size()))];
                     switch (below(3)) {
-                        case 0: if (at < text.size()) text[at] = c; break;
-                        case 1: text.insert(at, 1, c); break;
-                        default: if (at < text.size()) text.erase(at, 1);
+                        case 0:
+                            if (at < text.size()) text[at] = c;
+                            break;
+                        case 1:
+                            text.insert(at, 1, c);
+                            break;
+                        default:
+                            if (at < text.size()) text.erase(at, 1);
                     }
                 }
                 break;
             }
             case 1:  // characters of the pool
-                for (uint32_t n = below(24); n > 0; --n) text += pool[below(static_cast<uint32_t>(pool.size()))];
+                for (uint32_t n = below(24); n > 0; --n)
+                    text += pool[below(static_cast<uint32_t>(pool.size()))];
                 break;
             default:  // any bytes at all, valid UTF-8 or not
                 for (uint32_t n = below(24); n > 0; --n) text += static_cast<char>(random());
