@@ -1,0 +1,233 @@
+#include "platform/mail/mail.h"
+
+#include <curl/curl.h>
+#include <gmime/gmime.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+
+#include <unistd.h>
+
+#include "platform/base/error.h"
+#include "platform/base/strings.h"
+
+namespace kestrix::mail {
+
+namespace {
+
+constexpr const char* kSource = "Mail";
+
+void InitOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_mime_init();
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
+}
+
+// Owns a GObject reference.
+template <typename T>
+struct GRef {
+    T* p = nullptr;
+    explicit GRef(T* q) : p(q) {}
+    ~GRef() {
+        if (p) g_object_unref(p);
+    }
+    GRef(const GRef&) = delete;
+    GRef& operator=(const GRef&) = delete;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Error(errnum::E_FAIL, kSource, "The attachment '" + path + "' cannot be read.");
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void AddAddresses(GMimeMessage* message, GMimeAddressType type, const std::string& list) {
+    if (Trim(list).empty()) return;
+    for (const std::string& address : Addresses(list)) {
+        InternetAddress* mailbox = internet_address_mailbox_new(nullptr, address.c_str());
+        internet_address_list_add(g_mime_message_get_addresses(message, type), mailbox);
+        g_object_unref(mailbox);
+    }
+}
+
+std::string UniqueName() {
+    static std::atomic<unsigned> counter{0};
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::ostringstream name;
+    name << std::chrono::duration_cast<std::chrono::microseconds>(now).count() << "-" << getpid()
+         << "-" << counter++ << "-" << std::random_device{}() % 100000;
+    return name.str();
+}
+
+std::string WriteToPickup(const std::string& text, const Settings& settings) {
+    namespace fs = std::filesystem;
+    if (settings.pickupFolder.empty())
+        throw Error(errnum::E_FAIL, kSource, "No pickup folder is configured for outgoing mail.");
+    fs::create_directories(settings.pickupFolder);
+    const std::string name = UniqueName();
+    const fs::path temp = fs::path(settings.pickupFolder) / ("." + name + ".tmp");
+    const fs::path final = fs::path(settings.pickupFolder) / (name + ".eml");
+    {
+        std::ofstream out(temp, std::ios::binary);
+        out << text;
+        out.flush();
+        if (!out) throw Error(errnum::E_FAIL, kSource, "Cannot write the message into " + settings.pickupFolder);
+    }
+    fs::rename(temp, final);
+    return final.string();
+}
+
+struct Upload {
+    const std::string* text;
+    size_t offset = 0;
+};
+
+size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
+    auto* upload = static_cast<Upload*>(user);
+    size_t n = std::min(size * count, upload->text->size() - upload->offset);
+    std::memcpy(buffer, upload->text->data() + upload->offset, n);
+    upload->offset += n;
+    return n;
+}
+
+std::string SendBySmtp(const Message& message, const std::string& text, const Settings& settings) {
+    if (settings.host.empty()) throw Error(errnum::E_FAIL, kSource, "No SMTP server is configured.");
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
+    if (!curl) throw Error(errnum::E_FAIL, kSource, "Cannot start an SMTP session.");
+    const std::string scheme = settings.tls == Settings::Tls::Implicit ? "smtps://" : "smtp://";
+    const std::string url = scheme + settings.host + ":" + std::to_string(settings.port) + "/" + settings.heloName;
+
+    std::vector<std::string> recipients;
+    for (const std::string* list : {&message.to, &message.cc, &message.bcc})
+        if (!Trim(*list).empty())
+            for (std::string& a : Addresses(*list)) recipients.push_back(std::move(a));
+    if (recipients.empty()) throw Error(errnum::E_FAIL, kSource, "The message has no recipient.");
+    std::vector<std::string> from = Addresses(message.from);
+    if (from.empty()) throw Error(errnum::E_FAIL, kSource, "The message has no sender.");
+
+    curl_slist* rcpt = nullptr;
+    for (const std::string& r : recipients) rcpt = curl_slist_append(rcpt, ("<" + r + ">").c_str());
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> rcptGuard(rcpt, curl_slist_free_all);
+
+    Upload upload{&text};
+    char errorText[CURL_ERROR_SIZE] = {0};
+    CURL* c = curl.get();
+    const std::string mailFrom = "<" + from.front() + ">";
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_MAIL_FROM, mailFrom.c_str());
+    curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt);
+    curl_easy_setopt(c, CURLOPT_READFUNCTION, ReadUpload);
+    curl_easy_setopt(c, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(settings.timeoutSeconds));
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, static_cast<long>(settings.timeoutSeconds));
+    if (settings.tls == Settings::Tls::StartTls) curl_easy_setopt(c, CURLOPT_USE_SSL, CURLUSESSL_ALL);
+    if (!settings.user.empty()) {
+        curl_easy_setopt(c, CURLOPT_USERNAME, settings.user.c_str());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, settings.password.c_str());
+    }
+    CURLcode rc = curl_easy_perform(c);
+    long reply = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply);
+    if (rc != CURLE_OK) {
+        std::string reason = errorText[0] ? errorText : curl_easy_strerror(rc);
+        throw Error(errnum::E_FAIL, kSource,
+                    "The mail server " + settings.host + ":" + std::to_string(settings.port) +
+                        " did not take the message: " + reason +
+                        (reply ? " (reply " + std::to_string(reply) + ")" : std::string()));
+    }
+    return std::to_string(reply);
+}
+
+}  // namespace
+
+std::vector<std::string> Addresses(const std::string& list) {
+    std::vector<std::string> result;
+    std::string normalized = list;
+    for (char& ch : normalized)
+        if (ch == ';') ch = ',';
+    for (const std::string& raw : Split(normalized, ',')) {
+        std::string entry = Trim(raw);
+        if (entry.empty()) continue;
+        size_t open = entry.rfind('<');
+        size_t close = entry.rfind('>');
+        if (open != std::string::npos && close != std::string::npos && close > open)
+            entry = Trim(entry.substr(open + 1, close - open - 1));
+        if (entry.find('@') == std::string::npos || entry.find_first_of(" \r\n\t<>") != std::string::npos)
+            throw Error(errnum::E_FAIL, kSource, "'" + Trim(raw) + "' is not an e-mail address.");
+        result.push_back(entry);
+    }
+    return result;
+}
+
+std::string Compose(const Message& message) {
+    InitOnce();
+    GRef<GMimeMessage> mime(g_mime_message_new(TRUE));
+    AddAddresses(mime.p, GMIME_ADDRESS_TYPE_FROM, message.from);
+    AddAddresses(mime.p, GMIME_ADDRESS_TYPE_TO, message.to);
+    AddAddresses(mime.p, GMIME_ADDRESS_TYPE_CC, message.cc);
+    g_mime_message_set_subject(mime.p, message.subject.c_str(), "utf-8");
+    GDateTime* now = g_date_time_new_now_local();
+    g_mime_message_set_date(mime.p, now);
+    g_date_time_unref(now);
+    gchar* id = g_mime_utils_generate_message_id("kestrix.localhost");
+    g_mime_message_set_message_id(mime.p, id);
+    g_free(id);
+
+    GRef<GMimeTextPart> body(g_mime_text_part_new_with_subtype("plain"));
+    g_mime_text_part_set_text(body.p, message.textBody.c_str());
+    g_mime_text_part_set_charset(body.p, "utf-8");
+
+    if (message.attachments.empty()) {
+        g_mime_message_set_mime_part(mime.p, GMIME_OBJECT(body.p));
+    } else {
+        GRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        g_mime_multipart_add(mixed.p, GMIME_OBJECT(body.p));
+        for (const Attachment& a : message.attachments) {
+            const std::string data = ReadFile(a.path);
+            GRef<GMimePart> part(g_mime_part_new_with_type("application", "octet-stream"));
+            const std::string name = std::filesystem::path(a.path).filename().string();
+            g_mime_part_set_filename(part.p, name.c_str());
+            if (!a.charset.empty())
+                g_mime_object_set_content_type_parameter(GMIME_OBJECT(part.p), "charset", a.charset.c_str());
+            GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(data.data(), data.size()));
+            GRef<GMimeDataWrapper> content(
+                g_mime_data_wrapper_new_with_stream(stream.p, GMIME_CONTENT_ENCODING_DEFAULT));
+            g_mime_part_set_content(part.p, content.p);
+            g_mime_part_set_content_encoding(part.p, GMIME_CONTENT_ENCODING_BASE64);
+            g_mime_multipart_add(mixed.p, GMIME_OBJECT(part.p));
+        }
+        g_mime_message_set_mime_part(mime.p, GMIME_OBJECT(mixed.p));
+    }
+    gchar* text = g_mime_object_to_string(GMIME_OBJECT(mime.p), nullptr);
+    std::string result = text ? text : "";
+    g_free(text);
+    return result;
+}
+
+std::string Send(const Message& message, const Settings& settings) {
+    std::string text = Compose(message);
+    if (settings.mode == Settings::Mode::Pickup) {
+        // A pickup file carries its envelope recipients, so that Bcc is not lost.
+        std::string envelope;
+        if (!Trim(message.bcc).empty()) {
+            for (const std::string& a : Addresses(message.bcc)) envelope += "X-Envelope-Bcc: " + a + "\r\n";
+        }
+        return WriteToPickup(envelope + text, settings);
+    }
+    return SendBySmtp(message, text, settings);
+}
+
+}  // namespace kestrix::mail

@@ -1,0 +1,124 @@
+#include "platform/mail/mail.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/base/error.h"
+#include "tests/peers/smtp_server.h"
+#include "tests/support/backends.h"
+
+namespace kestrix::mail {
+namespace {
+
+std::string WriteFile(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+}
+
+Message Sample(const test::TempDir& dir) {
+    Message m;
+    m.from = "Sender <sender@acme.test>";
+    m.to = "ann@buyer.test; Bob <bob@buyer.test>";
+    m.subject = "Bestellung 42 – Grüße";
+    m.textBody = "Hello,\r\nthe document is ready.\r\n";
+    m.attachments.push_back({WriteFile(dir.path() / "doc 42.html", "<p>Grüße</p>"), "utf-8"});
+    m.attachments.push_back({WriteFile(dir.path() / "42.xml", "<ORDER id=\"42\"/>"), "utf-8"});
+    return m;
+}
+
+TEST(MailAddresses, ListsAreSplitAndCheckedLiterally) {
+    EXPECT_EQ(Addresses("a@x.test, B <b@y.test>;c@z.test ; "),
+              (std::vector<std::string>{"a@x.test", "b@y.test", "c@z.test"}));
+    EXPECT_THROW(Addresses("not an address"), Error);
+    // Header injection through an address is refused.
+    EXPECT_THROW(Addresses("a@x.test\r\nBcc: evil@x.test"), Error);
+}
+
+TEST(MailCompose, MessagesCarryUtf8TextAndNamedAttachments) {
+    test::TempDir dir;
+    std::string text = Compose(Sample(dir));
+    EXPECT_NE(text.find("multipart/mixed"), std::string::npos);
+    EXPECT_NE(text.find("sender@acme.test"), std::string::npos);
+    EXPECT_NE(text.find("bob@buyer.test"), std::string::npos);
+    EXPECT_NE(text.find("=?UTF-8?"), std::string::npos);  // the subject is encoded
+    EXPECT_NE(text.find("charset=utf-8"), std::string::npos);
+    EXPECT_NE(text.find("42.xml"), std::string::npos);
+    EXPECT_NE(text.find("doc 42.html"), std::string::npos);
+    Message missing = Sample(dir);
+    missing.attachments.push_back({(dir.path() / "gone.xml").string(), ""});
+    EXPECT_THROW(Compose(missing), Error);
+}
+
+TEST(MailPickup, EachMessageIsOneWholeFile) {
+    test::TempDir dir;
+    Settings settings;
+    settings.pickupFolder = (dir.path() / "pickup").string();
+    Message m = Sample(dir);
+    m.bcc = "hidden@x.test";
+    std::string first = Send(m, settings);
+    std::string second = Send(m, settings);
+    EXPECT_NE(first, second);
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(settings.pickupFolder)) {
+        EXPECT_EQ(e.path().extension(), ".eml");
+        ++files;
+    }
+    EXPECT_EQ(files, 2u);
+    std::ifstream in(first);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "X-Envelope-Bcc: hidden@x.test\r");
+}
+
+TEST(MailSmtp, ARealServerReceivesTheMessageForEveryRecipient) {
+    test::TempDir dir;
+    test::SmtpServer server;
+    Settings settings;
+    settings.mode = Settings::Mode::Smtp;
+    settings.host = "127.0.0.1";
+    settings.port = server.port();
+    settings.timeoutSeconds = 10;
+    Message m = Sample(dir);
+    m.bcc = "hidden@x.test";
+    EXPECT_EQ(Send(m, settings), "250");
+    auto messages = server.WaitForMessages(1);
+    ASSERT_EQ(messages.size(), 1u);
+    const std::string& got = messages[0];
+    EXPECT_NE(got.find("X-Mail-From: sender@acme.test"), std::string::npos);
+    EXPECT_NE(got.find("X-Rcpt-To: ann@buyer.test"), std::string::npos);
+    EXPECT_NE(got.find("X-Rcpt-To: bob@buyer.test"), std::string::npos);
+    EXPECT_NE(got.find("X-Rcpt-To: hidden@x.test"), std::string::npos);
+    // Bcc travels in the envelope only.
+    EXPECT_EQ(got.find("Bcc:"), std::string::npos);
+    EXPECT_NE(got.find("42.xml"), std::string::npos);
+}
+
+TEST(MailSmtp, RefusalTimeOutAndADownServerAreErrors) {
+    test::TempDir dir;
+    Settings settings;
+    settings.mode = Settings::Mode::Smtp;
+    settings.host = "127.0.0.1";
+    settings.timeoutSeconds = 2;
+    {
+        test::SmtpServer refusing(test::SmtpServer::Mode::Refuse);
+        settings.port = refusing.port();
+        try {
+            Send(Sample(dir), settings);
+            FAIL();
+        } catch (const Error& e) {
+            EXPECT_NE(e.description().find("550"), std::string::npos) << e.description();
+        }
+    }
+    {
+        test::SmtpServer stalling(test::SmtpServer::Mode::Stall);
+        settings.port = stalling.port();
+        EXPECT_THROW(Send(Sample(dir), settings), Error);
+    }
+    settings.port = test::ClosedPort();
+    EXPECT_THROW(Send(Sample(dir), settings), Error);
+}
+
+}  // namespace
+}  // namespace kestrix::mail
