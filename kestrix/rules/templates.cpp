@@ -46,8 +46,8 @@ void SetTemplateColumns(db::EditRow& row, const std::string& docTypeID, const st
 }
 
 std::string SelectByType(std::string_view columns, const std::string& docTypeID) {
-    return "SELECT " + std::string(columns) + " FROM XMLTEMPLATE WHERE DOCUMENTTYPEID = " +
-           EncodeSqlText(docTypeID) + " ";
+    return "SELECT " + std::string(columns) +
+           " FROM XMLTEMPLATE WHERE DOCUMENTTYPEID = " + EncodeSqlText(docTypeID) + " ";
 }
 
 }  // namespace
@@ -56,7 +56,8 @@ std::string Template::GetXmlTemplateDocument(const std::string& iDocTypeID, Vari
     oURL = int16_t{0};
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(SelectByType("XMLTEMPLATEURL, XMLTEMPLATE", iDocTypeID));
+        db::Recordset rs =
+            connection.Query(SelectByType("XMLTEMPLATEURL, XMLTEMPLATE", iDocTypeID));
         CloseConnection(connection);
         if (rs.Eof()) return {};
         std::string url = TextOrEmpty(rs, "XMLTEMPLATEURL");

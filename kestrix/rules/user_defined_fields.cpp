@@ -95,9 +95,9 @@ bool UserDefinedFields::Fill(int32_t docID, const std::string& docTypeID,
         if (dom.IsEmpty()) return true;
         WorkingConnection connection(given);
         db::Connection& conn = connection.get();
-        db::Recordset definitions =
-            conn.Query("SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = " +
-                       EncodeSqlText(docTypeID) + " ");
+        db::Recordset definitions = conn.Query(
+            "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = " +
+            EncodeSqlText(docTypeID) + " ");
         conn.Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = " + EncodeSqlNumber(docID));
         Utility utility;
         for (; !definitions.Eof(); definitions.MoveNext()) {
@@ -140,7 +140,8 @@ bool UserDefinedFields::FillTagsValueTable(int32_t& iDocID, const std::string& i
     }
 }
 
-void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID, const std::string& iDocTypeID) {
+void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID,
+                                                     const std::string& iDocTypeID) {
     try {
         Document document;
         xml::XmlDocument dom = document.GetXmlDomDocument(iDocID);
@@ -158,7 +159,8 @@ void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID, const std:
 void UserDefinedFields::Delete(int32_t docID, db::Connection* given) {
     try {
         WorkingConnection connection(given);
-        connection.get().Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = " + EncodeSqlNumber(docID));
+        connection.get().Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = " +
+                                 EncodeSqlNumber(docID));
     } catch (...) {
         Reraise("Kestrix.UserDefinedFields.DeleteTagsForDocument");
     }
@@ -191,9 +193,9 @@ void UserDefinedFields::Add(const std::string& docTypeID, int32_t tagID, db::Con
         WorkingConnection connection(given);
         db::Connection& conn = connection.get();
         const std::string type = EncodeSqlText(docTypeID);
-        db::Recordset definition =
-            conn.Query("SELECT XSLPATTERN, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = " + type +
-                       " AND TAGID = " + EncodeSqlNumber(tagID));
+        db::Recordset definition = conn.Query(
+            "SELECT XSLPATTERN, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = " + type +
+            " AND TAGID = " + EncodeSqlNumber(tagID));
         if (definition.Eof()) return;
         Utility utility;
         pattern = FieldPattern(utility, definition);
@@ -205,8 +207,8 @@ void UserDefinedFields::Add(const std::string& docTypeID, int32_t tagID, db::Con
         int64_t after = 0;
         bool first = true;
         for (;;) {
-            std::string sql = "SELECT DOCUMENTID, XMLBODY FROM DOCUMENT WHERE DOCUMENTTYPEID = " +
-                              type + " ";
+            std::string sql =
+                "SELECT DOCUMENTID, XMLBODY FROM DOCUMENT WHERE DOCUMENTTYPEID = " + type + " ";
             if (!first) sql += "AND DOCUMENTID > " + EncodeSqlNumber(after) + " ";
             sql += "ORDER BY DOCUMENTID LIMIT " + std::to_string(kBodiesPerRead);
             db::Recordset documents = conn.Query(sql);

@@ -18,7 +18,9 @@ class TemplateTest : public ::testing::TestWithParam<std::string> {
 
     int64_t Rows(const std::string& type) {
         db::Connection c = Db();
-        return c.Query("SELECT COUNT(*) AS N FROM XMLTEMPLATE WHERE DOCUMENTTYPEID = " + c.EncodeText(type))
+        return c
+            .Query("SELECT COUNT(*) AS N FROM XMLTEMPLATE WHERE DOCUMENTTYPEID = " +
+                   c.EncodeText(type))
             .GetInt("N");
     }
 
@@ -27,7 +29,8 @@ class TemplateTest : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(TemplateTest, AnAddressWinsOverTheTemplateText) {
-    template_.InsertTemplate("ORDER", "http://forms/order.xml", "<ORDER/>", "http://forms/order.xsl");
+    template_.InsertTemplate("ORDER", "http://forms/order.xml", "<ORDER/>",
+                             "http://forms/order.xsl");
     template_.InsertTemplate("INVOICE", "", "<INVOICE kind='plain'/>", "");
     {
         db::Connection c = Db();
@@ -101,7 +104,8 @@ TEST_P(TemplateTest, FailuresNameTheMethodAndTheStyleSheetFailureTheType) {
         template_.getXslUrl("ORDER");
         FAIL() << "a missing table was not reported";
     } catch (const Error& e) {
-        EXPECT_NE(e.description().find("METHOD: Kestrix.Template.getXslUrl caught: "), std::string::npos);
+        EXPECT_NE(e.description().find("METHOD: Kestrix.Template.getXslUrl caught: "),
+                  std::string::npos);
         EXPECT_NE(e.description().find("Additional information: " + expected), std::string::npos)
             << e.description();
     }

@@ -25,8 +25,10 @@ class UserDefinedFieldsTest : public ::testing::TestWithParam<std::string> {
         db::Connection c = Db();
         db::EditRow row;
         row.Set("DOCUMENTTYPEID", type);
-        if (body) row.Set("XMLBODY", *body);
-        else row.Set("XMLBODY", Null{});
+        if (body)
+            row.Set("XMLBODY", *body);
+        else
+            row.Set("XMLBODY", Null{});
         row.Set("ORIGINALXMLBODY", "<x/>");
         row.Set("STATUS", 1);
         return static_cast<int32_t>(c.Insert("DOCUMENT", row, "DOCUMENTID"));
@@ -68,14 +70,18 @@ class UserDefinedFieldsTest : public ::testing::TestWithParam<std::string> {
         db::Connection c = Db();
         const std::string id = std::to_string(doc);
         if (c.dialect() == db::Dialect::SQLite) {
-            c.Execute("CREATE TRIGGER REFUSE_VALUE BEFORE INSERT ON TAGSVALUE WHEN NEW.DOCUMENTID = " +
-                      id + " BEGIN SELECT RAISE(ABORT, 'value refused'); END");
+            c.Execute(
+                "CREATE TRIGGER REFUSE_VALUE BEFORE INSERT ON TAGSVALUE WHEN NEW.DOCUMENTID = " +
+                id + " BEGIN SELECT RAISE(ABORT, 'value refused'); END");
         } else {
-            c.Execute("CREATE FUNCTION REFUSE_VALUE() RETURNS trigger AS $$ BEGIN IF NEW.DOCUMENTID = " +
-                      id + " THEN RAISE EXCEPTION 'value refused'; END IF; RETURN NEW; END $$ "
-                           "LANGUAGE plpgsql");
-            c.Execute("CREATE TRIGGER REFUSE_VALUE BEFORE INSERT ON TAGSVALUE FOR EACH ROW "
-                      "EXECUTE FUNCTION REFUSE_VALUE()");
+            c.Execute(
+                "CREATE FUNCTION REFUSE_VALUE() RETURNS trigger AS $$ BEGIN IF NEW.DOCUMENTID = " +
+                id +
+                " THEN RAISE EXCEPTION 'value refused'; END IF; RETURN NEW; END $$ "
+                "LANGUAGE plpgsql");
+            c.Execute(
+                "CREATE TRIGGER REFUSE_VALUE BEFORE INSERT ON TAGSVALUE FOR EACH ROW "
+                "EXECUTE FUNCTION REFUSE_VALUE()");
         }
     }
 
@@ -120,9 +126,10 @@ TEST_P(UserDefinedFieldsTest, LongValuesKeepTheirFirstHundredCharactersWhole) {
     std::string wideText = std::string(99, 'w') + "\xF0\x9F\x98\x80" + "tail";
     std::string exactText;
     for (int i = 0; i < 100; ++i) exactText += "é";
-    int32_t doc = NewDocument("ORDER", "<ORDER><PLAIN>" + std::string(150, 'p') + "</PLAIN><ACCENTED>" +
-                                           accentedText + "</ACCENTED><WIDE>" + wideText +
-                                           "</WIDE><EXACT>" + exactText + "</EXACT></ORDER>");
+    int32_t doc =
+        NewDocument("ORDER", "<ORDER><PLAIN>" + std::string(150, 'p') + "</PLAIN><ACCENTED>" +
+                                 accentedText + "</ACCENTED><WIDE>" + wideText + "</WIDE><EXACT>" +
+                                 exactText + "</EXACT></ORDER>");
 
     fields_.UpdateValuesInTagsValueTable(doc, "ORDER");
 
@@ -176,8 +183,9 @@ TEST_P(UserDefinedFieldsTest, AValueThatIsNoDocumentIsATypeMismatch) {
         FAIL() << "a text was taken for a document";
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), errnum::TypeMismatch);
-        EXPECT_NE(e.description().find("METHOD: Kestrix.UserDefinedFields.FillTagsValueTable caught: "),
-                  std::string::npos);
+        EXPECT_NE(
+            e.description().find("METHOD: Kestrix.UserDefinedFields.FillTagsValueTable caught: "),
+            std::string::npos);
     }
     EXPECT_EQ(Count("1 = 1"), 0);
 }
@@ -251,7 +259,8 @@ TEST_P(UserDefinedFieldsTest, ATypeWithManyDocumentsIsRecomputedCompletely) {
         "SELECT COUNT(*) AS N FROM TAGSVALUE V JOIN DOCUMENT D ON D.DOCUMENTID = V.DOCUMENTID "
         "WHERE D.XMLBODY <> '<ORDER><BUYER>' || V.TAGVALUE || '</BUYER></ORDER>'");
     EXPECT_EQ(mismatched.GetInt("N"), 0);
-    EXPECT_EQ(c.Query("SELECT COUNT(DISTINCT DOCUMENTID) AS N FROM TAGSVALUE").GetInt("N"), documents);
+    EXPECT_EQ(c.Query("SELECT COUNT(DISTINCT DOCUMENTID) AS N FROM TAGSVALUE").GetInt("N"),
+              documents);
 }
 
 TEST_P(UserDefinedFieldsTest, AValueThatCannotBeStoredIsLoggedAndTheOthersAreWritten) {
@@ -299,11 +308,13 @@ TEST_P(UserDefinedFieldsTest, FailuresOutsideTheDocumentsNameTheTypeTheFieldAndT
         fields_.AddTagsValueTable("O'RDER", buyer);
         FAIL() << "a missing table was not reported";
     } catch (const Error& e) {
-        EXPECT_NE(e.description().find("METHOD: Kestrix.UserDefinedFields.AddTagsValueTable caught: "),
-                  std::string::npos);
-        EXPECT_NE(e.description().find("Additional information: Document Type ID: 'O'RDER', Tag ID: '" +
-                                       std::to_string(buyer) + "', XSL pattern: '//BUYER'"),
-                  std::string::npos)
+        EXPECT_NE(
+            e.description().find("METHOD: Kestrix.UserDefinedFields.AddTagsValueTable caught: "),
+            std::string::npos);
+        EXPECT_NE(
+            e.description().find("Additional information: Document Type ID: 'O'RDER', Tag ID: '" +
+                                 std::to_string(buyer) + "', XSL pattern: '//BUYER'"),
+            std::string::npos)
             << e.description();
     }
     int32_t tag = buyer;
