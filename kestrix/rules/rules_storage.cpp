@@ -80,15 +80,19 @@ bool Rules::DeleteRule(int32_t& iRuleID) {
             "SELECT DISTINCT RULETYPE, SENDMETHOD.RULEID, SENDMETHOD.SENDMETHODID FROM RULEHEADER "
             "LEFT OUTER JOIN SENDMETHOD ON RULEHEADER.RULEID = SENDMETHOD.RULEID "
             "WHERE RULEHEADER.RULEID = " + id);
+        // A send-method rule that still selects a real send method stays, and so does
+        // everything that belongs to it: all rows are looked at before anything is deleted.
+        bool sendMethodRule = false;
         for (; !rs.Eof(); rs.MoveNext()) {
             if (rs.Field(0).IsNull() || rs.Field(0).ToLong() != ToInt(RuleType::SENDMETHODRULE)) continue;
-            // A send-method rule that still selects a real send method stays.
+            sendMethodRule = true;
             if (!rs.Field(1).IsNull() && rs.Field(2).ToLong() != -1) {
                 CloseConnection(connection);
                 return false;
             }
-            connection.Execute("DELETE FROM SENDMETHOD WHERE (RULEID = " + id + ") AND SENDMETHODID = -1");
         }
+        if (sendMethodRule)
+            connection.Execute("DELETE FROM SENDMETHOD WHERE (RULEID = " + id + ") AND SENDMETHODID = -1");
         connection.Execute("DELETE FROM RULELINE WHERE (RULEID = " + id + ")");
         connection.Execute("DELETE FROM RULEHEADER WHERE (RULEID = " + id + ")");
         CloseConnection(connection);
