@@ -80,6 +80,64 @@ public:
     db::Recordset GetRecipientsFromPublicationTable(int32_t iDocID, const std::string& iDocTypeID,
                                                     bool iEmailFlag = false);
 
+    // ---- routing tags and recipient resolution (documents/routing*.cpp) -----------------
+
+    /// The sending user and its business partner: the OBI sender, else the SENDER tag, else
+    /// the CONTACT tag (as employee number, then as login). A user found in the directory
+    /// gives its partner and login; a name that is not found is handed back with partner 0.
+    /// A text that does not parse, or one without SENDER and CONTACT, raises (both outputs
+    /// are then 0 and "").
+    void GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP, std::string& oSenderName);
+    /// The document type: the OBI type, else the DOCTYPE-ID tag, else the first document-type
+    /// rule of the partner that matches. A type that is not in DOCUMENTTYPE gives "".
+    std::string GetDocType(const std::string& iXMLStr, int32_t iBPID = 0);
+    /// True when DOCUMENTTYPE has a row for the type.
+    bool DocTypeFoundInTable(const std::string& iDocTypeID);
+    /// The RECEIVER tag when the REQUISITIONER tag is set; "" otherwise.
+    std::string GetDefaultReceiver(const std::string& iXMLStr);
+    /// Writes the publication rows of a stored document from its routing tags (the whole
+    /// distribution list, the OBI receiver, or the RECEIVER and business-partner tags).
+    /// A missing type or body is read from the document. Answers 1 when at least one
+    /// recipient was found, else 0; recipients that cannot be resolved are recorded as
+    /// publication errors.
+    int32_t GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID = {},
+                                                 const std::string& iXMLStr = {});
+    /// Inserts a new publication row for every user on the type's distribution list
+    /// (restricted to the partner when it is not 0 and to the user when it is not "") who
+    /// has none for the document yet. Answers the number of rows inserted.
+    int32_t FillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID, int32_t iBPID = 0,
+                                 const std::string& iUserID = {});
+    /// Publishes to the recipient named by every non-empty node of one routing pattern
+    /// ("//RECEIVER", "//BUSINESSPARTNER", "//BUS-PART-C", "//BUS-PART-S"), records a
+    /// publication error for every one that cannot be resolved, empties the nodes used and
+    /// stores the body. True when any recipient was found. A pattern that does not compile
+    /// raises InvalidXSLPatternError.
+    bool ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                                  xml::XmlDocument& iXMLDoc,
+                                                  const std::string& iXslPattern);
+    /// Empties every node the pattern selects and, when there was one, stores the DOM as the
+    /// document's body. Always answers false. A pattern that does not compile raises
+    /// InvalidXSLPatternError.
+    bool ClearTagsAndWriteDocToDB(int32_t& iDocID, xml::XmlDocument& iXMLDoc,
+                                  const std::string& iXslPattern);
+    /// Empties the five recipient tags (USESDISTLIST, RECEIVER, BUSINESSPARTNER, BUS-PART-C,
+    /// BUS-PART-S) in the DOM and the stored body.
+    void RemoveAllRoutingInfoFromDocument(int32_t& iDocID, xml::XmlDocument& iXMLDoc);
+    /// Whether a user may enter the pattern as a tag name, attribute name or XSL pattern of
+    /// that kind. The pattern is trimmed in place.
+    bool CheckXslPattern(std::string& iXslPattern, TagAttrXsl iTagAttrXsl);
+    /// STATUS of the user's publication of the document; -1 when there is none.
+    int32_t GetPublicationStatus(int32_t& iDocID, const std::string& iRecipientID);
+    /// FORWARD of the user's publication of the document; -1 when there is none.
+    int32_t GetForwardFlag(int32_t& iDocID, const std::string& iRecipientID);
+    /// The publication status a text names ("New", "accepted", "REJECT", "DownLoad", ...):
+    /// only the listed spellings; anything else is PUBLICATIONUNKNOWNSTATUS.
+    PUBLICATIONSTATUS ConvertPublicationStatusFromStringToEnum(const std::string& iStatus);
+    /// The business partner's name; "" when it cannot be found.
+    std::string GetBusinessPartnerName(int32_t i_lBPID);
+    /// The elements of an array joined by ", "; "" for a value that is no array.
+    std::string ConvertArrayToList(const Variant& iArray);
+
     // ---- files, folders and the error folder (intake/) ----------------------------------
 
     /// `WriteXMLFileToDiskAsciiOrUnicode` as UTF-16.
@@ -121,6 +179,83 @@ public:
     /// Moves the file into a fresh error folder under a free name (as above) and answers its
     /// new path.
     std::string MoveFileToErrorDir(const std::filesystem::path& iFile);
+
+    // ---- mail (delivery/) -----------------------------------------------------------------
+
+    /// Sends one message through the site's mail configuration, with the HTML and XML files
+    /// attached (character set "utf-8") when named. An empty sender raises
+    /// MissingEmailSenderError, an empty receiver MissingEmailReceiverError.
+    void SendEmail(const std::string& iSender, const std::string& iReceiver,
+                   const std::string& iSubject, const std::string& iBody,
+                   const std::string& iHTMLFileName, const std::string& iXMLFileName);
+    /// As SendEmail, also attaching every path of row 0 of the attachment table.
+    void SendEmailWithAttachments(const std::string& iSender, const std::string& iReceiver,
+                                  const std::string& iSubject, const std::string& iBody,
+                                  const std::string& iHTMLFileName, const std::string& iXMLFileName,
+                                  const Variant& i_aAttachment);
+    /// Tells the administrator (server parameter "AdminEmailAddress") about a file that
+    /// failed; failures to send are ignored.
+    void SendEmailToAdministrator(const std::string& i_oFileName);
+    /// True when a delivery of that type to that partner, or of a document of that sender,
+    /// was logged (for the document when iDocID is not 0).
+    bool CheckSentLog(const std::string& iDocTypeID, const std::string& iSenderID, int32_t iBPID,
+                      int32_t iDocID = 0);
+
+    // ---- web helpers (web/) ----------------------------------------------------------------
+
+    /// "SiteLink" with a trailing "/".
+    Variant getPagePath();
+    /// "SiteLinkStartingPoint" without one trailing "/" or "\".
+    std::string getKestrixPath();
+    /// The address of a document's page for a box.
+    std::string getDocumentHyperlinkBySenderMode(int32_t iDocID, const std::string& iDocTypeID,
+                                                 int32_t iSenderMode);
+    /// The e-mail addresses of the document's recipients, separated by ";" (a line break
+    /// after the first).
+    std::string GetToRecipientList(int32_t iDocID, const std::string& iDocTypeID);
+
+    // ---- document types and transformations (documents/transformations.cpp) -----------
+
+    /// The server parameter "TransformXSLPath" ending in its separator: "/" for an address
+    /// (a value beginning "http" in any case), the folder separator otherwise. A value that
+    /// already ends in its separator is returned unchanged.
+    std::string GetTransformXSLPath();
+    /// The server parameter "HTMLXSLPath" (folder or address of the HTML style sheets)
+    /// ending in its separator, as GetTransformXSLPath.
+    std::string GetHTMLXSLPath();
+    /// The HTML style sheet of the document type: `GetHTMLXSLPath` followed by the trimmed
+    /// HTMLATTACHMENTXSL; "" when the type is unknown or has none (NULL).
+    std::string getXSL(const std::string& iDocType);
+    /// DESCRIPTION of the document type; "" when the type is unknown or has none.
+    std::string GetDocumentTypeDescription(const std::string& iDocTypeID);
+    /// HTMLATTACHMENTXSL of the document type as stored; "" for an unknown type or NULL.
+    std::string GetHtmlAttachmentXsl(const std::string& iDocTypeID);
+
+    // ---- HTML rendering and style sheets applied to documents (delivery/) ---------------
+
+    /// Applies the style sheet at the path or address to the XML text and returns the
+    /// output. Style sheets on a network share ("\\server\share\...") go through
+    /// "QelFile.XML", all others through the library's own `XML` class.
+    std::string transformXMLStringToHTML(const std::string& iXmlString, const std::string& iXSLURL);
+    /// As transformXMLStringToHTML, for the text of a parsed document.
+    std::string transformXMLToHTMLCommon(const xml::XmlDocument& iDoc,
+                                         const std::string& iXslFileName);
+    /// Renders the document as HTML with its type's style sheet into the file
+    /// "<document id>.html" of the temporary folder and answers the file's path. `iXml`, when
+    /// given and not "", is rendered instead of the stored standard body. "" (and no file)
+    /// for an unknown document, a blank identifier, and a type without a style sheet (a
+    /// HTMLATTACHMENTXSL that is blank or does not name an ".xsl" file, in any case).
+    /// `iDocType` is not consulted: the stored type decides. An identifier that is no whole
+    /// number is refused.
+    std::string getHTMLAttachmentByUsingXML(const std::string& iDocID, const Variant& iDocType = {},
+                                            const Variant& iXml = {});
+    /// `getHTMLAttachmentByUsingXML` of the stored document.
+    std::string getHTMLAttachment(int32_t iDocID);
+    /// Deletes a rendering made by getHTMLAttachment; a blank name does nothing.
+    void DeleteHTMLAttachment(const std::string& iHTMLFile);
+    /// True when the document type has an HTML style sheet that loads; a sheet that does not
+    /// load is logged and answers false.
+    bool CanAttachHTMLFile(const std::string& iDocType);
 
     // ---- plug-in method calls (delivery/) ------------------------------------------------
 

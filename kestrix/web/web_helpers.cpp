@@ -1,0 +1,62 @@
+// Utility: links to a document's page and the recipient list shown in mails.
+#include "kestrix/delivery/push_doc_utils.h"
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/utility.h"
+#include "platform/base/strings.h"
+
+namespace kestrix {
+
+Variant Utility::getPagePath() {
+    try {
+        std::string link = GetParameter("SiteLink");
+        if (link.empty() || link.back() != '/') link += "/";
+        return link;
+    } catch (...) {
+        Reraise("Kestrix.Utility.getPagePath");
+    }
+}
+
+std::string Utility::getKestrixPath() {
+    try {
+        std::string path = GetParameter("SiteLinkStartingPoint");
+        if (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+        return path;
+    } catch (...) {
+        Reraise("Kestrix.Utility.getKestrixPath");
+    }
+}
+
+std::string Utility::getDocumentHyperlinkBySenderMode(int32_t iDocID, const std::string& iDocTypeID,
+                                                      int32_t iSenderMode) {
+    try {
+        PushDocUtils push;
+        return getPagePath().ToString() + getKestrixPath() + "?DocID=" + std::to_string(iDocID) +
+               "&DocTypeID=" + push.URLEncode(Trim(iDocTypeID)) + "&SenderMode=" + std::to_string(iSenderMode);
+    } catch (...) {
+        Reraise("Kestrix.Utility.getDocumentHyperlinkBySenderMode");
+    }
+}
+
+std::string Utility::GetToRecipientList(int32_t iDocID, const std::string& iDocTypeID) {
+    try {
+        db::Recordset recipients = GetRecipientsFromPublicationTable(iDocID, iDocTypeID, false);
+        std::string list;
+        bool first = true;
+        for (; !recipients.Eof(); recipients.MoveNext()) {
+            std::string user = recipients.GetString("USERID");
+            list += GetAUEmailAddress(user) + ";";
+            if (first) list += "\r\n";
+            first = false;
+        }
+        if (list.empty())
+            throw Error(errnum::E_FAIL, "Kestrix.Utility.GetToRecipientList",
+                        "The document " + std::to_string(iDocID) + " has no recipients.");
+        list.pop_back();
+        return list;
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetToRecipientList");
+    }
+}
+
+}  // namespace kestrix
