@@ -2,7 +2,10 @@
 // name, calls one method and releases it.
 #include <array>
 
+#include "kestrix/documents/distribution_list.h"
 #include "kestrix/documents/document.h"
+#include "kestrix/documents/receive_method.h"
+#include "kestrix/documents/sender_list.h"
 #include "kestrix/delivery/base64.h"
 #include "kestrix/delivery/imethodcall.h"
 #include "kestrix/delivery/obi.h"
@@ -44,6 +47,9 @@ constexpr std::array kClasses{
     component::ClassEntry{"Kestrix.IMethodCall", &Make<IMethodCall>},
     component::ClassEntry{"Kestrix.UserDefinedFields", &Make<UserDefinedFields>},
     component::ClassEntry{"Kestrix.Template", &Make<Template>},
+    component::ClassEntry{"Kestrix.ReceiveMethod", &Make<ReceiveMethod>},
+    component::ClassEntry{"Kestrix.SenderList", &Make<SenderList>},
+    component::ClassEntry{"Kestrix.DistributionList", &Make<DistributionList>},
 };
 
 }  // namespace

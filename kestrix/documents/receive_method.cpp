@@ -1,0 +1,85 @@
+// ReceiveMethod: the style sheet of each partner's incoming documents of a type.
+#include "kestrix/documents/receive_method.h"
+
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "platform/db/recordset.h"
+
+namespace kestrix {
+
+std::string ReceiveMethod::GetXslFileName(int32_t iBPID, const std::string& iDocTypeID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            "SELECT XSLFILENAME FROM RECEIVEMETHOD WHERE DOCUMENTTYPEID = " +
+            EncodeSqlText(iDocTypeID) + " " + "AND BUSINESSPARTNERID = " + EncodeSqlNumber(iBPID));
+        CloseConnection(connection);
+        if (rs.Eof()) return {};
+        return rs.GetString("XSLFILENAME");
+    } catch (...) {
+        Reraise("Kestrix.ReceiveMethod.GetXslFileName");
+    }
+}
+
+int32_t ReceiveMethod::GetReceiveMethodID(int32_t iBusinessPartnerID,
+                                          const std::string& iDocTypeID) {
+    try {
+        if (iDocTypeID.empty() || iBusinessPartnerID == 0) return 0;
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            "SELECT RECEIVEMETHODID FROM RECEIVEMETHOD WHERE BUSINESSPARTNERID = " +
+            EncodeSqlNumber(iBusinessPartnerID) + " AND DOCUMENTTYPEID = " +
+            EncodeSqlText(iDocTypeID));
+        CloseConnection(connection);
+        if (rs.Eof()) return 0;
+        return rs.Field("RECEIVEMETHODID").ToLong();
+    } catch (...) {
+        Reraise("Kestrix.ReceiveMethod.GetReceivemethodID");
+    }
+}
+
+int32_t ReceiveMethod::InsertReceiveMethod(int32_t iBPID, const std::string& iDocTypeID,
+                                           const std::string& iXslFileName) {
+    try {
+        int32_t id = GetReceiveMethodID(iBPID, iDocTypeID);
+        if (id != 0) {
+            UpdateReceiveMethod(id, iXslFileName);
+            return id;
+        }
+        db::EditRow row;
+        row.Set("DOCUMENTTYPEID", iDocTypeID);
+        row.Set("BUSINESSPARTNERID", iBPID);
+        row.Set("XSLFILENAME", iXslFileName);
+        db::Connection connection = GetConnection();
+        id = static_cast<int32_t>(connection.Insert("RECEIVEMETHOD", row, "RECEIVEMETHODID"));
+        CloseConnection(connection);
+        return id;
+    } catch (...) {
+        Reraise("Kestrix.ReceiveMethod.InsertReceiveMethod");
+    }
+}
+
+void ReceiveMethod::UpdateReceiveMethod(int32_t iRMID, const std::string& iXslFileName) {
+    try {
+        db::EditRow row;
+        row.Set("XSLFILENAME", iXslFileName);
+        db::Connection connection = GetConnection();
+        connection.Update("RECEIVEMETHOD", row, "RECEIVEMETHODID = " + EncodeSqlNumber(iRMID));
+        CloseConnection(connection);
+    } catch (...) {
+        Reraise("Kestrix.ReceiveMethod.UpdateReceiveMethod");
+    }
+}
+
+void ReceiveMethod::DeleteReceiveMethod(int32_t iRMID) {
+    try {
+        db::Connection connection = GetConnection();
+        connection.Execute("DELETE FROM RECEIVEMETHOD WHERE (RECEIVEMETHODID = " +
+                           EncodeSqlNumber(iRMID) + ")");
+        CloseConnection(connection);
+    } catch (...) {
+        Reraise("Kestrix.ReceiveMethod.DeleteReceiveMethod");
+    }
+}
+
+}  // namespace kestrix
