@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "kestrix/foundation/enums.h"
 #include "platform/base/object.h"
@@ -135,6 +137,14 @@ class Rules : public Object {
     /// label "SLBSH5699".
     bool ExecuteRuleLineCondition(const Variant& documentValue, const Variant& lineValue,
                                   int32_t fieldType, int32_t condition);
+
+    /// The public operations by name, for callers that create the class by name: the
+    /// rule-type getters, AddRule, UpdateRule, DeleteRule, AddRuleLine, DeleteRuleLines,
+    /// GetRuleDescription, ExistRulesAttachedToSendMethods (0 to 3 arguments),
+    /// ExecuteSendMethodRuleSet, ExecuteDocumentTypeRuleSet (2 arguments, or 3 with an XML
+    /// document object that receives the loaded document), DateToXSLPatternString and
+    /// XSLPatternStringToDate, with the arguments of the typed methods in their order.
+    Variant Invoke(std::string_view method, std::span<Variant> args) override;
 
     /// The locale in which document dates are read when the sender has none: the site
     /// configuration's GLOBAL "SystemLocale" (a locale identifier or a name such as "de-DE")

@@ -5,8 +5,10 @@
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
+#include "kestrix/foundation/general.h"
 #include "kestrix/rules/rules.h"
 #include "platform/base/error.h"
+#include "platform/xml/xml.h"
 #include "tests/support/site/test_site.h"
 
 namespace kestrix {
@@ -259,6 +261,36 @@ TEST_P(RuleStorage, AFailureIsRaisedWithTheOperationsSource) {
         EXPECT_NE(e.description().find("METHOD: Kestrix.Rules.DeleteRule caught: "), std::string::npos);
     }
     EXPECT_EQ(Count("RULEHEADER", "RULEID = " + std::to_string(id)), 1);
+}
+
+TEST_P(RuleStorage, ACallerByNameReachesTheSameOperations) {
+    ObjectPtr rules = CreateComponent("Kestrix.Rules");
+    auto call = [&](std::string_view method, Array args) { return rules->Invoke(method, args); };
+    EXPECT_EQ(call("GetRuleType_DOCUMENTTYPERULE", {}).ToLong(), 2);
+    const int32_t rule =
+        call("AddRule", {Variant("by name"), Variant(2), Variant("ORDERS"), Variant(""), Variant(10), Variant("AND"),
+                         Variant(5), Variant(true)})
+            .ToLong();
+    EXPECT_GT(call("AddRuleLine", {Variant(rule), Variant(1), Variant(10), Variant(1), Variant("NAME"), Variant(1),
+                                   Variant("abc")})
+                  .ToLong(),
+              0);
+    EXPECT_EQ(call("GetRuleDescription", {Variant(rule)}).ToString(), "by name");
+
+    auto dom = std::make_shared<xml::XmlDocument>();
+    ASSERT_TRUE(dom->LoadXml("<ORDER><NAME>abc</NAME></ORDER>"));
+    EXPECT_EQ(call("ExecuteDocumentTypeRuleSet", {Variant(0), Variant(5), Variant(ObjectPtr(dom))}).ToString(),
+              "ORDERS");
+    EXPECT_FALSE(call("ExistRulesAttachedToSendMethods", {}).ToBool());
+    EXPECT_EQ(call("DateToXSLPatternString", {Variant(DateTime::FromParts(2003, 5, 31))}).ToString(), "2003-05-31");
+    EXPECT_TRUE(call("DeleteRule", {Variant(rule)}).ToBool());
+    EXPECT_EQ(call("GetRuleDescription", {Variant(rule)}).ToString(), "");
+    try {
+        call("AddRule", {Variant("too few")});
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), errnum::MethodNotSupported);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RuleStorage, ::testing::ValuesIn(test::Backends()));
