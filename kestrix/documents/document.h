@@ -108,6 +108,27 @@ class Document : public Object {
     /// empty or says "true" (any case, blanks around ignored); hidden for anything else.
     bool GetShowFlagFromDoc(const xml::XmlDocument& dom);
 
+    // ---- document-type transformations (transformations.cpp) -----------------------------
+
+    /// Brings the body as received into the standard form of its type: the style sheet the
+    /// sender's business partner configured for the type (RECEIVEMETHOD) is applied to the
+    /// body as received and the output stored as the standard body, which is returned.
+    /// Without a configured style sheet the body as received becomes the standard body
+    /// unchanged. Style sheets lie under the server parameter "TransformXSLPath".
+    std::string TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
+                                            int32_t iSenderBPID);
+    /// Converts the document from one type to another with the style sheet configured for
+    /// the pair (DOCTYPETODOCTYPE), working on the work copy: the current standard body (or
+    /// the body as received) is transformed and stored as the standard body. Without a
+    /// configured pair the body stays as it is. The work copy is emptied afterwards, also
+    /// when the conversion fails. The document's type itself is not changed here.
+    void TransformDocToNewDocType(int32_t& iDocID, const std::string& iOriginalDocTypeID,
+                                  const std::string& iNewDocTypeID);
+    /// TRANSFORMXSLNAME of the pair of types; "" when the change is not configured. Failures
+    /// are reported as "Kestrix.Utility.GetXSLFromDoctypeToDoctypeTable".
+    std::string GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTypeID,
+                                                const Variant& iNewDocTypeID);
+
     // ---- batches (batch.cpp) --------------------------------------------------------------
 
     /// Checks that a batch (XML documents one after the other, each optionally preceded by a

@@ -1,0 +1,178 @@
+// Document-type transformations: the standard form of a received document, the change of a
+// document to another type, the folders the style sheets lie in, and the small look-ups on
+// the document type table.
+#include <string>
+#include <string_view>
+
+#include "kestrix/documents/document.h"
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/utility.h"
+#include "platform/base/strings.h"
+#include "platform/db/recordset.h"
+#include "platform/services/file_paths.h"
+
+namespace kestrix {
+
+namespace {
+
+/// A style sheet folder or address from a server parameter, ending in its separator: an
+/// address ("http..." in any case) gets "/", a network share keeps its own "\" and a local
+/// folder gets the native separator. A value that ends in either separator is kept.
+std::string StyleSheetFolder(std::string_view parameter) {
+    std::string value = GetParameter(parameter);
+    if (IStartsWith(value, "http")) {
+        if (!value.ends_with('/')) value += '/';
+        return value;
+    }
+    if (value.ends_with('\\') || value.ends_with('/')) return value;
+    value += services::IsNetworkPath(value) ? '\\' : '/';
+    return value;
+}
+
+/// The style sheet a business partner's documents of a type are brought into standard form
+/// with (RECEIVEMETHOD); "" when none is configured.
+std::string ReceiveMethodStyleSheet(int32_t businessPartner, const std::string& docType) {
+    db::Connection connection = GetConnection();
+    db::Recordset rs = connection.Query(
+        "SELECT XSLFILENAME FROM RECEIVEMETHOD WHERE DOCUMENTTYPEID = " + EncodeSqlText(docType) +
+        " " + "AND BUSINESSPARTNERID = " + EncodeSqlNumber(businessPartner));
+    if (rs.Eof()) return {};
+    return rs.GetString("XSLFILENAME");
+}
+
+/// One text column of the document type's row; "" when there is no row or the value is NULL.
+std::string DocumentTypeColumn(std::string_view column, const std::string& docType) {
+    db::Connection connection = GetConnection();
+    db::Recordset rs = connection.Query("SELECT " + std::string(column) +
+                                        " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " +
+                                        EncodeSqlText(docType) + " ");
+    if (rs.Eof()) return {};
+    return rs.GetString(column);
+}
+
+}  // namespace
+
+// ---- Document ------------------------------------------------------------------------------
+
+std::string Document::TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
+                                                  int32_t iSenderBPID) {
+    try {
+        Utility utility;
+        const std::string name = Trim(ReceiveMethodStyleSheet(iSenderBPID, iDocTypeID));
+        if (name.empty()) {
+            // No style sheet configured: the body as received is the standard form.
+            CopyOriginalXMLtoXMLBody(iDocID, false);
+            return GetXmlDocument(iDocID);
+        }
+        const std::string received = GetOriginalXmlDocument(iDocID);
+        std::string standard =
+            utility.transformXMLStringToHTML(received, utility.GetTransformXSLPath() + name);
+        UpdateDocumentWithXmlBody(iDocID, standard);
+        return standard;
+    } catch (...) {
+        Reraise("Kestrix.Document.TransformDocumentToStandard");
+    }
+}
+
+void Document::TransformDocToNewDocType(int32_t& iDocID, const std::string& iOriginalDocTypeID,
+                                        const std::string& iNewDocTypeID) {
+    try {
+        try {
+            CopyOriginalXMLtoTempXMLBody(iDocID);
+            const std::string name =
+                Trim(GetXSLFromDoctypeToDoctypeTable(Variant(iOriginalDocTypeID),
+                                                     Variant(iNewDocTypeID)));
+            if (name.empty()) {
+                CopyTempXMLtoXMLBody(iDocID);
+            } else {
+                Utility utility;
+                const xml::XmlDocument work = GetTempXmlDomDocument(iDocID);
+                const std::string result =
+                    utility.transformXMLToHTMLCommon(work, utility.GetTransformXSLPath() + name);
+                UpdateDocumentWithXmlBody(iDocID, result);
+            }
+        } catch (...) {
+            // The work copy only lives while a conversion runs. One left behind by a failed
+            // run would be taken, stale, by the next conversion instead of the body current
+            // then, so it goes now; the failure itself is raised on.
+            try {
+                UpdateTempXMLBodyWithNULLInDocument(iDocID);
+            } catch (...) {
+                LogError("Kestrix.Document.TransformDocToNewDocType",
+                         "The work copy could not be emptied after a failed conversion.");
+            }
+            throw;
+        }
+        UpdateTempXMLBodyWithNULLInDocument(iDocID);
+    } catch (...) {
+        Reraise("Kestrix.Document.TransformDocToNewDocType");
+    }
+}
+
+std::string Document::GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTypeID,
+                                                      const Variant& iNewDocTypeID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            std::string("SELECT TRANSFORMXSLNAME FROM DOCTYPETODOCTYPE WHERE ") +
+            "DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID.ToString()) +
+            " AND NEWDOCUMENTTYPEID =" + EncodeSqlText(iNewDocTypeID.ToString()));
+        if (rs.Eof()) return {};
+        return rs.GetString("TRANSFORMXSLNAME");
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetXSLFromDoctypeToDoctypeTable");
+    }
+}
+
+// ---- Utility: style sheet folders and document types ----------------------------------------
+
+std::string Utility::GetTransformXSLPath() {
+    try {
+        return StyleSheetFolder("TransformXSLPath");
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetTransformXSLPath");
+    }
+}
+
+std::string Utility::GetHTMLXSLPath() {
+    try {
+        return StyleSheetFolder("HTMLXSLPath");
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetHTMLXSLPath");
+    }
+}
+
+std::string Utility::getXSL(const std::string& iDocType) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs =
+            connection.Query("SELECT HTMLATTACHMENTXSL FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " +
+                             EncodeSqlText(iDocType) + " ");
+        if (rs.Eof() || rs.IsNull("HTMLATTACHMENTXSL")) return {};
+        const std::string name = Trim(rs.GetString("HTMLATTACHMENTXSL"));
+        rs.Close();
+        CloseConnection(connection);
+        return GetHTMLXSLPath() + name;
+    } catch (...) {
+        Reraise("Kestrix.Utility.getXSL");
+    }
+}
+
+std::string Utility::GetDocumentTypeDescription(const std::string& iDocTypeID) {
+    try {
+        return DocumentTypeColumn("DESCRIPTION", iDocTypeID);
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetDocTypeDescription");
+    }
+}
+
+std::string Utility::GetHtmlAttachmentXsl(const std::string& iDocTypeID) {
+    try {
+        return DocumentTypeColumn("HTMLATTACHMENTXSL", iDocTypeID);
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetHtmlAttachmentXsl");
+    }
+}
+
+}  // namespace kestrix
