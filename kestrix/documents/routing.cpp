@@ -1,0 +1,258 @@
+// Utility: the sender, type and default receiver a document names in its routing tags, and
+// the small look-ups and conversions around publications.
+#include <array>
+#include <cctype>
+#include <string>
+#include <string_view>
+
+#include "kestrix/delivery/obi.h"
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/general.h"
+#include "kestrix/foundation/i18n.h"
+#include "kestrix/foundation/utility.h"
+#include "kestrix/rules/rules.h"
+#include "platform/base/strings.h"
+#include "platform/membership/business_partner.h"
+
+namespace kestrix {
+
+namespace {
+
+// The text parsed; a text the parser refuses raises the parser's number, with the offending
+// source line as source and the parser's reason as description.
+xml::XmlDocument ParseRoutedText(const std::string& text) {
+    xml::XmlDocument dom;
+    if (!dom.LoadXml(text)) {
+        const xml::ParseError& failure = dom.parseError();
+        throw Error(failure.errorCode != 0 ? failure.errorCode : errnum::E_FAIL, failure.srcText,
+                    failure.reason);
+    }
+    return dom;
+}
+
+// The first user the directory finds for the criteria; false when there is none.
+bool FindSender(Utility& utility, const std::string& criteria, int32_t& bp, std::string& name) {
+    std::string virtualId;
+    db::Recordset users = utility.GetAuoRSByCriteria(Variant(criteria), virtualId);
+    if (users.Eof()) return false;
+    bp = static_cast<int32_t>(users.GetInt("BusinessPartnerID"));
+    name = users.GetString("cn");
+    return true;
+}
+
+// True for a text that reads as a number: optional blanks and sign, digits with at most
+// one decimal point, an optional exponent.
+bool IsNumericText(std::string_view text) {
+    std::string t = Trim(text);
+    size_t i = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    size_t digits = 0;
+    bool point = false;
+    for (; i < t.size(); ++i) {
+        if (std::isdigit(static_cast<unsigned char>(t[i]))) ++digits;
+        else if (t[i] == '.' && !point) point = true;
+        else break;
+    }
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        size_t exponent = 0;
+        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, ++exponent;
+        if (exponent == 0) return false;
+    }
+    return i == t.size();
+}
+
+}  // namespace
+
+void Utility::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
+                                 std::string& oSenderName) {
+    try {
+        oSenderBP = 0;
+        xml::XmlDocument dom = ParseRoutedText(iXMLStr);
+        OBI obi;
+        obi.GetObiDocumentInfo(dom, iXMLStr, nullptr, nullptr, &oSenderName);
+        if (oSenderName.empty()) oSenderName = ExecuteXSLPattern(dom, "//SENDER");
+
+        if (!oSenderName.empty()) {
+            FindSender(*this, "cn=" + oSenderName, oSenderBP, oSenderName);
+        } else {
+            const std::string contact = ExecuteXSLPattern(dom, "//CONTACT");
+            if (contact.empty())
+                Raise(EnumerationErrors::TagNotPresentError, "Kestrix.Utility.GetSenderBPAndName",
+                      "The document names its sender neither in SENDER nor in CONTACT.");
+            if (!FindSender(*this, "employeenumber=" + contact, oSenderBP, oSenderName))
+                FindSender(*this, "cn=" + contact, oSenderBP, oSenderName);
+        }
+    } catch (...) {
+        oSenderBP = 0;
+        oSenderName.clear();
+        std::string info;
+        try {
+            info = TranslateLabel("SLBSH0004") + "\r\n" + TranslateLabel("SLBSH1903");
+        } catch (...) {
+            // Without the label texts the failure itself still travels up.
+        }
+        Reraise("Kestrix.Utility.GetSenderBPAndName", info);
+    }
+}
+
+std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
+    try {
+        xml::XmlDocument dom = ParseRoutedText(iXMLStr);
+        OBI obi;
+        std::string type;
+        if (obi.GetObiDocumentInfo(dom, iXMLStr, &type)) return type;
+
+        type = ExecuteXSLPattern(dom, "//DOCTYPE-ID");
+        if (!type.empty() && !DocTypeFoundInTable(type)) type.clear();
+        if (type.empty()) {
+            Rules rules;
+            int32_t noDocument = 0;
+            int32_t partner = iBPID;
+            type = rules.ExecuteDocumentTypeRuleSet(noDocument, partner, dom);
+            if (!type.empty() && !DocTypeFoundInTable(type)) type.clear();
+        }
+        return type;
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetDocType");
+    }
+}
+
+bool Utility::DocTypeFoundInTable(const std::string& iDocTypeID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query("SELECT * FROM documenttype WHERE documenttypeid = " +
+                                            EncodeSqlText(iDocTypeID) + " ");
+        return !rs.Eof();
+    } catch (...) {
+        Reraise("Kestrix.Utility.DocTypeFoundInTable");
+    }
+}
+
+std::string Utility::GetDefaultReceiver(const std::string& iXMLStr) {
+    try {
+        xml::XmlDocument dom = ParseRoutedText(iXMLStr);
+        if (ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return {};
+        return ExecuteXSLPattern(dom, "//RECEIVER");
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetDefaultReceiver");
+    }
+}
+
+bool Utility::CheckXslPattern(std::string& iXslPattern, TagAttrXsl iTagAttrXsl) {
+    try {
+        iXslPattern = Trim(iXslPattern);
+        const std::string& p = iXslPattern;
+        const bool numericStart = !p.empty() && std::isdigit(static_cast<unsigned char>(p[0]));
+        switch (iTagAttrXsl) {
+            case TagAttrXsl::TAGVALUE:
+            case TagAttrXsl::ATTRVALUE: {
+                static constexpr std::string_view kForbidden = " ?.,><'\";:|][}{=+)(*&^%$#@`~!\\/";
+                if (p.find_first_of(kForbidden) != std::string::npos) return false;
+                return !(IsNumericText(p) || numericStart);
+            }
+            case TagAttrXsl::XSLPATTERN:
+                if (p.find(' ') != std::string::npos) return false;
+                if (p == "//" || p == "\\\\" || p == "\\" || p == "/") return false;
+                return !(IsNumericText(p) || numericStart);
+        }
+        return true;
+    } catch (...) {
+        Reraise("Kestrix.Utility.CheckXslPattern", "XSL pattern checked: " + iXslPattern);
+    }
+}
+
+int32_t Utility::GetPublicationStatus(int32_t& iDocID, const std::string& iRecipientID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query("SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = " +
+                                            EncodeSqlNumber(iDocID) + " AND USERID = " +
+                                            EncodeSqlText(iRecipientID) + " ");
+        if (rs.Eof() || rs.IsNull("STATUS")) return -1;
+        return static_cast<int32_t>(rs.GetInt("STATUS"));
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetPublicationStatus");
+    }
+}
+
+int32_t Utility::GetForwardFlag(int32_t& iDocID, const std::string& iRecipientID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query("SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = " +
+                                            EncodeSqlNumber(iDocID) + " AND USERID = " +
+                                            EncodeSqlText(iRecipientID) + " ");
+        if (rs.Eof() || rs.IsNull("FORWARD")) return -1;
+        return static_cast<int32_t>(rs.GetInt("FORWARD"));
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetForwardFlag");
+    }
+}
+
+PUBLICATIONSTATUS Utility::ConvertPublicationStatusFromStringToEnum(const std::string& iStatus) {
+    try {
+        struct Spelling {
+            std::string_view text;
+            PUBLICATIONSTATUS status;
+        };
+        using enum PUBLICATIONSTATUS;
+        static constexpr std::array<Spelling, 29> kSpellings{{
+            {"New", PUBLICATIONNEW},           {"new", PUBLICATIONNEW},
+            {"NEW", PUBLICATIONNEW},           {"Accepted", PUBLICATIONACC},
+            {"accepted", PUBLICATIONACC},      {"ACCEPTED", PUBLICATIONACC},
+            {"Accept", PUBLICATIONACC},        {"accept", PUBLICATIONACC},
+            {"ACCEPT", PUBLICATIONACC},        {"Rejected", PUBLICATIONREJECTED},
+            {"rejected", PUBLICATIONREJECTED}, {"REJECTED", PUBLICATIONREJECTED},
+            {"Reject", PUBLICATIONREJECTED},   {"reject", PUBLICATIONREJECTED},
+            {"REJECT", PUBLICATIONREJECTED},   {"Viewed", PUBLICATIONVIEWED},
+            {"viewed", PUBLICATIONVIEWED},     {"VIEWED", PUBLICATIONVIEWED},
+            {"View", PUBLICATIONVIEWED},       {"view", PUBLICATIONVIEWED},
+            {"VIEW", PUBLICATIONVIEWED},       {"DownLoaded", PUBLICATIONDOWNLOADED},
+            {"DownLoad", PUBLICATIONDOWNLOADED}, {"downloaded", PUBLICATIONDOWNLOADED},
+            {"download", PUBLICATIONDOWNLOADED}, {"DOWNLOADED", PUBLICATIONDOWNLOADED},
+            {"DOWNLOAD", PUBLICATIONDOWNLOADED}, {"Downloaded", PUBLICATIONDOWNLOADED},
+            {"Download", PUBLICATIONDOWNLOADED},
+        }};
+        for (const Spelling& s : kSpellings)
+            if (s.text == iStatus) return s.status;
+        return PUBLICATIONUNKNOWNSTATUS;
+    } catch (...) {
+        Reraise("Kestrix.Utility.ConvertPublicationStatusFromStringToEnum");
+    }
+}
+
+std::string Utility::GetBusinessPartnerName(int32_t i_lBPID) {
+    try {
+        auto partners = CreateAs<membership::BusinessPartner>("Brenlow.BusinessPartner");
+        partners->SetConfigFile(getSiteConfigFile());
+        return partners->PartnerName(i_lBPID);
+    } catch (...) {
+        // An unknown partner, or a directory that cannot be reached, shows as no name.
+        try {
+            LogError("Kestrix.Utility.GetBusinessPartnerName",
+                     "BusinessPartnerID: '" + std::to_string(i_lBPID) + "'");
+        } catch (...) {
+            // A log that cannot be written does not turn the empty name into a failure.
+        }
+        return {};
+    }
+}
+
+std::string Utility::ConvertArrayToList(const Variant& iArray) {
+    try {
+        if (!iArray.IsArray()) return {};
+        std::string list;
+        const Array& elements = iArray.ToArray();
+        for (size_t i = 0; i < elements.size(); ++i) {
+            if (i > 0) list += ", ";
+            list += elements[i].IsNull() ? std::string() : elements[i].ToString();
+        }
+        return list;
+    } catch (...) {
+        Reraise("Kestrix.Utility.ConvertArrayToList");
+    }
+}
+
+}  // namespace kestrix
