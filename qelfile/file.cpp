@@ -85,7 +85,8 @@ Variant File::WriteXMLFileToDiskAsciiOrUnicode(std::string& i_sXMLStr, std::stri
 std::string File::AddTempPathIfNoDriveFound(const std::string& i_sPath) {
     try {
         if (services::HasDrive(i_sPath)) return i_sPath;
-        return services::JoinPath(services::SystemTempFolder(), services::NormalizeSeparators(i_sPath));
+        return services::JoinPath(services::SystemTempFolder(),
+                                  services::NormalizeSeparators(i_sPath));
     } catch (...) {
         // This one answers "" instead of raising; the log keeps the reason.
         LogError("QelFile.File.AddTempPathIfNoDriveFound");
@@ -124,12 +125,12 @@ void File::CopyFile(const std::string& i_sFromFile, const std::string& i_sToFile
         if (to.ends_with('/') || fs::is_directory(to, ec))
             to = services::JoinPath(to, std::string(LastPart(from)));
         if (fs::exists(to, ec) && !i_bOverwiteFiles) {
-            throw FileSystemError(std::make_error_code(std::errc::file_exists), "QelFile.File.CopyFile",
-                                  i_sToFile);
+            throw FileSystemError(std::make_error_code(std::errc::file_exists),
+                                  "QelFile.File.CopyFile", i_sToFile);
         }
-        fs::copy_file(from, to,
-                      i_bOverwiteFiles ? fs::copy_options::overwrite_existing : fs::copy_options::none,
-                      ec);
+        fs::copy_file(
+            from, to,
+            i_bOverwiteFiles ? fs::copy_options::overwrite_existing : fs::copy_options::none, ec);
         if (ec) throw FileSystemError(ec, "QelFile.File.CopyFile", i_sToFile);
     } catch (...) {
         Reraise("QelFile.File.CopyFile");
@@ -155,8 +156,8 @@ void File::CreateFolder(const std::string& i_sFilePath) {
         const std::string path = LocalPath(i_sFilePath);
         std::error_code ec;
         if (fs::exists(path, ec)) {
-            throw FileSystemError(std::make_error_code(std::errc::file_exists), "QelFile.File.CreateFolder",
-                                  i_sFilePath);
+            throw FileSystemError(std::make_error_code(std::errc::file_exists),
+                                  "QelFile.File.CreateFolder", i_sFilePath);
         }
         // One level only: create_directory fails when the parent is missing.
         if (!fs::create_directory(path, ec) || ec) {
@@ -201,7 +202,8 @@ Variant File::Invoke(std::string_view method, std::span<Variant> args) {
         if (n >= 2) args[1] = Variant(name);
         return result;
     }
-    if (IEquals(method, "AddTempPathIfNoDriveFound") && n == 1) return AddTempPathIfNoDriveFound(text(0));
+    if (IEquals(method, "AddTempPathIfNoDriveFound") && n == 1)
+        return AddTempPathIfNoDriveFound(text(0));
     if (IEquals(method, "DirExist") && n == 1) return DirExist(text(0));
     if (IEquals(method, "FileExist") && n == 1) return FileExist(text(0));
     if (IEquals(method, "CopyFile") && (n == 2 || n == 3)) {

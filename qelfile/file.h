@@ -19,7 +19,7 @@ std::string LocalPath(std::string_view path);
 
 /// "QelFile.File": files and folders, on this server or on network shares.
 class File : public Object {
-public:
+  public:
     /// Writes the text into a file (overwriting it): UTF-16 with byte-order mark when
     /// `i_bUnicode` is true, else code page 1252. A blank name becomes a fresh temporary name,
     /// handed back through `i_sFileName`; a name without a drive lands in the temporary
@@ -35,7 +35,8 @@ public:
     bool FileExist(const std::string& iFile);
     /// Copies a file. A destination ending in a separator or naming a folder receives the file
     /// under its own name. An existing destination is an error unless `i_bOverwiteFiles`.
-    void CopyFile(const std::string& i_sFromFile, const std::string& i_sToFile, bool i_bOverwiteFiles);
+    void CopyFile(const std::string& i_sFromFile, const std::string& i_sToFile,
+                  bool i_bOverwiteFiles);
     /// Folder and name joined with exactly one separator ("\" for a network path, else "/").
     std::string BuildPath(const std::string& i_sFilePath, const Variant& i_sName);
     /// Creates one folder; its parent must exist and the folder must not.

@@ -14,7 +14,7 @@ namespace kestrix::qelfile {
 /// "QelFile.XML": documents from text, files (network paths included) and http addresses,
 /// and style sheets applied to them. Error sources begin with "QelFile.XML.".
 class XML : public Object {
-public:
+  public:
     XML();
 
     std::shared_ptr<xml::XmlDocument> XmlStringToDomDocument(const std::string& i_sXmlString);
@@ -28,7 +28,7 @@ public:
     /// Late-bound calls of the five operations by name.
     Variant Invoke(std::string_view method, std::span<Variant> args) override;
 
-private:
+  private:
     xml::XmlUtility impl_;
 };
 

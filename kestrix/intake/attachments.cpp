@@ -35,21 +35,26 @@ bool StaysInside(const fs::path& folder, const fs::path& path) {
 
 }  // namespace
 
-void Attachments::ExamenFolderForNewFilesAndWriteThemToDB(int32_t& iDocID, std::string& iAbsolutePath) {
+void Attachments::ExamenFolderForNewFilesAndWriteThemToDB(int32_t& iDocID,
+                                                          std::string& iAbsolutePath) {
     try {
         FileHandling files;
         if (!files.FolderExists(iAbsolutePath)) return;
         db::Connection connection = GetConnection();
         std::set<std::string> known;
-        db::Recordset rows = connection.Query(
-            "select attachmentfilename from attachment where DocumentID = " + EncodeSqlNumber(iDocID));
+        db::Recordset rows =
+            connection.Query("select attachmentfilename from attachment where DocumentID = " +
+                             EncodeSqlNumber(iDocID));
         for (; !rows.Eof(); rows.MoveNext()) known.insert(rows.GetString("ATTACHMENTFILENAME"));
         for (const fs::path& file : files.GetFilesInFolder(iAbsolutePath)) {
             std::error_code ec;
             if (fs::file_size(file, ec) == 0 && !ec) {
                 // An empty file is no attachment: it goes, and gets no row.
                 fs::remove(file, ec);
-                if (ec) throw services::FileSystemError(ec, "Kestrix.Attachments.ExamenFolderForNewFilesAndWriteThemToDB", file.string());
+                if (ec)
+                    throw services::FileSystemError(
+                        ec, "Kestrix.Attachments.ExamenFolderForNewFilesAndWriteThemToDB",
+                        file.string());
                 continue;
             }
             const std::string name = file.filename().string();
@@ -73,8 +78,11 @@ db::Recordset Attachments::GetDocumentAttachmentsBySenderRS(std::string& iSender
             "SELECT ATTACHMENT.ATTACHMENTFILENAME, ATTACHMENT.ATTACHMENTID "
             "FROM ATTACHMENT INNER JOIN DOCUMENT ON "
             "ATTACHMENT.DOCUMENTID = DOCUMENT.DOCUMENTID "
-            "WHERE (DOCUMENT.SENDER = " + EncodeSqlText(iSender) + ") AND "
-            "(DOCUMENT.DOCUMENTID = " + EncodeSqlNumber(iDocID) + ")");
+            "WHERE (DOCUMENT.SENDER = " +
+            EncodeSqlText(iSender) +
+            ") AND "
+            "(DOCUMENT.DOCUMENTID = " +
+            EncodeSqlNumber(iDocID) + ")");
         CloseConnection(connection);
         return rs;
     } catch (...) {
@@ -89,10 +97,12 @@ void Attachments::DeleteAttachment(int32_t& iDocID, int32_t& iAttID, std::string
         const fs::path file = folder / LocalFilePath(iAttFile);
         if (Trim(iAttFile).empty() || !StaysInside(folder, file)) {
             Raise(EnumerationErrors::InvalidParamValue, "Kestrix.Attachments.DeleteAttachment",
-                  "The attachment file name '" + iAttFile + "' leads out of the document's attachment folder.");
+                  "The attachment file name '" + iAttFile +
+                      "' leads out of the document's attachment folder.");
         }
         db::Connection connection = GetConnection();
-        connection.Execute("DELETE FROM ATTACHMENT WHERE ATTACHMENTID = " + EncodeSqlNumber(iAttID));
+        connection.Execute("DELETE FROM ATTACHMENT WHERE ATTACHMENTID = " +
+                           EncodeSqlNumber(iAttID));
         CloseConnection(connection);
         FileHandling().DeleteFileFromDisk(file.string());
     } catch (...) {
@@ -106,11 +116,14 @@ Variant Attachments::AttachmentsMode(Variant& o_sVirtualPath, Variant& o_sFolder
         {
             db::Connection connection = GetConnection();
             db::Recordset rs = connection.Query(
-                "SELECT PARAMNAME, PARAMVALUE FROM COLLABORATIONPARAMETER WHERE (PARAMNAME = 'AttachmentsVirtualPath') OR "
+                "SELECT PARAMNAME, PARAMVALUE FROM COLLABORATIONPARAMETER WHERE (PARAMNAME = "
+                "'AttachmentsVirtualPath') OR "
                 "(PARAMNAME = 'AttachmentsFolder')");
             for (; !rs.Eof(); rs.MoveNext()) {
-                if (IEquals(rs.GetString("PARAMNAME"), "AttachmentsVirtualPath")) virtualPath = Trim(rs.GetString("PARAMVALUE"));
-                else folder = Trim(rs.GetString("PARAMVALUE"));
+                if (IEquals(rs.GetString("PARAMNAME"), "AttachmentsVirtualPath"))
+                    virtualPath = Trim(rs.GetString("PARAMVALUE"));
+                else
+                    folder = Trim(rs.GetString("PARAMVALUE"));
             }
             CloseConnection(connection);
         }
@@ -118,14 +131,16 @@ Variant Attachments::AttachmentsMode(Variant& o_sVirtualPath, Variant& o_sFolder
         if (!folder.empty()) {
             folder = EndInSeparator(folder);
             virtualPath = EndInSeparator(virtualPath);
-            if (!files.FolderExists(folder)) return Variant(static_cast<int32_t>(EAttachmentMode::NotSupported));
+            if (!files.FolderExists(folder))
+                return Variant(static_cast<int32_t>(EAttachmentMode::NotSupported));
             o_sVirtualPath = Variant(virtualPath);
             o_sFolder = Variant(folder);
             return Variant(static_cast<int32_t>(EAttachmentMode::Supported));
         }
         if (virtualPath.empty() || virtualPath.back() != '/') virtualPath += '/';
         folder = services::JoinPath(getInstallDir(), virtualPath);
-        if (!files.FolderExists(folder)) return Variant(static_cast<int32_t>(EAttachmentMode::NotSupported));
+        if (!files.FolderExists(folder))
+            return Variant(static_cast<int32_t>(EAttachmentMode::NotSupported));
         services::Configuration site;
         site.LoadFile(getSiteConfigFile());
         const std::string host = Trim(site.GetValue("GLOBAL", "NONSECUREHOSTNAME").ToString());

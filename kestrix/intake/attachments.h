@@ -13,7 +13,7 @@ namespace kestrix {
 /// its own folder, <attachment root>/<document identifier>/<file name>, and each has a row
 /// in ATTACHMENT.
 class Attachments : public Object {
-public:
+  public:
     /// Registers the files of a document's attachment folder: an empty file is deleted and
     /// skipped, a file without a row gets one. A missing folder registers nothing.
     void ExamenFolderForNewFilesAndWriteThemToDB(int32_t& iDocID, std::string& iAbsolutePath);
@@ -22,7 +22,8 @@ public:
     db::Recordset GetDocumentAttachmentsBySenderRS(std::string& iSender, int32_t& iDocID);
     /// Deletes the attachment's row and its file <iPath>/<iDocID>/<iAttFile>. A file name
     /// that would lead out of the document's folder is refused before anything is deleted.
-    void DeleteAttachment(int32_t& iDocID, int32_t& iAttID, std::string& iAttFile, std::string& iPath);
+    void DeleteAttachment(int32_t& iDocID, int32_t& iAttID, std::string& iAttFile,
+                          std::string& iPath);
     /// Whether attachments can be stored: `Supported` (with the attachments' web path and
     /// folder in the out-arguments) or `NotSupported`, as an `EAttachmentMode` number.
     Variant AttachmentsMode(Variant& o_sVirtualPath, Variant& o_sFolder);

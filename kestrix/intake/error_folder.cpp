@@ -45,7 +45,8 @@ std::string ErrorFileName(std::string name) {
 template <typename Claim>
 std::string ClaimFreeName(const std::string& dir, const std::string& name, Claim claim) {
     std::string candidate = services::JoinPath(dir, name);
-    for (uint64_t counter = 1; !claim(candidate); ++counter) candidate = services::JoinPath(dir, Numbered(name, counter));
+    for (uint64_t counter = 1; !claim(candidate); ++counter)
+        candidate = services::JoinPath(dir, Numbered(name, counter));
     return candidate;
 }
 
@@ -58,9 +59,11 @@ std::string Utility::CreateErrorDir() {
         if (!files.FolderExists(root)) files.CreateFolderTree(root);
         const std::string now = DateTime::Now().Sortable();  // "yyyy-mm-dd hh:mm:ss"
         const std::string date = now.substr(0, 10);
-        const std::string time = now.size() >= 19 ? ReplaceAll(now.substr(11, 8), ":", "-") : "00-00-00";
+        const std::string time =
+            now.size() >= 19 ? ReplaceAll(now.substr(11, 8), ":", "-") : "00-00-00";
         // The folder lies inside the root, also when the parameter has no final separator.
-        const std::string path = services::WithTrailingSeparator(LocalFilePath(root)) + date + "_" + time;
+        const std::string path =
+            services::WithTrailingSeparator(LocalFilePath(root)) + date + "_" + time;
         std::error_code ec;
         if (!fs::create_directory(path, ec) && ec && !fs::is_directory(path))
             throw services::FileSystemError(ec, "Kestrix.Utility.CreateErrorDir", path);
@@ -70,7 +73,8 @@ std::string Utility::CreateErrorDir() {
     }
 }
 
-std::string Utility::WriteXmlFileToErrorDir(const std::string& iFileContent, const std::string& iFileName) {
+std::string Utility::WriteXmlFileToErrorDir(const std::string& iFileContent,
+                                            const std::string& iFileName) {
     try {
         const std::string dir = CreateErrorDir();
         const std::string name = ErrorFileName(iFileName);
@@ -107,8 +111,9 @@ std::string Utility::MoveFileToErrorDir(const fs::path& iFile) {
     try {
         std::error_code ec;
         if (!fs::is_regular_file(iFile, ec))
-            throw services::FileSystemError(std::make_error_code(std::errc::no_such_file_or_directory),
-                                            "Kestrix.Utility.MoveFileToErrorDir", iFile.string());
+            throw services::FileSystemError(
+                std::make_error_code(std::errc::no_such_file_or_directory),
+                "Kestrix.Utility.MoveFileToErrorDir", iFile.string());
         const std::string dir = CreateErrorDir();
         const std::string name = ErrorFileName(iFile.filename().string());
         const std::string path = ClaimFreeName(dir, name, [&](const std::string& candidate) {
@@ -122,13 +127,15 @@ std::string Utility::MoveFileToErrorDir(const fs::path& iFile) {
             std::error_code copyError;
             if (fs::copy_file(iFile, candidate, fs::copy_options::none, copyError)) return true;
             if (copyError == std::errc::file_exists) return false;
-            throw services::FileSystemError(copyError, "Kestrix.Utility.MoveFileToErrorDir", candidate);
+            throw services::FileSystemError(copyError, "Kestrix.Utility.MoveFileToErrorDir",
+                                            candidate);
         });
         fs::remove(iFile, ec);
         if (ec) {
             std::error_code ignored;
             fs::remove(path, ignored);
-            throw services::FileSystemError(ec, "Kestrix.Utility.MoveFileToErrorDir", iFile.string());
+            throw services::FileSystemError(ec, "Kestrix.Utility.MoveFileToErrorDir",
+                                            iFile.string());
         }
         return path;
     } catch (...) {

@@ -29,7 +29,8 @@ constexpr int kMaxFolderLevels = 127;
 constexpr size_t kBlockSize = 1024;
 
 /// The label's text with one placeholder filled.
-std::string Label(std::string_view code, std::string_view placeholder = {}, std::string_view value = {}) {
+std::string Label(std::string_view code, std::string_view placeholder = {},
+                  std::string_view value = {}) {
     if (placeholder.empty()) return TranslateLabel(code);
     Dictionary replacements;
     replacements.Add(std::string(placeholder), Variant(value));
@@ -78,25 +79,37 @@ std::string FileHandling::GetFileExtension(const std::string& i_sFileName) {
     }
 }
 
-std::string FileHandling::GetFolderName(EFolderType i_nFolderType, const std::string& i_sFolderName) {
+std::string FileHandling::GetFolderName(EFolderType i_nFolderType,
+                                        const std::string& i_sFolderName) {
     try {
         switch (i_nFolderType) {
-            case EFolderType::AsIs: return i_sFolderName;
-            case EFolderType::UploadFolder: return Parameter("XmlUploadTempDir");
-            case EFolderType::ErrorFolder: return Parameter("ErrorPath");
-            case EFolderType::XmlPath1Folder: return Parameter("XMLPath1");
-            case EFolderType::XmlPath2Folder: return Parameter("XMLPath2");
-            case EFolderType::XmlErrorFolder: return Parameter("XMLErrorPath");
-            case EFolderType::ObiFolder: return Parameter("ObiPath");
+            case EFolderType::AsIs:
+                return i_sFolderName;
+            case EFolderType::UploadFolder:
+                return Parameter("XmlUploadTempDir");
+            case EFolderType::ErrorFolder:
+                return Parameter("ErrorPath");
+            case EFolderType::XmlPath1Folder:
+                return Parameter("XMLPath1");
+            case EFolderType::XmlPath2Folder:
+                return Parameter("XMLPath2");
+            case EFolderType::XmlErrorFolder:
+                return Parameter("XMLErrorPath");
+            case EFolderType::ObiFolder:
+                return Parameter("ObiPath");
             // The operating system's own folder and its libraries.
-            case EFolderType::WindowsFolder: return "/usr";
-            case EFolderType::SystemFolder: return "/usr/lib";
+            case EFolderType::WindowsFolder:
+                return "/usr";
+            case EFolderType::SystemFolder:
+                return "/usr/lib";
             case EFolderType::TempFolder: {
                 std::string folder = Parameter("TempFolder");
                 return folder.empty() ? services::SystemTempFolder() : folder;
             }
-            case EFolderType::WithTimeStamp: return i_sFolderName + TimeStampSuffix(DateTime::Now());
-            case EFolderType::AttachmentsVirtualFolder: return Parameter("AttachmentsVirtualPath");
+            case EFolderType::WithTimeStamp:
+                return i_sFolderName + TimeStampSuffix(DateTime::Now());
+            case EFolderType::AttachmentsVirtualFolder:
+                return Parameter("AttachmentsVirtualPath");
             case EFolderType::ExcelTempFolder: {
                 std::string folder = Parameter("ExcelTempFolder");
                 if (!folder.empty() && !FolderExists(folder)) CreateFolderTree(folder);
@@ -110,17 +123,21 @@ std::string FileHandling::GetFolderName(EFolderType i_nFolderType, const std::st
 }
 
 std::string FileHandling::GetFileName(EFileType i_nFileType, const std::string& i_sFilePrefix,
-                                      const std::string& i_sFileName, const std::string& i_sFileSuffix,
+                                      const std::string& i_sFileName,
+                                      const std::string& i_sFileSuffix,
                                       const std::string& i_sFileExtension) {
     try {
         const std::string prefix = Trim(i_sFilePrefix), name = Trim(i_sFileName);
         const std::string suffix = Trim(i_sFileSuffix), extension = Trim(i_sFileExtension);
         switch (i_nFileType) {
-            case EFileType::AsIs: return prefix + name + suffix + extension;
-            case EFileType::TempFile: return prefix + services::TempFileName() + suffix + extension;
+            case EFileType::AsIs:
+                return prefix + name + suffix + extension;
+            case EFileType::TempFile:
+                return prefix + services::TempFileName() + suffix + extension;
             case EFileType::WithTimeStamp:
                 return prefix + name + TimeStampSuffix(DateTime::Now()) + suffix + extension;
-            case EFileType::Backup: break;
+            case EFileType::Backup:
+                break;
         }
         return {};
     } catch (...) {
@@ -128,9 +145,11 @@ std::string FileHandling::GetFileName(EFileType i_nFileType, const std::string& 
     }
 }
 
-void FileHandling::WriteFileToDisk(const std::string& i_sDestFile, const std::string& i_sSourceString,
+void FileHandling::WriteFileToDisk(const std::string& i_sDestFile,
+                                   const std::string& i_sSourceString,
                                    const std::string& i_sSourceFile, bool i_bCreateFolders,
-                                   bool i_bCreateFile, bool i_bOverwriteFile, EFileIOMode i_nIOMode) {
+                                   bool i_bCreateFile, bool i_bOverwriteFile,
+                                   EFileIOMode i_nIOMode) {
     const std::string source = kWriteSource;
     try {
         if (Trim(i_sDestFile).empty())
@@ -153,7 +172,8 @@ void FileHandling::WriteFileToDisk(const std::string& i_sDestFile, const std::st
             Raise(EnumerationErrors::NotPresent, source + "_DestFile",
                   Label("SLBSH4561", "[%FILENAME%]", i_sDestFile));
         if (destExists && !i_bOverwriteFile)
-            Raise(EnumerationErrors::AlreadyPresent, source, Label("SLBSH4563", "[%FILENAME%]", i_sDestFile));
+            Raise(EnumerationErrors::AlreadyPresent, source,
+                  Label("SLBSH4563", "[%FILENAME%]", i_sDestFile));
 
         const std::string folder = fs::path(dest).parent_path().string();
         if (!folder.empty() && !fs::is_directory(folder, ec)) {
@@ -167,31 +187,43 @@ void FileHandling::WriteFileToDisk(const std::string& i_sDestFile, const std::st
                           (i_nIOMode == EFileIOMode::Appending ? std::ios::app : std::ios::trunc);
         if (!haveFile) {
             std::ofstream out(dest, mode);
-            if (!out) throw services::FileSystemError(std::error_code(errno, std::generic_category()), source, dest);
+            if (!out)
+                throw services::FileSystemError(std::error_code(errno, std::generic_category()),
+                                                source, dest);
             const std::string bytes = SingleByte(i_sSourceString);
             out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
             out.close();
-            if (!out) throw Error(fserr::PathFileAccessError, source, "The file '" + dest + "' could not be written.");
+            if (!out)
+                throw Error(fserr::PathFileAccessError, source,
+                            "The file '" + dest + "' could not be written.");
         } else if (i_nIOMode == EFileIOMode::Appending) {
             std::ifstream in(from, std::ios::binary);
             std::ofstream out(dest, mode);
-            if (!in) throw services::FileSystemError(std::error_code(errno, std::generic_category()), source, from);
-            if (!out) throw services::FileSystemError(std::error_code(errno, std::generic_category()), source, dest);
+            if (!in)
+                throw services::FileSystemError(std::error_code(errno, std::generic_category()),
+                                                source, from);
+            if (!out)
+                throw services::FileSystemError(std::error_code(errno, std::generic_category()),
+                                                source, dest);
             char block[kBlockSize];
-            while (in.read(block, sizeof block) || in.gcount() > 0)
-                out.write(block, in.gcount());
+            while (in.read(block, sizeof block) || in.gcount() > 0) out.write(block, in.gcount());
             out.close();
-            if (!out) throw Error(fserr::PathFileAccessError, source, "The file '" + dest + "' could not be written.");
+            if (!out)
+                throw Error(fserr::PathFileAccessError, source,
+                            "The file '" + dest + "' could not be written.");
         } else {
-            fs::copy_file(from, dest,
-                          i_bOverwriteFile ? fs::copy_options::overwrite_existing : fs::copy_options::none, ec);
+            fs::copy_file(
+                from, dest,
+                i_bOverwriteFile ? fs::copy_options::overwrite_existing : fs::copy_options::none,
+                ec);
             if (ec) throw services::FileSystemError(ec, source, dest);
         }
     } catch (const Error& error) {
         // "File already exists" of the file system is reported as the library's own error.
         if (error.number() == fserr::FileAlreadyExists) {
             try {
-                Raise(EnumerationErrors::AlreadyPresent, source, Label("SLBSH4563", "[%FILENAME%]", i_sDestFile));
+                Raise(EnumerationErrors::AlreadyPresent, source,
+                      Label("SLBSH4563", "[%FILENAME%]", i_sDestFile));
             } catch (...) {
                 Reraise(source);
             }
@@ -220,7 +252,9 @@ void FileHandling::CreateFolderTree(const std::string& i_sFilePath) {
         }
         for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
             fs::create_directory(*level, ec);
-            if (ec) throw services::FileSystemError(ec, "Kestrix.FileHandling.CreateFolderTree", level->string());
+            if (ec)
+                throw services::FileSystemError(ec, "Kestrix.FileHandling.CreateFolderTree",
+                                                level->string());
         }
     } catch (...) {
         Reraise("Kestrix.FileHandling.CreateFolderTree");
@@ -233,9 +267,12 @@ std::vector<fs::path> FileHandling::GetFilesInFolder(const std::string& i_sFolde
         const std::string folder = LocalFilePath(i_sFolder);
         std::error_code ec;
         fs::directory_iterator it(folder, ec);
-        if (ec) throw services::FileSystemError(ec, "Kestrix.FileHandling.GetFilesInFolder", folder);
+        if (ec)
+            throw services::FileSystemError(ec, "Kestrix.FileHandling.GetFilesInFolder", folder);
         for (; it != fs::directory_iterator(); it.increment(ec)) {
-            if (ec) throw services::FileSystemError(ec, "Kestrix.FileHandling.GetFilesInFolder", folder);
+            if (ec)
+                throw services::FileSystemError(ec, "Kestrix.FileHandling.GetFilesInFolder",
+                                                folder);
             std::error_code kind;
             if (it->is_regular_file(kind)) files.push_back(it->path());
         }
@@ -266,10 +303,12 @@ void FileHandling::DeleteFileFromDisk(const std::string& i_sFileName) {
         const std::string path = LocalFilePath(i_sFileName);
         std::error_code ec;
         if (!fs::is_regular_file(path, ec))
-            throw services::FileSystemError(std::make_error_code(std::errc::no_such_file_or_directory),
-                                            "Kestrix.FileHandling.DeleteFileFromDisk", i_sFileName);
+            throw services::FileSystemError(
+                std::make_error_code(std::errc::no_such_file_or_directory),
+                "Kestrix.FileHandling.DeleteFileFromDisk", i_sFileName);
         if (!fs::remove(path, ec) || ec)
-            throw services::FileSystemError(ec, "Kestrix.FileHandling.DeleteFileFromDisk", i_sFileName);
+            throw services::FileSystemError(ec, "Kestrix.FileHandling.DeleteFileFromDisk",
+                                            i_sFileName);
     } catch (...) {
         Reraise("Kestrix.FileHandling.DeleteFileFromDisk");
     }
@@ -279,20 +318,25 @@ void FileHandling::CopyFile(const std::string& i_sFromFile, const std::string& i
                             bool i_bOverwiteFiles) {
     try {
         if (services::IsNetworkPath(i_sFromFile) || services::IsNetworkPath(i_sToFile)) {
-            CallQelFile("CopyFile", {Variant(i_sFromFile), Variant(i_sToFile), Variant(i_bOverwiteFiles)});
+            CallQelFile("CopyFile",
+                        {Variant(i_sFromFile), Variant(i_sToFile), Variant(i_bOverwiteFiles)});
             return;
         }
         const std::string from = LocalFilePath(i_sFromFile);
         std::string to = LocalFilePath(i_sToFile);
         std::error_code ec;
         if (!fs::is_regular_file(from, ec))
-            throw services::FileSystemError(std::make_error_code(std::errc::no_such_file_or_directory),
-                                            "Kestrix.FileHandling.CopyFile", i_sFromFile);
-        if (to.ends_with('/') || fs::is_directory(to, ec)) to = services::JoinPath(to, fs::path(from).filename().string());
+            throw services::FileSystemError(
+                std::make_error_code(std::errc::no_such_file_or_directory),
+                "Kestrix.FileHandling.CopyFile", i_sFromFile);
+        if (to.ends_with('/') || fs::is_directory(to, ec))
+            to = services::JoinPath(to, fs::path(from).filename().string());
         if (!i_bOverwiteFiles && fs::exists(to, ec))
             throw services::FileSystemError(std::make_error_code(std::errc::file_exists),
                                             "Kestrix.FileHandling.CopyFile", i_sToFile);
-        fs::copy_file(from, to, i_bOverwiteFiles ? fs::copy_options::overwrite_existing : fs::copy_options::none, ec);
+        fs::copy_file(
+            from, to,
+            i_bOverwiteFiles ? fs::copy_options::overwrite_existing : fs::copy_options::none, ec);
         if (ec) throw services::FileSystemError(ec, "Kestrix.FileHandling.CopyFile", i_sToFile);
     } catch (...) {
         Reraise("Kestrix.FileHandling.CopyFile");
@@ -302,7 +346,8 @@ void FileHandling::CopyFile(const std::string& i_sFromFile, const std::string& i
 bool FileHandling::FolderExists(const std::string& i_sFolderName) {
     try {
         if (Trim(i_sFolderName).empty()) return false;
-        if (services::IsNetworkPath(i_sFolderName)) return CallQelFile("DirExist", {Variant(i_sFolderName)}).ToBool();
+        if (services::IsNetworkPath(i_sFolderName))
+            return CallQelFile("DirExist", {Variant(i_sFolderName)}).ToBool();
         std::error_code ec;
         return fs::is_directory(LocalFilePath(i_sFolderName), ec);
     } catch (...) {
@@ -317,7 +362,8 @@ Variant FileHandling::Invoke(std::string_view method, std::span<Variant> args) {
     if (IEquals(method, "GetFolderName") && (n == 1 || n == 2))
         return GetFolderName(static_cast<EFolderType>(args[0].ToLong()), text(1));
     if (IEquals(method, "GetFileName") && n == 5)
-        return GetFileName(static_cast<EFileType>(args[0].ToLong()), text(1), text(2), text(3), text(4));
+        return GetFileName(static_cast<EFileType>(args[0].ToLong()), text(1), text(2), text(3),
+                           text(4));
     if (IEquals(method, "CreateFolderTree") && n == 1) {
         CreateFolderTree(text(0));
         return {};

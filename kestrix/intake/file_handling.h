@@ -26,7 +26,7 @@ Variant CallQelFile(std::string_view method, std::vector<Variant> args);
 /// reading and deleting files. Paths beginning with "\\" (network shares) are copied and
 /// tested through "QelFile.File"; all others are served by this server's file system.
 class FileHandling : public Object {
-public:
+  public:
     /// The extension of the file name in lower case, without the dot ("" when none).
     std::string GetFileExtension(const std::string& i_sFileName);
     /// The folder of a kind: a server parameter (trimmed), the system's temporary folder, the
@@ -54,7 +54,8 @@ public:
     /// Deletes the file; a blank name does nothing.
     void DeleteFileFromDisk(const std::string& i_sFileName);
     /// Copies a file; when either path is a network path the copy goes through "QelFile.File".
-    void CopyFile(const std::string& i_sFromFile, const std::string& i_sToFile, bool i_bOverwiteFiles);
+    void CopyFile(const std::string& i_sFromFile, const std::string& i_sToFile,
+                  bool i_bOverwiteFiles);
     /// True when the folder exists (through "QelFile.File" for a network path); false for a
     /// blank name.
     bool FolderExists(const std::string& i_sFolderName);

@@ -24,26 +24,31 @@ Variant Utility::WriteXMLFileToDisk(const std::string& i_sXMLStr, const std::str
     return WriteXMLFileToDiskAsciiOrUnicode(i_sXMLStr, name, true);
 }
 
-Variant Utility::WriteXMLFileToDiskAsciiOrUnicode(const std::string& i_sXMLStr, std::string& i_sFileName,
-                                                  bool i_bUnicode) {
+Variant Utility::WriteXMLFileToDiskAsciiOrUnicode(const std::string& i_sXMLStr,
+                                                  std::string& i_sFileName, bool i_bUnicode) {
     try {
         if (Trim(i_sFileName).empty()) i_sFileName = services::TempFileName();
         const std::string name = AddTempPathIfNoDriveFound(i_sFileName);
         const std::string path = LocalFilePath(name);
-        const std::string bytes = i_bUnicode ? text::Utf8ToUtf16LE(i_sXMLStr, text::ByteOrderMark::Write)
-                                             : text::Utf8ToCp1252(i_sXMLStr).bytes;
+        const std::string bytes = i_bUnicode
+                                      ? text::Utf8ToUtf16LE(i_sXMLStr, text::ByteOrderMark::Write)
+                                      : text::Utf8ToCp1252(i_sXMLStr).bytes;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (!out) throw services::FileSystemError(std::error_code(errno, std::generic_category()),
-                                                  "Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode", path);
+        if (!out)
+            throw services::FileSystemError(std::error_code(errno, std::generic_category()),
+                                            "Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode",
+                                            path);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         out.close();
-        if (!out) throw Error(fserr::PathFileAccessError, "Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode",
-                              "The file '" + path + "' could not be written.");
+        if (!out)
+            throw Error(fserr::PathFileAccessError,
+                        "Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode",
+                        "The file '" + path + "' could not be written.");
         return Variant(name);
     } catch (...) {
         // The text's first characters and the file name tell one failed write from another.
-        Reraise("Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode(" + i_sXMLStr.substr(0, 6) + ", " +
-                i_sFileName + ")");
+        Reraise("Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode(" + i_sXMLStr.substr(0, 6) +
+                ", " + i_sFileName + ")");
     }
 }
 
@@ -57,7 +62,8 @@ void Utility::DeleteXMLFileFromDisk(const std::string& iFileName) {
             Dictionary replacements;
             replacements.Add("[%FILENAME%]", Variant(iFileName));
             LogError("Kestrix.Utility.DeleteXMLFileFromDisk",
-                     TranslateLabel("SLBSH4567", 0, replacements) + "\r\n" + TranslateLabel("SLBSH0881"));
+                     TranslateLabel("SLBSH4567", 0, replacements) + "\r\n" +
+                         TranslateLabel("SLBSH0881"));
         }
     } catch (...) {
         Reraise("Kestrix.Utility.DeleteXMLFileFromDisk");
@@ -101,7 +107,8 @@ bool Utility::FileExistAlsoRemote(const std::string& iPath, const std::string& i
             return CallQelFile("FileExist", {Variant(path + file)}).ToBool();
         }
         std::error_code ec;
-        return fs::is_regular_file(services::JoinPath(LocalFilePath(iPath), LocalFilePath(iFile)), ec);
+        return fs::is_regular_file(services::JoinPath(LocalFilePath(iPath), LocalFilePath(iFile)),
+                                   ec);
     } catch (...) {
         Reraise("Kestrix.Utility.FileExistAlsoRemote");
     }
@@ -122,8 +129,8 @@ bool Utility::IsExcelInstalled() {
 bool Utility::IsExcelInstalledWithErrRaise() {
     try {
         if (!IsExcelInstalled())
-            Raise(EnumerationErrors::ExcelNotInstalled, "Kestrix.Utility.IsExcelInstalledWithErrRaise",
-                  TranslateLabel("SLBSH0040"));
+            Raise(EnumerationErrors::ExcelNotInstalled,
+                  "Kestrix.Utility.IsExcelInstalledWithErrRaise", TranslateLabel("SLBSH0040"));
         return true;
     } catch (...) {
         Reraise("Kestrix.Utility.IsExcelInstalledWithErrRaise");
@@ -133,7 +140,8 @@ bool Utility::IsExcelInstalledWithErrRaise() {
 std::string Utility::AddTempPathIfNoDriveFound(const std::string& i_sPath) {
     try {
         if (services::HasDrive(i_sPath)) return i_sPath;
-        return services::JoinPath(services::SystemTempFolder(), services::NormalizeSeparators(i_sPath));
+        return services::JoinPath(services::SystemTempFolder(),
+                                  services::NormalizeSeparators(i_sPath));
     } catch (...) {
         Reraise("Kestrix.Utility.AddTempPathIfNoDriveFound");
     }

@@ -15,7 +15,7 @@ namespace kestrix {
 /// to them; the same class as "QelFile.XML", with error sources beginning "Kestrix.XML.".
 /// Network paths are not served here (see "QelFile.XML").
 class XML : public Object {
-public:
+  public:
     XML();
 
     std::shared_ptr<xml::XmlDocument> XmlStringToDomDocument(const std::string& i_sXmlString);
@@ -29,7 +29,7 @@ public:
     /// Late-bound calls of the five operations by name.
     Variant Invoke(std::string_view method, std::span<Variant> args) override;
 
-private:
+  private:
     xml::XmlUtility impl_;
 };
 

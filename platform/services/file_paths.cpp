@@ -17,7 +17,9 @@ std::string NormalizeSeparators(std::string_view path) {
     return out;
 }
 
-bool IsNetworkPath(std::string_view path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
+bool IsNetworkPath(std::string_view path) {
+    return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+}
 
 bool HasDrive(std::string_view path) {
     if (path.empty() || IsNetworkPath(path)) return false;
@@ -31,9 +33,9 @@ std::string MapNetworkPath(std::string_view path, std::string_view uncRoot) {
     std::string rest = NormalizeSeparators(path.substr(2));
     for (const std::string& part : Split(rest, '/')) {
         if (part == "." || part == "..") {
-            throw Error(fserr::PathNotFound, "Paths.MapNetworkPath",
-                        "Path not found: the network path '" + std::string(path) +
-                            "' leaves its share.");
+            throw Error(
+                fserr::PathNotFound, "Paths.MapNetworkPath",
+                "Path not found: the network path '" + std::string(path) + "' leaves its share.");
         }
     }
     return JoinPath(NormalizeSeparators(uncRoot), rest);
@@ -73,12 +75,15 @@ std::string TempFileName() {
 
 Error FileSystemError(const std::error_code& code, std::string source, std::string_view path) {
     int32_t number = fserr::PathFileAccessError;
-    if (code == std::errc::no_such_file_or_directory) number = fserr::FileNotFound;
-    else if (code == std::errc::file_exists) number = fserr::FileAlreadyExists;
+    if (code == std::errc::no_such_file_or_directory)
+        number = fserr::FileNotFound;
+    else if (code == std::errc::file_exists)
+        number = fserr::FileAlreadyExists;
     else if (code == std::errc::permission_denied || code == std::errc::operation_not_permitted ||
              code == std::errc::device_or_resource_busy || code == std::errc::read_only_file_system)
         number = fserr::PermissionDenied;
-    else if (code == std::errc::not_a_directory) number = fserr::PathNotFound;
+    else if (code == std::errc::not_a_directory)
+        number = fserr::PathNotFound;
     return Error(number, std::move(source), code.message() + ": '" + std::string(path) + "'");
 }
 

@@ -1,6 +1,7 @@
 #include "platform/xml/xml_utility.h"
 
 #include "platform/base/strings.h"
+#include "platform/xml/detail.h"
 
 namespace kestrix::xml {
 
@@ -22,7 +23,8 @@ std::string LoadFailureText(const ParseError& error, const std::string& source, 
 std::shared_ptr<XmlDocument> DocumentArgument(const Variant& value) {
     if (value.IsEmpty() || value.IsNull()) return nullptr;
     auto document = std::dynamic_pointer_cast<XmlDocument>(value.ToObject());
-    if (!document) throw Error(kestrix::errnum::E_FAIL, "XML", "Not a valid Xml DOM document is given");
+    if (!document)
+        throw Error(kestrix::errnum::E_FAIL, "XML", "Not a valid Xml DOM document is given");
     return document;
 }
 
@@ -36,6 +38,10 @@ void XmlUtility::Report(std::string_view method) {
     throw;
 }
 
+LoadOptions XmlUtility::FetchOptions() const {
+    return hooks_.loadOptions ? hooks_.loadOptions() : LoadOptions{};
+}
+
 std::shared_ptr<XmlDocument> XmlUtility::Load(const std::string& text, const std::string& source,
                                               bool styleSheet) {
     auto document = std::make_shared<XmlDocument>();
@@ -45,7 +51,7 @@ std::shared_ptr<XmlDocument> XmlUtility::Load(const std::string& text, const std
         loaded = document->LoadXml(text);
     } else if (IsHttpAddress(source)) {
         // An address ("http..." in any case) is fetched by the server itself.
-        loaded = document->LoadUrl(source);
+        loaded = document->LoadUrl(source, FetchOptions());
     } else {
         std::string path = hooks_.mapPath ? hooks_.mapPath(source) : source;
         loaded = document->LoadFile(path);
@@ -92,6 +98,9 @@ std::string XmlUtility::ApplyXslStyleSheetToXmlDomDocument(std::shared_ptr<XmlDo
         }
         if (Trim(i_sXslFileOrUrl).empty()) return i_oXmlDom->Xml();
         std::shared_ptr<XmlDocument> sheetDocument = XslFileToDomDocument(i_sXslFileOrUrl);
+        // Includes and document() calls of the sheet are fetched with the same time-out.
+        const LoadOptions options = FetchOptions();
+        detail::LoadOptionsScope includes(options);
         XslStyleSheet sheet;
         if (!sheet.Compile(*sheetDocument)) {
             const ParseError& error = sheet.error();

@@ -20,6 +20,9 @@ struct XmlUtilityHooks {
     /// site's root of shares, "\" separators); addresses are never passed to it. Null keeps
     /// names as they are.
     std::string (*mapPath)(std::string_view path) = nullptr;
+    /// How documents and style sheets (with their includes) are fetched from addresses: the
+    /// library's time-out, looked up at each fetch. Null keeps the defaults of `LoadOptions`.
+    LoadOptions (*loadOptions)() = nullptr;
 };
 
 /// The XML helpers that both libraries publish as their class "XML": documents from text,
@@ -27,7 +30,7 @@ struct XmlUtilityHooks {
 /// One implementation, told apart only by the prefix of its error sources ("QelFile.XML.",
 /// "Kestrix.XML.") and by its hooks.
 class XmlUtility {
-public:
+  public:
     XmlUtility(std::string sourcePrefix, XmlUtilityHooks hooks);
 
     /// The text parsed into a new document. A parse failure raises the parser's error
@@ -50,10 +53,11 @@ public:
     /// travels as an object).
     Variant Invoke(std::string_view method, std::span<Variant> args);
 
-private:
+  private:
     std::shared_ptr<XmlDocument> Load(const std::string& text, const std::string& source,
                                       bool styleSheet);
     [[noreturn]] void Report(std::string_view method);
+    LoadOptions FetchOptions() const;
 
     std::string prefix_;
     XmlUtilityHooks hooks_;

@@ -22,7 +22,7 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
 }
 
 class AttachmentsTest : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     test::TestSite site_{GetParam()};
     Attachments attachments_;
     fs::path root_ = site_.root() / "attachments";
@@ -40,8 +40,9 @@ protected:
 
     std::multiset<std::string> Rows(int32_t doc) {
         db::Connection connection(site_.connectionString());
-        db::Recordset rs = connection.Query("SELECT ATTACHMENTFILENAME FROM ATTACHMENT WHERE DOCUMENTID = " +
-                                            db::Connection::EncodeNumber(doc));
+        db::Recordset rs =
+            connection.Query("SELECT ATTACHMENTFILENAME FROM ATTACHMENT WHERE DOCUMENTID = " +
+                             db::Connection::EncodeNumber(doc));
         std::multiset<std::string> names;
         for (; !rs.Eof(); rs.MoveNext()) names.insert(rs.GetString("ATTACHMENTFILENAME"));
         return names;
@@ -63,7 +64,8 @@ TEST_P(AttachmentsTest, RegistersNewFilesOnceAndDropsEmptyOnes) {
     // A second look registers only what is new.
     WriteAll(folder / "later.txt", "x");
     attachments_.ExamenFolderForNewFilesAndWriteThemToDB(doc, path);
-    EXPECT_EQ(Rows(doc), (std::multiset<std::string>{"Lieferschein März 2024.pdf", "later.txt", "order.xml"}));
+    EXPECT_EQ(Rows(doc),
+              (std::multiset<std::string>{"Lieferschein März 2024.pdf", "later.txt", "order.xml"}));
 
     // A document without a folder has nothing to register.
     int32_t other = doc + 1000;
@@ -94,7 +96,8 @@ TEST_P(AttachmentsTest, DeletesRowAndFileButNeverLeavesTheDocumentsFolder) {
     std::string path = folder.string();
     attachments_.ExamenFolderForNewFilesAndWriteThemToDB(doc, path);
     std::string alice = "alice";
-    int32_t id = static_cast<int32_t>(attachments_.GetDocumentAttachmentsBySenderRS(alice, doc).GetInt("ATTACHMENTID"));
+    int32_t id = static_cast<int32_t>(
+        attachments_.GetDocumentAttachmentsBySenderRS(alice, doc).GetInt("ATTACHMENTID"));
 
     WriteAll(site_.root() / "config" / "keep.txt", "secret");
     std::string root = root_.string(), escape = "../../config/keep.txt";

@@ -40,7 +40,7 @@ Error FailureOf(Call call) {
 }
 
 class FileHandlingTest : public ::testing::Test {
-protected:
+  protected:
     test::TestSite site_{"sqlite"};
     FileHandling files_;
     fs::path work_ = site_.root() / "work";
@@ -52,14 +52,16 @@ TEST(FileHandlingNames, TimeStampsAndFileNamesByKind) {
     EXPECT_EQ(TimeStampSuffix(DateTime::FromParts(2003, 12, 31, 0, 0, 0)), "_2003.12.31_00.00.00");
 
     FileHandling files;
-    EXPECT_EQ(files.GetFileName(EFileType::AsIs, " pre_", " order ", "_v2 ", " .xml"), "pre_order_v2.xml");
+    EXPECT_EQ(files.GetFileName(EFileType::AsIs, " pre_", " order ", "_v2 ", " .xml"),
+              "pre_order_v2.xml");
     EXPECT_EQ(files.GetFileName(EFileType::Backup, "p", "order", "s", ".xml"), "");
     EXPECT_EQ(files.GetFileName(static_cast<EFileType>(99), "p", "order", "s", ".xml"), "");
     const std::string temp = files.GetFileName(EFileType::TempFile, "in_", "ignored", "", ".xml");
     EXPECT_TRUE(temp.starts_with("in_") && temp.ends_with(".xml"));
     EXPECT_EQ(temp.find("ignored"), std::string::npos);
     EXPECT_NE(temp, files.GetFileName(EFileType::TempFile, "in_", "ignored", "", ".xml"));
-    const std::string stamped = files.GetFileName(EFileType::WithTimeStamp, "", "order", "", ".xml");
+    const std::string stamped =
+        files.GetFileName(EFileType::WithTimeStamp, "", "order", "", ".xml");
     ASSERT_EQ(stamped.size(), std::string("order_yyyy.mm.dd_hh.mm.ss.xml").size());
     EXPECT_EQ(stamped.substr(0, 6), "order_");
     EXPECT_EQ(stamped[10], '.');
@@ -98,29 +100,36 @@ TEST_F(FileHandlingTest, WriteFileToDiskChecksItsArguments) {
     EXPECT_EQ(blank.number(), number(EnumerationErrors::MissingParameter));
     EXPECT_EQ(blank.source(), "Kestrix.FileHandling.WriteFileToDisk_DestFile");
 
-    Error reading = FailureOf([&] { files_.WriteFileToDisk(dest.string(), "t", "", false, true, false, EFileIOMode::Reading); });
+    Error reading = FailureOf([&] {
+        files_.WriteFileToDisk(dest.string(), "t", "", false, true, false, EFileIOMode::Reading);
+    });
     EXPECT_EQ(reading.number(), number(EnumerationErrors::WrongIOMode));
 
     WriteAll(work_ / "source.txt", "abc");
-    Error both = FailureOf([&] { files_.WriteFileToDisk(dest.string(), "t", (work_ / "source.txt").string()); });
+    Error both = FailureOf(
+        [&] { files_.WriteFileToDisk(dest.string(), "t", (work_ / "source.txt").string()); });
     EXPECT_EQ(both.number(), number(EnumerationErrors::NotPresent));
     EXPECT_EQ(both.source(), "Kestrix.FileHandling.WriteFileToDisk_SourceFile");
 
-    Error vanished = FailureOf([&] { files_.WriteFileToDisk(dest.string(), "", (work_ / "gone.txt").string()); });
+    Error vanished = FailureOf(
+        [&] { files_.WriteFileToDisk(dest.string(), "", (work_ / "gone.txt").string()); });
     EXPECT_EQ(vanished.number(), number(EnumerationErrors::NotPresent));
     EXPECT_NE(vanished.description().find("gone.txt"), std::string::npos);
 
-    Error noCreate = FailureOf([&] { files_.WriteFileToDisk(dest.string(), "t", "", false, false); });
+    Error noCreate =
+        FailureOf([&] { files_.WriteFileToDisk(dest.string(), "t", "", false, false); });
     EXPECT_EQ(noCreate.number(), number(EnumerationErrors::NotPresent));
     EXPECT_EQ(noCreate.source(), "Kestrix.FileHandling.WriteFileToDisk_DestFile");
 
     WriteAll(dest, "old");
     Error present = FailureOf([&] { files_.WriteFileToDisk(dest.string(), "new"); });
     EXPECT_EQ(present.number(), number(EnumerationErrors::AlreadyPresent));
-    EXPECT_NE(present.description().find("The file " + dest.string() + " already exists."), std::string::npos);
+    EXPECT_NE(present.description().find("The file " + dest.string() + " already exists."),
+              std::string::npos);
     EXPECT_EQ(ReadAll(dest), "old");
 
-    Error noFolder = FailureOf([&] { files_.WriteFileToDisk((work_ / "a" / "b.txt").string(), "t"); });
+    Error noFolder =
+        FailureOf([&] { files_.WriteFileToDisk((work_ / "a" / "b.txt").string(), "t"); });
     EXPECT_EQ(noFolder.number(), number(EnumerationErrors::NotPresent));
     EXPECT_EQ(noFolder.source(), "Kestrix.FileHandling.WriteFileToDisk_DestFolder");
     EXPECT_FALSE(fs::exists(work_ / "a"));
@@ -132,7 +141,8 @@ TEST_F(FileHandlingTest, WriteFileToDiskWritesAppendsAndCopies) {
     files_.WriteFileToDisk(deep.string(), "line 1\n", "", true);
     EXPECT_EQ(ReadAll(deep), "line 1\n");
 
-    files_.WriteFileToDisk(deep.string(), "line 2\n", "", false, true, true, EFileIOMode::Appending);
+    files_.WriteFileToDisk(deep.string(), "line 2\n", "", false, true, true,
+                           EFileIOMode::Appending);
     EXPECT_EQ(ReadAll(deep), "line 1\nline 2\n");
     files_.WriteFileToDisk(deep.string(), "fresh", "", false, true, true, EFileIOMode::Writing);
     EXPECT_EQ(ReadAll(deep), "fresh");
@@ -140,7 +150,9 @@ TEST_F(FileHandlingTest, WriteFileToDiskWritesAppendsAndCopies) {
     // Single-byte text; a text code page 1252 cannot hold keeps every character.
     const fs::path named = work_ / "Bestellung für Müller.txt";
     files_.WriteFileToDisk(named.string(), "Grüße");
-    EXPECT_EQ(ReadAll(named), "Gr\xFC\xDF" "e");
+    EXPECT_EQ(ReadAll(named),
+              "Gr\xFC\xDF"
+              "e");
     EXPECT_EQ(files_.GetFileContentAsString(named.string()), "Grüße");
     const fs::path wide = work_ / "wide.txt";
     files_.WriteFileToDisk(wide.string(), "Заказ");
@@ -152,7 +164,8 @@ TEST_F(FileHandlingTest, WriteFileToDiskWritesAppendsAndCopies) {
     WriteAll(work_ / "part.txt", big);
     files_.WriteFileToDisk(deep.string(), "", (work_ / "part.txt").string(), false, true, true);
     EXPECT_EQ(ReadAll(deep), "fresh" + big);
-    files_.WriteFileToDisk(deep.string(), "", (work_ / "part.txt").string(), false, true, true, EFileIOMode::Writing);
+    files_.WriteFileToDisk(deep.string(), "", (work_ / "part.txt").string(), false, true, true,
+                           EFileIOMode::Writing);
     EXPECT_EQ(ReadAll(deep), big);
 }
 
@@ -162,13 +175,16 @@ TEST_F(FileHandlingTest, CopiesReadsAndDeletesFiles) {
     EXPECT_EQ(ReadAll(work_ / "copy.xml"), "<a/>");
 
     WriteAll(work_ / "a b ü.xml", "<b/>");
-    Error exists = FailureOf([&] { files_.CopyFile((work_ / "a b ü.xml").string(), (work_ / "copy.xml").string(), false); });
+    Error exists = FailureOf([&] {
+        files_.CopyFile((work_ / "a b ü.xml").string(), (work_ / "copy.xml").string(), false);
+    });
     EXPECT_NE(exists.number(), 0);
     EXPECT_EQ(ReadAll(work_ / "copy.xml"), "<a/>");
     files_.CopyFile((work_ / "a b ü.xml").string(), (work_ / "copy.xml").string(), true);
     EXPECT_EQ(ReadAll(work_ / "copy.xml"), "<b/>");
 
-    Error vanished = FailureOf([&] { files_.CopyFile((work_ / "gone.xml").string(), (work_ / "x.xml").string(), true); });
+    Error vanished = FailureOf(
+        [&] { files_.CopyFile((work_ / "gone.xml").string(), (work_ / "x.xml").string(), true); });
     EXPECT_NE(vanished.number(), 0);
     EXPECT_FALSE(fs::exists(work_ / "x.xml"));
 
@@ -182,7 +198,8 @@ TEST_F(FileHandlingTest, CopiesReadsAndDeletesFiles) {
 
     WriteAll(work_ / "utf16.xml", std::string("\xFF\xFE<\0a\0/\0>\0", 10));
     EXPECT_EQ(files_.GetFileContentAsString((work_ / "utf16.xml").string()), "<a/>");
-    Error unreadable = FailureOf([&] { files_.GetFileContentAsString((work_ / "none.xml").string()); });
+    Error unreadable =
+        FailureOf([&] { files_.GetFileContentAsString((work_ / "none.xml").string()); });
     EXPECT_EQ(unreadable.number(), ErrNum(EnumerationErrors::CannotLoadFile));
 
     const auto listed = files_.GetFilesInFolder(work_.string());
@@ -192,7 +209,8 @@ TEST_F(FileHandlingTest, CopiesReadsAndDeletesFiles) {
     files_.DeleteFileFromDisk((work_ / "copy.xml").string());
     EXPECT_FALSE(fs::exists(work_ / "copy.xml"));
     files_.DeleteFileFromDisk("");
-    EXPECT_NE(FailureOf([&] { files_.DeleteFileFromDisk((work_ / "copy.xml").string()); }).number(), 0);
+    EXPECT_NE(FailureOf([&] { files_.DeleteFileFromDisk((work_ / "copy.xml").string()); }).number(),
+              0);
 }
 
 TEST_F(FileHandlingTest, CreatesFolderTrees) {
@@ -203,7 +221,8 @@ TEST_F(FileHandlingTest, CreatesFolderTrees) {
     files_.CreateFolderTree(work_.string() + "\\p\\q");
     EXPECT_TRUE(fs::is_directory(work_ / "p" / "q"));
     WriteAll(work_ / "file", "x");
-    EXPECT_NE(FailureOf([&] { files_.CreateFolderTree((work_ / "file" / "sub").string()); }).number(), 0);
+    EXPECT_NE(
+        FailureOf([&] { files_.CreateFolderTree((work_ / "file" / "sub").string()); }).number(), 0);
 }
 
 }  // namespace

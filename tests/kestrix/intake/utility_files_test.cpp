@@ -32,7 +32,7 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
 }
 
 class UtilityFiles : public ::testing::Test {
-protected:
+  protected:
     test::TestSite site_{"sqlite"};
     Utility utility_;
 };
@@ -55,10 +55,13 @@ TEST_F(UtilityFiles, ErrorFolderKeepsEveryFileUnderItsOwnName) {
 
     // A name without a dot gets its counter at the end, and any number of them.
     const fs::path dir = fs::path(utility_.CreateErrorDir());
-    for (int i = 0; i < 3; ++i) WriteAll(dir / (i == 0 ? std::string("README") : "README" + std::to_string(i)), "x");
+    for (int i = 0; i < 3; ++i)
+        WriteAll(dir / (i == 0 ? std::string("README") : "README" + std::to_string(i)), "x");
     std::string next = utility_.WriteXmlFileToErrorDir("<c/>", "README");
-    if (fs::path(next).parent_path() == dir) EXPECT_EQ(fs::path(next).filename(), "README3");
-    else EXPECT_EQ(fs::path(next).filename(), "README");
+    if (fs::path(next).parent_path() == dir)
+        EXPECT_EQ(fs::path(next).filename(), "README3");
+    else
+        EXPECT_EQ(fs::path(next).filename(), "README");
 
     // A blank name becomes a temporary one.
     EXPECT_FALSE(fs::path(utility_.WriteXmlFileToErrorDir("<d/>")).filename().empty());
@@ -89,7 +92,8 @@ TEST_F(UtilityFiles, MovesFailedFilesIntoTheErrorFolder) {
     // A file of the same name in the same folder stays; the newcomer is numbered.
     WriteAll(import / "Bestellung Nr 5 ä.xml", "<y/>");
     const fs::path again = utility_.MoveFileToErrorDir(import / "Bestellung Nr 5 ä.xml");
-    if (again.parent_path() == moved.parent_path()) EXPECT_EQ(again.filename(), "Bestellung Nr 5 ä1.xml");
+    if (again.parent_path() == moved.parent_path())
+        EXPECT_EQ(again.filename(), "Bestellung Nr 5 ä1.xml");
     EXPECT_EQ(ReadAll(moved), "<x/>");
     EXPECT_EQ(ReadAll(again), "<y/>");
 
@@ -100,7 +104,8 @@ TEST_F(UtilityFiles, MovesFailedFilesIntoTheErrorFolder) {
 TEST_F(UtilityFiles, WritesXmlFilesAndTestsExistence) {
     const fs::path file = site_.root() / "out" / "a b.xml";
     std::string name = file.string();
-    EXPECT_EQ(utility_.WriteXMLFileToDiskAsciiOrUnicode("<a>é</a>", name, false).ToString(), file.string());
+    EXPECT_EQ(utility_.WriteXMLFileToDiskAsciiOrUnicode("<a>é</a>", name, false).ToString(),
+              file.string());
     EXPECT_EQ(ReadAll(file), "<a>\xE9</a>");
     utility_.WriteXMLFileToDisk("<a/>", file.string());
     EXPECT_EQ(ReadAll(file), std::string("\xFF\xFE<\0a\0/\0>\0", 10));
@@ -117,7 +122,8 @@ TEST_F(UtilityFiles, WritesXmlFilesAndTestsExistence) {
     // A file the system will not let go is only logged (even for root, procfs refuses).
     if (fs::is_regular_file("/proc/version")) {
         EXPECT_NO_THROW(utility_.DeleteXMLFileFromDisk("/proc/version"));
-        EXPECT_NE(site_.LogText().find("The file /proc/version could not be deleted."), std::string::npos);
+        EXPECT_NE(site_.LogText().find("The file /proc/version could not be deleted."),
+                  std::string::npos);
         EXPECT_NE(site_.LogText().find("Access was denied"), std::string::npos);
     }
 
@@ -126,11 +132,14 @@ TEST_F(UtilityFiles, WritesXmlFilesAndTestsExistence) {
         utility_.WriteXMLFileToDiskAsciiOrUnicode("<order/>", nowhere);
         ADD_FAILURE() << "no error";
     } catch (const Error& e) {
-        EXPECT_NE(e.description().find("Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode(<order, /no such folder/x.xml)"),
-                  std::string::npos);
+        EXPECT_NE(
+            e.description().find(
+                "Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode(<order, /no such folder/x.xml)"),
+            std::string::npos);
     }
 
-    EXPECT_EQ(fs::path(utility_.AddTempPathIfNoDriveFound("x.xml")), fs::temp_directory_path() / "x.xml");
+    EXPECT_EQ(fs::path(utility_.AddTempPathIfNoDriveFound("x.xml")),
+              fs::temp_directory_path() / "x.xml");
     EXPECT_EQ(utility_.AddTempPathIfNoDriveFound("/srv/x.xml"), "/srv/x.xml");
 
     // Network paths are asked through libqelfile.
@@ -158,7 +167,8 @@ TEST_F(UtilityFiles, SpreadsheetEngineCanBeSwitchedOff) {
             ADD_FAILURE() << "no error";
         } catch (const Error& e) {
             EXPECT_EQ(e.number(), ErrNum(EnumerationErrors::ExcelNotInstalled));
-            EXPECT_NE(e.description().find("Spreadsheet support is not installed on this server."), std::string::npos);
+            EXPECT_NE(e.description().find("Spreadsheet support is not installed on this server."),
+                      std::string::npos);
         }
     }
     services::Configuration::SetValue(config, "GLOBAL", "ExcelEnabled", "1");
@@ -172,13 +182,15 @@ TEST_F(UtilityFiles, LibraryXmlClassReportsUnderItsOwnName) {
         ADD_FAILURE() << "no error";
     } catch (const Error& e) {
         EXPECT_EQ(e.source(), "Kestrix.XML.LoadXmlInDomDocument");
-        EXPECT_NE(e.description().find("METHOD: Kestrix.XML.XmlStringToDomDocument caught:"), std::string::npos);
+        EXPECT_NE(e.description().find("METHOD: Kestrix.XML.XmlStringToDomDocument caught:"),
+                  std::string::npos);
     }
     auto created = std::dynamic_pointer_cast<XML>(CreateComponent("Kestrix.XML"));
     ASSERT_NE(created, nullptr);
     auto document = created->XmlStringToDomDocument("<a><b>1</b></a>");
     std::string none;
-    EXPECT_NE(created->ApplyXslStyleSheetToXmlDomDocument(document, none).find("<b>1</b>"), std::string::npos);
+    EXPECT_NE(created->ApplyXslStyleSheetToXmlDomDocument(document, none).find("<b>1</b>"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -31,20 +31,23 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
 
 /// A site folder whose configuration names a root for network paths.
 class QelFileFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::create_directories(site_.path() / "config");
         uncRoot_ = site_.path() / "unc";
         fs::create_directories(uncRoot_ / "server" / "share");
         WriteAll(site_.path() / "config" / "SiteConfiguration.xml",
                  "<?xml version=\"1.0\"?>\n<Configuration><Section name=\"GLOBAL\">"
-                 "<Key name=\"UncRoot\">" + uncRoot_.string() + "</Key></Section></Configuration>\n");
+                 "<Key name=\"UncRoot\">" +
+                     uncRoot_.string() + "</Key></Section></Configuration>\n");
         setenv("KESTRIX_HOME", site_.path().c_str(), 1);
         file_ = component::CreateObject("QelFile.File");
     }
     void TearDown() override { unsetenv("KESTRIX_HOME"); }
 
-    Variant Call(std::string_view method, std::vector<Variant> args) { return file_->Invoke(method, args); }
+    Variant Call(std::string_view method, std::vector<Variant> args) {
+        return file_->Invoke(method, args);
+    }
 
     /// The error a call raises (number 0 when it raises none).
     Error Failure(std::string_view method, std::vector<Variant> args) {
@@ -62,8 +65,10 @@ protected:
 };
 
 TEST_F(QelFileFile, JoinsAndSplitsNames) {
-    EXPECT_EQ(Call("BuildPath", {"\\\\server\\share\\", "a.xml"}).ToString(), "\\\\server\\share\\a.xml");
-    EXPECT_EQ(Call("BuildPath", {"\\\\server\\share", "a.xml"}).ToString(), "\\\\server\\share\\a.xml");
+    EXPECT_EQ(Call("BuildPath", {"\\\\server\\share\\", "a.xml"}).ToString(),
+              "\\\\server\\share\\a.xml");
+    EXPECT_EQ(Call("BuildPath", {"\\\\server\\share", "a.xml"}).ToString(),
+              "\\\\server\\share\\a.xml");
     EXPECT_EQ(Call("BuildPath", {"/data/in/", "a.xml"}).ToString(), "/data/in/a.xml");
     EXPECT_EQ(Call("BuildPath", {"/data/in", "/a.xml"}).ToString(), "/data/in/a.xml");
     EXPECT_EQ(Call("GetBaseName", {"/data/in/Order 7.Final.XML"}).ToString(), "Order 7.Final");
@@ -76,7 +81,8 @@ TEST_F(QelFileFile, PlacesPathsWithoutDriveInTheTemporaryFolder) {
     EXPECT_EQ(fs::path(Call("AddTempPathIfNoDriveFound", {"order.xml"}).ToString()),
               fs::path(temp) / "order.xml");
     EXPECT_EQ(Call("AddTempPathIfNoDriveFound", {"/data/order.xml"}).ToString(), "/data/order.xml");
-    EXPECT_EQ(Call("AddTempPathIfNoDriveFound", {"C:\\data\\order.xml"}).ToString(), "C:\\data\\order.xml");
+    EXPECT_EQ(Call("AddTempPathIfNoDriveFound", {"C:\\data\\order.xml"}).ToString(),
+              "C:\\data\\order.xml");
     // A network path has no drive letter: it lands under the temporary folder as well.
     EXPECT_EQ(fs::path(Call("AddTempPathIfNoDriveFound", {"\\\\server\\share\\a.xml"}).ToString()),
               fs::path(temp) / "server" / "share" / "a.xml");
@@ -94,7 +100,8 @@ TEST_F(QelFileFile, CopiesOnNetworkShares) {
 
     // A destination that exists is kept unless overwriting is asked for.
     WriteAll(uncRoot_ / "server" / "share" / "order.xml", "<b/>");
-    Error exists = Failure("CopyFile", {"\\\\server\\share\\order.xml", "\\\\server\\share\\out\\copy.xml", false});
+    Error exists = Failure(
+        "CopyFile", {"\\\\server\\share\\order.xml", "\\\\server\\share\\out\\copy.xml", false});
     EXPECT_EQ(exists.number(), 58);
     EXPECT_EQ(ReadAll(uncRoot_ / "server" / "share" / "out" / "copy.xml"), "<a/>");
     Call("CopyFile", {"\\\\server\\share\\order.xml", "\\\\server\\share\\out\\copy.xml", true});
@@ -102,19 +109,23 @@ TEST_F(QelFileFile, CopiesOnNetworkShares) {
 
     // A local file copied onto a share, into a folder named with a final separator.
     WriteAll(site_.path() / "local file ä.xml", "<c/>");
-    Call("CopyFile", {(site_.path() / "local file ä.xml").string(), "\\\\server\\share\\out\\", false});
+    Call("CopyFile",
+         {(site_.path() / "local file ä.xml").string(), "\\\\server\\share\\out\\", false});
     EXPECT_EQ(ReadAll(uncRoot_ / "server" / "share" / "out" / "local file ä.xml"), "<c/>");
 }
 
 TEST_F(QelFileFile, RefusesWhatCannotBeCopied) {
-    Error vanished = Failure("CopyFile", {"\\\\server\\share\\gone.xml", "\\\\server\\share\\x.xml", true});
+    Error vanished =
+        Failure("CopyFile", {"\\\\server\\share\\gone.xml", "\\\\server\\share\\x.xml", true});
     EXPECT_EQ(vanished.number(), 53);
-    EXPECT_NE(vanished.description().find("METHOD: QelFile.File.CopyFile caught:"), std::string::npos);
+    EXPECT_NE(vanished.description().find("METHOD: QelFile.File.CopyFile caught:"),
+              std::string::npos);
     EXPECT_FALSE(fs::exists(uncRoot_ / "server" / "share" / "x.xml"));
 
     // ".." never leads out of the root of the shares.
     WriteAll(site_.path() / "secret.txt", "s");
-    Error escape = Failure("CopyFile", {"\\\\server\\share\\..\\..\\..\\secret.txt", "\\\\server\\share\\y.txt", true});
+    Error escape = Failure("CopyFile", {"\\\\server\\share\\..\\..\\..\\secret.txt",
+                                        "\\\\server\\share\\y.txt", true});
     EXPECT_NE(escape.number(), 0);
     EXPECT_FALSE(fs::exists(uncRoot_ / "server" / "share" / "y.txt"));
 }
@@ -125,7 +136,8 @@ TEST_F(QelFileFile, ExistenceTestReportsUnderItsOwnSource) {
              "<Configuration><Section name=\"GLOBAL\"/></Configuration>");
     Error error = Failure("FileExist", {"\\\\server\\share\\a.xml"});
     EXPECT_NE(error.number(), 0);
-    EXPECT_NE(error.description().find("METHOD: QelFile.file.FileExist caught:"), std::string::npos);
+    EXPECT_NE(error.description().find("METHOD: QelFile.file.FileExist caught:"),
+              std::string::npos);
     // Local paths need no root.
     WriteAll(site_.path() / "here.txt", "x");
     EXPECT_TRUE(Call("FileExist", {(site_.path() / "here.txt").string()}).ToBool());
@@ -158,9 +170,11 @@ TEST_F(QelFileFile, WritesXmlAsUnicodeOrSingleByte) {
     EXPECT_EQ(ReadAll(written), std::string("\xFF\xFE<\0t\0/\0>\0", 10));
     fs::remove(written);
 
-    Error error = Failure("WriteXMLFileToDiskAsciiOrUnicode", {"<order/>", "/nonexistent-folder/x.xml", true});
+    Error error = Failure("WriteXMLFileToDiskAsciiOrUnicode",
+                          {"<order/>", "/nonexistent-folder/x.xml", true});
     EXPECT_NE(error.number(), 0);
-    EXPECT_NE(error.description().find("(File.WriteXMLFileToDiskAsciiOrUnicode<order, /nonexistent-folder/x.xml)"),
+    EXPECT_NE(error.description().find(
+                  "(File.WriteXMLFileToDiskAsciiOrUnicode<order, /nonexistent-folder/x.xml)"),
               std::string::npos);
 }
 

@@ -1,4 +1,6 @@
 // libqelfile's XML class, loaded by name and called late-bound.
+#include "platform/xml/xml.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,7 +11,6 @@
 #include "platform/base/error.h"
 #include "platform/base/variant.h"
 #include "platform/component/component.h"
-#include "platform/xml/xml.h"
 #include "tests/peers/http_server.h"
 #include "tests/support/backends.h"
 
@@ -29,10 +30,12 @@ constexpr const char* kSheet =
     "<xsl:template match=\"/\">Order <xsl:value-of select=\"//ID\"/></xsl:template>"
     "</xsl:stylesheet>";
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 class QelFileXml : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fs::create_directories(site_.path() / "config");
         share_ = site_.path() / "unc" / "server" / "share";
@@ -45,7 +48,9 @@ protected:
     }
     void TearDown() override { unsetenv("KESTRIX_HOME"); }
 
-    Variant Call(std::string_view method, std::vector<Variant> args) { return xml_->Invoke(method, args); }
+    Variant Call(std::string_view method, std::vector<Variant> args) {
+        return xml_->Invoke(method, args);
+    }
 
     Error Failure(std::string_view method, std::vector<Variant> args) {
         try {
@@ -76,8 +81,9 @@ TEST_F(QelFileXml, ParseErrorsCarryTheParsersDetails) {
     EXPECT_TRUE(Contains(text.description(), "Line        : 2\r\n"));
     EXPECT_TRUE(Contains(text.description(), "Column      : "));
     EXPECT_TRUE(Contains(text.description(), "Description : "));
-    EXPECT_TRUE(Contains(text.description(),
-                         "Unable to parse the XML document: It is not present, invalid or not well-formed"));
+    EXPECT_TRUE(Contains(
+        text.description(),
+        "Unable to parse the XML document: It is not present, invalid or not well-formed"));
     EXPECT_TRUE(Contains(text.description(), "METHOD: QelFile.XML.XmlStringToDomDocument caught:"));
     EXPECT_FALSE(Contains(text.description(), "File/URL"));
 
@@ -95,7 +101,9 @@ TEST_F(QelFileXml, ParseErrorsCarryTheParsersDetails) {
 
 TEST_F(QelFileXml, LoadsFromNetworkSharesAndAddresses) {
     WriteAll(share_ / "order.xml", "<Order><ID>7</ID></Order>");
-    EXPECT_TRUE(Contains(DocumentText(Call("XmlFileToDomDocument", {"\\\\server\\share\\order.xml"})), "<ID>7</ID>"));
+    EXPECT_TRUE(
+        Contains(DocumentText(Call("XmlFileToDomDocument", {"\\\\server\\share\\order.xml"})),
+                 "<ID>7</ID>"));
 
     test::HttpServer server(share_.string());
     std::string url = server.Url("/order.xml");
@@ -107,7 +115,8 @@ TEST_F(QelFileXml, LoadsFromNetworkSharesAndAddresses) {
 
 TEST_F(QelFileXml, AppliesStyleSheets) {
     WriteAll(share_ / "order.xsl", kSheet);
-    EXPECT_EQ(Call("ApplyXslStyleSheetToXmlString", {"<Order><ID>42</ID></Order>", "\\\\server\\share\\order.xsl"})
+    EXPECT_EQ(Call("ApplyXslStyleSheetToXmlString",
+                   {"<Order><ID>42</ID></Order>", "\\\\server\\share\\order.xsl"})
                   .ToString(),
               "Order 42");
 
@@ -116,7 +125,8 @@ TEST_F(QelFileXml, AppliesStyleSheets) {
     EXPECT_EQ(xml_->Invoke("ApplyXslStyleSheetToXmlDomDocument", args).ToString(), "Order 5");
     // Without a style sheet the document's own text comes back.
     std::vector<Variant> plain{document, ""};
-    EXPECT_TRUE(Contains(xml_->Invoke("ApplyXslStyleSheetToXmlDomDocument", plain).ToString(), "<ID>5</ID>"));
+    EXPECT_TRUE(Contains(xml_->Invoke("ApplyXslStyleSheetToXmlDomDocument", plain).ToString(),
+                         "<ID>5</ID>"));
 }
 
 TEST_F(QelFileXml, RefusesWhatCannotBeTransformed) {
@@ -126,11 +136,14 @@ TEST_F(QelFileXml, RefusesWhatCannotBeTransformed) {
 
     WriteAll(share_ / "plain.xsl", "<NotASheet/>");
     Variant document = Call("XmlStringToDomDocument", {"<a/>"});
-    Error notSheet = Failure("ApplyXslStyleSheetToXmlDomDocument", {document, "\\\\server\\share\\plain.xsl"});
+    Error notSheet =
+        Failure("ApplyXslStyleSheetToXmlDomDocument", {document, "\\\\server\\share\\plain.xsl"});
     EXPECT_NE(notSheet.number(), 0);
-    EXPECT_TRUE(Contains(notSheet.description(), "The XML Object couldn't parse XSL file '\\\\server\\share\\plain.xsl'."));
+    EXPECT_TRUE(Contains(notSheet.description(),
+                         "The XML Object couldn't parse XSL file '\\\\server\\share\\plain.xsl'."));
 
-    Error fromString = Failure("ApplyXslStyleSheetToXmlString", {"<a>", "\\\\server\\share\\plain.xsl"});
+    Error fromString =
+        Failure("ApplyXslStyleSheetToXmlString", {"<a>", "\\\\server\\share\\plain.xsl"});
     EXPECT_GT(fromString.number(), xml::errnum::ParseErrorBase);
     EXPECT_TRUE(Contains(fromString.description(), "METHOD: METHODNAME caught:"));
 }
