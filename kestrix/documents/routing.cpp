@@ -50,9 +50,12 @@ bool IsNumericText(std::string_view text) {
     size_t digits = 0;
     bool point = false;
     for (; i < t.size(); ++i) {
-        if (std::isdigit(static_cast<unsigned char>(t[i]))) ++digits;
-        else if (t[i] == '.' && !point) point = true;
-        else break;
+        if (std::isdigit(static_cast<unsigned char>(t[i])))
+            ++digits;
+        else if (t[i] == '.' && !point)
+            point = true;
+        else
+            break;
     }
     if (digits == 0) return false;
     if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
@@ -124,8 +127,8 @@ std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
 bool Utility::DocTypeFoundInTable(const std::string& iDocTypeID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT * FROM documenttype WHERE documenttypeid = " +
-                                            EncodeSqlText(iDocTypeID) + " ");
+        db::Recordset rs = connection.Query(
+            "SELECT * FROM documenttype WHERE documenttypeid = " + EncodeSqlText(iDocTypeID) + " ");
         return !rs.Eof();
     } catch (...) {
         Reraise("Kestrix.Utility.DocTypeFoundInTable");
@@ -168,9 +171,9 @@ bool Utility::CheckXslPattern(std::string& iXslPattern, TagAttrXsl iTagAttrXsl) 
 int32_t Utility::GetPublicationStatus(int32_t& iDocID, const std::string& iRecipientID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = " +
-                                            EncodeSqlNumber(iDocID) + " AND USERID = " +
-                                            EncodeSqlText(iRecipientID) + " ");
+        db::Recordset rs = connection.Query(
+            "SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = " + EncodeSqlNumber(iDocID) +
+            " AND USERID = " + EncodeSqlText(iRecipientID) + " ");
         if (rs.Eof() || rs.IsNull("STATUS")) return -1;
         return static_cast<int32_t>(rs.GetInt("STATUS"));
     } catch (...) {
@@ -181,9 +184,9 @@ int32_t Utility::GetPublicationStatus(int32_t& iDocID, const std::string& iRecip
 int32_t Utility::GetForwardFlag(int32_t& iDocID, const std::string& iRecipientID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = " +
-                                            EncodeSqlNumber(iDocID) + " AND USERID = " +
-                                            EncodeSqlText(iRecipientID) + " ");
+        db::Recordset rs = connection.Query(
+            "SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = " + EncodeSqlNumber(iDocID) +
+            " AND USERID = " + EncodeSqlText(iRecipientID) + " ");
         if (rs.Eof() || rs.IsNull("FORWARD")) return -1;
         return static_cast<int32_t>(rs.GetInt("FORWARD"));
     } catch (...) {
@@ -199,20 +202,34 @@ PUBLICATIONSTATUS Utility::ConvertPublicationStatusFromStringToEnum(const std::s
         };
         using enum PUBLICATIONSTATUS;
         static constexpr std::array<Spelling, 29> kSpellings{{
-            {"New", PUBLICATIONNEW},           {"new", PUBLICATIONNEW},
-            {"NEW", PUBLICATIONNEW},           {"Accepted", PUBLICATIONACC},
-            {"accepted", PUBLICATIONACC},      {"ACCEPTED", PUBLICATIONACC},
-            {"Accept", PUBLICATIONACC},        {"accept", PUBLICATIONACC},
-            {"ACCEPT", PUBLICATIONACC},        {"Rejected", PUBLICATIONREJECTED},
-            {"rejected", PUBLICATIONREJECTED}, {"REJECTED", PUBLICATIONREJECTED},
-            {"Reject", PUBLICATIONREJECTED},   {"reject", PUBLICATIONREJECTED},
-            {"REJECT", PUBLICATIONREJECTED},   {"Viewed", PUBLICATIONVIEWED},
-            {"viewed", PUBLICATIONVIEWED},     {"VIEWED", PUBLICATIONVIEWED},
-            {"View", PUBLICATIONVIEWED},       {"view", PUBLICATIONVIEWED},
-            {"VIEW", PUBLICATIONVIEWED},       {"DownLoaded", PUBLICATIONDOWNLOADED},
-            {"DownLoad", PUBLICATIONDOWNLOADED}, {"downloaded", PUBLICATIONDOWNLOADED},
-            {"download", PUBLICATIONDOWNLOADED}, {"DOWNLOADED", PUBLICATIONDOWNLOADED},
-            {"DOWNLOAD", PUBLICATIONDOWNLOADED}, {"Downloaded", PUBLICATIONDOWNLOADED},
+            {"New", PUBLICATIONNEW},
+            {"new", PUBLICATIONNEW},
+            {"NEW", PUBLICATIONNEW},
+            {"Accepted", PUBLICATIONACC},
+            {"accepted", PUBLICATIONACC},
+            {"ACCEPTED", PUBLICATIONACC},
+            {"Accept", PUBLICATIONACC},
+            {"accept", PUBLICATIONACC},
+            {"ACCEPT", PUBLICATIONACC},
+            {"Rejected", PUBLICATIONREJECTED},
+            {"rejected", PUBLICATIONREJECTED},
+            {"REJECTED", PUBLICATIONREJECTED},
+            {"Reject", PUBLICATIONREJECTED},
+            {"reject", PUBLICATIONREJECTED},
+            {"REJECT", PUBLICATIONREJECTED},
+            {"Viewed", PUBLICATIONVIEWED},
+            {"viewed", PUBLICATIONVIEWED},
+            {"VIEWED", PUBLICATIONVIEWED},
+            {"View", PUBLICATIONVIEWED},
+            {"view", PUBLICATIONVIEWED},
+            {"VIEW", PUBLICATIONVIEWED},
+            {"DownLoaded", PUBLICATIONDOWNLOADED},
+            {"DownLoad", PUBLICATIONDOWNLOADED},
+            {"downloaded", PUBLICATIONDOWNLOADED},
+            {"download", PUBLICATIONDOWNLOADED},
+            {"DOWNLOADED", PUBLICATIONDOWNLOADED},
+            {"DOWNLOAD", PUBLICATIONDOWNLOADED},
+            {"Downloaded", PUBLICATIONDOWNLOADED},
             {"Download", PUBLICATIONDOWNLOADED},
         }};
         for (const Spelling& s : kSpellings)

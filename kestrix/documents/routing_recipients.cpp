@@ -26,12 +26,14 @@ namespace kestrix {
 namespace {
 
 // Source of the errors recorded while a tag value is resolved, and of the not-found errors.
-constexpr std::string_view kResolveSource = "Kestrix.Utility.ExecuteXSLPatternAndFillPublicationTable";
-constexpr std::string_view kNotFoundSource = "Kestrix.Utility.ExecuteXslPatternAndFillPublicationTable";
+constexpr std::string_view kResolveSource =
+    "Kestrix.Utility.ExecuteXSLPatternAndFillPublicationTable";
+constexpr std::string_view kNotFoundSource =
+    "Kestrix.Utility.ExecuteXslPatternAndFillPublicationTable";
 
 // The tags that name recipients, in the order they are emptied once used.
-constexpr std::string_view kRecipientPatterns[] = {"//USESDISTLIST", "//RECEIVER", "//BUSINESSPARTNER",
-                                                   "//BUS-PART-C", "//BUS-PART-S"};
+constexpr std::string_view kRecipientPatterns[] = {
+    "//USESDISTLIST", "//RECEIVER", "//BUSINESSPARTNER", "//BUS-PART-C", "//BUS-PART-S"};
 
 enum class RecipientTag { Receiver, BusinessPartner, PartnerCodeC, PartnerCodeS, Other };
 
@@ -59,7 +61,8 @@ std::optional<int32_t> PartnerNumber(std::string_view text) {
 // The nodes a pattern selects; a pattern that does not compile is the caller's fault.
 std::vector<xml::XmlNode> SelectOrRaise(Utility& utility, const xml::XmlDocument& dom,
                                         const std::string& pattern) {
-    std::optional<std::vector<xml::XmlNode>> nodes = utility.ExecuteXSLPatternReturnAllNodes(dom, pattern);
+    std::optional<std::vector<xml::XmlNode>> nodes =
+        utility.ExecuteXSLPatternReturnAllNodes(dom, pattern);
     if (!nodes)
         Raise(EnumerationErrors::InvalidXSLPatternError, "Kestrix.Utility",
               "The XSL pattern '" + pattern + "' is not valid.");
@@ -95,8 +98,9 @@ struct Resolution {
 // Resolves tag values and records the publication errors of one document and pattern. The
 // label texts and the type's description are read once per call.
 class RecipientResolver {
-public:
-    RecipientResolver(Utility& utility, int32_t docId, const std::string& docTypeId, RecipientTag tag)
+  public:
+    RecipientResolver(Utility& utility, int32_t docId, const std::string& docTypeId,
+                      RecipientTag tag)
         : utility_(utility), docId_(docId), docTypeId_(docTypeId), tag_(tag) {}
 
     /// Publishes to the recipient of one value and records what could not be resolved.
@@ -117,7 +121,8 @@ public:
                 textLabel = "SLBSH4479";
                 reps.Add("[%RECIPIENT_ID%]", value);
                 reps.Add("[%DOCUMENT_ID%]", std::to_string(docId_));
-                reps.Add("[%BP_ID%]", tag_ == RecipientTag::Receiver ? PartnerOfUser(value) : r.partnerId);
+                reps.Add("[%BP_ID%]",
+                         tag_ == RecipientTag::Receiver ? PartnerOfUser(value) : r.partnerId);
                 reps.Add("[%DOCTYPE%]", TypeDescription());
             } else if (tag_ == RecipientTag::Receiver) {
                 textLabel = "SLBSH4478";
@@ -135,7 +140,7 @@ public:
         return r.count > 0;
     }
 
-private:
+  private:
     Resolution Resolve(const std::string& value) {
         Resolution r;
         try {
@@ -164,13 +169,15 @@ private:
                     r.partnerId = value;
                     std::optional<int32_t> bp;
                     try {
-                        auto partners = CreateAs<membership::BusinessPartner>("Brenlow.BusinessPartner");
+                        auto partners =
+                            CreateAs<membership::BusinessPartner>("Brenlow.BusinessPartner");
                         partners->SetConfigFile(getSiteConfigFile());
                         const int16_t kind = tag_ == RecipientTag::PartnerCodeC ? 0 : 1;
                         bp = PartnerNumber(partners->PartnerIdentifier(value, kind));
                         if (!bp)
-                            throw Error(errnum::TypeMismatch, "Brenlow.BusinessPartner.PartnerIdentifier",
-                                        "The partner code '" + value + "' names no partner number.");
+                            throw Error(
+                                errnum::TypeMismatch, "Brenlow.BusinessPartner.PartnerIdentifier",
+                                "The partner code '" + value + "' names no partner number.");
                     } catch (...) {
                         NoteFailure(r);
                         r.refusalLabel = "SLBSH4476";
@@ -224,8 +231,9 @@ private:
         if (text == texts_.end()) text = texts_.emplace(textLabel, TranslateLabel(textLabel)).first;
         std::optional<xml::XmlDocument> replacements;
         FillReplacements(replacements, reps);
-        LogPublicationErrorWithReplacements(docId_, errorNumber, ApplyReplacements(text->second, 0, reps),
-                                            source, label, &*replacements);
+        LogPublicationErrorWithReplacements(docId_, errorNumber,
+                                            ApplyReplacements(text->second, 0, reps), source, label,
+                                            &*replacements);
     }
 
     const std::string& TypeDescription() {
@@ -247,14 +255,16 @@ private:
 int32_t Utility::FillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID, int32_t iBPID,
                                       const std::string& iUserID) {
     try {
-        std::string sql = std::string("INSERT INTO PUBLICATION ") + "SELECT " + EncodeSqlNumber(iDocID) +
-                          ", DISTRIBUTIONLIST.USERID, 0, 0, NULL " + "FROM DISTRIBUTIONLIST " +
-                          "WHERE DISTRIBUTIONLIST.DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID) + " ";
+        std::string sql =
+            std::string("INSERT INTO PUBLICATION ") + "SELECT " + EncodeSqlNumber(iDocID) +
+            ", DISTRIBUTIONLIST.USERID, 0, 0, NULL " + "FROM DISTRIBUTIONLIST " +
+            "WHERE DISTRIBUTIONLIST.DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID) + " ";
         if (iBPID != 0) sql += " AND BUSINESSPARTNERID = " + EncodeSqlNumber(iBPID);
         if (!iUserID.empty()) sql += " AND USERID = " + EncodeSqlText(iUserID) + " ";
-        sql += " AND DISTRIBUTIONLIST.USERID NOT IN (SELECT PUBLICATION.USERID FROM PUBLICATION "
-               "WHERE PUBLICATION.USERID = DISTRIBUTIONLIST.USERID AND DOCUMENTID = " +
-               EncodeSqlNumber(iDocID) + ")";
+        sql +=
+            " AND DISTRIBUTIONLIST.USERID NOT IN (SELECT PUBLICATION.USERID FROM PUBLICATION "
+            "WHERE PUBLICATION.USERID = DISTRIBUTIONLIST.USERID AND DOCUMENTID = " +
+            EncodeSqlNumber(iDocID) + ")";
         // A user listed twice for the type (under two partners, say) still gets one row.
         sql += " GROUP BY DISTRIBUTIONLIST.USERID";
         db::Connection connection = GetConnection();
@@ -264,7 +274,8 @@ int32_t Utility::FillPublicationTable(int32_t& iDocID, const std::string& iDocTy
     }
 }
 
-bool Utility::ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+bool Utility::ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID,
+                                                       const std::string& iDocTypeID,
                                                        xml::XmlDocument& iXMLDoc,
                                                        const std::string& iXslPattern) {
     try {
@@ -307,7 +318,8 @@ void Utility::RemoveAllRoutingInfoFromDocument(int32_t& iDocID, xml::XmlDocument
     }
 }
 
-int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
+                                                      const std::string& iDocTypeID,
                                                       const std::string& iXMLStr) {
     try {
         Document document;
@@ -335,10 +347,16 @@ int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std
 
         bool found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//RECEIVER");
         if (!ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
-            found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUSINESSPARTNER") || found;
+            found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom,
+                                                             "//BUSINESSPARTNER") ||
+                    found;
         } else {
-            found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-C") || found;
-            found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-S") || found;
+            found =
+                ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-C") ||
+                found;
+            found =
+                ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-S") ||
+                found;
         }
         return found ? 1 : 0;
     } catch (...) {
