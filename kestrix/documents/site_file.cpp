@@ -1,0 +1,297 @@
+// Applying a site file: the partners, users, document types, receive methods, lists and
+// changes of type of a site, stored so that applying the same file again changes nothing.
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "kestrix/documents/site_administration.h"
+#include "kestrix/foundation/enums.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/general.h"
+#include "platform/base/strings.h"
+#include "platform/services/configuration.h"
+#include "platform/xml/xml.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr const char* kSource = "Kestrix.SiteAdministration.ApplySiteFile";
+
+/// The attributes an element must have and those it may have.
+struct ElementRule {
+    std::vector<std::string> required;
+    std::vector<std::string> optional;
+};
+
+const std::map<std::string, ElementRule>& TopLevelRules() {
+    static const std::map<std::string, ElementRule> rules{
+        {"parameter", {{"name", "value"}, {}}},
+        {"partner", {{"name"}, {"code0", "code1"}}},
+        {"doctype", {{"id"}, {"description", "extdescription", "icon", "htmlxsl"}}},
+        {"receive", {{"partner", "doctype", "xsl"}, {}}},
+        {"sender", {{"doctype", "user"}, {"notification"}}},
+        {"distribution", {{"doctype", "user"}, {"email", "html"}}},
+        {"transform", {{"from", "to"}, {"xsl"}}},
+    };
+    return rules;
+}
+
+const ElementRule& UserRule() {
+    static const ElementRule rule{
+        {"login"},
+        {"email", "password", "language", "locale", "first", "second", "employee", "apps"}};
+    return rule;
+}
+
+[[noreturn]] void Refuse(const std::string& what) {
+    Raise(EnumerationErrors::MissingInput, kSource, "Site file: " + what);
+}
+
+/// Where an element stands, for messages: `<receive partner="..." doctype="...">`.
+std::string Shown(const xml::XmlNode& element) {
+    std::string text = "<" + element.Name();
+    for (const auto& [name, value] : element.Attributes()) text += " " + name + "=\"" + value + "\"";
+    return text + ">";
+}
+
+void Check(const xml::XmlNode& element, const ElementRule& rule) {
+    for (const std::string& name : rule.required)
+        if (!element.Attribute(name)) Refuse(Shown(element) + " needs the attribute '" + name + "'.");
+    for (const auto& [name, value] : element.Attributes()) {
+        bool known = std::find(rule.required.begin(), rule.required.end(), name) !=
+                         rule.required.end() ||
+                     std::find(rule.optional.begin(), rule.optional.end(), name) !=
+                         rule.optional.end();
+        if (!known) Refuse(Shown(element) + " has an unknown attribute '" + name + "'.");
+    }
+}
+
+bool Flag(const xml::XmlNode& element, std::string_view name);
+int32_t Number(const xml::XmlNode& element, std::string_view name, int32_t fallback);
+
+/// The values that must be flags or numbers, read once so that a bad one is found before
+/// anything is stored.
+void CheckValues(const xml::XmlNode& element) {
+    for (const char* name : {"notification", "email", "html"})
+        if (element.Name() != "user") Flag(element, name);
+    for (const char* name : {"language", "locale"}) Number(element, name, 0);
+}
+
+/// The structure of the whole file, checked before anything is stored.
+void CheckFile(const xml::XmlNode& root) {
+    if (root.Name() != "site") Refuse("the root element must be <site>, not <" + root.Name() + ">.");
+    for (const xml::XmlNode& element : root.ChildElements()) {
+        auto rule = TopLevelRules().find(element.Name());
+        if (rule == TopLevelRules().end()) Refuse("unknown element " + Shown(element) + ".");
+        Check(element, rule->second);
+        CheckValues(element);
+        for (const xml::XmlNode& child : element.ChildElements()) {
+            if (element.Name() != "partner" || child.Name() != "user")
+                Refuse(Shown(child) + " cannot stand inside " + Shown(element) + ".");
+            Check(child, UserRule());
+            CheckValues(child);
+        }
+    }
+}
+
+std::string Text(const xml::XmlNode& element, std::string_view name) {
+    return element.Attribute(name).value_or("");
+}
+
+bool Flag(const xml::XmlNode& element, std::string_view name) {
+    std::string value = ToLower(Trim(Text(element, name)));
+    if (value.empty() || value == "0" || value == "false" || value == "no") return false;
+    if (value == "1" || value == "true" || value == "yes") return true;
+    Refuse(Shown(element) + ": '" + value + "' is not 0 or 1.");
+}
+
+int32_t Number(const xml::XmlNode& element, std::string_view name, int32_t fallback) {
+    std::string value = Trim(Text(element, name));
+    if (value.empty()) return fallback;
+    try {
+        size_t used = 0;
+        int32_t number = std::stoi(value, &used);
+        if (used == value.size()) return number;
+    } catch (const std::exception&) {
+    }
+    Refuse(Shown(element) + ": '" + value + "' is not a number.");
+}
+
+std::vector<std::string> List(const xml::XmlNode& element, std::string_view name) {
+    std::vector<std::string> items;
+    for (const std::string& item : Split(Text(element, name), ','))
+        if (!Trim(item).empty()) items.push_back(Trim(item));
+    return items;
+}
+
+/// Applies the file's records in an order that lets each one find what it refers to.
+class SiteFile {
+public:
+    SiteFile(SiteAdministration& site, SiteFileReport& report) : site_(site), report_(report) {}
+
+    void Apply(const xml::XmlNode& root) {
+        for (const xml::XmlNode& partner : Elements(root, "partner")) Partner(partner);
+        for (const xml::XmlNode& e : Elements(root, "parameter"))
+            Note("parameter " + Text(e, "name"), site_.PutParameter(Text(e, "name"), Text(e, "value")));
+        for (const xml::XmlNode& e : Elements(root, "doctype")) {
+            DocumentTypeRecord type{Text(e, "id"), Text(e, "description"),
+                                    Text(e, "extdescription"), Text(e, "icon"),
+                                    Text(e, "htmlxsl")};
+            Note("document type " + type.id, site_.PutDocumentType(type));
+        }
+        for (const xml::XmlNode& e : Elements(root, "transform")) {
+            TransformationRecord change{Text(e, "from"), Text(e, "to"), Text(e, "xsl")};
+            Note("change of type " + change.documentTypeId + " -> " + change.newDocumentTypeId,
+                 site_.PutTransformation(change));
+        }
+        for (const xml::XmlNode& e : Elements(root, "receive")) {
+            int32_t partner = PartnerId(Text(e, "partner"), e);
+            Note("receive method of " + Text(e, "partner") + " for " + Text(e, "doctype"),
+                 site_.PutReceiveMethod(partner, Text(e, "doctype"), Text(e, "xsl")));
+        }
+        for (const xml::XmlNode& e : Elements(root, "sender")) {
+            Note("sender " + Text(e, "user") + " of " + Text(e, "doctype"),
+                 site_.PutSender(Text(e, "doctype"), Text(e, "user"), Flag(e, "notification")));
+        }
+        for (const xml::XmlNode& e : Elements(root, "distribution")) {
+            Note("recipient " + Text(e, "user") + " of " + Text(e, "doctype"),
+                 site_.PutRecipient(Text(e, "doctype"), Text(e, "user"), Flag(e, "email"),
+                                    Flag(e, "html")));
+        }
+    }
+
+private:
+    static std::vector<xml::XmlNode> Elements(const xml::XmlNode& parent, std::string_view name) {
+        std::vector<xml::XmlNode> found;
+        for (const xml::XmlNode& element : parent.ChildElements())
+            if (element.Name() == name) found.push_back(element);
+        return found;
+    }
+
+    void Note(const std::string& what, Change change) {
+        if (change == Change::Unchanged) {
+            ++report_.unchanged;
+        } else {
+            report_.changes.push_back(what + ": " + ChangeName(change));
+        }
+    }
+
+    int32_t PartnerId(const std::string& name, const xml::XmlNode& element) {
+        int32_t id = site_.PartnerByName(name);
+        if (id == 0)
+            Raise(EnumerationErrors::MissingBusinessPartnerID, kSource,
+                  Shown(element) + ": there is no business partner named '" + name + "'.");
+        return id;
+    }
+
+    void Partner(const xml::XmlNode& element) {
+        const membership::Directory& directory = site_.directory();
+        membership::Directory writer(directory.connectionString());
+        const std::string name = Text(element, "name");
+        const std::vector<std::string> codes0 = List(element, "code0");
+        const std::vector<std::string> codes1 = List(element, "code1");
+
+        const membership::PartnerRecord* existing = nullptr;
+        std::vector<membership::PartnerRecord> partners = directory.BusinessPartners();
+        for (const membership::PartnerRecord& partner : partners) {
+            if (partner.name == name) {
+                existing = &partner;
+                break;
+            }
+        }
+        int32_t id = 0;
+        if (!existing) {
+            id = writer.AddBusinessPartner(name, codes0, codes1);
+            Note("business partner " + name, Change::Added);
+        } else {
+            id = existing->id;
+            bool changed = false;
+            for (int16_t kind : {int16_t{0}, int16_t{1}}) {
+                const auto& wanted = kind == 0 ? codes0 : codes1;
+                const auto& has = kind == 0 ? existing->codes0 : existing->codes1;
+                for (const std::string& code : wanted) {
+                    if (std::find(has.begin(), has.end(), code) != has.end()) continue;
+                    writer.AddPartnerCode(id, kind, code);
+                    changed = true;
+                }
+            }
+            Note("business partner " + name, changed ? Change::Changed : Change::Unchanged);
+        }
+        for (const xml::XmlNode& user : Elements(element, "user")) User(user, id, name);
+    }
+
+    void User(const xml::XmlNode& element, int32_t partnerId, const std::string& partnerName) {
+        membership::Directory writer(site_.directory().connectionString());
+        membership::UserRecord wanted;
+        wanted.login = Text(element, "login");
+        wanted.businessPartnerId = partnerId;
+        wanted.email = Text(element, "email");
+        wanted.languageId = Number(element, "language", 1033);
+        wanted.localeId = Number(element, "locale", 1033);
+        wanted.firstName = Text(element, "first");
+        wanted.secondName = Text(element, "second");
+        wanted.employeeNumber = Text(element, "employee");
+        for (const std::string& app : List(element, "apps"))
+            wanted.applications.push_back(ApplicationId(app));
+
+        std::optional<membership::UserRecord> existing;
+        {
+            db::Connection connection(writer.connectionString());
+            existing = membership::FindUser(connection, wanted.login);
+        }
+        if (!existing) {
+            std::optional<std::string> password = element.Attribute("password");
+            writer.AddUser(wanted, password);
+            Note("user " + wanted.login, Change::Added);
+            return;
+        }
+        if (existing->businessPartnerId != partnerId) {
+            Raise(EnumerationErrors::MissingBusinessPartnerID, kSource,
+                  "The user '" + wanted.login + "' exists already under business partner " +
+                      std::to_string(existing->businessPartnerId) + ", not under '" +
+                      partnerName + "'.");
+        }
+        // An existing user keeps its details and password; only missing applications are
+        // granted, so that a second run finds nothing to do.
+        bool changed = false;
+        for (int32_t app : wanted.applications) {
+            if (std::find(existing->applications.begin(), existing->applications.end(), app) !=
+                existing->applications.end())
+                continue;
+            writer.GrantApplication(wanted.login, app);
+            changed = true;
+        }
+        Note("user " + wanted.login, changed ? Change::Changed : Change::Unchanged);
+    }
+
+    int32_t ApplicationId(const std::string& name) {
+        if (!configuration_) {
+            configuration_ = std::make_unique<services::Configuration>();
+            configuration_->LoadFile(GetQelConfigFile());
+        }
+        return configuration_->ApplicationId(name);
+    }
+
+    SiteAdministration& site_;
+    SiteFileReport& report_;
+    std::unique_ptr<services::Configuration> configuration_;
+};
+
+}  // namespace
+
+SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site) {
+    try {
+        xml::XmlDocument document;
+        if (!document.LoadFile(path)) throw document.parseError().ToError(kSource);
+        xml::XmlNode root = document.DocumentElement();
+        CheckFile(root);
+        SiteFileReport report;
+        SiteFile(site, report).Apply(root);
+        return report;
+    } catch (...) {
+        Reraise(kSource, "site file '" + path + "'");
+    }
+}
+
+}  // namespace kestrix
