@@ -2,6 +2,7 @@
 // network share and from an HTTP server; the style sheet folders and document type look-ups.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "kestrix/foundation/utility.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
+#include "platform/services/configuration.h"
 #include "platform/xml/xml.h"
 #include "tests/peers/http_server.h"
 #include "tests/support/site/test_site.h"
@@ -261,6 +263,29 @@ TEST_P(Transformations, StyleSheetsFromAnHttpFolderAndANetworkShare) {
     int32_t shared = Received();
     EXPECT_EQ(Trim(doc_.TransformDocumentToStandard(shared, "ORDERS", 7)),
               "<ORDER><NR>4711</NR><LINE>bolts</LINE></ORDER>");
+}
+
+TEST_P(Transformations, AnAddressThatDoesNotAnswerFailsWithinTheSitesTimeOut) {
+    test::TempDir served;
+    WriteAll(served.path() / "xsl" / "po-standard.xsl", kToStandard);
+    test::HttpServer server(served.path().string());
+    server.Stall("/xsl/po-standard.xsl");
+    site_->SetParameter("TransformXSLPath", server.Url("/xsl/"));
+    services::Configuration::SetValue(
+        (site_->root() / "config" / "SiteConfiguration.xml").string(), "GLOBAL",
+        "XmlHttpTimeout", "1");
+    ReceiveMethod(7, "ORDERS", "po-standard.xsl");
+    int32_t id = Received();
+
+    const auto start = std::chrono::steady_clock::now();
+    Error stalled = Failure([&] { doc_.TransformDocumentToStandard(id, "ORDERS", 7); });
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(stalled.number(), xml::errnum::ResourceUnavailable);
+    EXPECT_TRUE(Contains(stalled.description(), server.Url("/xsl/po-standard.xsl")));
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::seconds(20));
+    EXPECT_EQ(server.RequestCount("/xsl/po-standard.xsl"), 1u);
+    EXPECT_TRUE(Column(id, "XMLBODY").IsNull());
 }
 
 TEST_P(Transformations, AChangeOfTypeWorksOnTheWorkCopy) {
