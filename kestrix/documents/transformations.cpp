@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "kestrix/documents/document.h"
+#include "kestrix/documents/receive_method.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/utility.h"
@@ -30,17 +31,6 @@ std::string StyleSheetFolder(std::string_view parameter) {
     return value;
 }
 
-/// The style sheet a business partner's documents of a type are brought into standard form
-/// with (RECEIVEMETHOD); "" when none is configured.
-std::string ReceiveMethodStyleSheet(int32_t businessPartner, const std::string& docType) {
-    db::Connection connection = GetConnection();
-    db::Recordset rs = connection.Query(
-        "SELECT XSLFILENAME FROM RECEIVEMETHOD WHERE DOCUMENTTYPEID = " + EncodeSqlText(docType) +
-        " " + "AND BUSINESSPARTNERID = " + EncodeSqlNumber(businessPartner));
-    if (rs.Eof()) return {};
-    return rs.GetString("XSLFILENAME");
-}
-
 /// One text column of the document type's row; "" when there is no row or the value is NULL.
 std::string DocumentTypeColumn(std::string_view column, const std::string& docType) {
     db::Connection connection = GetConnection();
@@ -59,7 +49,7 @@ std::string Document::TransformDocumentToStandard(int32_t iDocID, const std::str
                                                   int32_t iSenderBPID) {
     try {
         Utility utility;
-        const std::string name = Trim(ReceiveMethodStyleSheet(iSenderBPID, iDocTypeID));
+        const std::string name = Trim(ReceiveMethod().GetXslFileName(iSenderBPID, iDocTypeID));
         if (name.empty()) {
             // No style sheet configured: the body as received is the standard form.
             CopyOriginalXMLtoXMLBody(iDocID, false);
