@@ -38,4 +38,8 @@ struct Command {
 /// Commands of the membership directory (partner, user, app).
 void AddMembershipCommands(std::map<std::string, Command>& commands);
 
+/// Commands of what a site exchanges (doctype, receive, sender, distribution, transform,
+/// apply).
+void AddSiteCommands(std::map<std::string, Command>& commands);
+
 }  // namespace kestrix::cli

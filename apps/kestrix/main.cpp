@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
           "read and write the server parameters", Param}},
     };
     AddMembershipCommands(commands);
+    AddSiteCommands(commands);
 
     int first = 1;
     if (argc > 2 && std::string(argv[1]) == "--site") {

@@ -7,6 +7,7 @@
 #include "kestrix/documents/site_administration.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
+#include "platform/base/error.h"
 #include "kestrix/foundation/general.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
@@ -45,7 +46,7 @@ const ElementRule& UserRule() {
 }
 
 [[noreturn]] void Refuse(const std::string& what) {
-    Raise(EnumerationErrors::MissingInput, kSource, "Site file: " + what);
+    Raise(EnumerationErrors::MissingInput, kSource, what);
 }
 
 /// Where an element stands, for messages: `<receive partner="..." doctype="...">`.
@@ -289,8 +290,11 @@ SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site) 
         SiteFileReport report;
         SiteFile(site, report).Apply(root);
         return report;
-    } catch (...) {
-        Reraise(kSource, "site file '" + path + "'");
+    } catch (const Error& e) {
+        // The file's name leads, so that a message on the command line says which file.
+        throw Error(e.number(), e.source().empty() ? kSource : e.source(),
+                    "Site file '" + path + "': " + e.description(), e.helpFile(),
+                    e.helpContext());
     }
 }
 
