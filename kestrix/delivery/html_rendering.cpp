@@ -56,8 +56,8 @@ std::string Utility::transformXMLToHTMLCommon(const xml::XmlDocument& iDoc,
     }
 }
 
-std::string Utility::getHTMLAttachmentByUsingXML(const std::string& iDocID,
-                                                 const Variant& iDocType, const Variant& iXml) {
+std::string Utility::getHTMLAttachmentByUsingXML(const std::string& iDocID, const Variant& iDocType,
+                                                 const Variant& iXml) {
     (void)iDocType;  // the stored type of the document decides which style sheet renders it
     try {
         const std::string idText = Trim(iDocID);
@@ -80,7 +80,8 @@ std::string Utility::getHTMLAttachmentByUsingXML(const std::string& iDocID,
         if (!iXml.IsEmpty() && !iXml.IsNull() && !iXml.ToString().empty()) body = iXml.ToString();
         if (!NamesStyleSheet(styleSheet)) return {};
 
-        const std::string html = transformXMLStringToHTML(body, GetHTMLXSLPath() + Trim(styleSheet));
+        const std::string html =
+            transformXMLStringToHTML(body, GetHTMLXSLPath() + Trim(styleSheet));
         return WriteXMLFileToDisk(html, std::to_string(id) + ".html").ToString();
     } catch (...) {
         Reraise("Kestrix.Utility.getHTMLAttachmentByUsingXML");

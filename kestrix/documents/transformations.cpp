@@ -34,9 +34,9 @@ std::string StyleSheetFolder(std::string_view parameter) {
 /// One text column of the document type's row; "" when there is no row or the value is NULL.
 std::string DocumentTypeColumn(std::string_view column, const std::string& docType) {
     db::Connection connection = GetConnection();
-    db::Recordset rs = connection.Query("SELECT " + std::string(column) +
-                                        " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " +
-                                        EncodeSqlText(docType) + " ");
+    db::Recordset rs = connection.Query(
+        "SELECT " + std::string(column) +
+        " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + EncodeSqlText(docType) + " ");
     if (rs.Eof()) return {};
     return rs.GetString(column);
 }
@@ -70,9 +70,8 @@ void Document::TransformDocToNewDocType(int32_t& iDocID, const std::string& iOri
     try {
         try {
             CopyOriginalXMLtoTempXMLBody(iDocID);
-            const std::string name =
-                Trim(GetXSLFromDoctypeToDoctypeTable(Variant(iOriginalDocTypeID),
-                                                     Variant(iNewDocTypeID)));
+            const std::string name = Trim(GetXSLFromDoctypeToDoctypeTable(
+                Variant(iOriginalDocTypeID), Variant(iNewDocTypeID)));
             if (name.empty()) {
                 CopyTempXMLtoXMLBody(iDocID);
             } else {
@@ -104,10 +103,10 @@ std::string Document::GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTypeID,
                                                       const Variant& iNewDocTypeID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            std::string("SELECT TRANSFORMXSLNAME FROM DOCTYPETODOCTYPE WHERE ") +
-            "DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID.ToString()) +
-            " AND NEWDOCUMENTTYPEID =" + EncodeSqlText(iNewDocTypeID.ToString()));
+        db::Recordset rs =
+            connection.Query(std::string("SELECT TRANSFORMXSLNAME FROM DOCTYPETODOCTYPE WHERE ") +
+                             "DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID.ToString()) +
+                             " AND NEWDOCUMENTTYPEID =" + EncodeSqlText(iNewDocTypeID.ToString()));
         if (rs.Eof()) return {};
         return rs.GetString("TRANSFORMXSLNAME");
     } catch (...) {

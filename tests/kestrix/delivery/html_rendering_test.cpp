@@ -61,8 +61,10 @@ class HtmlRendering : public ::testing::TestWithParam<std::string> {
         setenv("TMPDIR", temp_.c_str(), 1);
     }
     void TearDown() override {
-        if (previousTmp_) setenv("TMPDIR", previousTmp_->c_str(), 1);
-        else unsetenv("TMPDIR");
+        if (previousTmp_)
+            setenv("TMPDIR", previousTmp_->c_str(), 1);
+        else
+            unsetenv("TMPDIR");
         site_.reset();
     }
 
@@ -109,7 +111,8 @@ TEST_P(HtmlRendering, TextsAreTransformedBySheetsFromAFolderOrAShare) {
     WriteAll(html_ / "order.xsl", kOrderHtml);
     const std::string order = "<ORDER><NR>12</NR><NOTE>urgent &amp; fragile</NOTE></ORDER>";
 
-    const std::string local = utility_.transformXMLStringToHTML(order, (html_ / "order.xsl").string());
+    const std::string local =
+        utility_.transformXMLStringToHTML(order, (html_ / "order.xsl").string());
     EXPECT_TRUE(Contains(local, "<h1>Order 12</h1>"));
     EXPECT_TRUE(Contains(local, "<p>urgent &amp; fragile</p>"));
     xml::XmlDocument parsed = xml::XmlDocument::FromText(order);
@@ -118,8 +121,8 @@ TEST_P(HtmlRendering, TextsAreTransformedBySheetsFromAFolderOrAShare) {
     // A share path only the file library can resolve (under the site's root of shares).
     WriteAll(site_->root() / "unc" / "hub" / "html" / "order.xsl", kOrderHtml);
     EXPECT_EQ(utility_.transformXMLStringToHTML(order, "\\\\hub\\html\\order.xsl"), local);
-    Error share = Failure(
-        [&] { utility_.transformXMLStringToHTML(order, "\\\\hub\\html\\missing.xsl"); });
+    Error share =
+        Failure([&] { utility_.transformXMLStringToHTML(order, "\\\\hub\\html\\missing.xsl"); });
     EXPECT_EQ(share.source(), "QelFile.XML.LoadXslInDomDocument");
     EXPECT_TRUE(Contains(share.description(), "METHOD: Kestrix.Utility.transformXMLStringToHTML"));
 
@@ -183,8 +186,8 @@ TEST_P(HtmlRendering, NothingIsRenderedWithoutDocumentOrStyleSheet) {
     for (const std::string& id : {std::to_string(text) + " OR 1=1", std::string("abc")}) {
         Error refused = Failure([&] { utility_.getHTMLAttachmentByUsingXML(id); });
         EXPECT_EQ(refused.number(), errnum::TypeMismatch) << id;
-        EXPECT_TRUE(Contains(refused.description(),
-                             "METHOD: Kestrix.Utility.getHTMLAttachmentByUsingXML"))
+        EXPECT_TRUE(
+            Contains(refused.description(), "METHOD: Kestrix.Utility.getHTMLAttachmentByUsingXML"))
             << id;
     }
     EXPECT_EQ(FilesInTemp(), 0u);
@@ -237,8 +240,9 @@ TEST_P(HtmlRendering, TheStyleSheetCheckLogsWhatDoesNotLoad) {
     site_->SetParameter("HTMLXSLPath", "\\\\hub\\html");
     EXPECT_TRUE(utility_.CanAttachHTMLFile("ORDERS"));
     EXPECT_FALSE(utility_.CanAttachHTMLFile("MISSING"));
-    EXPECT_TRUE(Contains(site_->LogText(),
-                         "The XML Object couldn't load the XSL file '\\\\hub\\html\\missing.xsl'."));
+    EXPECT_TRUE(
+        Contains(site_->LogText(),
+                 "The XML Object couldn't load the XSL file '\\\\hub\\html\\missing.xsl'."));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, HtmlRendering, ::testing::ValuesIn(test::Backends()));

@@ -76,9 +76,8 @@ class Transformations : public ::testing::TestWithParam<std::string> {
     }
     static Variant Column(int32_t id, const std::string& column) {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT " + column +
-                                            " FROM DOCUMENT WHERE DOCUMENTID = " +
-                                            std::to_string(id));
+        db::Recordset rs = connection.Query(
+            "SELECT " + column + " FROM DOCUMENT WHERE DOCUMENTID = " + std::to_string(id));
         return rs.Eof() ? Variant{} : rs.Field(column);
     }
     static void ReceiveMethod(int32_t partner, const std::string& type, const std::string& xsl) {
@@ -86,11 +85,11 @@ class Transformations : public ::testing::TestWithParam<std::string> {
              std::to_string(partner) + ", " + EncodeSqlText(type) + ", " + EncodeSqlText(xsl) +
              ")");
     }
-    static void TypeChange(const std::string& from, const std::string& to,
-                           const std::string& xsl) {
-        Exec("INSERT INTO DOCTYPETODOCTYPE (DOCUMENTTYPEID, NEWDOCUMENTTYPEID, TRANSFORMXSLNAME) "
-             "VALUES (" +
-             EncodeSqlText(from) + ", " + EncodeSqlText(to) + ", " + EncodeSqlText(xsl) + ")");
+    static void TypeChange(const std::string& from, const std::string& to, const std::string& xsl) {
+        Exec(
+            "INSERT INTO DOCTYPETODOCTYPE (DOCUMENTTYPEID, NEWDOCUMENTTYPEID, TRANSFORMXSLNAME) "
+            "VALUES (" +
+            EncodeSqlText(from) + ", " + EncodeSqlText(to) + ", " + EncodeSqlText(xsl) + ")");
     }
     /// A document as the pipeline leaves it before the transformation: received, typed.
     int32_t Received(const std::string& body = kReceived) {
@@ -143,10 +142,12 @@ TEST_P(Transformations, StyleSheetFoldersEndInTheirSeparator) {
 }
 
 TEST_P(Transformations, DocumentTypeLookUps) {
-    Exec("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES "
-         "('ORDERS', 'Purchase order', '  orders.xsl  ')");
-    Exec("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES "
-         "('O''BRIEN', NULL, NULL)");
+    Exec(
+        "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES "
+        "('ORDERS', 'Purchase order', '  orders.xsl  ')");
+    Exec(
+        "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES "
+        "('O''BRIEN', NULL, NULL)");
     site_->SetParameter("HTMLXSLPath", "/srv/html");
 
     EXPECT_EQ(utility_.GetDocumentTypeDescription("ORDERS"), "Purchase order");
@@ -271,9 +272,8 @@ TEST_P(Transformations, AnAddressThatDoesNotAnswerFailsWithinTheSitesTimeOut) {
     test::HttpServer server(served.path().string());
     server.Stall("/xsl/po-standard.xsl");
     site_->SetParameter("TransformXSLPath", server.Url("/xsl/"));
-    services::Configuration::SetValue(
-        (site_->root() / "config" / "SiteConfiguration.xml").string(), "GLOBAL",
-        "XmlHttpTimeout", "1");
+    services::Configuration::SetValue((site_->root() / "config" / "SiteConfiguration.xml").string(),
+                                      "GLOBAL", "XmlHttpTimeout", "1");
     ReceiveMethod(7, "ORDERS", "po-standard.xsl");
     int32_t id = Received();
 
