@@ -19,7 +19,7 @@ namespace kestrix {
 /// Every method opens its own connection and closes it before it returns. The list methods
 /// raise their failures on; the referential-integrity answers never raise (see `Exists`).
 class DistributionList : public Object, public services::IReferentialIntegrity {
-public:
+  public:
     /// True when the user is on the type's distribution list.
     /// Failures are raised on with the source "Kestrix.Utility.UserFoundOnDBList".
     bool UserFoundOnDBList(const std::string& iDocTypeID, const std::string& iUserID);
@@ -50,7 +50,7 @@ public:
     bool BeforeDelete(std::string_view origin, const Array& keyNames,
                       const Array& keyValues) override;
 
-private:
+  private:
     /// Whether `sql` answers a row; nothing (after logging the failure with the statement)
     /// when it could not be run.
     std::optional<bool> CheckExistenceUsingSQL(const std::string& sql);

@@ -28,8 +28,8 @@ int32_t ReceiveMethod::GetReceiveMethodID(int32_t iBusinessPartnerID,
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
             "SELECT RECEIVEMETHODID FROM RECEIVEMETHOD WHERE BUSINESSPARTNERID = " +
-            EncodeSqlNumber(iBusinessPartnerID) + " AND DOCUMENTTYPEID = " +
-            EncodeSqlText(iDocTypeID));
+            EncodeSqlNumber(iBusinessPartnerID) +
+            " AND DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID));
         CloseConnection(connection);
         if (rs.Eof()) return 0;
         return rs.Field("RECEIVEMETHODID").ToLong();
@@ -74,8 +74,8 @@ void ReceiveMethod::UpdateReceiveMethod(int32_t iRMID, const std::string& iXslFi
 void ReceiveMethod::DeleteReceiveMethod(int32_t iRMID) {
     try {
         db::Connection connection = GetConnection();
-        connection.Execute("DELETE FROM RECEIVEMETHOD WHERE (RECEIVEMETHODID = " +
-                           EncodeSqlNumber(iRMID) + ")");
+        connection.Execute(
+            "DELETE FROM RECEIVEMETHOD WHERE (RECEIVEMETHODID = " + EncodeSqlNumber(iRMID) + ")");
         CloseConnection(connection);
     } catch (...) {
         Reraise("Kestrix.ReceiveMethod.DeleteReceiveMethod");

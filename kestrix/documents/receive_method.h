@@ -14,7 +14,7 @@ namespace kestrix {
 /// Every method opens its own connection and closes it before it returns; failures are
 /// raised on with the source "Kestrix.ReceiveMethod.<method>".
 class ReceiveMethod : public Object {
-public:
+  public:
     /// The style sheet file name of the partner's documents of the type; "" when none is set.
     std::string GetXslFileName(int32_t iBPID, const std::string& iDocTypeID);
     /// RECEIVEMETHODID of the partner's row for the type; 0 when there is none, and 0

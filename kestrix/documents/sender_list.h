@@ -12,7 +12,7 @@ namespace kestrix {
 /// Every method opens its own connection and closes it before it returns; failures are
 /// raised on with the source "Kestrix.SenderList.<method>".
 class SenderList : public Object {
-public:
+  public:
     /// True when the user is on the type's sender list and wants a mail after publishing;
     /// false for the type "" (without asking the database) and for a user not on the list.
     bool GetNotification(const std::string& iDocTypeID, const std::string& iUserID);

@@ -25,9 +25,9 @@ Change PutRow(db::Connection& connection, std::string_view table, const std::str
     }
     for (const db::EditRow::Value& value : row.Values()) {
         const Variant& stored = rs.Field(value.column);
-        bool same = stored.IsNull() ? value.value.IsNull() || value.value.ToString().empty()
-                                    : !value.value.IsNull() &&
-                                          stored.ToString() == value.value.ToString();
+        bool same = stored.IsNull()
+                        ? value.value.IsNull() || value.value.ToString().empty()
+                        : !value.value.IsNull() && stored.ToString() == value.value.ToString();
         if (!same) {
             connection.Update(table, row, where);
             return Change::Changed;
@@ -54,9 +54,12 @@ std::string TypeFilter(const std::string& documentTypeId) {
 
 const char* ChangeName(Change change) {
     switch (change) {
-        case Change::Added: return "added";
-        case Change::Changed: return "changed";
-        case Change::Unchanged: break;
+        case Change::Added:
+            return "added";
+        case Change::Changed:
+            return "changed";
+        case Change::Unchanged:
+            break;
     }
     return "unchanged";
 }

@@ -63,7 +63,7 @@ const char* ChangeName(Change change);
 /// Users and partners are checked against the membership directory; the lists take a
 /// user's partner from there. Failures raise `Error`.
 class SiteAdministration {
-public:
+  public:
     /// Works on the application's database and the given membership directory.
     explicit SiteAdministration(membership::Directory directory);
     /// Works on the current site's database and membership directory.
@@ -105,7 +105,7 @@ public:
     /// The identifier of the partner named `name` (the first one, by identifier), or 0.
     int32_t PartnerByName(const std::string& name) const;
 
-private:
+  private:
     /// The user's partner; MissingUserID when the user is unknown.
     int32_t PartnerOfUser(const std::string& userId, const char* source) const;
     /// MissingDocumentTypeID when the type has no row.

@@ -7,8 +7,8 @@
 #include "kestrix/documents/site_administration.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "platform/base/error.h"
 #include "kestrix/foundation/general.h"
+#include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
 #include "platform/xml/xml.h"
@@ -52,18 +52,19 @@ const ElementRule& UserRule() {
 /// Where an element stands, for messages: `<receive partner="..." doctype="...">`.
 std::string Shown(const xml::XmlNode& element) {
     std::string text = "<" + element.Name();
-    for (const auto& [name, value] : element.Attributes()) text += " " + name + "=\"" + value + "\"";
+    for (const auto& [name, value] : element.Attributes())
+        text += " " + name + "=\"" + value + "\"";
     return text + ">";
 }
 
 void Check(const xml::XmlNode& element, const ElementRule& rule) {
     for (const std::string& name : rule.required)
-        if (!element.Attribute(name)) Refuse(Shown(element) + " needs the attribute '" + name + "'.");
+        if (!element.Attribute(name))
+            Refuse(Shown(element) + " needs the attribute '" + name + "'.");
     for (const auto& [name, value] : element.Attributes()) {
-        bool known = std::find(rule.required.begin(), rule.required.end(), name) !=
-                         rule.required.end() ||
-                     std::find(rule.optional.begin(), rule.optional.end(), name) !=
-                         rule.optional.end();
+        bool known =
+            std::find(rule.required.begin(), rule.required.end(), name) != rule.required.end() ||
+            std::find(rule.optional.begin(), rule.optional.end(), name) != rule.optional.end();
         if (!known) Refuse(Shown(element) + " has an unknown attribute '" + name + "'.");
     }
 }
@@ -81,7 +82,8 @@ void CheckValues(const xml::XmlNode& element) {
 
 /// The structure of the whole file, checked before anything is stored.
 void CheckFile(const xml::XmlNode& root) {
-    if (root.Name() != "site") Refuse("the root element must be <site>, not <" + root.Name() + ">.");
+    if (root.Name() != "site")
+        Refuse("the root element must be <site>, not <" + root.Name() + ">.");
     for (const xml::XmlNode& element : root.ChildElements()) {
         auto rule = TopLevelRules().find(element.Name());
         if (rule == TopLevelRules().end()) Refuse("unknown element " + Shown(element) + ".");
@@ -128,17 +130,17 @@ std::vector<std::string> List(const xml::XmlNode& element, std::string_view name
 
 /// Applies the file's records in an order that lets each one find what it refers to.
 class SiteFile {
-public:
+  public:
     SiteFile(SiteAdministration& site, SiteFileReport& report) : site_(site), report_(report) {}
 
     void Apply(const xml::XmlNode& root) {
         for (const xml::XmlNode& partner : Elements(root, "partner")) Partner(partner);
         for (const xml::XmlNode& e : Elements(root, "parameter"))
-            Note("parameter " + Text(e, "name"), site_.PutParameter(Text(e, "name"), Text(e, "value")));
+            Note("parameter " + Text(e, "name"),
+                 site_.PutParameter(Text(e, "name"), Text(e, "value")));
         for (const xml::XmlNode& e : Elements(root, "doctype")) {
             DocumentTypeRecord type{Text(e, "id"), Text(e, "description"),
-                                    Text(e, "extdescription"), Text(e, "icon"),
-                                    Text(e, "htmlxsl")};
+                                    Text(e, "extdescription"), Text(e, "icon"), Text(e, "htmlxsl")};
             Note("document type " + type.id, site_.PutDocumentType(type));
         }
         for (const xml::XmlNode& e : Elements(root, "transform")) {
@@ -162,7 +164,7 @@ public:
         }
     }
 
-private:
+  private:
     static std::vector<xml::XmlNode> Elements(const xml::XmlNode& parent, std::string_view name) {
         std::vector<xml::XmlNode> found;
         for (const xml::XmlNode& element : parent.ChildElements())
@@ -250,8 +252,8 @@ private:
         if (existing->businessPartnerId != partnerId) {
             Raise(EnumerationErrors::MissingBusinessPartnerID, kSource,
                   "The user '" + wanted.login + "' exists already under business partner " +
-                      std::to_string(existing->businessPartnerId) + ", not under '" +
-                      partnerName + "'.");
+                      std::to_string(existing->businessPartnerId) + ", not under '" + partnerName +
+                      "'.");
         }
         // An existing user keeps its details and password; only missing applications are
         // granted, so that a second run finds nothing to do.
@@ -293,8 +295,7 @@ SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site) 
     } catch (const Error& e) {
         // The file's name leads, so that a message on the command line says which file.
         throw Error(e.number(), e.source().empty() ? kSource : e.source(),
-                    "Site file '" + path + "': " + e.description(), e.helpFile(),
-                    e.helpContext());
+                    "Site file '" + path + "': " + e.description(), e.helpFile(), e.helpContext());
     }
 }
 

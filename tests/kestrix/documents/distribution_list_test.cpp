@@ -14,7 +14,7 @@ namespace kestrix {
 namespace {
 
 class DistributionListTest : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     void Run(const std::string& sql) {
         db::Connection c(site_.connectionString());
         c.Execute(sql);
@@ -63,17 +63,21 @@ TEST_P(DistributionListTest, ListFailuresCarryTheirOwnSources) {
         }
         return std::string("no error");
     };
-    EXPECT_NE(described([&] { list_.UserFoundOnDBList("ORDER", "anna"); })
-                  .find("METHOD: Kestrix.Utility.UserFoundOnDBList caught:"),
+    EXPECT_NE(described([&] {
+                  list_.UserFoundOnDBList("ORDER", "anna");
+              }).find("METHOD: Kestrix.Utility.UserFoundOnDBList caught:"),
               std::string::npos);
-    EXPECT_NE(described([&] { list_.BPFoundOnDBList("ORDER", 1); })
-                  .find("METHOD: Kestrix.Utility.BPFoundOnDBList caught:"),
+    EXPECT_NE(described([&] {
+                  list_.BPFoundOnDBList("ORDER", 1);
+              }).find("METHOD: Kestrix.Utility.BPFoundOnDBList caught:"),
               std::string::npos);
-    EXPECT_NE(described([&] { list_.AnyBPFoundOnDBList("ORDER"); })
-                  .find("METHOD: Kestrix.DistributionList.AnyBPFoundOnDBList caught:"),
+    EXPECT_NE(described([&] {
+                  list_.AnyBPFoundOnDBList("ORDER");
+              }).find("METHOD: Kestrix.DistributionList.AnyBPFoundOnDBList caught:"),
               std::string::npos);
-    EXPECT_NE(described([&] { list_.RemoveBPsFromDBList("ORDER"); })
-                  .find("METHOD: Kestrix.DtributionList.RemoveBPsFromDBList caught:"),
+    EXPECT_NE(described([&] {
+                  list_.RemoveBPsFromDBList("ORDER");
+              }).find("METHOD: Kestrix.DtributionList.RemoveBPsFromDBList caught:"),
               std::string::npos);
 }
 
@@ -125,10 +129,8 @@ TEST_P(DistributionListTest, UsersAndDocumentTypesAreLookedUpOnTheirOwnTables) {
     EXPECT_TRUE(Exists("USER_DOCUMENTTYPE", {"USERID", "DOCUMENTTYPEID"}, {"o'neil", "ORDER"}));
     EXPECT_FALSE(Exists("USER_DOCUMENTTYPE", {"USERID", "DOCUMENTTYPEID"}, {"o'neil", "INVOICE"}));
     EXPECT_FALSE(Exists("USER_DOCUMENTTYPE", {"USERID", "DOCUMENTTYPEID"}, {"sam", "INVOICE"}));
-    EXPECT_TRUE(
-        Exists("USER_BUSINESSPARTNER", {"BUSINESSPARTNERID", "USERID"}, {1, "o'neil"}));
-    EXPECT_FALSE(
-        Exists("USER_BUSINESSPARTNER", {"BUSINESSPARTNERID", "USERID"}, {2, "o'neil"}));
+    EXPECT_TRUE(Exists("USER_BUSINESSPARTNER", {"BUSINESSPARTNERID", "USERID"}, {1, "o'neil"}));
+    EXPECT_FALSE(Exists("USER_BUSINESSPARTNER", {"BUSINESSPARTNERID", "USERID"}, {2, "o'neil"}));
     // A missing key adds no condition: the other key alone decides, and no key at all
     // means nothing is referenced.
     EXPECT_TRUE(Exists("USER_DOCUMENTTYPE", {"DOCUMENTTYPEID"}, {"ORDER"}));
@@ -165,8 +167,8 @@ TEST_P(DistributionListTest, AFailedCheckIsLoggedAndKeepsTheObject) {
 }
 
 TEST_P(DistributionListTest, TheClassesAreCreatedByName) {
-    for (const char* name : {"Kestrix.DistributionList", "Kestrix.SenderList",
-                             "Kestrix.ReceiveMethod"}) {
+    for (const char* name :
+         {"Kestrix.DistributionList", "Kestrix.SenderList", "Kestrix.ReceiveMethod"}) {
         EXPECT_NE(CreateComponent(name), nullptr) << name;
     }
     auto list = CreateAs<DistributionList>("Kestrix.DistributionList");

@@ -12,7 +12,7 @@ namespace kestrix {
 namespace {
 
 class ReceiveMethodTest : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     db::Connection Db() { return db::Connection(site_.connectionString()); }
 
     int64_t Count(const std::string& sql) {

@@ -11,7 +11,7 @@ namespace kestrix {
 namespace {
 
 class SenderListTest : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     test::TestSite site_{GetParam()};
 };
 

@@ -17,7 +17,7 @@ namespace kestrix {
 namespace {
 
 class SiteAdministrationTest : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     void SetUp() override {
         anna_ = AddUser("anna", "Birchwood Retail");
         li_ = AddUser("li", "Alder Components");
@@ -114,21 +114,22 @@ TEST_P(SiteAdministrationTest, StoringARecordAgainChangesOnlyWhatDiffers) {
 TEST_P(SiteAdministrationTest, RecordsThatPointNowhereAreRefused) {
     EXPECT_NE(Failure([&] { admin_.PutDocumentType({" ORDER", "", "", "", ""}); }), "no error");
     EXPECT_NE(Failure([&] { admin_.PutDocumentType({"", "", "", "", ""}); }), "no error");
-    EXPECT_NE(Failure([&] { admin_.PutReceiveMethod(anna_ + li_ + 1, "ORDER", "x.xsl"); })
-                  .find("does not exist"),
+    EXPECT_NE(Failure([&] {
+                  admin_.PutReceiveMethod(anna_ + li_ + 1, "ORDER", "x.xsl");
+              }).find("does not exist"),
               std::string::npos);
-    EXPECT_NE(Failure([&] { admin_.PutReceiveMethod(anna_, "DESADV", "x.xsl"); })
-                  .find("'DESADV' does not exist"),
+    EXPECT_NE(Failure([&] {
+                  admin_.PutReceiveMethod(anna_, "DESADV", "x.xsl");
+              }).find("'DESADV' does not exist"),
               std::string::npos);
     EXPECT_NE(Failure([&] { admin_.PutReceiveMethod(anna_, "ORDER", " "); }), "no error");
-    EXPECT_NE(Failure([&] { admin_.PutSender("ORDER", "nobody", false); })
-                  .find("'nobody' does not exist"),
+    EXPECT_NE(Failure([&] {
+                  admin_.PutSender("ORDER", "nobody", false);
+              }).find("'nobody' does not exist"),
               std::string::npos);
     EXPECT_NE(Failure([&] { admin_.PutRecipient("DESADV", "anna", true, true); }), "no error");
-    EXPECT_NE(Failure([&] { admin_.PutTransformation({"ORDER", "ORDER", "x.xsl"}); }),
-              "no error");
-    EXPECT_NE(Failure([&] { admin_.PutTransformation({"ORDER", "DESADV", "x.xsl"}); }),
-              "no error");
+    EXPECT_NE(Failure([&] { admin_.PutTransformation({"ORDER", "ORDER", "x.xsl"}); }), "no error");
+    EXPECT_NE(Failure([&] { admin_.PutTransformation({"ORDER", "DESADV", "x.xsl"}); }), "no error");
     EXPECT_TRUE(admin_.ReceiveMethods().empty());
     EXPECT_TRUE(admin_.Senders().empty());
     EXPECT_TRUE(admin_.Recipients().empty());
@@ -221,8 +222,9 @@ TEST_P(SiteAdministrationTest, AFileBringsAnExistingSiteUpToDate) {
 
     // A user who already belongs to another partner is not moved silently.
     WriteFile(file, "<site><partner name='Alder Components'><user login='anna'/></partner></site>");
-    EXPECT_NE(Failure([&] { ApplySiteFile(file.string(), admin_); })
-                  .find("exists already under business partner"),
+    EXPECT_NE(Failure([&] {
+                  ApplySiteFile(file.string(), admin_);
+              }).find("exists already under business partner"),
               std::string::npos);
 }
 
