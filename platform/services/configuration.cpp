@@ -204,7 +204,7 @@ std::string Configuration::RootFolder() {
         std::string root = Trim(config.GetValue("GLOBAL", "AttachmentsRoot").ToString());
         if (!root.empty()) return root;
     }
-    return (site / "attachments").string();
+    return site.string();
 }
 
 void Configuration::SetValue(const std::string& path, std::string_view section,

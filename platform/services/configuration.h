@@ -57,7 +57,8 @@ public:
 
     /// The installations of `product`; empty when the product is not installed.
     static std::vector<InstalledProduct> InstalledProducts(std::string_view product);
-    /// The folder under which the per-document attachment folders lie.
+    /// The folder under which the attachment path and the per-document attachment folders
+    /// lie: the site configuration's GLOBAL "AttachmentsRoot", else the site folder.
     static std::string RootFolder();
 
     /// Sets a value in a configuration file and writes the file back (creating section and

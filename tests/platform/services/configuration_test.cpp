@@ -212,12 +212,12 @@ TEST(Configuration, InstalledProductsAndRootFolderComeFromTheSiteHome) {
     EXPECT_EQ(products[0].installFolder, site.path().string());
     EXPECT_TRUE(Configuration::InstalledProducts("OtherProduct").empty());
 
-    EXPECT_EQ(Configuration::RootFolder(), (site.path() / "attachments").string());
+    EXPECT_EQ(Configuration::RootFolder(), site.path().string());
     fs::path siteConfig = site.path() / "config" / "SiteConfiguration.xml";
     Configuration::SetValue(siteConfig.string(), "GLOBAL", "IISVirtId", "3");
-    EXPECT_EQ(Configuration::RootFolder(), (site.path() / "attachments").string());
-    Configuration::SetValue(siteConfig.string(), "GLOBAL", "AttachmentsRoot", "/srv/attachments");
-    EXPECT_EQ(Configuration::RootFolder(), "/srv/attachments");
+    EXPECT_EQ(Configuration::RootFolder(), site.path().string());
+    Configuration::SetValue(siteConfig.string(), "GLOBAL", "AttachmentsRoot", "/srv/files");
+    EXPECT_EQ(Configuration::RootFolder(), "/srv/files");
 }
 
 TEST(Configuration, AnswersLateBoundCalls) {

@@ -1,0 +1,286 @@
+// Utility: the notification mails that tell a document's sender and recipients that it was
+// published, each in the reader's own language.
+#include "kestrix/documents/document.h"
+#include "kestrix/documents/publication_errors.h"
+#include "kestrix/documents/sender_list.h"
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/enums.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/i18n.h"
+#include "kestrix/foundation/utility.h"
+#include "platform/base/strings.h"
+#include "platform/membership/user.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+int32_t Language(const std::string& text) {
+    try {
+        return Trim(text).empty() ? 0 : Variant(text).ToLong();
+    } catch (const Error&) {
+        return 0;
+    }
+}
+
+std::string Filled(std::string_view code, int32_t language, const char* key, const std::string& value) {
+    Dictionary replacements;
+    replacements.Add(key, value);
+    return TranslateLabel(code, language, replacements);
+}
+
+// The HTML rendering of a document, made on first need and removed with the object.
+class Rendering {
+public:
+    Rendering(Utility& utility, int32_t docId) : utility_(utility), docId_(docId) {}
+    ~Rendering() {
+        try {
+            if (!file_.empty()) utility_.DeleteHTMLAttachment(file_);
+        } catch (...) {
+            LogError("Kestrix.Utility.SendEmailToRecipients");
+        }
+    }
+    const std::string& File() {
+        if (!made_) {
+            file_ = utility_.getHTMLAttachment(docId_);
+            made_ = true;
+        }
+        return file_;
+    }
+
+private:
+    Utility& utility_;
+    int32_t docId_;
+    bool made_ = false;
+    std::string file_;
+};
+
+}  // namespace
+
+std::string Utility::GetSubject(const std::string& iLanguageID, const std::string& iSubject,
+                                const std::string& iDocTypeID, int32_t iSenderMode) {
+    try {
+        const int32_t language = Language(iLanguageID);
+        const std::string description = GetDocumentTypeDescription(iDocTypeID);
+        const std::string published = TranslateLabel("SLBSH1712", language);
+        auto form = [&](std::string_view head) {
+            return TranslateLabel(head, language) + ", " + TranslateLabel("SLBSH1907", language) +
+                   " '" + description + "'";
+        };
+        const bool senderMode = iSenderMode == ToInt(SENDERMODE::SENDERMODE);
+        if (iSubject == published && senderMode) return form("SLBSH5530");
+        if (iSubject.empty()) return form(senderMode ? "SLBSH5530" : "SLBSH1712");
+        return iSubject;
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetSubject");
+    }
+}
+
+std::string Utility::GetDefaultBody(const std::string& iLanguageID, int32_t iDocID,
+                                    const std::string& iDocTypeID, const std::string& iBody) {
+    try {
+        if (!iBody.empty()) return iBody;
+        const int32_t language = Language(iLanguageID);
+        return TranslateLabel("SLBSH1714", language) + " " + std::to_string(iDocID) + " (" +
+               TranslateLabel("SLBSH1907", language) + " '" + GetDocumentTypeDescription(iDocTypeID) +
+               "') " + TranslateLabel("SLBSH1713", language) + kCrLf + kCrLf;
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetDefaultBody");
+    }
+}
+
+std::string Utility::GetBody(const std::string& iLanguageID, int32_t iDocID, const std::string& iDocTypeID,
+                             int32_t iSenderMode, const std::string& iBody, bool iCcFlag,
+                             std::string iToRecipientList, const std::string& iCcRecipientList) {
+    try {
+        const int32_t language = Language(iLanguageID);
+        std::string text = iBody.empty() ? GetDefaultBody(iLanguageID, iDocID, iDocTypeID, "")
+                                         : iBody + kCrLf + kCrLf;
+        if (!iCcFlag) {
+            std::string link = ReplaceAll(getDocumentHyperlinkBySenderMode(iDocID, iDocTypeID, iSenderMode), " ", "%20");
+            text += Filled("SLBSH4485", language, "[%SITELINK%]", link) + kCrLf + kCrLf;
+        }
+        if (iSenderMode == ToInt(SENDERMODE::SENDERMODE)) {
+            if (iToRecipientList.empty()) iToRecipientList = GetToRecipientList(iDocID, iDocTypeID);
+            if (!iToRecipientList.empty())
+                text += Filled("SLBSH4483", language, "[%TORECIPIENTS%]", iToRecipientList) + kCrLf;
+            if (!iCcRecipientList.empty())
+                text += Filled("SLBSH4484", language, "[%CCRECIPIENTS%]", iCcRecipientList) + kCrLf + kCrLf;
+            else
+                text += kCrLf;
+            int32_t docId = iDocID;
+            if (CheckPublicationErrors(docId)) {
+                std::string errorLink = ReplaceAll(
+                    getDocumentHyperlinkBySenderMode(iDocID, iDocTypeID, ToInt(SENDERMODE::ERRORMODE)), " ", "%20");
+                text += TranslateLabel("SLBSH1715", language) + ". " +
+                        Filled("SLBSH4486", language, "[%SITEERRORLINK%]", errorLink) + kCrLf;
+            }
+        }
+        return text;
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetBody");
+    }
+}
+
+db::Recordset Utility::GetRecipientsFromPublicationTableByUsers(int32_t iDocID, const std::string& iDocTypeID,
+                                                                bool iEmailFlag, const Variant& iUserIDs) {
+    try {
+        std::string sql =
+            "SELECT HTMLATTACHMENTXSL, PUBLICATION.USERID, DISTRIBUTIONLIST.HTMLATTACHMENT "
+            "FROM PUBLICATION INNER JOIN DISTRIBUTIONLIST ON PUBLICATION.USERID = "
+            "DISTRIBUTIONLIST.USERID LEFT OUTER JOIN DOCUMENTTYPE ON DOCUMENTTYPE.DOCUMENTTYPEID = "
+            "DISTRIBUTIONLIST.DOCUMENTTYPEID WHERE (PUBLICATION.DOCUMENTID = " + EncodeSqlNumber(iDocID) + ") "
+            "AND (DISTRIBUTIONLIST.DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID) + ") ";
+        sql += iEmailFlag ? "AND (DISTRIBUTIONLIST.EMAIL = 1) AND " : "AND ";
+        sql += "(PUBLICATION.STATUS NOT IN (2,3,7,8,9) ) ";
+        if (iUserIDs.IsArray() && !iUserIDs.ToArray().empty()) {
+            std::string list;
+            for (const Variant& id : iUserIDs.ToArray()) list += (list.empty() ? "" : ",") + EncodeSqlText(id.ToString());
+            sql += "AND PUBLICATION.USERID IN (" + list + ")";
+        }
+        db::Connection connection = GetConnection();
+        return connection.Query(sql);
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetRecipientsFromPublicationTableByUsers");
+    }
+}
+
+void Utility::SendEmailToSender(int32_t iDocID, const std::string& iSubject, const std::string& iBody,
+                                bool /*iAddHtmlAttachment*/, const std::string& iToRecipientList,
+                                const std::string& iCcRecipientList) {
+    try {
+        Document document;
+        int32_t docId = iDocID;
+        const std::string type = document.GetDocumentTypeOfDocument(docId);
+        std::string sender = document.GetSenderOfDocument(docId);
+        SenderList senders;
+        if (!senders.GetNotification(type, sender)) return;
+        auto user = GetAUObject(sender);
+        const std::string language = user->LanguageID();
+        const std::string subject = GetSubject(language, iSubject, type, ToInt(SENDERMODE::SENDERMODE));
+        const std::string body = GetBody(language, iDocID, type, ToInt(SENDERMODE::SENDERMODE), iBody, false,
+                                         iToRecipientList, iCcRecipientList);
+        if (publisherLanguage_ == 0) publisherLanguage_ = Language(language);
+        const std::string address = user->EmailAddress();
+        SendEmail(address, address, subject, body, "", "");
+    } catch (...) {
+        Reraise("Kestrix.Utility.SendEmailToSender");
+    }
+}
+
+void Utility::SendEmailToRecipients(int32_t iDocID, const std::string& iCcRecipientList,
+                                    const std::string& iSubject, const std::string& iBody,
+                                    bool iAddHtmlAttachment) {
+    try {
+        SendEmailToRecipientsEx(iDocID, Variant{}, iCcRecipientList, iSubject, iBody, iAddHtmlAttachment,
+                                false, false, true);
+    } catch (...) {
+        Reraise("Kestrix.Utility.SendEmailToRecipients");
+    }
+}
+
+void Utility::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUserIDs,
+                                      const std::string& iCcRecipientList, const std::string& iSubject,
+                                      const std::string& iBody, bool iAddHtmlAttachment, bool iSkipTo,
+                                      bool iSkipCC, bool iUsePublicationUsersOnly) {
+    try {
+        if (iSkipTo && iSkipCC) return;
+        Document document;
+        int32_t docId = iDocID;
+        const std::string type = document.GetDocumentTypeOfDocument(docId);
+        std::string sender = document.GetSenderOfDocument(docId);
+        auto senderUser = GetAUObject(sender);
+        const std::string from = senderUser->EmailAddress();
+        const std::string senderLanguage = senderUser->LanguageID();
+        Rendering rendering(*this, iDocID);
+
+        if (!iSkipTo) {
+            db::Recordset recipients = iUsePublicationUsersOnly
+                                           ? GetRecipientsFromPublicationTable(iDocID, type, true)
+                                           : GetRecipientsFromPublicationTableByUsers(iDocID, type, true, iUserIDs);
+            for (; !recipients.Eof(); recipients.MoveNext()) {
+                std::string userId = recipients.GetString("USERID");
+                std::string language;
+                std::string readerName = userId;
+                try {
+                    auto user = GetAUObject(userId);
+                    language = user->LanguageID();
+                    readerName = user->DisplayName();
+                    const std::string subject = GetSubject(language, iSubject, type, ToInt(SENDERMODE::RECEIVERMODE));
+                    const std::string body =
+                        GetBody(language, iDocID, type, ToInt(SENDERMODE::RECEIVERMODE), iBody, false, "", "");
+                    const Variant& wantsHtml = recipients.Field("HTMLATTACHMENT");
+                    std::string html;
+                    if (!wantsHtml.IsNull() && wantsHtml.ToBool() &&
+                        !Trim(recipients.GetString("HTMLATTACHMENTXSL")).empty())
+                        html = rendering.File();
+                    SendEmail(from, user->EmailAddress(), subject, body, html, "");
+                } catch (...) {
+                    // One recipient's failure is recorded with the document; the others still
+                    // get their mail.
+                    Error failure = CurrentError();
+                    LogPublicationError(iDocID, failure.number(),
+                                        failure.description() + kCrLf +
+                                            TranslateLabel("SLBSH0001", Language(language)) + ": '" + readerName + "'",
+                                        "Kestrix.Utility.SendEmailToRecipients", "SLBSH1817");
+                }
+            }
+        }
+
+        if (!iSkipCC && !iCcRecipientList.empty()) {
+            std::string html;
+            if (iAddHtmlAttachment && !GetHtmlAttachmentXsl(type).empty()) html = rendering.File();
+            const std::string subject = GetSubject(senderLanguage, iSubject, type, ToInt(SENDERMODE::RECEIVERMODE));
+            const std::string body =
+                GetBody(senderLanguage, iDocID, type, ToInt(SENDERMODE::RECEIVERMODE), iBody, true, "", "");
+            SendEmail(from, iCcRecipientList, subject, body, html, "");
+        }
+    } catch (...) {
+        Reraise("Kestrix.Utility.SendEmailToRecipientsEx");
+    }
+}
+
+void Utility::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const std::string& iBcc,
+                                           const std::string& iBody, const std::string& iSubject,
+                                           const std::string& iDocID, const std::string& iDocType,
+                                           const std::string& iXMLStr, const std::string& iCcList,
+                                           bool iAddHtmlDocToCcList, int32_t iSenderMode,
+                                           int32_t iLanguageID) {
+    std::string html, xmlFile;
+    auto removeFiles = [&] {
+        if (!html.empty()) DeleteHTMLAttachment(html);
+        if (!xmlFile.empty()) DeleteXMLFileFromDisk(xmlFile);
+    };
+    try {
+        if (!iDocID.empty()) html = getHTMLAttachmentByUsingXML(iDocID, Variant(iDocType), Variant(iXMLStr));
+        if (!iXMLStr.empty()) xmlFile = WriteXMLFileToDisk(iXMLStr, iDocID + ".xml").ToString();
+        std::string body = iBody;
+        bool plain = iSenderMode == -1;
+        if (iSenderMode == 0) {
+            Document document;
+            int32_t docId = Variant(iDocID).ToLong();
+            plain = document.GetStatusOfDocument(docId) == DOCUMENTSTATUS::DOCUMENTNEW;
+        }
+        if (!plain) {
+            int32_t mode = iSenderMode == 0 ? 1 : iSenderMode == 1 ? 0 : iSenderMode;
+            std::string link = ReplaceAll(
+                getDocumentHyperlinkBySenderMode(Variant(iDocID).ToLong(), iDocType, mode), " ", "%20");
+            body += std::string(kCrLf) + kCrLf + TranslateLabel("SLBSH1717", iLanguageID) + ":" + kCrLf + link;
+        }
+        SendEmail(iFrom, iBcc, iSubject, body, html, xmlFile);
+        if (!Trim(iCcList).empty())
+            SendEmail(iFrom, iCcList, iSubject, iBody, iAddHtmlDocToCcList ? html : "", "");
+        removeFiles();
+    } catch (...) {
+        try {
+            removeFiles();
+        } catch (...) {
+            LogError("Kestrix.Utility.sendEmailByGettingHTMLAndXML");
+        }
+        Reraise("Kestrix.Utility.sendEmailByGettingHTMLAndXML");
+    }
+}
+
+}  // namespace kestrix

@@ -1,0 +1,71 @@
+#include "kestrix/intake/publish_create_document.h"
+
+#include "kestrix/documents/publication_errors.h"
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/enums.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/general.h"
+#include "kestrix/foundation/i18n.h"
+#include "kestrix/intake/file_handling.h"
+#include "platform/base/strings.h"
+#include "platform/services/configuration.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr const char* kSource = "PublishCreateDocument.CopyAttachments";
+
+Variant CallFile(Object& file, std::string_view method, std::vector<Variant> args) {
+    return file.Invoke(method, args);
+}
+
+}  // namespace
+
+void PublishCreateDocument::CopyAttachmentCollection(int32_t i_lDocID, const Variant& i_oAttachments) {
+    CopyAttachments(i_lDocID, i_oAttachments);
+}
+
+void PublishCreateDocument::CopyAttachments(int32_t docId, const Variant& attachments) {
+    if (!attachments.IsArray() || attachments.ToArray().empty()) return;
+    try {
+        ObjectPtr file = Qel_getComponent("QelFile.File");
+        if (!file) throw Error(errnum::E_FAIL, kSource, "QelFile.File is not available.");
+        FileHandling files;
+        std::string path = ReplaceAll(files.GetFolderName(EFolderType::AttachmentsVirtualFolder, ""), "/", "\\");
+        path = Trim(path);
+        std::string folder = CallFile(*file, "BuildPath", {services::Configuration::RootFolder(), path}).ToString();
+        folder = CallFile(*file, "BuildPath", {folder, std::to_string(docId)}).ToString();
+        CallFile(*file, "CreateFolder", {folder});
+
+        db::Connection connection = GetConnection();
+        for (const Variant& entry : attachments.ToArray()) {
+            const std::string source = entry.IsNull() ? std::string() : entry.ToString();
+            try {
+                const std::string name = CallFile(*file, "GetBaseName", {source}).ToString() + "." +
+                                         CallFile(*file, "GetExtensionName", {source}).ToString();
+                files.CopyFile(source, CallFile(*file, "BuildPath", {folder, name}).ToString(), true);
+                db::EditRow row;
+                row.Set("DOCUMENTID", docId);
+                row.Set("ATTACHMENTFILENAME", name);
+                connection.Insert("ATTACHMENT", row);
+            } catch (...) {
+                Error failure = CurrentError();
+                LogPublicationError(docId, failure.number(),
+                                    failure.description() + "\r\n" +
+                                        TranslateLabel("SLBSH0002", mPublisherLanguageID) + ": '" + source + "'",
+                                    kSource, "SLBSH1816");
+            }
+        }
+    } catch (...) {
+        Error failure = CurrentError();
+        try {
+            LogPublicationError(docId, failure.number(), failure.description(), kSource, "SLBSH1808");
+        } catch (...) {
+            LogError(kSource);
+        }
+        LogError(kSource);
+    }
+}
+
+}  // namespace kestrix

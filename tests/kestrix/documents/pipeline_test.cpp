@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "kestrix/documents/document.h"
+#include "kestrix/foundation/enums.h"
+#include "kestrix/foundation/i18n.h"
+#include "platform/base/error.h"
+#include "platform/db/connection.h"
+#include "platform/membership/directory.h"
+#include "platform/services/configuration.h"
+#include "tests/peers/smtp_server.h"
+#include "tests/support/site/test_site.h"
+
+namespace kestrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A site with two partners: Acme (alice sends orders) and Bolt (bob and carol receive them).
+class Pipeline : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        membership::Directory directory(site_.connectionString());
+        acme_ = directory.AddBusinessPartner("Acme", {"ACME-C"}, {"ACME-S"});
+        bolt_ = directory.AddBusinessPartner("Bolt", {"BOLT-C"}, {"BOLT-S"});
+        AddUser(directory, "alice", acme_, "alice@acme.test");
+        AddUser(directory, "bob", bolt_, "bob@bolt.test");
+        AddUser(directory, "carol", bolt_, "carol@bolt.test");
+        Sql("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('ORDER', 'Purchase order')");
+        Sql("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('INVOICE', 'Invoice')");
+        Sql("INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, NOTIFICATION, BUSINESSPARTNERID) VALUES ('ORDER', 'alice', 1, " +
+            std::to_string(acme_) + ")");
+        for (const char* user : {"bob", "carol"})
+            Sql(std::string("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, HTMLATTACHMENT) "
+                            "VALUES ('ORDER', '") + user + "', " + std::to_string(bolt_) + ", 1, 0)");
+        Sql("INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) VALUES (" +
+            std::to_string(acme_) + ", 'ORDER', 'acme-order.xsl')");
+        std::ofstream(site_.root() / "xsl" / "acme-order.xsl")
+            << "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+               "<xsl:template match='/*'><xsl:copy><xsl:attribute name='standard'>1</xsl:attribute>"
+               "<xsl:copy-of select='@*|node()'/></xsl:copy></xsl:template></xsl:stylesheet>";
+    }
+
+    void AddUser(membership::Directory& directory, const std::string& login, int32_t bp, const std::string& email) {
+        membership::UserRecord user;
+        user.login = login;
+        user.businessPartnerId = bp;
+        user.email = email;
+        user.languageId = 1033;
+        user.localeId = 1033;
+        user.firstName = login;
+        user.secondName = "Tester";
+        directory.AddUser(user, std::string("pw-") + login);
+    }
+
+    void Sql(const std::string& sql) {
+        db::Connection c(site_.connectionString());
+        c.Execute(sql);
+    }
+    int64_t Count(const std::string& sql) {
+        db::Connection c(site_.connectionString());
+        return c.Query(sql).GetInt("N");
+    }
+    std::vector<std::string> Mails() {
+        std::vector<std::string> mails;
+        for (const auto& e : fs::directory_iterator(site_.root() / "out" / "mail")) {
+            std::ifstream in(e.path(), std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            mails.push_back(text.str());
+        }
+        return mails;
+    }
+
+    static std::string Order(const std::string& extra = {}, const std::string& sender = "alice") {
+        return "<ORDER><SENDER>" + sender + "</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID>" + extra +
+               "<LINE qty='2'>Bolts</LINE></ORDER>";
+    }
+
+    struct Outcome {
+        Variant result;
+        int32_t docId = 0;
+        int16_t status = 0;
+        std::string type, sender;
+        std::optional<Error> error;
+    };
+
+    Outcome Process(const std::string& body, int32_t interactive = 0, std::string originalType = {},
+                    const Variant& attachments = {}) {
+        Document document;
+        Outcome o;
+        std::string defRecipient, oDefRecipient;
+        int32_t bp = 0;
+        try {
+            o.result = document.ProcessDocumentWithAttachments(interactive, body, originalType, defRecipient, attachments,
+                                                               o.docId, bp, o.type, o.sender, oDefRecipient, o.status);
+        } catch (const Error& e) {
+            o.error = e;
+        }
+        return o;
+    }
+
+    test::TestSite site_{GetParam()};
+    int32_t acme_ = 0, bolt_ = 0;
+};
+
+TEST_P(Pipeline, AnUnattendedOrderIsStoredTransformedPublishedAndAnnounced) {
+    Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    ASSERT_FALSE(o.error) << o.error->description();
+    ASSERT_GT(o.docId, 0);
+    EXPECT_EQ(o.result.ToLong(), o.docId);
+    EXPECT_EQ(o.type, "ORDER");
+    EXPECT_EQ(o.sender, "alice");
+    EXPECT_NE(o.status, 0);
+
+    Document document;
+    std::string body = document.GetXmlDocument(o.docId);
+    EXPECT_NE(body.find("standard=\"1\""), std::string::npos) << body;
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " + std::to_string(o.docId) +
+                    " AND USERID = 'bob'"), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE USERID = 'carol'"), 0);
+
+    auto mails = Mails();
+    ASSERT_EQ(mails.size(), 2u);  // bob, then alice as the sender
+    std::string all = mails[0] + mails[1];
+    EXPECT_NE(all.find("To: bob@bolt.test"), std::string::npos);
+    EXPECT_NE(all.find("To: alice@acme.test"), std::string::npos);
+    EXPECT_NE(all.find("DocID=" + std::to_string(o.docId)), std::string::npos);
+}
+
+TEST_P(Pipeline, MalformedAndEmptyBodies) {
+    Outcome bad = Process("<ORDER><SENDER>alice</ORDER>");
+    ASSERT_TRUE(bad.error);
+    EXPECT_EQ(bad.error->number(), ErrNum(EnumerationErrors::ProcessDocumentError));
+    EXPECT_EQ(bad.docId, 0);
+    // Four lines: what happened, the reason, the line, the column.
+    EXPECT_NE(bad.error->description().find(TranslateLabel("SLBSH1839")), std::string::npos);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
+
+    // An empty body is stored as it is when a user publishes it interactively.
+    Outcome empty = Process("", -1);
+    ASSERT_FALSE(empty.error) << empty.error->description();
+    EXPECT_GT(empty.docId, 0);
+    Document document;
+    EXPECT_EQ(document.GetOriginalXmlDocument(empty.docId), "");
+}
+
+TEST_P(Pipeline, AnUnknownSenderStopsUnattendedIntakeButNotAnInteractiveCall) {
+    Outcome unattended = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), 0);
+    ASSERT_TRUE(unattended.error);
+    EXPECT_NE(unattended.error->description().find(TranslateLabel("SLBSH1826")), std::string::npos);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
+
+    Outcome interactive = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), -1);
+    ASSERT_TRUE(interactive.error);  // the unknown user may not publish orders
+    EXPECT_EQ(interactive.error->description().find(TranslateLabel("SLBSH1826")), std::string::npos);
+    EXPECT_EQ(interactive.error->description(),
+              TranslateLabel("SLBSH1720", 0, [] {
+                  Dictionary d;
+                  d.Add("[%USER%]", "ghost");
+                  d.Add("[%DOCTYPE%]", "Purchase order");
+                  return d;
+              }()));
+}
+
+TEST_P(Pipeline, AnInteractiveCallNeverAnnounces) {
+    Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"), -1);
+    ASSERT_FALSE(o.error) << o.error->description();
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION"), 1);
+    EXPECT_TRUE(Mails().empty());
+}
+
+TEST_P(Pipeline, AHiddenDocumentIsNotAnnouncedAndItsFailureGoesToTheAdministrator) {
+    Outcome shown = Process(Order("<QELSHOW>no</QELSHOW><RECEIVER>bob</RECEIVER>"));
+    ASSERT_FALSE(shown.error) << shown.error->description();
+    EXPECT_TRUE(Mails().empty());
+
+    Outcome failed = Process(Order("<QELSHOW>false</QELSHOW>", "ghost"));
+    ASSERT_TRUE(failed.error);
+    auto mails = Mails();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].find("To: kestrix-admin@localhost"), std::string::npos);
+    EXPECT_NE(mails[0].find("ghost"), std::string::npos);  // the document travels with it
+}
+
+TEST_P(Pipeline, AChangeOfTypePublishesNothing) {
+    Sql("INSERT INTO DOCTYPETODOCTYPE (DOCUMENTTYPEID, NEWDOCUMENTTYPEID, TRANSFORMXSLNAME) VALUES ('INVOICE', 'ORDER', 'acme-order.xsl')");
+    Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"), 0, "INVOICE");
+    ASSERT_FALSE(o.error) << o.error->description();
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION"), 0);
+    EXPECT_TRUE(Mails().empty());
+}
+
+TEST_P(Pipeline, FailuresOfFieldsRecipientsAndAttachmentsAreRecordedAndProcessingGoesOn) {
+    Sql("INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, SEQUENCENUMBER) "
+        "VALUES ('ORDER', 'LINE', 1, 'Line', 1)");
+    if (GetParam() == "sqlite") {
+        Sql("CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE BEGIN SELECT RAISE(ABORT, 'tags refused'); END");
+    } else {
+        Sql("CREATE FUNCTION NO_TAGS() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'tags refused'; END $$ LANGUAGE plpgsql");
+        Sql("CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE FOR EACH ROW EXECUTE FUNCTION NO_TAGS()");
+    }
+    fs::path attachment = site_.root() / "temp" / "terms.pdf";
+    std::ofstream(attachment) << "%PDF";
+    Array files{Variant(attachment.string()), Variant((site_.root() / "temp" / "gone.pdf").string())};
+    Outcome o = Process(Order("<RECEIVER>bob</RECEIVER><RECEIVER>nobody</RECEIVER>"), 0, {}, Variant(files));
+    ASSERT_FALSE(o.error) << o.error->description();
+    const std::string doc = std::to_string(o.docId);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1828' AND DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH0008' AND DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1816' AND DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM ATTACHMENT WHERE DOCUMENTID = " + doc), 1);
+    EXPECT_TRUE(fs::exists(site_.root() / "attachments" / doc / "terms.pdf"));
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " + doc), 1);
+}
+
+TEST_P(Pipeline, ExternalEntitiesAreNeverFetched) {
+    fs::path secret = site_.root() / "secret.txt";
+    std::ofstream(secret) << "TOP-SECRET";
+    std::string body = "<!DOCTYPE ORDER [<!ENTITY leak SYSTEM \"file://" + secret.string() +
+                       "\">]>" + Order("<NOTE>&leak;</NOTE><RECEIVER>bob</RECEIVER>");
+    Outcome o = Process(body);
+    if (!o.error) {
+        Document document;
+        EXPECT_EQ(document.GetXmlDocument(o.docId).find("TOP-SECRET"), std::string::npos);
+    }
+    for (const std::string& mail : Mails()) EXPECT_EQ(mail.find("TOP-SECRET"), std::string::npos);
+}
+
+TEST_P(Pipeline, AMailServerThatIsDownLeavesTheDocumentWithAPublicationError) {
+    std::string file = (site_.root() / "config" / "SiteConfiguration.xml").string();
+    services::Configuration::SetValue(file, "MAIL", "Mode", "smtp");
+    services::Configuration::SetValue(file, "MAIL", "SmtpHost", "127.0.0.1");
+    services::Configuration::SetValue(file, "MAIL", "SmtpPort", std::to_string(test::ClosedPort()));
+    services::Configuration::SetValue(file, "MAIL", "SmtpTimeout", "2");
+    Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.docId, 0);
+    // The typed row stays, with the recipient's mail failure and the step's failure.
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT WHERE DOCUMENTTYPEID = 'ORDER'"), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1817'"), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1812'"), 1);
+
+    // The next document of a batch goes on as soon as the server answers again.
+    test::SmtpServer server;
+    services::Configuration::SetValue(file, "MAIL", "SmtpPort", std::to_string(server.port()));
+    Outcome next = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    ASSERT_FALSE(next.error) << next.error->description();
+    EXPECT_EQ(server.WaitForMessages(2).size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Pipeline, ::testing::ValuesIn(test::Backends()));
+
+}  // namespace
+}  // namespace kestrix
