@@ -143,9 +143,9 @@ void OBI::DeconstructObiObject(const std::string& i_sObiObject, ByteArray& o_yOb
 
         const auto payloadBegin = bytes.begin() + kHeaderSize;
         const auto payloadEnd = payloadBegin + payloadLength;
-        if (payloadLength > 0) o_sObiXml = codec.ByteToUnicodeString(ByteArray(payloadBegin, payloadEnd));
-        if (signatureLength > 0)
-            o_ayObiSignature.assign(payloadEnd + kLengthSize, bytes.end());
+        if (payloadLength > 0)
+            o_sObiXml = codec.ByteToUnicodeString(ByteArray(payloadBegin, payloadEnd));
+        if (signatureLength > 0) o_ayObiSignature.assign(payloadEnd + kLengthSize, bytes.end());
 
         CheckObiObjectContainsValidXml(o_nObiLanguage, o_sObiXml);
     } catch (...) {
@@ -235,7 +235,8 @@ xml::XmlDocument OBI::XmlToDom(const std::string& i_sXmlString) {
             description += "\r\n";
             description += LabelWith("SLBSH1840", "[%ERROR_LINE%]", std::to_string(error.line));
             description += "\r\n";
-            description += LabelWith("SLBSH1841", "[%ERROR_COLUMN%]", std::to_string(error.linepos));
+            description +=
+                LabelWith("SLBSH1841", "[%ERROR_COLUMN%]", std::to_string(error.linepos));
             Raise(EnumerationErrors::ProcessDocumentError, kSource, std::move(description));
         }
         return dom;
@@ -261,7 +262,8 @@ ByteArray OBI::ConstructObiObject_FillObiVersionSegment(ByteArray& i_yObiVersion
     }
 }
 
-void OBI::CheckObiObjectContainsValidXml(EObiLanguage i_nObiLanguage, const std::string& i_sObiXml) {
+void OBI::CheckObiObjectContainsValidXml(EObiLanguage i_nObiLanguage,
+                                         const std::string& i_sObiXml) {
     static constexpr const char* kSource = "Kestrix.OBI.CheckObiObjectContainsValidXml";
     // The parser's findings travel with the error, so that the log says what is wrong.
     std::optional<std::string> parserText;

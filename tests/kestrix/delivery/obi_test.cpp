@@ -92,8 +92,8 @@ bool Contains(const std::string& text, std::string_view part) {
 
 TEST(ObiObjects, ConstructWritesTheHeaderLengthsPayloadAndSignature) {
     const ByteArray signature{0xDE, 0xAD, 0x00, 0xFF};
-    const std::string object = Construct(std::string("  \r\n") + kOrder + "\r\n ", {3, 0},
-                                         EObiLanguage::XML, signature);
+    const std::string object =
+        Construct(std::string("  \r\n") + kOrder + "\r\n ", {3, 0}, EObiLanguage::XML, signature);
     // The text goes in trimmed, as 8-bit text; the object is Base64 text in lines.
     EXPECT_EQ(Decoded(object), RawObject(3, 0, 2, kOrder, signature));
     EXPECT_TRUE(Contains(object, "\r\n"));
@@ -191,7 +191,8 @@ TEST(ObiDocuments, TypesVersionsAndTheSwitch) {
     EXPECT_EQ(version("<OBIOrderRequest version=\"4\"/>"), (ByteArray{4, 0}));
     EXPECT_EQ(version("<OBIOrderRequest version=\"2.\"/>"), (ByteArray{2, 0}));
     EXPECT_EQ(version("<OBIOrderRequest/>"), (ByteArray{0, 0}));
-    EXPECT_EQ(version("<OBIOrderRequest><x version=\"3.0\"/></OBIOrderRequest>"), (ByteArray{0, 0}));
+    EXPECT_EQ(version("<OBIOrderRequest><x version=\"3.0\"/></OBIOrderRequest>"),
+              (ByteArray{0, 0}));
 
     // A document already parsed is read as it is; the text is then not looked at.
     xml::XmlDocument dom = xml::XmlDocument::FromText("<OBIOrderRequest version=\"3.2\"/>");
@@ -247,9 +248,8 @@ TEST_F(ObiFailures, ConstructRefusesOtherVersionsLanguagesAndBadXml) {
     std::string object = "untouched";
     ByteArray version{2, 1};
     ByteArray signature;
-    auto error = Failure([&] {
-        OBI().ConstructObiObject(version, EObiLanguage::XML, kOrder, signature, object);
-    });
+    auto error = Failure(
+        [&] { OBI().ConstructObiObject(version, EObiLanguage::XML, kOrder, signature, object); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->number(), ErrNum(EnumerationErrors::InvalidObiVersion));
     EXPECT_EQ(error->source(), "Kestrix.OBI.CheckObiVersionSupported");
@@ -301,7 +301,8 @@ TEST_F(ObiFailures, UnreadableDocumentsAndVersionsAreReported) {
 
     OBI obi;
     xml::XmlDocument dom;
-    for (const char* text : {"<OBIOrderRequest version=\"v3\"/>", "<OBIOrderRequest version=\"3.x\"/>"}) {
+    for (const char* text :
+         {"<OBIOrderRequest version=\"v3\"/>", "<OBIOrderRequest version=\"3.x\"/>"}) {
         const auto version = Failure([&] { obi.GetObiDocumentVersion(dom, text); });
         ASSERT_TRUE(version) << text;
         EXPECT_EQ(version->number(), errnum::TypeMismatch) << text;
@@ -321,7 +322,8 @@ TEST_F(ObiFailures, TruncatedOrUndecodableObjectsAreRefused) {
         ASSERT_TRUE(error) << object;
         EXPECT_EQ(error->number(), ErrNum(EnumerationErrors::InvalidObiObject)) << object;
         EXPECT_EQ(error->source(), source) << object;
-        EXPECT_TRUE(Contains(error->description(), label)) << object << "\n" << error->description();
+        EXPECT_TRUE(Contains(error->description(), label)) << object << "\n"
+                                                           << error->description();
         EXPECT_TRUE(Contains(error->description(), "METHOD: Kestrix.OBI.DeconstructObiObject"));
     };
     constexpr std::string_view kDecode = "could not be decoded or is too short";
@@ -420,13 +422,15 @@ TEST_F(ObiFailures, RandomObjectsAreTakenApartOrRefusedNeverAnythingElse) {
                 object = Encoded(bytes);
                 break;
             case 2:  // a header with random lengths over random content
-                bytes = RawObject(static_cast<uint8_t>(random()), 0, static_cast<uint8_t>(below(4)),
-                                  std::string(below(40), 'x'), ByteArray(below(8), 0xAA),
-                                  static_cast<uint32_t>(below(64)), static_cast<uint32_t>(below(16)));
+                bytes =
+                    RawObject(static_cast<uint8_t>(random()), 0, static_cast<uint8_t>(below(4)),
+                              std::string(below(40), 'x'), ByteArray(below(8), 0xAA),
+                              static_cast<uint32_t>(below(64)), static_cast<uint32_t>(below(16)));
                 object = Encoded(bytes);
                 break;
             default:  // text that is hardly ever Base64
-                for (size_t k = 0, count = below(60); k < count; ++k) object += alphabet[below(alphabet.size())];
+                for (size_t k = 0, count = below(60); k < count; ++k)
+                    object += alphabet[below(alphabet.size())];
                 break;
         }
         Parts parts;

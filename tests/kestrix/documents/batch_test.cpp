@@ -14,8 +14,10 @@
 namespace kestrix {
 namespace {
 
-constexpr const char* kRefusal = "The batch file is not valid: a document in it has no closing tag.";
-constexpr const char* kInformation = "Additional information: This is not an proper XML Batch file.";
+constexpr const char* kRefusal =
+    "The batch file is not valid: a document in it has no closing tag.";
+constexpr const char* kInformation =
+    "Additional information: This is not an proper XML Batch file.";
 
 /// The error `ParseBatchXMLString` raises for the text, or nothing when it accepts it.
 std::optional<Error> Refusal(std::string text) {
@@ -51,8 +53,9 @@ TEST_F(Batches, DocumentsBackToBackAreAccepted) {
 }
 
 TEST_F(Batches, DeclarationsAndCommentsBelongToTheFollowingDocument) {
-    EXPECT_TRUE(Accepted("<?xml version=\"1.0\"?>\n<!-- first --><a>1</a>\r\n"
-                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!-- second -->\n<b>2</b>"));
+    EXPECT_TRUE(
+        Accepted("<?xml version=\"1.0\"?>\n<!-- first --><a>1</a>\r\n"
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!-- second -->\n<b>2</b>"));
     // Markup inside a comment or an instruction is no root; a DOCTYPE is passed over.
     EXPECT_TRUE(Accepted("<!-- <b> --><a>1</a><?note <c>?><!DOCTYPE b><b>2</b>"));
     // A declaration opens a document or nothing.
@@ -80,19 +83,19 @@ TEST_F(Batches, NestedElementsOfTheRootsNameAreTakenWhole) {
 
 TEST_F(Batches, MalformedBatchesAreRefused) {
     const std::vector<std::string> refused = {
-        "<a>1</a><b>2",                      // the last root is never closed
-        "<a>1</a><b>2</a>",                  // ... nor with another name
-        "<a>1</a><b><c></b>",                // closed, but the last document does not parse
-        "<a>1</a><b><c></b>\r\n",            // ... with a final line break
-        "<a>1</a >",                         // a closing tag with a blank is not recognised
-        "<a>1</a>x",                         // text after the last document
-        "<a>1</a>junk<b>2</b>",              // text between documents
-        "just text",                         // no root at all
-        "<",                                 //
-        "<a",                                //
-        "</a>",                              // a closing tag where a root should open
-        "<a>1</A>",                          // names compare exactly
-        "<a>&undefined;</a>",                // well-tagged but not well-formed
+        "<a>1</a><b>2",            // the last root is never closed
+        "<a>1</a><b>2</a>",        // ... nor with another name
+        "<a>1</a><b><c></b>",      // closed, but the last document does not parse
+        "<a>1</a><b><c></b>\r\n",  // ... with a final line break
+        "<a>1</a >",               // a closing tag with a blank is not recognised
+        "<a>1</a>x",               // text after the last document
+        "<a>1</a>junk<b>2</b>",    // text between documents
+        "just text",               // no root at all
+        "<",                       //
+        "<a",                      //
+        "</a>",                    // a closing tag where a root should open
+        "<a>1</A>",                // names compare exactly
+        "<a>&undefined;</a>",      // well-tagged but not well-formed
     };
     for (const std::string& text : refused) {
         const auto error = Refusal(text);
@@ -100,10 +103,11 @@ TEST_F(Batches, MalformedBatchesAreRefused) {
         EXPECT_EQ(error->number(), -1) << text;
         EXPECT_EQ(error->source(), "Kestrix.Document.ParseBatchXMLString") << text;
         EXPECT_NE(error->description().find(kRefusal), std::string::npos) << error->description();
-        EXPECT_NE(error->description().find(kInformation), std::string::npos) << error->description();
-        EXPECT_NE(error->description().find(
-                      "\r\nMETHOD: Kestrix.Document.ParseBatchXMLString caught: "),
-                  std::string::npos);
+        EXPECT_NE(error->description().find(kInformation), std::string::npos)
+            << error->description();
+        EXPECT_NE(
+            error->description().find("\r\nMETHOD: Kestrix.Document.ParseBatchXMLString caught: "),
+            std::string::npos);
     }
 
     std::string text = "<a>1</a><b>";
@@ -237,9 +241,10 @@ TEST_F(Batches, RandomBatchesAreCutCorrectlyAndNeverCrash) {
     const auto below = [&](size_t n) { return static_cast<size_t>(random() % n); };
     DocumentMaker maker(random);
     const std::vector<std::string> separators = {"", "\n", "\r\n", " \t", "\r\n\r\n"};
-    const std::vector<std::string> inserts = {"<a>", "</a>", "</b>", "<b/>", "<!-- x -->", "-->",
-                                              "\"", "'", ">", "<", " ", "<?xml version=\"1.0\"?>",
-                                              "]]>", "<![CDATA[", "/", "&", "</order>", "<ab>"};
+    const std::vector<std::string> inserts = {
+        "<a>", "</a>",      "</b>", "<b/>", "<!-- x -->", "-->",
+        "\"",  "'",         ">",    "<",    " ",          "<?xml version=\"1.0\"?>",
+        "]]>", "<![CDATA[", "/",    "&",    "</order>",   "<ab>"};
     int changedAccepted = 0;
 
     for (int round = 0; round < 1000; ++round) {
@@ -276,10 +281,22 @@ TEST_F(Batches, RandomBatchesAreCutCorrectlyAndNeverCrash) {
     // Many changes land in text, attribute values, comments or between documents.
     EXPECT_GT(changedAccepted, 50);
 
-    const std::vector<std::string> pieces = {
-        "<a>", "</a>", "<b>", "</b>", "<a x='1'>", "<a x='>'>", "<a/>", "</a >", "<!-- c -->",
-        "<?xml version=\"1.0\"?>", "<?pi?>", "<!DOCTYPE a>", "<![CDATA[", "]]>", "<", ">", "/",
-        "!", "?", "text", " ", "\r\n", "&amp;", "&", "</", "<!", "-->", "\"", "'", "<a", "</a"};
+    const std::vector<std::string> pieces = {"<a>",        "</a>",
+                                             "<b>",        "</b>",
+                                             "<a x='1'>",  "<a x='>'>",
+                                             "<a/>",       "</a >",
+                                             "<!-- c -->", "<?xml version=\"1.0\"?>",
+                                             "<?pi?>",     "<!DOCTYPE a>",
+                                             "<![CDATA[",  "]]>",
+                                             "<",          ">",
+                                             "/",          "!",
+                                             "?",          "text",
+                                             " ",          "\r\n",
+                                             "&amp;",      "&",
+                                             "</",         "<!",
+                                             "-->",        "\"",
+                                             "'",          "<a",
+                                             "</a"};
     int accepted = 0;
     for (int round = 0; round < 3000; ++round) {
         std::string text;
