@@ -42,4 +42,7 @@ void AddMembershipCommands(std::map<std::string, Command>& commands);
 /// apply).
 void AddSiteCommands(std::map<std::string, Command>& commands);
 
+/// The command that runs documents through processing (process).
+void AddProcessCommand(std::map<std::string, Command>& commands);
+
 }  // namespace kestrix::cli

@@ -9,11 +9,13 @@
 #include "kestrix/delivery/base64.h"
 #include "kestrix/delivery/imethodcall.h"
 #include "kestrix/delivery/obi.h"
+#include "kestrix/delivery/push_doc_utils.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/label_replacements.h"
 #include "kestrix/foundation/utility.h"
 #include "kestrix/intake/attachments.h"
 #include "kestrix/intake/file_handling.h"
+#include "kestrix/intake/publish_create_document.h"
 #include "kestrix/intake/xml.h"
 #include "kestrix/rules/rules.h"
 #include "kestrix/rules/templates.h"
@@ -37,6 +39,8 @@ constexpr std::array kClasses{
     component::ClassEntry{"Kestrix.Document", &Make<Document>},
     component::ClassEntry{"Kestrix.Base64", &Make<Base64>},
     component::ClassEntry{"Kestrix.OBI", &Make<OBI>},
+    component::ClassEntry{"Kestrix.PushDocUtils", &Make<PushDocUtils>},
+    component::ClassEntry{"Kestrix.PublishCreateDocument", &Make<PublishCreateDocument>},
     component::ClassEntry{"Kestrix.EnumsConstantsGlobalVars", &Make<EnumsConstantsGlobalVars>},
     component::ClassEntry{"Kestrix.LabelReplacements", &Make<LabelReplacements>},
     component::ClassEntry{"Kestrix.Utility", &Make<Utility>},

@@ -1,0 +1,87 @@
+// kestrix process: runs document files through processing and tells what became of each.
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "apps/kestrix/cli.h"
+#include "kestrix/documents/document.h"
+#include "kestrix/foundation/dbutils.h"
+#include "platform/base/error.h"
+#include "platform/base/strings.h"
+#include "platform/text/code_page.h"
+
+namespace kestrix::cli {
+
+namespace {
+
+std::string ReadDocument(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return text::DecodeText(bytes.str());
+}
+
+void ShowRecipients(db::Connection& connection, int32_t docId) {
+    db::Recordset rs = connection.Query("SELECT USERID, STATUS FROM PUBLICATION WHERE DOCUMENTID = " +
+                                        EncodeSqlNumber(docId) + " ORDER BY USERID");
+    std::string list;
+    for (; !rs.Eof(); rs.MoveNext()) list += (list.empty() ? "" : ", ") + rs.GetString("USERID");
+    std::cout << "  recipients:   " << (list.empty() ? "(none)" : list) << "\n";
+}
+
+void ShowPublicationErrors(db::Connection& connection, int32_t docId) {
+    db::Recordset rs = connection.Query(
+        "SELECT PUBLICATIONERRORID, LABEL, DESCRIPTION FROM PUBLICATIONERRORS WHERE DOCUMENTID = " +
+        EncodeSqlNumber(docId) + " AND CLOSED = 0 ORDER BY PUBLICATIONERRORID");
+    for (; !rs.Eof(); rs.MoveNext()) {
+        const int32_t id = static_cast<int32_t>(rs.GetInt("PUBLICATIONERRORID"));
+        std::string text = Trim(rs.GetString("DESCRIPTION"));
+        std::cout << "  error " << id << " [" << rs.GetString("LABEL") << "]: " << ReplaceAll(text, "\r\n", " / ")
+                  << "\n";
+    }
+}
+
+int Process(Args& args) {
+    const bool interactive = args.flag("interactive");
+    std::string originalType = args.option("from-type", "");
+    std::string recipient = args.option("recipient", "");
+    args.finish();
+    if (args.words().size() < 2) throw std::runtime_error("missing document file");
+    int failures = 0;
+    for (size_t i = 1; i < args.words().size(); ++i) {
+        const std::string& file = args.words()[i];
+        std::cout << file << "\n";
+        Document document;
+        int32_t docId = 0, senderBp = 0;
+        int16_t status = 0;
+        std::string type, sender, defaultReceiver, originalTypeArg = originalType, recipientArg = recipient;
+        try {
+            std::string body = ReadDocument(file);
+            document.ProcessDocument(interactive ? -1 : 0, body, originalTypeArg, recipientArg, docId, senderBp,
+                                     type, sender, defaultReceiver, status);
+            std::cout << "  document:     " << docId << "\n  type:         " << type
+                      << "\n  sender:       " << sender << " (business partner " << senderBp << ")\n";
+            if (!defaultReceiver.empty()) std::cout << "  default to:   " << defaultReceiver << "\n";
+            db::Connection connection = GetConnection();
+            ShowRecipients(connection, docId);
+            ShowPublicationErrors(connection, docId);
+        } catch (const Error& e) {
+            ++failures;
+            std::cout << "  refused:      " << ReplaceAll(Trim(e.description()), "\r\n", "\n                ") << "\n";
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+void AddProcessCommand(std::map<std::string, Command>& commands) {
+    commands["process"] = {
+        "process FILE... [--interactive] [--from-type TYPE] [--recipient USER]",
+        "runs document files through processing (unattended unless --interactive) and shows the\n"
+        "      document, type, sender, recipients and publication errors, or why it was refused",
+        Process};
+}
+
+}  // namespace kestrix::cli
