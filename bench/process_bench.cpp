@@ -1,0 +1,283 @@
+// Processing benchmark: N generated orders through Document::ProcessDocument, unattended, on
+// one thread, on a fresh site per backend. Prints documents per second and peak memory.
+//
+//   process_bench [N] [--pg URL] [--backend sqlite|postgresql]
+//
+// SQLite always runs; PostgreSQL runs when a connection string is given by --pg or by
+// KESTRIX_BENCH_PG (the site gets a schema of its own, dropped afterwards). Each backend runs
+// in a child process of its own so that its peak memory is its own.
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kestrix/documents/document.h"
+#include "kestrix/foundation/general.h"
+#include "kestrix/foundation/site.h"
+#include "platform/base/error.h"
+#include "platform/db/connection.h"
+#include "platform/membership/directory.h"
+
+namespace fs = std::filesystem;
+using namespace kestrix;
+
+namespace {
+
+struct Options {
+    int count = 1000;
+    std::string pg;
+    std::optional<std::string> only;  // run one backend only
+};
+
+// Peak resident set of this process in kilobytes.
+long PeakRssKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A temporary folder removed with everything in it.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::string pattern = (fs::temp_directory_path() / "kestrix-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + pattern);
+        path_ = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// A PostgreSQL schema of the benchmark's own, dropped when it goes.
+class ScratchSchema {
+public:
+    explicit ScratchSchema(std::string base) : base_(std::move(base)) {
+        name_ = "kxbench_" + std::to_string(::getpid());
+        db::Connection admin(base_);
+        admin.Execute("DROP SCHEMA IF EXISTS " + name_ + " CASCADE");
+        admin.Execute("CREATE SCHEMA " + name_);
+    }
+    ~ScratchSchema() {
+        db::ClearThreadPool();
+        try {
+            db::Connection admin(base_);
+            admin.Execute("DROP SCHEMA IF EXISTS " + name_ + " CASCADE");
+        } catch (const std::exception& e) {
+            std::cerr << "could not drop schema " << name_ << ": " << e.what() << "\n";
+        }
+        db::ClearThreadPool();
+    }
+    // The base connection string with this schema as the only one searched.
+    std::string ConnectionString() const {
+        const char separator = base_.find('?') == std::string::npos ? '?' : '&';
+        return base_ + separator + "options=-csearch_path%3D" + name_;
+    }
+
+private:
+    std::string base_;
+    std::string name_;
+};
+
+void Sql(const std::string& connectionString, const std::string& sql) {
+    db::Connection connection(connectionString);
+    connection.Execute(sql);
+}
+
+int64_t Count(const std::string& connectionString, const std::string& sql) {
+    db::Connection connection(connectionString);
+    return connection.Query(sql).GetInt("N");
+}
+
+void AddUser(membership::Directory& directory, const std::string& login, int32_t bp) {
+    membership::UserRecord user;
+    user.login = login;
+    user.businessPartnerId = bp;
+    user.email = login + "@example.test";
+    user.languageId = 1033;
+    user.localeId = 1033;
+    user.firstName = login;
+    user.secondName = "Bench";
+    directory.AddUser(user, "pw-" + login);
+}
+
+// The site's business: Acme's alice sends orders to three users of Bolt; the orders pass
+// Acme's receive-method style sheet and carry two user-defined fields.
+void SetUpBusiness(const fs::path& site, const std::string& cs) {
+    membership::Directory directory(cs);
+    const int32_t acme = directory.AddBusinessPartner("Acme", {"ACME-C"}, {"ACME-S"});
+    const int32_t bolt = directory.AddBusinessPartner("Bolt", {"BOLT-C"}, {"BOLT-S"});
+    AddUser(directory, "alice", acme);
+    for (const char* user : {"bob", "carol", "dave"}) AddUser(directory, user, bolt);
+
+    Sql(cs, "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('ORDER', 'Purchase order')");
+    Sql(cs, "INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, NOTIFICATION, BUSINESSPARTNERID) VALUES ('ORDER', "
+            "'alice', 1, " + std::to_string(acme) + ")");
+    for (const char* user : {"bob", "carol", "dave"})
+        Sql(cs, std::string("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, "
+                            "HTMLATTACHMENT) VALUES ('ORDER', '") + user + "', " + std::to_string(bolt) + ", 1, 0)");
+    Sql(cs, "INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) VALUES (" +
+                std::to_string(acme) + ", 'ORDER', 'acme-order.xsl')");
+    Sql(cs, "INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, SEQUENCENUMBER) "
+            "VALUES ('ORDER', 'ORDERNO', 1, 'Order number', 1)");
+    Sql(cs, "INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, SEQUENCENUMBER) "
+            "VALUES ('ORDER', 'currency', 2, 'Currency', 2)");
+
+    std::ofstream(site / "xsl" / "acme-order.xsl")
+        << "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>\n"
+           "  <xsl:template match='/*'>\n"
+           "    <xsl:copy><xsl:attribute name='standard'>1</xsl:attribute>"
+           "<xsl:apply-templates select='@*|node()'/></xsl:copy>\n"
+           "  </xsl:template>\n"
+           "  <xsl:template match='LINE'>\n"
+           "    <LINE amount='{@qty * @price}'><xsl:apply-templates select='@*|node()'/></LINE>\n"
+           "  </xsl:template>\n"
+           "  <xsl:template match='@*|node()'><xsl:copy><xsl:apply-templates select='@*|node()'/>"
+           "</xsl:copy></xsl:template>\n"
+           "</xsl:stylesheet>\n";
+}
+
+// Order number `n`: routing tags for three recipients and some thirty lines, a few kilobytes.
+std::string Order(int n) {
+    std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ORDER currency=\"EUR\">\n"
+                       "  <SENDER>alice</SENDER>\n  <DOCTYPE-ID>ORDER</DOCTYPE-ID>\n"
+                       "  <RECEIVER>bob</RECEIVER>\n  <RECEIVER>carol</RECEIVER>\n  <RECEIVER>dave</RECEIVER>\n"
+                       "  <ORDERNO>PO-" + std::to_string(100000 + n) + "</ORDERNO>\n"
+                       "  <DELIVERY><NAME>Bolt Warehouse</NAME><STREET>Quay 7</STREET><CITY>Harbourtown</CITY></DELIVERY>\n";
+    for (int line = 1; line <= 30; ++line)
+        body += "  <LINE no=\"" + std::to_string(line) + "\" qty=\"" + std::to_string((n + line) % 17 + 1) +
+                "\" price=\"" + std::to_string(line * 3 + n % 11) + ".50\"><ITEM>ART-" + std::to_string(line * 131) +
+                "</ITEM><TEXT>Hexagon bolt M" + std::to_string(line % 12 + 4) + ", zinc plated</TEXT></LINE>\n";
+    body += "</ORDER>\n";
+    return body;
+}
+
+// Sets up a site on `backend` and processes `count` orders; prints one line of figures.
+// Returns false when a document failed.
+bool RunBackend(const std::string& backend, const Options& options) {
+    ScratchFolder folder;
+    std::optional<ScratchSchema> schema;
+    SiteOptions siteOptions;
+    if (backend == "postgresql") {
+        schema.emplace(options.pg);
+        siteOptions.database = schema->ConnectionString();
+    }
+    const std::string cs = InitSite(folder.path().string(), siteOptions);
+    setenv("KESTRIX_HOME", folder.path().c_str(), 1);
+    ResetThreadCaches();
+    SetUpBusiness(folder.path(), cs);
+
+    std::vector<std::string> bodies;
+    bodies.reserve(options.count);
+    size_t bytes = 0;
+    for (int n = 0; n < options.count; ++n) {
+        bodies.push_back(Order(n));
+        bytes += bodies.back().size();
+    }
+
+    const long rssBefore = PeakRssKb();
+    int failures = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (const std::string& body : bodies) {
+        Document document;
+        std::string originalType, originalRecipient, type, sender, defRecipient;
+        int32_t docId = 0, bp = 0;
+        int16_t status = 0;
+        try {
+            document.ProcessDocument(0, body, originalType, originalRecipient, docId, bp, type, sender,
+                                     defRecipient, status);
+        } catch (const Error& e) {
+            if (failures++ == 0) std::cerr << backend << ": first failure: " << e.description() << "\n";
+        }
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const long rssAfter = PeakRssKb();
+
+    const int64_t publications = Count(cs, "SELECT COUNT(*) AS N FROM PUBLICATION");
+    const int64_t tags = Count(cs, "SELECT COUNT(*) AS N FROM TAGSVALUE");
+    size_t mails = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder.path() / "out" / "mail")) ++mails;
+
+    std::printf("%-10s  %6d docs (%zu bytes avg)  %8.2f s  %8.1f docs/s  peak RSS %ld KB (+%ld KB while "
+                "processing)  failures %d  publications %lld  field values %lld  mails %zu\n",
+                backend.c_str(), options.count, options.count ? bytes / options.count : 0, seconds,
+                seconds > 0 ? options.count / seconds : 0.0, rssAfter, rssAfter - rssBefore, failures,
+                static_cast<long long>(publications), static_cast<long long>(tags), mails);
+    std::fflush(stdout);
+
+    ResetThreadCaches();
+    unsetenv("KESTRIX_HOME");
+    return failures == 0;
+}
+
+// Runs one backend in a child process; true when it finished without a failed document.
+bool RunInChild(const std::string& backend, const Options& options) {
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child < 0) {
+        std::perror("fork");
+        return false;
+    }
+    if (child == 0) {
+        int code = 1;
+        try {
+            code = RunBackend(backend, options) ? 0 : 2;
+        } catch (const Error& e) {
+            std::cerr << backend << ": " << e.description() << "\n";
+        } catch (const std::exception& e) {
+            std::cerr << backend << ": " << e.what() << "\n";
+        }
+        std::fflush(stdout);
+        _exit(code);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (const char* pg = std::getenv("KESTRIX_BENCH_PG")) options.pg = pg;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--pg" && i + 1 < argc) {
+            options.pg = argv[++i];
+        } else if (arg == "--backend" && i + 1 < argc) {
+            options.only = argv[++i];
+        } else if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos) {
+            options.count = std::stoi(arg);
+        } else {
+            std::cerr << "usage: " << argv[0] << " [N] [--pg URL] [--backend sqlite|postgresql]\n";
+            return 2;
+        }
+    }
+
+    std::vector<std::string> backends;
+    if (!options.only || *options.only == "sqlite") backends.push_back("sqlite");
+    if ((!options.only || *options.only == "postgresql") && !options.pg.empty()) backends.push_back("postgresql");
+    if (options.only && backends.empty()) {
+        std::cerr << "backend " << *options.only << " needs --pg URL or KESTRIX_BENCH_PG\n";
+        return 2;
+    }
+
+    bool ok = true;
+    for (const std::string& backend : backends) ok = RunInChild(backend, options) && ok;
+    return ok ? 0 : 1;
+}
