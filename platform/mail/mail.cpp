@@ -187,8 +187,20 @@ std::string Compose(const Message& message) {
     g_free(id);
 
     GRef<GMimeTextPart> body(g_mime_text_part_new_with_subtype("plain"));
-    g_mime_text_part_set_text(body.p, message.textBody.c_str());
+    // The text goes in as the UTF-8 it is. Setting it as text would let the library
+    // re-encode it into a narrower character set, which then no longer matches the
+    // charset named here.
+    {
+        GRef<GMimeStream> stream(
+            g_mime_stream_mem_new_with_buffer(message.textBody.data(), message.textBody.size()));
+        GRef<GMimeDataWrapper> content(
+            g_mime_data_wrapper_new_with_stream(stream.p, GMIME_CONTENT_ENCODING_DEFAULT));
+        g_mime_part_set_content(GMIME_PART(body.p), content.p);
+    }
     g_mime_text_part_set_charset(body.p, "utf-8");
+    g_mime_part_set_content_encoding(
+        GMIME_PART(body.p),
+        g_mime_part_get_best_content_encoding(GMIME_PART(body.p), GMIME_ENCODING_CONSTRAINT_7BIT));
 
     if (message.attachments.empty()) {
         g_mime_message_set_mime_part(mime.p, GMIME_OBJECT(body.p));

@@ -51,6 +51,21 @@ TEST(MailCompose, MessagesCarryUtf8TextAndNamedAttachments) {
     EXPECT_THROW(Compose(missing), Error);
 }
 
+TEST(MailCompose, ABodyBeyondAsciiStaysUtf8AsItsCharsetSays) {
+    test::TempDir dir;
+    Message m = Sample(dir);
+    m.attachments.clear();
+    m.textBody = "Dokument 7 wurde ver\u00f6ffentlicht.\r\nGr\u00fc\u00dfe\r\n";
+    std::string text = Compose(m);
+    EXPECT_NE(text.find("charset=utf-8"), std::string::npos);
+    // Transported in seven bits, and the bytes encoded are those of UTF-8, not of a
+    // narrower character set.
+    EXPECT_NE(text.find("ver=C3=B6ffentlicht"), std::string::npos) << text;
+    EXPECT_NE(text.find("Gr=C3=BC=C3=9Fe"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\xf6'), std::string::npos);
+    EXPECT_EQ(text.find("8bit"), std::string::npos);
+}
+
 TEST(MailPickup, EachMessageIsOneWholeFile) {
     test::TempDir dir;
     Settings settings;
