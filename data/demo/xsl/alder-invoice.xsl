@@ -55,6 +55,7 @@
           <CITY><xsl:value-of select="bill-to/city"/></CITY>
           <COUNTRY><xsl:value-of select="bill-to/country"/></COUNTRY>
         </CUSTOMER>
+        <REMARK><xsl:value-of select="normalize-space(remark)"/></REMARK>
       </HEADER>
       <LINES>
         <xsl:for-each select="items/item">

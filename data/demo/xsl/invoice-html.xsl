@@ -77,6 +77,9 @@
           <tr><td>VAT</td><td class="num"><xsl:value-of select="concat($cur, ' ', TOTALS/VAT)"/></td></tr>
           <tr class="gross"><td>Total due</td><td class="num"><xsl:value-of select="concat($cur, ' ', TOTALS/GROSS)"/></td></tr>
         </table>
+        <xsl:if test="normalize-space($h/REMARK) != ''">
+          <p><em><xsl:value-of select="$h/REMARK"/></em></p>
+        </xsl:if>
         <p>Please transfer to IBAN <xsl:value-of select="$h/SUPPLIER/IBAN"/>, quoting <xsl:value-of select="$h/INVOICENUMBER"/>.</p>
       </body>
     </html>
