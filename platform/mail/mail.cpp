@@ -133,6 +133,9 @@ std::string SendBySmtp(const Message& message, const std::string& text, const Se
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(settings.timeoutSeconds));
     curl_easy_setopt(c, CURLOPT_TIMEOUT, static_cast<long>(settings.timeoutSeconds));
+    // The wait for each of the server's replies has a limit of its own, the final reply to
+    // the message included.
+    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(settings.timeoutSeconds));
     if (settings.tls == Settings::Tls::StartTls) curl_easy_setopt(c, CURLOPT_USE_SSL, CURLUSESSL_ALL);
     if (!settings.user.empty()) {
         curl_easy_setopt(c, CURLOPT_USERNAME, settings.user.c_str());

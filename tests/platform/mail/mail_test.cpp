@@ -110,29 +110,35 @@ TEST(MailSmtp, ARealServerReceivesTheMessageForEveryRecipient) {
     EXPECT_NE(got.find("42.xml"), std::string::npos);
 }
 
-TEST(MailSmtp, RefusalTimeOutAndADownServerAreErrors) {
-    test::TempDir dir;
+Settings SmtpTo(int port) {
     Settings settings;
     settings.mode = Settings::Mode::Smtp;
     settings.host = "127.0.0.1";
+    settings.port = port;
     settings.timeoutSeconds = 2;
-    {
-        test::SmtpServer refusing(test::SmtpServer::Mode::Refuse);
-        settings.port = refusing.port();
-        try {
-            Send(Sample(dir), settings);
-            FAIL();
-        } catch (const Error& e) {
-            EXPECT_NE(e.description().find("550"), std::string::npos) << e.description();
-        }
+    return settings;
+}
+
+TEST(MailSmtp, ARefusalCarriesTheServersAnswer) {
+    test::TempDir dir;
+    test::SmtpServer refusing(test::SmtpServer::Mode::Refuse);
+    try {
+        Send(Sample(dir), SmtpTo(refusing.port()));
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_NE(e.description().find("550"), std::string::npos) << e.description();
     }
-    {
-        test::SmtpServer stalling(test::SmtpServer::Mode::Stall);
-        settings.port = stalling.port();
-        EXPECT_THROW(Send(Sample(dir), settings), Error);
-    }
-    settings.port = test::ClosedPort();
-    EXPECT_THROW(Send(Sample(dir), settings), Error);
+}
+
+TEST(MailSmtp, AServerThatStallsTimesOut) {
+    test::TempDir dir;
+    test::SmtpServer stalling(test::SmtpServer::Mode::Stall);
+    EXPECT_THROW(Send(Sample(dir), SmtpTo(stalling.port())), Error);
+}
+
+TEST(MailSmtp, AServerThatIsDownIsAnError) {
+    test::TempDir dir;
+    EXPECT_THROW(Send(Sample(dir), SmtpTo(test::ClosedPort())), Error);
 }
 
 }  // namespace
