@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace kestrix::services {
+
+/// Writes one log entry for the error being handled: source " caught: " description "("
+/// number in hexadecimal ")." [" Additional information: " info], logged under the
+/// failure's own source through the platform log. It has no error trap of its own: a log
+/// that cannot be written raises.
+void LogError(std::string_view source, std::optional<std::string_view> info = std::nullopt);
+
+/// Reports the error being handled and raises it again, one call level up. The description
+/// becomes CR LF "METHOD: " source " caught: " old description "(" number ")."
+/// [" Additional information: " info]; number, the source of the deepest failure, help file
+/// and help context travel unchanged. The new description is logged first. Without an
+/// error being handled it only logs the information and returns.
+void RaiseError(std::string_view source, std::optional<std::string_view> info = std::nullopt);
+
+/// As RaiseError, for callers that know an error is being handled: never returns.
+[[noreturn]] void Reraise(std::string_view source, std::optional<std::string_view> info = std::nullopt);
+
+}  // namespace kestrix::services
