@@ -148,6 +148,22 @@ TEST_P(Pipeline, MalformedAndEmptyBodies) {
     EXPECT_EQ(document.GetOriginalXmlDocument(empty.docId), "");
 }
 
+TEST_P(Pipeline, BlankAndVeryLargeBodies) {
+    Outcome blank = Process("  \r\n\t ");
+    ASSERT_TRUE(blank.error);
+    EXPECT_EQ(blank.docId, 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
+
+    std::string lines;
+    lines.reserve(10'500'000);
+    while (lines.size() < 10'000'000) lines += "<LINE qty='1'>Hexagon bolt M8, zinc plated, Grüße</LINE>";
+    Outcome large = Process(Order("<RECEIVER>bob</RECEIVER>" + lines));
+    ASSERT_FALSE(large.error) << large.error->description();
+    Document document;
+    EXPECT_EQ(document.GetOriginalXmlDocument(large.docId).size(), Order("<RECEIVER>bob</RECEIVER>" + lines).size());
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE USERID = 'bob'"), 1);
+}
+
 TEST_P(Pipeline, AnUnknownSenderStopsUnattendedIntakeButNotAnInteractiveCall) {
     Outcome unattended = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), 0);
     ASSERT_TRUE(unattended.error);
