@@ -46,6 +46,15 @@ long PeakRssKb() {
     return usage.ru_maxrss;
 }
 
+// Processor time of this process so far (user and system), in seconds. On a shared machine
+// it tells the work done apart from the time spent waiting for the processor.
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 // A temporary folder removed with everything in it.
 class ScratchFolder {
 public:
@@ -191,6 +200,7 @@ bool RunBackend(const std::string& backend, const Options& options) {
     }
 
     const long rssBefore = PeakRssKb();
+    const double cpuBefore = CpuSeconds();
     int failures = 0;
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& body : bodies) {
@@ -207,17 +217,20 @@ bool RunBackend(const std::string& backend, const Options& options) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long rssAfter = PeakRssKb();
+    const double cpu = CpuSeconds() - cpuBefore;
 
     const int64_t publications = Count(cs, "SELECT COUNT(*) AS N FROM PUBLICATION");
     const int64_t tags = Count(cs, "SELECT COUNT(*) AS N FROM TAGSVALUE");
     size_t mails = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder.path() / "out" / "mail")) ++mails;
 
-    std::printf("%-10s  %6d docs (%zu bytes avg)  %8.2f s  %8.1f docs/s  peak RSS %ld KB (+%ld KB while "
-                "processing)  failures %d  publications %lld  field values %lld  mails %zu\n",
+    std::printf("%-10s  %6d docs (%zu bytes avg)  %7.2f s  %7.1f docs/s  (cpu %.2f s, %.1f docs per cpu-s)  "
+                "peak RSS %ld KB (+%ld KB while processing)  failures %d  publications %lld  field values %lld  "
+                "mails %zu\n",
                 backend.c_str(), options.count, options.count ? bytes / options.count : 0, seconds,
-                seconds > 0 ? options.count / seconds : 0.0, rssAfter, rssAfter - rssBefore, failures,
-                static_cast<long long>(publications), static_cast<long long>(tags), mails);
+                seconds > 0 ? options.count / seconds : 0.0, cpu, cpu > 0 ? options.count / cpu : 0.0, rssAfter,
+                rssAfter - rssBefore, failures, static_cast<long long>(publications), static_cast<long long>(tags),
+                mails);
     std::fflush(stdout);
 
     ResetThreadCaches();

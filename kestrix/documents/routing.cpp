@@ -19,14 +19,38 @@ namespace kestrix {
 
 namespace {
 
+// Bodies larger than this are not kept after their look-ups.
+constexpr size_t kLastRoutedTextLimit = 1 << 20;
+
+// The last text this thread parsed for its routing tags. Sender, type and default receiver
+// are looked up one after the other in the same body; a copy of the tree is much cheaper
+// than parsing the text again.
+struct LastRoutedText {
+    std::string text;  // empty or a text of at most kLastRoutedTextLimit bytes
+    xml::XmlDocument dom;
+};
+
+LastRoutedText& ThreadLastRoutedText() {
+    thread_local LastRoutedText last;
+    return last;
+}
+
 // The text parsed; a text the parser refuses raises the parser's number, with the offending
 // source line as source and the parser's reason as description.
 xml::XmlDocument ParseRoutedText(const std::string& text) {
+    LastRoutedText& last = ThreadLastRoutedText();
+    if (!last.dom.IsEmpty() && last.text == text) return last.dom.Clone();
     xml::XmlDocument dom;
     if (!dom.LoadXml(text)) {
         const xml::ParseError& failure = dom.parseError();
         throw Error(failure.errorCode != 0 ? failure.errorCode : errnum::E_FAIL, failure.srcText,
                     failure.reason);
+    }
+    last.dom = xml::XmlDocument();
+    last.text.clear();
+    if (text.size() <= kLastRoutedTextLimit) {
+        last.text = text;
+        last.dom = dom.Clone();
     }
     return dom;
 }

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <list>
 #include <memory>
+#include <unordered_map>
 
 #include "platform/base/error.h"
 #include "platform/db/session.h"
@@ -18,6 +20,11 @@ constexpr const char* kSource = "SQLite";
 constexpr int kBusyTimeoutMs = 5000;
 /// Virtual machine steps between two looks at the clock of a statement with a time-out.
 constexpr int kProgressSteps = 1000;
+/// Prepared statements kept per session for texts that come again (label and parameter
+/// look-ups, the same query of every document); the least recently used goes first.
+constexpr size_t kStatementCacheSize = 256;
+/// Longer texts (rows written with their values inline) are prepared afresh every time.
+constexpr size_t kCachedTextLimit = 4096;
 
 struct StatementDeleter {
     void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
@@ -50,7 +57,10 @@ public:
         RememberFile();
     }
 
-    ~SqliteSession() override { sqlite3_close_v2(db_); }
+    ~SqliteSession() override {
+        statements_.Clear();
+        sqlite3_close_v2(db_);
+    }
 
     Dialect dialect() const override { return Dialect::SQLite; }
 
@@ -59,23 +69,30 @@ public:
     int64_t Run(std::string_view sql, std::span<const Variant> params, Recordset* result,
                 int timeoutSeconds) override {
         Deadline deadline(*this, timeoutSeconds);
-        const char* tail = nullptr;
-        sqlite3_stmt* raw = nullptr;
-        int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw, &tail);
-        StatementPtr stmt(raw);
-        if (rc != SQLITE_OK) Fail(timeoutSeconds);
-        CheckSingleStatement(sql, tail);
+        int rc = SQLITE_OK;
+        StatementPtr stmt = statements_.Take(sql);
+        if (!stmt) {
+            const char* tail = nullptr;
+            sqlite3_stmt* raw = nullptr;
+            rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw, &tail);
+            stmt.reset(raw);
+            if (rc != SQLITE_OK) Fail(timeoutSeconds);
+            CheckSingleStatement(sql, tail);
+        }
         if (!stmt) {  // nothing but blanks and comments
             if (result) *result = Recordset();
             return 0;
         }
         Bind(stmt.get(), params);
 
+        // The columns are read after the first step: a kept statement whose tables changed
+        // since it was prepared is prepared anew by that step, "*" with the columns of now.
+        rc = sqlite3_step(stmt.get());
         const int columnCount = sqlite3_column_count(stmt.get());
         std::vector<std::string> columns;
         std::vector<std::vector<Variant>> rows;
         for (int i = 0; i < columnCount; ++i) columns.emplace_back(sqlite3_column_name(stmt.get(), i));
-        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt.get())) {
             if (!result) continue;
             std::vector<Variant> row;
             row.reserve(columnCount);
@@ -84,7 +101,9 @@ public:
         }
         if (rc != SQLITE_DONE) Fail(timeoutSeconds);
         if (result) *result = Recordset(std::move(columns), std::move(rows));
-        return sqlite3_stmt_readonly(stmt.get()) ? 0 : sqlite3_changes64(db_);
+        const int64_t changes = sqlite3_stmt_readonly(stmt.get()) ? 0 : sqlite3_changes64(db_);
+        statements_.Give(sql, std::move(stmt));
+        return changes;
     }
 
     void RunScript(std::string_view sql, int timeoutSeconds) override {
@@ -116,6 +135,45 @@ public:
     }
 
 private:
+    /// Prepared statements by their text. A statement is taken out while it runs and given
+    /// back reset, with its parameters unbound, only after it ran to the end; one that
+    /// failed is finalized instead.
+    class StatementCache {
+    public:
+        /// The prepared statement of `sql`, or null when there is none.
+        StatementPtr Take(std::string_view sql) {
+            auto found = index_.find(std::string(sql));
+            if (found == index_.end()) return nullptr;
+            StatementPtr stmt = std::move(found->second->second);
+            order_.erase(found->second);
+            index_.erase(found);
+            return stmt;
+        }
+        /// Keeps `stmt` for the next run of `sql`.
+        void Give(std::string_view sql, StatementPtr stmt) {
+            if (sql.size() > kCachedTextLimit) return;
+            if (sqlite3_reset(stmt.get()) != SQLITE_OK) return;
+            sqlite3_clear_bindings(stmt.get());
+            std::string key(sql);
+            if (index_.count(key) != 0) return;
+            order_.emplace_front(key, std::move(stmt));
+            index_.emplace(std::move(key), order_.begin());
+            if (order_.size() > kStatementCacheSize) {
+                index_.erase(order_.back().first);
+                order_.pop_back();
+            }
+        }
+        void Clear() {
+            index_.clear();
+            order_.clear();
+        }
+
+    private:
+        using Entry = std::pair<std::string, StatementPtr>;
+        std::list<Entry> order_;  // most recently used first
+        std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+    };
+
     /// Arms the progress handler for one statement and disarms it afterwards.
     class Deadline {
     public:
@@ -228,6 +286,7 @@ private:
     ino_t inode_ = 0;
     std::chrono::steady_clock::time_point deadline_{};
     bool timedOut_ = false;
+    StatementCache statements_;
 };
 
 }  // namespace

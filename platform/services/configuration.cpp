@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -119,10 +121,86 @@ const Variant& Arg(std::span<Variant> args, size_t index, std::string_view metho
 
 }  // namespace
 
+namespace {
+
+/// What identifies one version of a file on disk: a file replaced by rename (as SetValue
+/// does) has another inode, a file written in place another time stamp or size.
+struct FileVersion {
+    static constexpr time_t kSettleSeconds = 1;
+
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static std::optional<FileVersion> Of(const std::string& path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+        return FileVersion{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    }
+    /// True when the file was last written long enough ago that a later write shows as
+    /// another time stamp: file systems keep coarse time stamps, so two writes of the same
+    /// size within one tick would otherwise look alike.
+    bool Settled() const {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        return now.tv_sec - modified.tv_sec > kSettleSeconds && now.tv_sec - changed.tv_sec > kSettleSeconds;
+    }
+    bool operator==(const FileVersion& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+/// The files this thread has read lately, by path, with the version they were read from.
+/// Every method reads the site's configuration afresh, so one request reads the same two
+/// files dozens of times; a version check costs one stat instead of a parse.
+struct LoadedFiles {
+    /// Few files are ever read; a thread that works on many sites in turn starts over.
+    static constexpr size_t kLimit = 16;
+    struct Entry {
+        FileVersion version;
+        std::map<std::string, std::map<std::string, std::string>> values;
+        std::vector<Configuration::AppEntry> apps;
+    };
+    std::map<std::string, Entry> entries;
+};
+
+LoadedFiles& ThreadLoadedFiles() {
+    thread_local LoadedFiles files;
+    return files;
+}
+
+}  // namespace
+
 void Configuration::LoadFile(const std::string& path) {
+    LoadedFiles& cache = ThreadLoadedFiles();
+    const std::optional<FileVersion> version = FileVersion::Of(path);
+    if (version) {
+        auto found = cache.entries.find(path);
+        if (found != cache.entries.end() && found->second.version == *version) {
+            path_ = path;
+            values_ = found->second.values;
+            apps_ = found->second.apps;
+            return;
+        }
+    }
+    ParseFile(path);
+    // A file written just now, or while it was read, is read again next time.
+    if (version && version->Settled() && FileVersion::Of(path) == version) {
+        if (cache.entries.size() >= LoadedFiles::kLimit && cache.entries.count(path) == 0) cache.entries.clear();
+        cache.entries[path] = LoadedFiles::Entry{*version, values_, apps_};
+    } else {
+        cache.entries.erase(path);
+    }
+}
+
+void Configuration::ParseFile(const std::string& path) {
     XmlElement root = ReadXmlFile(path, "Tavrel.Configuration.LoadFile");
     std::map<std::string, std::map<std::string, std::string>> values;
-    std::vector<App> apps;
+    std::vector<AppEntry> apps;
     for (const XmlElement& child : root.children) {
         if (IEquals(child.name, "Section")) {
             const std::string* name = child.Attribute("name");
@@ -144,7 +222,7 @@ void Configuration::LoadFile(const std::string& path) {
                                 "Cannot read the XML file '" + path +
                                     "': an application needs a name and a numeric id.");
                 }
-                apps.push_back(App{*name, *number, cs ? *cs : std::string()});
+                apps.push_back(AppEntry{*name, *number, cs ? *cs : std::string()});
             }
         }
     }
@@ -162,7 +240,7 @@ Variant Configuration::GetValue(std::string_view section, std::string_view key) 
 }
 
 std::string Configuration::ConnectionString(std::string_view application) const {
-    for (const App& app : apps_) {
+    for (const AppEntry& app : apps_) {
         if (IEquals(app.name, application) && !Trim(app.connectionString).empty()) {
             return app.connectionString;
         }
@@ -173,7 +251,7 @@ std::string Configuration::ConnectionString(std::string_view application) const 
 }
 
 int32_t Configuration::ApplicationId(std::string_view application) const {
-    for (const App& app : apps_) {
+    for (const AppEntry& app : apps_) {
         if (IEquals(app.name, application)) return app.id;
     }
     throw Error(errnum::E_FAIL, "Tavrel.Configuration.ApplicationId",
@@ -183,7 +261,7 @@ int32_t Configuration::ApplicationId(std::string_view application) const {
 
 std::map<std::string, int32_t> Configuration::Applications() const {
     std::map<std::string, int32_t> result;
-    for (const App& app : apps_) result.emplace(app.name, app.id);
+    for (const AppEntry& app : apps_) result.emplace(app.name, app.id);
     return result;
 }
 

@@ -73,16 +73,22 @@ public:
     /// Late-bound "LoadFile", "GetValue", "ConnectionString", "ApplicationId".
     Variant Invoke(std::string_view method, std::span<Variant> args) override;
 
-private:
-    std::string path_;
-    // section (upper case) -> key (upper case) -> value
-    std::map<std::string, std::map<std::string, std::string>> values_;
-    struct App {
+    /// One application of a server configuration file.
+    struct AppEntry {
         std::string name;
         int32_t id;
         std::string connectionString;
     };
-    std::vector<App> apps_;
+
+private:
+    /// Reads and parses the file (LoadFile answers from the thread's copy while the file is
+    /// unchanged).
+    void ParseFile(const std::string& path);
+
+    std::string path_;
+    // section (upper case) -> key (upper case) -> value
+    std::map<std::string, std::map<std::string, std::string>> values_;
+    std::vector<AppEntry> apps_;
 };
 
 /// The site folder: KESTRIX_HOME, or the current folder when unset.

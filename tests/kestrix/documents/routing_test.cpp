@@ -387,6 +387,32 @@ TEST_P(Routing, TheTypeComesFromTheTagTheObiRootOrTheRules) {
     EXPECT_NE(RaisedBy([&] { utility_.GetDocType("<X>"); }).number(), 0);
 }
 
+TEST_P(Routing, EachBodyAnswersForItselfWhenBodiesAlternate) {
+    const std::string first =
+        "<ORDER><SENDER>bob</SENDER><DOCTYPE-ID>INVOICE</DOCTYPE-ID><REQUISITIONER>r</REQUISITIONER>"
+        "<RECEIVER>amy</RECEIVER></ORDER>";
+    // Differs only in its tags' values, and is as long.
+    const std::string second =
+        "<ORDER><SENDER>amy</SENDER><DOCTYPE-ID>UNKNOWN</DOCTYPE-ID><REQUISITIONER>r</REQUISITIONER>"
+        "<RECEIVER>bob</RECEIVER></ORDER>";
+    ASSERT_EQ(first.size(), second.size());
+    for (int round = 0; round < 2; ++round) {
+        for (const std::string* text : {&first, &second, &first}) {
+            const std::string& body = *text;
+            const bool isFirst = text == &first;
+            int32_t bp = -1;
+            std::string name;
+            utility_.GetSenderBPAndName(body, bp, name);
+            EXPECT_EQ(name, isFirst ? "bob" : "amy");
+            EXPECT_EQ(bp, isFirst ? bolt_ : acme_);
+            EXPECT_EQ(utility_.GetDocType(body), isFirst ? "INVOICE" : "");
+            EXPECT_EQ(utility_.GetDefaultReceiver(body), isFirst ? "amy" : "bob");
+        }
+        // A body the parser refuses fails also right after a good one.
+        EXPECT_NE(RaisedBy([&] { utility_.GetDocType(first.substr(0, first.size() - 1)); }).number(), 0);
+    }
+}
+
 TEST_P(Routing, DefaultReceiverAndPublicationLookUps) {
     EXPECT_EQ(utility_.GetDefaultReceiver(
                   "<O><REQUISITIONER>r</REQUISITIONER><RECEIVER> amy </RECEIVER></O>"),

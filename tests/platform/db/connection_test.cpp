@@ -256,6 +256,50 @@ TEST_P(ConnectionTest, ParenthesisedUnionMembersAndSchemaPrefixesRun) {
     EXPECT_EQ(rs.GetInt("N"), 1);
 }
 
+TEST_P(ConnectionTest, StatementsRunAgainSeeTheirTablesAsTheyAreNow) {
+    Connection c = Open();
+    CreateItems(c);
+    const std::string all = "SELECT * FROM ITEM ORDER BY ITEMID";
+    EXPECT_EQ(c.Query(all).RowCount(), 0u);
+
+    // The same insert twice: the second row gets its own values, never the first row's.
+    EditRow row;
+    row.Set("NAME", "first");
+    row.Set("QTY", 1);
+    c.Insert("ITEM", row, "ITEMID");
+    row.Set("NAME", Null{});
+    row.Set("QTY", 2);
+    c.Insert("ITEM", row, "ITEMID");
+    Recordset rs = c.Query(all);
+    ASSERT_EQ(rs.RowCount(), 2u);
+    EXPECT_EQ(rs.GetString("NAME"), "first");
+    rs.MoveNext();
+    EXPECT_TRUE(rs.Field("NAME").IsNull());
+    EXPECT_EQ(rs.GetInt("QTY"), 2);
+
+    // A table that was read can be dropped at once and made anew with other columns.
+    c.Execute("DROP TABLE ITEM");
+    c.Execute("CREATE TABLE ITEM (ITEMID INTEGER, LABEL TEXT, NOTE TEXT)");
+    c.Execute("INSERT INTO ITEM (ITEMID, LABEL, NOTE) VALUES (7, 'x', 'y')");
+    rs = c.Query(all);
+    ASSERT_EQ(rs.FieldCount(), 3u);
+    EXPECT_EQ(rs.GetString("LABEL"), "x");
+
+    // A statement that failed runs normally once its cause is gone.
+    const std::string insert = "INSERT INTO ONEKEY (K) VALUES (1)";
+    c.Execute("CREATE TABLE ONEKEY (K INTEGER PRIMARY KEY)");
+    c.Execute(insert);
+    EXPECT_THROW(c.Execute(insert), Error);
+    c.Execute("DELETE FROM ONEKEY");
+    EXPECT_EQ(c.Execute(insert), 1);
+
+    // Many different statements in turn, then the first of them again.
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(c.Query("SELECT " + std::to_string(i) + " AS N").GetInt("N"), i);
+    EXPECT_EQ(c.Query("SELECT 0 AS N").GetInt("N"), 0);
+    EXPECT_EQ(c.Query("SELECT COUNT(*) AS N FROM ONEKEY").GetInt("N"), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ConnectionTest, ::testing::ValuesIn(test::Backends()));
 
 TEST(Connection, UnknownSchemeAndUnopenableFileRaiseClearErrors) {

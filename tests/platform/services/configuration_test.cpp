@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/base/error.h"
 #include "tests/support/backends.h"
@@ -240,4 +242,39 @@ TEST(Configuration, AnswersLateBoundCalls) {
     }
     std::vector<Variant> tooFew{Variant("GLOBAL")};
     EXPECT_THROW(config.Invoke("GetValue", tooFew), Error);
+}
+
+TEST(Configuration, AFileChangedSinceItWasLastReadIsReadAgain) {
+    kestrix::test::TempDir dir;
+    fs::path file = dir.path() / "SiteConfiguration.xml";
+    auto site = [](const std::string& value) {
+        return "<Configuration><Section name=\"GLOBAL\"><Key name=\"Mode\">" + value +
+               "</Key></Section></Configuration>";
+    };
+    auto mode = [&] {
+        Configuration config;
+        config.LoadFile(file.string());
+        return config.GetValue("GLOBAL", "Mode").ToString();
+    };
+
+    // Written and rewritten in place within moments, with the same length.
+    WriteFile(file, site("aaa"));
+    EXPECT_EQ(mode(), "aaa");
+    WriteFile(file, site("bbb"));
+    EXPECT_EQ(mode(), "bbb");
+
+    // A file that has been read while it was unchanged for a while, then written in place.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    EXPECT_EQ(mode(), "bbb");
+    EXPECT_EQ(mode(), "bbb");
+    WriteFile(file, site("ccc"));
+    EXPECT_EQ(mode(), "ccc");
+
+    // Replaced by another file, then removed.
+    Configuration::SetValue(file.string(), "GLOBAL", "Mode", "ddd");
+    EXPECT_EQ(mode(), "ddd");
+    fs::remove(file);
+    EXPECT_THROW(mode(), Error);
+    WriteFile(file, "<Configuration><Section name=\"GLOBAL\">");
+    EXPECT_THROW(mode(), Error);
 }
