@@ -20,40 +20,66 @@ namespace kestrix {
 namespace {
 
 // Bodies larger than this are not kept after their look-ups.
-constexpr size_t kLastRoutedTextLimit = 1 << 20;
+constexpr size_t kKeptTextLimit = 1 << 20;
 
-// The last text this thread parsed for its routing tags. Sender, type and default receiver
-// are looked up one after the other in the same body; a copy of the tree is much cheaper
-// than parsing the text again.
-struct LastRoutedText {
-    std::string text;  // empty or a text of at most kLastRoutedTextLimit bytes
-    xml::XmlDocument dom;
+// The last text this thread parsed for its routing tags, with its tree. Sender, type and
+// default receiver are looked up one after the other in the same body; the tree is lent to
+// each look-up in turn instead of being parsed again.
+struct KeptRoutedText {
+    std::string text;
+    xml::XmlDocument dom;  // empty while lent out
 };
 
-LastRoutedText& ThreadLastRoutedText() {
-    thread_local LastRoutedText last;
-    return last;
+KeptRoutedText& ThreadKeptRoutedText() {
+    thread_local KeptRoutedText kept;
+    return kept;
 }
 
-// The text parsed; a text the parser refuses raises the parser's number, with the offending
+// The text parsed, for one look-up: the thread's kept tree when it is of the same text,
+// else a new one, which is kept afterwards. A nested look-up of the same text meanwhile
+// parses its own. A text the parser refuses raises the parser's number, with the offending
 // source line as source and the parser's reason as description.
-xml::XmlDocument ParseRoutedText(const std::string& text) {
-    LastRoutedText& last = ThreadLastRoutedText();
-    if (!last.dom.IsEmpty() && last.text == text) return last.dom.Clone();
-    xml::XmlDocument dom;
-    if (!dom.LoadXml(text)) {
-        const xml::ParseError& failure = dom.parseError();
-        throw Error(failure.errorCode != 0 ? failure.errorCode : errnum::E_FAIL, failure.srcText,
-                    failure.reason);
+class RoutedText {
+public:
+    explicit RoutedText(const std::string& text) : text_(text) {
+        KeptRoutedText& kept = ThreadKeptRoutedText();
+        if (!kept.dom.IsEmpty() && kept.text == text) {
+            dom_ = std::move(kept.dom);
+            kept.dom = xml::XmlDocument();
+            return;
+        }
+        if (!dom_.LoadXml(text)) {
+            const xml::ParseError& failure = dom_.parseError();
+            throw Error(failure.errorCode != 0 ? failure.errorCode : errnum::E_FAIL,
+                        failure.srcText, failure.reason);
+        }
     }
-    last.dom = xml::XmlDocument();
-    last.text.clear();
-    if (text.size() <= kLastRoutedTextLimit) {
-        last.text = text;
-        last.dom = dom.Clone();
+    ~RoutedText() {
+        if (!keep_ || dom_.IsEmpty() || text_.size() > kKeptTextLimit) return;
+        KeptRoutedText& kept = ThreadKeptRoutedText();
+        try {
+            kept.dom = xml::XmlDocument();
+            kept.text = text_;
+            kept.dom = std::move(dom_);
+        } catch (...) {
+            kept.dom = xml::XmlDocument();  // out of memory: keep nothing
+        }
     }
-    return dom;
-}
+    RoutedText(const RoutedText&) = delete;
+    RoutedText& operator=(const RoutedText&) = delete;
+
+    xml::XmlDocument& dom() { return dom_; }
+    // The tree goes to code that may change it: it is not kept afterwards.
+    xml::XmlDocument& domToChange() {
+        keep_ = false;
+        return dom_;
+    }
+
+private:
+    const std::string& text_;
+    xml::XmlDocument dom_;
+    bool keep_ = true;
+};
 
 // The first user the directory finds for the criteria; false when there is none.
 bool FindSender(Utility& utility, const std::string& criteria, int32_t& bp, std::string& name) {
@@ -98,7 +124,8 @@ void Utility::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
                                  std::string& oSenderName) {
     try {
         oSenderBP = 0;
-        xml::XmlDocument dom = ParseRoutedText(iXMLStr);
+        RoutedText routed(iXMLStr);
+        xml::XmlDocument& dom = routed.dom();
         OBI obi;
         obi.GetObiDocumentInfo(dom, iXMLStr, nullptr, nullptr, &oSenderName);
         if (oSenderName.empty()) oSenderName = ExecuteXSLPattern(dom, "//SENDER");
@@ -128,7 +155,8 @@ void Utility::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
 
 std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
     try {
-        xml::XmlDocument dom = ParseRoutedText(iXMLStr);
+        RoutedText routed(iXMLStr);
+        xml::XmlDocument& dom = routed.dom();
         OBI obi;
         std::string type;
         if (obi.GetObiDocumentInfo(dom, iXMLStr, &type)) return type;
@@ -139,7 +167,7 @@ std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
             Rules rules;
             int32_t noDocument = 0;
             int32_t partner = iBPID;
-            type = rules.ExecuteDocumentTypeRuleSet(noDocument, partner, dom);
+            type = rules.ExecuteDocumentTypeRuleSet(noDocument, partner, routed.domToChange());
             if (!type.empty() && !DocTypeFoundInTable(type)) type.clear();
         }
         return type;
@@ -161,7 +189,8 @@ bool Utility::DocTypeFoundInTable(const std::string& iDocTypeID) {
 
 std::string Utility::GetDefaultReceiver(const std::string& iXMLStr) {
     try {
-        xml::XmlDocument dom = ParseRoutedText(iXMLStr);
+        RoutedText routed(iXMLStr);
+        const xml::XmlDocument& dom = routed.dom();
         if (ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return {};
         return ExecuteXSLPattern(dom, "//RECEIVER");
     } catch (...) {
