@@ -92,8 +92,9 @@ TEST_F(UtilityFiles, MovesFailedFilesIntoTheErrorFolder) {
     // A file of the same name in the same folder stays; the newcomer is numbered.
     WriteAll(import / "Bestellung Nr 5 ä.xml", "<y/>");
     const fs::path again = utility_.MoveFileToErrorDir(import / "Bestellung Nr 5 ä.xml");
-    if (again.parent_path() == moved.parent_path())
+    if (again.parent_path() == moved.parent_path()) {
         EXPECT_EQ(again.filename(), "Bestellung Nr 5 ä1.xml");
+    }
     EXPECT_EQ(ReadAll(moved), "<x/>");
     EXPECT_EQ(ReadAll(again), "<y/>");
 
