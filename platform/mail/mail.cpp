@@ -60,12 +60,19 @@ void AddAddresses(GMimeMessage* message, GMimeAddressType type, const std::strin
     }
 }
 
+/// The calling thread's random numbers, seeded once: a random device opened for every
+/// message cost a system call and a noticeable share of sending it.
+std::mt19937& RandomNumbers() {
+    thread_local std::mt19937 engine{std::random_device{}()};
+    return engine;
+}
+
 std::string UniqueName() {
     static std::atomic<unsigned> counter{0};
     auto now = std::chrono::system_clock::now().time_since_epoch();
     std::ostringstream name;
     name << std::chrono::duration_cast<std::chrono::microseconds>(now).count() << "-" << getpid()
-         << "-" << counter++ << "-" << std::random_device{}() % 100000;
+         << "-" << counter++ << "-" << RandomNumbers()() % 100000;
     return name.str();
 }
 
