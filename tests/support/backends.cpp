@@ -95,4 +95,14 @@ void ApplyKestrixSchema(const ScratchDatabase& database) {
     db::ApplySchema(connection, std::filesystem::path(KESTRIX_DATA_DIR) / "schema");
 }
 
+ScopedHome::ScopedHome(const std::filesystem::path& home) {
+    if (const char* old = std::getenv("KESTRIX_HOME")) old_ = old;
+    setenv("KESTRIX_HOME", home.c_str(), 1);
+}
+
+ScopedHome::~ScopedHome() {
+    if (old_) setenv("KESTRIX_HOME", old_->c_str(), 1);
+    else unsetenv("KESTRIX_HOME");
+}
+
 }  // namespace kestrix::test

@@ -2,8 +2,11 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace kestrix::test {
 
@@ -63,6 +66,31 @@ private:
     std::string schema_;
     std::unique_ptr<TempDir> dir_;
 };
+
+/// Sets KESTRIX_HOME for the life of the object and puts the previous value back.
+class ScopedHome {
+public:
+    explicit ScopedHome(const std::filesystem::path& home);
+    ~ScopedHome();
+    ScopedHome(const ScopedHome&) = delete;
+    ScopedHome& operator=(const ScopedHome&) = delete;
+
+private:
+    std::optional<std::string> old_;
+};
+
+/// The error a call raises; a call that does not raise fails the test (and answers an
+/// error numbered 0).
+template <typename E, typename Call>
+E RaisedBy(Call&& call) {
+    try {
+        call();
+    } catch (const E& e) {
+        return e;
+    }
+    ADD_FAILURE() << "the call did not raise";
+    return E(0, {}, {});
+}
 
 /// Creates the Kestrix tables (data/schema/<dialect>/*.sql) in the scratch database.
 void ApplyKestrixSchema(const ScratchDatabase& database);

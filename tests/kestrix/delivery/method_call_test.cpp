@@ -28,16 +28,9 @@ void RegisterTestPlugin(const fs::path& site) {
         << "</Components>\n";
 }
 
-/// The error a call raises; a call that does not raise fails the test.
 template <typename Call>
 Error RaisedBy(Call&& call) {
-    try {
-        call();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "the call did not raise";
-    return Error(0, {}, {});
+    return test::RaisedBy<Error>(call);
 }
 
 TEST(PluginAddress, TheClassEndsBeforeTheSecondDotAndTheMethodFollowsIt) {

@@ -23,13 +23,7 @@ constexpr int32_t kProcessDocumentError = -2147220980;
 
 template <typename Call>
 Error RaisedBy(Call&& call) {
-    try {
-        call();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "the call did not raise";
-    return Error(0, {}, {});
+    return test::RaisedBy<Error>(call);
 }
 
 bool Contains(const std::string& text, const std::string& part) {

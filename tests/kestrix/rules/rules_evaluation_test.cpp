@@ -32,16 +32,9 @@ using C = Condition;
 
 const fs::path kPlugin = fs::path(KESTRIX_BINARY_DIR) / "lib" / "libkestrix_test_plugin.so";
 
-/// The error a call raises; a call that does not raise fails the test.
 template <typename Call>
 Error RaisedBy(Call&& call) {
-    try {
-        call();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "the call did not raise";
-    return Error(0, {}, {});
+    return test::RaisedBy<Error>(call);
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

@@ -34,21 +34,7 @@ constexpr int32_t kInvalidClassString = static_cast<int32_t>(0x800401F3u);
 
 const fs::path kPlugin = fs::path(KESTRIX_BINARY_DIR) / "lib" / "libkestrix_test_plugin.so";
 
-/// Sets KESTRIX_HOME for one test and puts the previous value back.
-class ScopedHome {
-public:
-    explicit ScopedHome(const fs::path& home) {
-        if (const char* old = std::getenv("KESTRIX_HOME")) old_ = old;
-        setenv("KESTRIX_HOME", home.c_str(), 1);
-    }
-    ~ScopedHome() {
-        if (old_) setenv("KESTRIX_HOME", old_->c_str(), 1);
-        else unsetenv("KESTRIX_HOME");
-    }
-
-private:
-    std::optional<std::string> old_;
-};
+using kestrix::test::ScopedHome;
 
 void WriteComponents(const fs::path& site, const std::string& entries) {
     fs::create_directories(site / "config");

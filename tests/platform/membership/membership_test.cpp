@@ -32,21 +32,7 @@ constexpr const char* kLdapRoot = "o=kestrix";
 constexpr const char* kScriptCode = "s3cret";
 const std::string kFullScriptUser = std::string(kScriptUser) + "," + kLdapRoot;
 
-/// Sets KESTRIX_HOME for one test and puts the previous value back.
-class ScopedHome {
-public:
-    explicit ScopedHome(const fs::path& home) {
-        if (const char* old = std::getenv("KESTRIX_HOME")) old_ = old;
-        setenv("KESTRIX_HOME", home.c_str(), 1);
-    }
-    ~ScopedHome() {
-        if (old_) setenv("KESTRIX_HOME", old_->c_str(), 1);
-        else unsetenv("KESTRIX_HOME");
-    }
-
-private:
-    std::optional<std::string> old_;
-};
+using kestrix::test::ScopedHome;
 
 /// The number of the error `call` raises (0 when it raises none).
 template <class F>

@@ -33,21 +33,7 @@ std::string ReadFile(const fs::path& path) {
     return s.str();
 }
 
-/// Sets KESTRIX_HOME for one test and puts the previous value back.
-class ScopedHome {
-public:
-    explicit ScopedHome(const fs::path& home) {
-        if (const char* old = std::getenv("KESTRIX_HOME")) old_ = old;
-        setenv("KESTRIX_HOME", home.c_str(), 1);
-    }
-    ~ScopedHome() {
-        if (old_) setenv("KESTRIX_HOME", old_->c_str(), 1);
-        else unsetenv("KESTRIX_HOME");
-    }
-
-private:
-    std::optional<std::string> old_;
-};
+using kestrix::test::ScopedHome;
 
 constexpr const char* kServerConfig = R"(<?xml version="1.0"?>
 <Configuration>
