@@ -162,8 +162,7 @@ struct LoadedFiles {
     static constexpr size_t kLimit = 16;
     struct Entry {
         FileVersion version;
-        std::map<std::string, std::map<std::string, std::string>> values;
-        std::vector<Configuration::AppEntry> apps;
+        std::shared_ptr<const Configuration::Contents> contents;
     };
     std::map<std::string, Entry> entries;
 };
@@ -182,22 +181,23 @@ void Configuration::LoadFile(const std::string& path) {
         auto found = cache.entries.find(path);
         if (found != cache.entries.end() && found->second.version == *version) {
             path_ = path;
-            values_ = found->second.values;
-            apps_ = found->second.apps;
+            contents_ = found->second.contents;
             return;
         }
     }
-    ParseFile(path);
+    std::shared_ptr<const Contents> contents = ParseFile(path);
+    path_ = path;
+    contents_ = contents;
     // A file written just now, or while it was read, is read again next time.
     if (version && version->Settled() && FileVersion::Of(path) == version) {
         if (cache.entries.size() >= LoadedFiles::kLimit && cache.entries.count(path) == 0) cache.entries.clear();
-        cache.entries[path] = LoadedFiles::Entry{*version, values_, apps_};
+        cache.entries[path] = LoadedFiles::Entry{*version, std::move(contents)};
     } else {
         cache.entries.erase(path);
     }
 }
 
-void Configuration::ParseFile(const std::string& path) {
+std::shared_ptr<const Configuration::Contents> Configuration::ParseFile(const std::string& path) const {
     XmlElement root = ReadXmlFile(path, "Tavrel.Configuration.LoadFile");
     std::map<std::string, std::map<std::string, std::string>> values;
     std::vector<AppEntry> apps;
@@ -226,21 +226,22 @@ void Configuration::ParseFile(const std::string& path) {
             }
         }
     }
-    path_ = path;
-    values_ = std::move(values);
-    apps_ = std::move(apps);
+    auto contents = std::make_shared<Contents>();
+    contents->values = std::move(values);
+    contents->apps = std::move(apps);
+    return contents;
 }
 
 Variant Configuration::GetValue(std::string_view section, std::string_view key) const {
-    auto s = values_.find(ToUpper(section));
-    if (s == values_.end()) return {};
+    auto s = contents_->values.find(ToUpper(section));
+    if (s == contents_->values.end()) return {};
     auto k = s->second.find(ToUpper(key));
     if (k == s->second.end()) return {};
     return Variant(k->second);
 }
 
 std::string Configuration::ConnectionString(std::string_view application) const {
-    for (const AppEntry& app : apps_) {
+    for (const AppEntry& app : contents_->apps) {
         if (IEquals(app.name, application) && !Trim(app.connectionString).empty()) {
             return app.connectionString;
         }
@@ -251,7 +252,7 @@ std::string Configuration::ConnectionString(std::string_view application) const 
 }
 
 int32_t Configuration::ApplicationId(std::string_view application) const {
-    for (const AppEntry& app : apps_) {
+    for (const AppEntry& app : contents_->apps) {
         if (IEquals(app.name, application)) return app.id;
     }
     throw Error(errnum::E_FAIL, "Tavrel.Configuration.ApplicationId",
@@ -261,7 +262,7 @@ int32_t Configuration::ApplicationId(std::string_view application) const {
 
 std::map<std::string, int32_t> Configuration::Applications() const {
     std::map<std::string, int32_t> result;
-    for (const AppEntry& app : apps_) result.emplace(app.name, app.id);
+    for (const AppEntry& app : contents_->apps) result.emplace(app.name, app.id);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,16 +80,21 @@ public:
         int32_t id;
         std::string connectionString;
     };
+    /// What a file holds, as read once. Never changed after it is read, so that the
+    /// configurations of one thread that loaded the same unchanged file share it.
+    struct Contents {
+        // section (upper case) -> key (upper case) -> value
+        std::map<std::string, std::map<std::string, std::string>> values;
+        std::vector<AppEntry> apps;
+    };
 
 private:
     /// Reads and parses the file (LoadFile answers from the thread's copy while the file is
     /// unchanged).
-    void ParseFile(const std::string& path);
+    std::shared_ptr<const Contents> ParseFile(const std::string& path) const;
 
     std::string path_;
-    // section (upper case) -> key (upper case) -> value
-    std::map<std::string, std::map<std::string, std::string>> values_;
-    std::vector<AppEntry> apps_;
+    std::shared_ptr<const Contents> contents_ = std::make_shared<const Contents>();
 };
 
 /// The site folder: KESTRIX_HOME, or the current folder when unset.
