@@ -41,18 +41,20 @@ std::string Utility::getDocumentHyperlinkBySenderMode(int32_t iDocID, const std:
 std::string Utility::GetToRecipientList(int32_t iDocID, const std::string& iDocTypeID) {
     try {
         db::Recordset recipients = GetRecipientsFromPublicationTable(iDocID, iDocTypeID, false);
+        // "x;" CR LF "y;z": the separators go between the addresses, with a line break after
+        // the first, so that a single recipient is just his address.
         std::string list;
-        bool first = true;
+        size_t count = 0;
         for (; !recipients.Eof(); recipients.MoveNext()) {
             std::string user = recipients.GetString("USERID");
-            list += GetAUEmailAddress(user) + ";";
-            if (first) list += "\r\n";
-            first = false;
+            if (count == 1) list += ";\r\n";
+            else if (count > 1) list += ";";
+            list += GetAUEmailAddress(user);
+            ++count;
         }
-        if (list.empty())
+        if (count == 0)
             throw Error(errnum::E_FAIL, "Kestrix.Utility.GetToRecipientList",
                         "The document " + std::to_string(iDocID) + " has no recipients.");
-        list.pop_back();
         return list;
     } catch (...) {
         Reraise("Kestrix.Utility.GetToRecipientList");

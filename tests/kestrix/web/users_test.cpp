@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "kestrix/foundation/utility.h"
 #include "platform/base/error.h"
+#include "platform/db/connection.h"
 #include "platform/membership/directory.h"
 #include "platform/membership/user.h"
 #include "tests/support/site/test_site.h"
@@ -58,6 +61,41 @@ TEST_P(Users, AnUnknownUserIsAnErrorOfTheLookUp) {
         EXPECT_NE(d.find("METHOD: Kestrix.Utility.GetAUEmailAddress caught:"), std::string::npos);
         EXPECT_NE(d.find("METHOD: Kestrix.Utility.GetAUOAddress caught:"), std::string::npos);
     }
+}
+
+TEST_P(Users, TheRecipientListBreaksTheLineAfterTheFirstAddressOnly) {
+    membership::Directory directory(site_.connectionString());
+    for (const char* login : {"xavier", "yvonne", "zoe"}) {
+        membership::UserRecord user;
+        user.login = login;
+        user.businessPartnerId = bp_;
+        user.email = std::string(login) + "@acme.test";
+        directory.AddUser(user);
+    }
+    db::Connection c(site_.connectionString());
+    db::EditRow doc;
+    doc.Set("DOCUMENTTYPEID", "ORDER");
+    const auto one = static_cast<int32_t>(c.Insert("DOCUMENT", doc, "DOCUMENTID"));
+    const auto three = static_cast<int32_t>(c.Insert("DOCUMENT", doc, "DOCUMENTID"));
+    for (const char* login : {"xavier", "yvonne", "zoe"}) {
+        c.Execute(std::string("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL) VALUES ('ORDER', '") +
+                  login + "', " + std::to_string(bp_) + ", 1)");
+        c.Execute("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS, FORWARD) VALUES (" + std::to_string(three) +
+                  ", '" + login + "', 0, 0)");
+    }
+    c.Execute("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS, FORWARD) VALUES (" + std::to_string(one) +
+              ", 'yvonne', 0, 0)");
+    Utility u;
+    // The rows come in the database's order; the shape is what matters.
+    const std::string list = u.GetToRecipientList(three, "ORDER");
+    const size_t firstBreak = list.find(";\r\n");
+    ASSERT_NE(firstBreak, std::string::npos) << list;
+    EXPECT_EQ(list.find("\r\n", firstBreak + 3), std::string::npos);
+    EXPECT_EQ(std::count(list.begin(), list.end(), ';'), 2);
+    EXPECT_NE(list.back(), ';');
+    for (const char* login : {"xavier@", "yvonne@", "zoe@"}) EXPECT_NE(list.find(login), std::string::npos);
+    EXPECT_EQ(u.GetToRecipientList(one, "ORDER"), "yvonne@acme.test");
+    EXPECT_THROW(u.GetToRecipientList(one, "INVOICE"), Error);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Users, ::testing::ValuesIn(test::Backends()));
