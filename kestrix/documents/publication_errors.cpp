@@ -20,17 +20,6 @@ void RequireIdentifier(std::string_view table) {
                     "'" + std::string(table) + "' is not a table name.");
 }
 
-// The first `count` UTF-8 characters of `text`.
-std::string FirstCharacters(std::string_view text, size_t count) {
-    size_t i = 0;
-    while (i < text.size() && count > 0) {
-        ++i;
-        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-        --count;
-    }
-    return std::string(text.substr(0, i));
-}
-
 }  // namespace
 
 int32_t LogPublicationErrorWithReplacements(int32_t docId, int32_t errorNumber,
@@ -47,7 +36,7 @@ int32_t LogPublicationErrorWithReplacements(int32_t docId, int32_t errorNumber,
         row.Set("DOCUMENTID", docId);
         row.Set("ERRORNUMBER", errorNumber);
         row.Set("DESCRIPTION", std::string(description));
-        row.Set("SOURCE", FirstCharacters(source, 255));
+        row.Set("SOURCE", Utf8Prefix(source, 255));
         if (!label.empty()) row.Set("LABEL", std::string(label));
         row.Set("CREATIONDATE", DateTime::Now().Sortable());
         row.Set("CLOSED", 0);

@@ -3,22 +3,12 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/formats.h"
+#include "platform/base/strings.h"
 
 namespace kestrix {
 
 namespace {
 constexpr size_t kChunkCharacters = 1'000'000;
-
-// Byte length of the first `characters` UTF-8 characters of `text` from `from` on.
-size_t CharactersToBytes(const std::string& text, size_t from, size_t characters) {
-    size_t i = from;
-    while (i < text.size() && characters > 0) {
-        ++i;
-        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-        --characters;
-    }
-    return i - from;
-}
 }  // namespace
 
 void Utility::SetLongDBTextField(std::string& iFieldContent, std::string& iFieldName,
@@ -30,7 +20,7 @@ void Utility::SetLongDBTextField(std::string& iFieldContent, std::string& iField
         }
         bool first = true;
         for (size_t pos = 0; pos < iFieldContent.size();) {
-            size_t n = CharactersToBytes(iFieldContent, pos, kChunkCharacters);
+            size_t n = Utf8Bytes(iFieldContent, pos, kChunkCharacters);
             std::string_view chunk(iFieldContent.data() + pos, n);
             if (first) oRS.Set(iFieldName, std::string(chunk));
             else oRS.AppendChunk(iFieldName, chunk);

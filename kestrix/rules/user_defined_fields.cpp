@@ -1,6 +1,8 @@
 // UserDefinedFields: the stored values of the fields configured per document type.
 #include "kestrix/rules/user_defined_fields.h"
 
+#include "platform/base/strings.h"
+
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -23,20 +25,9 @@ constexpr size_t kMaxValueLength = 100;
 /// a type with many documents is never held in memory at once.
 constexpr int kBodiesPerRead = 200;
 
-/// The first `count` characters of a UTF-8 text; a multi-byte character is never split.
-std::string FirstCharacters(std::string_view text, size_t count) {
-    size_t end = 0;
-    while (end < text.size() && count > 0) {
-        ++end;
-        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
-        --count;
-    }
-    return std::string(text.substr(0, end));
-}
-
 /// The value of one field in a document, as it is stored.
 std::string FieldValue(Utility& utility, const xml::XmlDocument& dom, const std::string& pattern) {
-    return FirstCharacters(utility.ExecuteXSLPattern(dom, pattern), kMaxValueLength);
+    return Utf8Prefix(utility.ExecuteXSLPattern(dom, pattern), kMaxValueLength);
 }
 
 /// The pattern of a field definition: "//name", "//@name" or the pattern as configured; an

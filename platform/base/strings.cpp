@@ -63,6 +63,20 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
     return r;
 }
 
+size_t Utf8Bytes(std::string_view text, size_t from, size_t count) {
+    size_t end = from;
+    while (end < text.size() && count > 0) {
+        ++end;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+        --count;
+    }
+    return end - from;
+}
+
+std::string Utf8Prefix(std::string_view text, size_t count) {
+    return std::string(text.substr(0, Utf8Bytes(text, 0, count)));
+}
+
 std::vector<std::string> Split(std::string_view s, char sep) {
     std::vector<std::string> parts;
     size_t pos = 0;

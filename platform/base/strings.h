@@ -18,6 +18,11 @@ size_t IFind(std::string_view hay, std::string_view needle, size_t from = 0);
 bool IStartsWith(std::string_view s, std::string_view prefix);
 /// Every occurrence of `from` replaced by `to`, scanning left to right without rescanning.
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+/// The number of bytes that the first `count` characters of the UTF-8 text take from byte
+/// `from` on (fewer when the text ends first); a multi-byte character is never split.
+size_t Utf8Bytes(std::string_view text, size_t from, size_t count);
+/// The first `count` characters of a UTF-8 text.
+std::string Utf8Prefix(std::string_view text, size_t count);
 /// The parts of `s` between the separators (an empty text gives one empty part).
 std::vector<std::string> Split(std::string_view s, char sep);
 
