@@ -7,38 +7,12 @@ namespace kestrix::qelfile {
 
 namespace {
 
-void Report(std::string_view source) { Reraise(source); }
+void ReportFailure(std::string_view source) { Reraise(source); }
 
 std::string MapPath(std::string_view path) { return LocalPath(path); }
 
 }  // namespace
 
-XML::XML() : impl_("QelFile.XML.", xml::XmlUtilityHooks{&Report, &MapPath}) {}
-
-std::shared_ptr<xml::XmlDocument> XML::XmlStringToDomDocument(const std::string& i_sXmlString) {
-    return impl_.XmlStringToDomDocument(i_sXmlString);
-}
-
-std::shared_ptr<xml::XmlDocument> XML::XmlFileToDomDocument(const std::string& i_sXmlFileName) {
-    return impl_.XmlFileToDomDocument(i_sXmlFileName);
-}
-
-std::shared_ptr<xml::XmlDocument> XML::XslFileToDomDocument(const std::string& i_sXslFileName) {
-    return impl_.XslFileToDomDocument(i_sXslFileName);
-}
-
-std::string XML::ApplyXslStyleSheetToXmlString(const std::string& i_sXmlString,
-                                               const std::string& i_sXslFileOrUrl) {
-    return impl_.ApplyXslStyleSheetToXmlString(i_sXmlString, i_sXslFileOrUrl);
-}
-
-std::string XML::ApplyXslStyleSheetToXmlDomDocument(std::shared_ptr<xml::XmlDocument>& i_oXmlDom,
-                                                    std::string& i_sXslFileOrUrl) {
-    return impl_.ApplyXslStyleSheetToXmlDomDocument(i_oXmlDom, i_sXslFileOrUrl);
-}
-
-Variant XML::Invoke(std::string_view method, std::span<Variant> args) {
-    return impl_.Invoke(method, args);
-}
+XML::XML() : XmlUtility("QelFile.XML.", xml::XmlUtilityHooks{&ReportFailure, &MapPath}) {}
 
 }  // namespace kestrix::qelfile

@@ -14,13 +14,13 @@ namespace kestrix {
 
 namespace {
 
-void Report(std::string_view source) { Reraise(source); }
+void ReportFailure(std::string_view source) { Reraise(source); }
 
 std::string MapPath(std::string_view path) { return LocalFilePath(std::string(path)); }
 
 /// Documents and style sheets fetched from addresses wait at most the seconds of the site
 /// configuration's GLOBAL "XmlHttpTimeout"; without a readable positive value, the default.
-xml::LoadOptions FetchOptions() {
+xml::LoadOptions SiteFetchOptions() {
     xml::LoadOptions options;
     try {
         services::Configuration site;
@@ -37,32 +37,6 @@ xml::LoadOptions FetchOptions() {
 
 }  // namespace
 
-XML::XML() : impl_("Kestrix.XML.", xml::XmlUtilityHooks{&Report, &MapPath, &FetchOptions}) {}
-
-std::shared_ptr<xml::XmlDocument> XML::XmlStringToDomDocument(const std::string& i_sXmlString) {
-    return impl_.XmlStringToDomDocument(i_sXmlString);
-}
-
-std::shared_ptr<xml::XmlDocument> XML::XmlFileToDomDocument(const std::string& i_sXmlFileName) {
-    return impl_.XmlFileToDomDocument(i_sXmlFileName);
-}
-
-std::shared_ptr<xml::XmlDocument> XML::XslFileToDomDocument(const std::string& i_sXslFileName) {
-    return impl_.XslFileToDomDocument(i_sXslFileName);
-}
-
-std::string XML::ApplyXslStyleSheetToXmlString(const std::string& i_sXmlString,
-                                               const std::string& i_sXslFileOrUrl) {
-    return impl_.ApplyXslStyleSheetToXmlString(i_sXmlString, i_sXslFileOrUrl);
-}
-
-std::string XML::ApplyXslStyleSheetToXmlDomDocument(std::shared_ptr<xml::XmlDocument>& i_oXmlDom,
-                                                    std::string& i_sXslFileOrUrl) {
-    return impl_.ApplyXslStyleSheetToXmlDomDocument(i_oXmlDom, i_sXslFileOrUrl);
-}
-
-Variant XML::Invoke(std::string_view method, std::span<Variant> args) {
-    return impl_.Invoke(method, args);
-}
+XML::XML() : XmlUtility("Kestrix.XML.", xml::XmlUtilityHooks{&ReportFailure, &MapPath, &SiteFetchOptions}) {}
 
 }  // namespace kestrix

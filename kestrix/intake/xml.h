@@ -1,12 +1,5 @@
 #pragma once
 
-#include <memory>
-#include <span>
-#include <string>
-#include <string_view>
-
-#include "platform/base/object.h"
-#include "platform/base/variant.h"
 #include "platform/xml/xml_utility.h"
 
 namespace kestrix {
@@ -14,23 +7,9 @@ namespace kestrix {
 /// "Kestrix.XML": documents from text, files and http addresses, and style sheets applied
 /// to them; the same class as "QelFile.XML", with error sources beginning "Kestrix.XML.".
 /// Network paths are not served here (see "QelFile.XML").
-class XML : public Object {
+class XML : public xml::XmlUtility {
   public:
     XML();
-
-    std::shared_ptr<xml::XmlDocument> XmlStringToDomDocument(const std::string& i_sXmlString);
-    std::shared_ptr<xml::XmlDocument> XmlFileToDomDocument(const std::string& i_sXmlFileName);
-    std::shared_ptr<xml::XmlDocument> XslFileToDomDocument(const std::string& i_sXslFileName);
-    std::string ApplyXslStyleSheetToXmlString(const std::string& i_sXmlString,
-                                              const std::string& i_sXslFileOrUrl);
-    std::string ApplyXslStyleSheetToXmlDomDocument(std::shared_ptr<xml::XmlDocument>& i_oXmlDom,
-                                                   std::string& i_sXslFileOrUrl);
-
-    /// Late-bound calls of the five operations by name.
-    Variant Invoke(std::string_view method, std::span<Variant> args) override;
-
-  private:
-    xml::XmlUtility impl_;
 };
 
 }  // namespace kestrix

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/object.h"
 #include "platform/base/variant.h"
 #include "platform/xml/xml.h"
 
@@ -29,7 +30,7 @@ struct XmlUtilityHooks {
 /// files and addresses with the parser's error details, and style sheets applied to them.
 /// One implementation, told apart only by the prefix of its error sources ("QelFile.XML.",
 /// "Kestrix.XML.") and by its hooks.
-class XmlUtility {
+class XmlUtility : public Object {
   public:
     XmlUtility(std::string sourcePrefix, XmlUtilityHooks hooks);
 
@@ -51,7 +52,7 @@ class XmlUtility {
 
     /// Late-bound calls of the five operations by name (arguments as `Variant`s; a document
     /// travels as an object).
-    Variant Invoke(std::string_view method, std::span<Variant> args);
+    Variant Invoke(std::string_view method, std::span<Variant> args) override;
 
   private:
     std::shared_ptr<XmlDocument> Load(const std::string& text, const std::string& source,
