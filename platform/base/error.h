@@ -18,6 +18,8 @@ inline constexpr int32_t TypeMismatch = 13;
 inline constexpr int32_t MethodNotSupported = 438;
 /// A field name that the row does not hold.
 inline constexpr int32_t ItemNotFound = 3265;
+/// The database stayed locked by another connection for longer than the busy time-out.
+inline constexpr int32_t DatabaseBusy = static_cast<int32_t>(0x80040000u + 700);
 }  // namespace errnum
 
 /// The one exception type of the system: a numbered error with its source, its description

@@ -1,6 +1,7 @@
 #include "platform/db/connection.h"
 
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/base/error.h"
@@ -48,6 +49,34 @@ private:
 ThreadPool& Pool() {
     thread_local ThreadPool pool;
     return pool;
+}
+
+/// The session a transaction pinned to the thread, with the depth of its savepoints.
+struct Pin {
+    std::string connectionString;
+    std::unique_ptr<Session> session;
+    int savepoints = 0;
+};
+
+/// The thread's pinned sessions: one per database with an active transaction.
+std::vector<Pin>& Pins() {
+    thread_local std::vector<Pin> pins;
+    return pins;
+}
+
+Pin* FindPin(const std::string& connectionString) {
+    for (Pin& pin : Pins())
+        if (pin.connectionString == connectionString) return &pin;
+    return nullptr;
+}
+
+/// True for a statement that only reads: running it twice does no harm.
+bool IsReadOnly(std::string_view sql) {
+    std::string_view text = sql;
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '\t' ||
+                             text.front() == '\r' || text.front() == '('))
+        text.remove_prefix(1);
+    return IStartsWith(text, "SELECT") || IStartsWith(text, "PRAGMA") || IStartsWith(text, "VALUES");
 }
 
 std::string_view SqlitePath(std::string_view connectionString) {
@@ -113,26 +142,36 @@ std::string RedactConnectionString(std::string_view connectionString) {
 
 Connection::Connection(const std::string& connectionString, int commandTimeoutSeconds)
     : connectionString_(connectionString), commandTimeout_(commandTimeoutSeconds) {
-    session_ = Pool().Take(connectionString_);
-    pooled_ = session_ != nullptr;
-    if (!session_) session_ = OpenSession(connectionString_);
+    if (Pin* pin = FindPin(connectionString_)) {
+        session_ = pin->session.get();
+        pinned_ = true;
+        return;
+    }
+    owned_ = Pool().Take(connectionString_);
+    pooled_ = owned_ != nullptr;
+    if (!owned_) owned_ = OpenSession(connectionString_);
+    session_ = owned_.get();
 }
 
 Connection::~Connection() { Close(); }
 
 Connection::Connection(Connection&& other) noexcept
-    : session_(std::move(other.session_)),
+    : session_(std::exchange(other.session_, nullptr)),
+      owned_(std::move(other.owned_)),
       connectionString_(std::move(other.connectionString_)),
       commandTimeout_(other.commandTimeout_),
-      pooled_(other.pooled_) {}
+      pooled_(other.pooled_),
+      pinned_(other.pinned_) {}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
     if (this != &other) {
         Close();
-        session_ = std::move(other.session_);
+        session_ = std::exchange(other.session_, nullptr);
+        owned_ = std::move(other.owned_);
         connectionString_ = std::move(other.connectionString_);
         commandTimeout_ = other.commandTimeout_;
         pooled_ = other.pooled_;
+        pinned_ = other.pinned_;
     }
     return *this;
 }
@@ -145,21 +184,28 @@ Dialect Connection::dialect() const {
 bool Connection::IsOpen() const { return session_ != nullptr; }
 
 void Connection::Close() {
-    if (!session_) return;
+    session_ = nullptr;
+    pinned_ = false;
+    if (!owned_) return;
     try {
-        Pool().Give(connectionString_, std::move(session_));
+        Pool().Give(connectionString_, std::move(owned_));
     } catch (...) {
         // A session that cannot be given back is closed; nothing else is lost.
     }
-    session_.reset();
+    owned_.reset();
 }
 
 void Connection::SetCommandTimeout(int seconds) { commandTimeout_ = seconds < 0 ? 0 : seconds; }
 
+void Connection::SetBusyTimeout(int milliseconds) {
+    if (!session_) RaiseClosed();
+    session_->SetBusyTimeout(milliseconds);
+}
+
 int Connection::CommandTimeout() const { return commandTimeout_; }
 
 template <typename Work>
-auto Connection::WithSession(Work&& work) {
+auto Connection::WithSession(Work&& work, bool repeatable) {
     if (!session_) RaiseClosed();
     const bool firstUseOfPooled = pooled_;
     pooled_ = false;
@@ -167,36 +213,46 @@ auto Connection::WithSession(Work&& work) {
         return work(*session_);
     } catch (const Error&) {
         // A pooled session whose server ended it while it lay idle fails on its first
-        // statement before running it: open a new session and run the statement there.
-        if (!firstUseOfPooled || !session_->IsBroken()) throw;
+        // statement: open a new session and run the statement there, but only a statement
+        // that reads, since the server may have run a write before the link broke.
+        if (!firstUseOfPooled || pinned_ || !repeatable || !session_->IsBroken()) throw;
     }
-    session_.reset();
-    session_ = OpenSession(connectionString_);
+    owned_.reset();
+    session_ = nullptr;
+    owned_ = OpenSession(connectionString_);
+    session_ = owned_.get();
     return work(*session_);
 }
 
 int64_t Connection::Run(std::string_view sql, std::span<const Variant> params, Recordset* result) {
     return WithSession(
-        [&](Session& session) { return session.Run(sql, params, result, commandTimeout_); });
+        [&](Session& session) { return session.Run(sql, params, result, commandTimeout_); },
+        IsReadOnly(sql));
 }
 
-int64_t Connection::Execute(std::string_view sql) {
+int64_t Connection::Execute(std::string_view sql) { return Execute(sql, {}); }
+
+int64_t Connection::Execute(std::string_view sql, std::span<const Variant> params) {
     const std::string text = AdaptSql(dialect(), sql);
-    return Run(text, {}, nullptr);
+    return Run(text, params, nullptr);
 }
 
-Recordset Connection::Query(std::string_view sql) {
+Recordset Connection::Query(std::string_view sql) { return Query(sql, std::span<const Variant>{}); }
+
+Recordset Connection::Query(std::string_view sql, std::span<const Variant> params) {
     const std::string text = AdaptSql(dialect(), sql);
     Recordset rs;
-    Run(text, {}, &rs);
+    Run(text, params, &rs);
     return rs;
 }
 
 void Connection::ExecuteScript(std::string_view sql) {
-    WithSession([&](Session& session) {
-        session.RunScript(sql, commandTimeout_);
-        return 0;
-    });
+    WithSession(
+        [&](Session& session) {
+            session.RunScript(sql, commandTimeout_);
+            return 0;
+        },
+        false);
 }
 
 int64_t Connection::Insert(std::string_view table, const EditRow& row, std::string_view keyColumn) {
@@ -263,5 +319,81 @@ std::string Connection::EncodeLike(std::string_view text) const {
 }
 
 void ClearThreadPool() { Pool().Clear(); }
+
+bool InTransaction(const std::string& connectionString) { return FindPin(connectionString) != nullptr; }
+
+Transaction::Transaction(const std::string& connectionString, int busyTimeoutMs)
+    : connectionString_(connectionString) {
+    if (Pin* pin = FindPin(connectionString_)) {
+        savepoint_ = "kx_sp" + std::to_string(++pin->savepoints);
+        try {
+            pin->session->Run("SAVEPOINT " + savepoint_, {}, nullptr, 0);
+        } catch (...) {
+            --pin->savepoints;
+            throw;
+        }
+        active_ = true;
+        return;
+    }
+    std::unique_ptr<Session> session = Pool().Take(connectionString_);
+    if (!session) session = OpenSession(connectionString_);
+    session->SetBusyTimeout(busyTimeoutMs);
+    session->Run(session->BeginStatement(), {}, nullptr, 0);
+    Pins().push_back(Pin{connectionString_, std::move(session), 0});
+    active_ = true;
+}
+
+Transaction::~Transaction() { Rollback(); }
+
+void Transaction::Commit() {
+    if (!active_) throw Error(errnum::E_FAIL, kSource, "The transaction has already ended.");
+    Pin* pin = FindPin(connectionString_);
+    if (!pin) throw Error(errnum::E_FAIL, kSource, "The transaction has lost its session.");
+    try {
+        if (IsNested()) {
+            pin->session->Run("RELEASE SAVEPOINT " + savepoint_, {}, nullptr, 0);
+            --pin->savepoints;
+            active_ = false;
+            return;
+        }
+        pin->session->Run("COMMIT", {}, nullptr, 0);
+    } catch (...) {
+        Rollback();
+        throw;
+    }
+    active_ = false;
+    std::unique_ptr<Session> session = std::move(pin->session);
+    std::erase_if(Pins(), [&](const Pin& p) { return p.connectionString == connectionString_; });
+    try {
+        Pool().Give(connectionString_, std::move(session));
+    } catch (...) {
+        // A session that cannot be given back is closed.
+    }
+}
+
+void Transaction::Rollback() noexcept {
+    if (!active_) return;
+    active_ = false;
+    Pin* pin = FindPin(connectionString_);
+    if (!pin) return;
+    if (IsNested()) {
+        try {
+            pin->session->Run("ROLLBACK TO SAVEPOINT " + savepoint_, {}, nullptr, 0);
+            pin->session->Run("RELEASE SAVEPOINT " + savepoint_, {}, nullptr, 0);
+        } catch (...) {
+            // The outer transaction's own roll-back or commit reports the trouble.
+        }
+        --pin->savepoints;
+        return;
+    }
+    std::unique_ptr<Session> session = std::move(pin->session);
+    std::erase_if(Pins(), [&](const Pin& p) { return p.connectionString == connectionString_; });
+    try {
+        session->Run("ROLLBACK", {}, nullptr, 0);
+        Pool().Give(connectionString_, std::move(session));
+    } catch (...) {
+        // A session whose roll-back failed is closed, which ends its transaction too.
+    }
+}
 
 }  // namespace kestrix::db

@@ -79,8 +79,9 @@ public:
                             RedactConnectionString(connectionString) + "': " + reason);
         }
         PQsetNoticeProcessor(conn_, &IgnoreNotice, nullptr);
-        ResultPtr r(PQexec(conn_,
-                           "SET standard_conforming_strings = on; SET statement_timeout = 0"));
+        ResultPtr r(PQexec(conn_, ("SET standard_conforming_strings = on; SET statement_timeout = 0; "
+                                   "SET lock_timeout = " + std::to_string(kDefaultBusyTimeoutMs))
+                                      .c_str()));
         if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
             std::string reason = TrimMessage(PQerrorMessage(conn_));
             PQfinish(conn_);
@@ -164,8 +165,24 @@ public:
 
     bool IsBroken() const override { return PQstatus(conn_) != CONNECTION_OK; }
 
+    void SetBusyTimeout(int milliseconds) override {
+        if (milliseconds < 0) milliseconds = 0;
+        if (milliseconds == busyTimeoutMs_) return;
+        const std::string sql = "SET lock_timeout = " + std::to_string(milliseconds);
+        ResultPtr r(PQexec(conn_, sql.c_str()));
+        if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) Fail(r.get(), 0);
+        busyTimeoutMs_ = milliseconds;
+    }
+
+    const char* BeginStatement() const override { return "BEGIN"; }
+
     bool Reset() override {
         if (PQstatus(conn_) != CONNECTION_OK) return false;
+        try {
+            if (PQtransactionStatus(conn_) == PQTRANS_IDLE) SetBusyTimeout(kDefaultBusyTimeoutMs);
+        } catch (...) {
+            return false;
+        }
         switch (PQtransactionStatus(conn_)) {
             case PQTRANS_IDLE:
                 return true;
@@ -191,6 +208,10 @@ private:
 
     [[noreturn]] void Fail(const PGresult* r, int timeoutSeconds) {
         const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+        if (state && std::strcmp(state, "55P03") == 0)
+            throw Error(errnum::DatabaseBusy, kSource,
+                        "The database is busy: another connection held a lock for longer than the "
+                        "busy time-out of " + std::to_string(busyTimeoutMs_) + " ms.");
         if (state && std::strcmp(state, "57014") == 0 && timeoutSeconds > 0)
             throw Error(errnum::E_FAIL, kSource,
                         "The statement was cancelled: it ran longer than the command time-out of " +
@@ -232,6 +253,7 @@ private:
 
     PGconn* conn_ = nullptr;
     int timeout_ = 0;
+    int busyTimeoutMs_ = kDefaultBusyTimeoutMs;
 };
 
 }  // namespace

@@ -37,6 +37,11 @@ public:
     virtual bool IsUsable() = 0;
     /// True when the link to the server broke; a broken session is never pooled again.
     virtual bool IsBroken() const = 0;
+    /// How long a statement waits for a lock another connection holds (milliseconds).
+    virtual void SetBusyTimeout(int milliseconds) = 0;
+    /// The statement that opens a transaction that writes ("BEGIN IMMEDIATE" on SQLite).
+    virtual const char* BeginStatement() const = 0;
+
     /// Called before the session goes back to the pool: ends a transaction a caller left
     /// open. False when the session should rather be closed.
     virtual bool Reset() = 0;

@@ -40,6 +40,8 @@ struct Token {
     TokenKind kind;
     std::string_view text;
     bool removed = false;
+    /// A replacement text of the token's own (a numbered parameter placeholder).
+    std::string owned = {};
 };
 
 bool IsWordChar(unsigned char c) {
@@ -195,13 +197,23 @@ std::string AdaptSql(Dialect dialect, std::string_view sql) {
     if (dialect == Dialect::SQLite) {
         UnwrapCompoundMembers(tokens);
         for (const auto& t : tokens) changed = changed || t.removed;
+    } else {
+        // "?" placeholders of bound values become "$1", "$2", ... in their order.
+        int parameter = 0;
+        for (auto& t : tokens) {
+            if (t.kind != TokenKind::Punct || t.text != "?") continue;
+            t.owned = "$" + std::to_string(++parameter);
+            changed = true;
+        }
     }
     if (!changed) return std::string(sql);
 
     std::string out;
     out.reserve(sql.size());
     for (const auto& t : tokens) {
-        if (!t.removed) {
+        if (!t.owned.empty()) {
+            out.append(t.owned);
+        } else if (!t.removed) {
             out.append(t.text);
         } else if (t.text != "." && t.kind == TokenKind::Punct) {
             out.push_back(' ');  // a removed parenthesis still separates its neighbours

@@ -16,8 +16,6 @@ namespace kestrix::db {
 namespace {
 
 constexpr const char* kSource = "SQLite";
-/// How long a statement waits for another connection's lock on the same file.
-constexpr int kBusyTimeoutMs = 5000;
 /// Virtual machine steps between two looks at the clock of a statement with a time-out.
 constexpr int kProgressSteps = 1000;
 /// Prepared statements kept per session for texts that come again (label and parameter
@@ -46,7 +44,7 @@ public:
         }
         db_ = db;
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        sqlite3_busy_timeout(db_, kDefaultBusyTimeoutMs);
         try {
             // Readers and one writer proceed side by side in write-ahead-log mode.
             RunScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", 0);
@@ -115,6 +113,7 @@ public:
             std::string reason = message ? message : sqlite3_errstr(rc);
             sqlite3_free(message);
             if (timedOut_) ThrowTimeout(timeoutSeconds);
+            if ((rc & 0xff) == SQLITE_BUSY) Fail(timeoutSeconds);
             throw Error(sqlite3_extended_errcode(db_), kSource, reason);
         }
     }
@@ -129,7 +128,20 @@ public:
 
     bool IsBroken() const override { return false; }
 
+    void SetBusyTimeout(int milliseconds) override {
+        if (milliseconds == busyTimeoutMs_) return;
+        sqlite3_busy_timeout(db_, milliseconds < 0 ? 0 : milliseconds);
+        busyTimeoutMs_ = milliseconds;
+    }
+
+    const char* BeginStatement() const override { return "BEGIN IMMEDIATE"; }
+
     bool Reset() override {
+        try {
+            SetBusyTimeout(kDefaultBusyTimeoutMs);
+        } catch (...) {
+            return false;
+        }
         if (sqlite3_get_autocommit(db_)) return true;
         return sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
     }
@@ -213,7 +225,13 @@ private:
 
     [[noreturn]] void Fail(int timeoutSeconds) {
         if (timedOut_) ThrowTimeout(timeoutSeconds);
-        throw Error(sqlite3_extended_errcode(db_), kSource, sqlite3_errmsg(db_));
+        const int code = sqlite3_extended_errcode(db_);
+        if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+            throw Error(errnum::DatabaseBusy, kSource,
+                        "The database is busy: another connection held its lock for longer than "
+                        "the busy time-out of " + std::to_string(busyTimeoutMs_) + " ms (" +
+                            sqlite3_errmsg(db_) + ").");
+        throw Error(code, kSource, sqlite3_errmsg(db_));
     }
 
     /// Refuses a second statement behind the first: one call runs one statement.
@@ -286,6 +304,7 @@ private:
     ino_t inode_ = 0;
     std::chrono::steady_clock::time_point deadline_{};
     bool timedOut_ = false;
+    int busyTimeoutMs_ = kDefaultBusyTimeoutMs;
     StatementCache statements_;
 };
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
+#include <thread>
 #include <string>
 
 #include "platform/base/error.h"
@@ -12,9 +14,9 @@
 namespace kestrix::db {
 namespace {
 
-class ConnectionTest : public ::testing::TestWithParam<std::string> {
+class ConnectionTestBase : public ::testing::TestWithParam<std::string> {
 protected:
-    ConnectionTest() : scratch_(GetParam()) {}
+    ConnectionTestBase() : scratch_(GetParam()) {}
 
     Connection Open() { return Connection(scratch_.connectionString()); }
     bool IsSqlite() const { return GetParam() == "sqlite"; }
@@ -29,6 +31,8 @@ protected:
 
     test::ScratchDatabase scratch_;
 };
+
+class ConnectionTest : public ConnectionTestBase {};
 
 TEST_P(ConnectionTest, ReadsTypedValuesAndNullsWithFieldNamesIgnoringCase) {
     Connection c = Open();
@@ -344,6 +348,93 @@ TEST(Connection, DialectFollowsTheScheme) {
     EXPECT_EQ(DialectOf("postgres://h/db"), Dialect::PostgreSQL);
     EXPECT_THROW(DialectOf("odbc:dsn"), Error);
 }
+
+}  // namespace
+}  // namespace kestrix::db
+
+namespace kestrix::db {
+namespace {
+
+class TransactionTest : public ConnectionTestBase {};
+
+TEST_P(TransactionTest, PinsOneSessionCommitsRollsBackAndNestsAsSavepoints) {
+    {
+        Connection c = Open();
+        CreateItems(c);
+    }
+    const std::string cs = scratch_.connectionString();
+    auto count = [&] {
+        Connection c(cs);
+        return c.Query("SELECT COUNT(*) AS N FROM ITEM").GetInt("N");
+    };
+    {
+        Transaction work(cs);
+        EXPECT_TRUE(InTransaction(cs));
+        // Every connection the thread opens meanwhile runs inside the transaction.
+        Connection a(cs);
+        EXPECT_TRUE(a.InTransaction());
+        a.Execute("INSERT INTO ITEM (NAME, QTY) VALUES (?, ?)", {Variant("kept"), Variant(1)});
+        {
+            Transaction step(cs);
+            EXPECT_TRUE(step.IsNested());
+            Connection b(cs);
+            b.Execute("INSERT INTO ITEM (NAME, QTY) VALUES (?, ?)", {Variant("undone"), Variant(2)});
+            EXPECT_EQ(count(), 2);
+        }  // rolled back to the savepoint
+        {
+            Transaction step(cs);
+            Connection b(cs);
+            b.Execute("INSERT INTO ITEM (NAME, QTY) VALUES (?, ?)", {Variant("also kept"), Variant(3)});
+            step.Commit();
+        }
+        EXPECT_EQ(count(), 2);
+        work.Commit();
+    }
+    EXPECT_FALSE(InTransaction(cs));
+    Connection c(cs);
+    Recordset rs = c.Query("SELECT NAME FROM ITEM WHERE QTY IN (?, ?, ?) ORDER BY QTY",
+                           {Variant(1), Variant(2), Variant(3)});
+    ASSERT_EQ(rs.RowCount(), 2u);
+    EXPECT_EQ(rs.GetString("NAME"), "kept");
+    {
+        Transaction work(cs);
+        Connection(cs).Execute("DELETE FROM ITEM");
+    }  // never committed
+    EXPECT_EQ(count(), 2);
+}
+
+TEST_P(TransactionTest, ALockHeldLongerThanTheBusyTimeoutIsTheBusyError) {
+    {
+        Connection c = Open();
+        CreateItems(c);
+        c.Execute("INSERT INTO ITEM (NAME, QTY) VALUES ('x', 1)");
+    }
+    const std::string cs = scratch_.connectionString();
+    // Another thread holds the write lock (on PostgreSQL: the row lock) until told to stop.
+    std::promise<void> locked, release;
+    std::thread holder([&] {
+        Transaction other(cs);
+        Connection(cs).Execute("UPDATE ITEM SET QTY = 2");
+        locked.set_value();
+        release.get_future().wait();
+    });
+    locked.get_future().wait();
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        Transaction mine(cs, 300);
+        Connection(cs).Execute("UPDATE ITEM SET QTY = 3");
+        mine.Commit();
+        ADD_FAILURE() << "the locked database was written";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), errnum::DatabaseBusy) << e.description();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(InTransaction(cs));
+    release.set_value();
+    holder.join();
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, TransactionTest, ::testing::ValuesIn(test::Backends()));
 
 }  // namespace
 }  // namespace kestrix::db
