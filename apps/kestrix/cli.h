@@ -45,4 +45,7 @@ void AddSiteCommands(std::map<std::string, Command>& commands);
 /// The command that runs documents through processing (process).
 void AddProcessCommand(std::map<std::string, Command>& commands);
 
+/// The command that shows and works off the outbox (outbox).
+void AddOutboxCommand(std::map<std::string, Command>& commands);
+
 }  // namespace kestrix::cli

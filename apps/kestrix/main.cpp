@@ -133,6 +133,7 @@ int main(int argc, char** argv) {
     AddMembershipCommands(commands);
     AddSiteCommands(commands);
     AddProcessCommand(commands);
+    AddOutboxCommand(commands);
 
     int first = 1;
     if (argc > 2 && std::string(argv[1]) == "--site") {

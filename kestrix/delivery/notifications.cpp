@@ -1,5 +1,6 @@
 // Utility: the notification mails that tell a document's sender and recipients that it was
 // published, each in the reader's own language.
+#include "kestrix/delivery/notifications.h"
 #include "kestrix/documents/document.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/documents/sender_list.h"
@@ -281,6 +282,65 @@ void Utility::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const std::
         }
         Reraise("Kestrix.Utility.sendEmailByGettingHTMLAndXML");
     }
+}
+
+}  // namespace kestrix
+
+namespace kestrix {
+
+RecipientNotifier::RecipientNotifier(Utility& utility, int32_t docId) : utility_(utility), docId_(docId) {
+    Document document;
+    int32_t id = docId;
+    type_ = document.GetDocumentTypeOfDocument(id);
+    std::string sender = document.GetSenderOfDocument(id);
+    from_ = utility_.GetAUObject(sender)->EmailAddress();
+    recipients_ = utility_.GetRecipientsFromPublicationTable(docId, type_, true);
+}
+
+RecipientNotifier::~RecipientNotifier() {
+    try {
+        if (!html_.empty()) utility_.DeleteHTMLAttachment(html_);
+    } catch (...) {
+        LogError("Kestrix.Utility.SendEmailToRecipients");
+    }
+}
+
+std::vector<std::string> RecipientNotifier::Recipients() const {
+    db::Recordset rows = recipients_;
+    std::vector<std::string> users;
+    for (; !rows.Eof(); rows.MoveNext()) users.push_back(rows.GetString("USERID"));
+    return users;
+}
+
+std::string RecipientNotifier::ReaderName(const std::string& userId) const {
+    try {
+        std::string id = userId;
+        return utility_.GetAUObject(id)->DisplayName();
+    } catch (...) {
+        return userId;
+    }
+}
+
+void RecipientNotifier::Send(const std::string& userId) {
+    db::Recordset rows = recipients_;
+    while (!rows.Eof() && rows.GetString("USERID") != userId) rows.MoveNext();
+    if (rows.Eof())
+        throw Error(ErrNum(EnumerationErrors::MissingEmailReceiverError), "Kestrix.Utility.SendEmailToRecipients",
+                    "'" + userId + "' is no longer a recipient of document " + std::to_string(docId_) +
+                        " who wants mail.");
+    std::string id = userId;
+    auto user = utility_.GetAUObject(id);
+    const std::string language = user->LanguageID();
+    const std::string subject = utility_.GetSubject(language, "", type_, ToInt(SENDERMODE::RECEIVERMODE));
+    const std::string body = utility_.GetBody(language, docId_, type_, ToInt(SENDERMODE::RECEIVERMODE), "", false, "", "");
+    const Variant& wantsHtml = rows.Field("HTMLATTACHMENT");
+    if (!wantsHtml.IsNull() && wantsHtml.ToBool() && !Trim(rows.GetString("HTMLATTACHMENTXSL")).empty() &&
+        !rendered_) {
+        html_ = utility_.getHTMLAttachment(docId_);
+        rendered_ = true;
+    }
+    const bool attach = !wantsHtml.IsNull() && wantsHtml.ToBool() && !Trim(rows.GetString("HTMLATTACHMENTXSL")).empty();
+    utility_.SendEmail(from_, user->EmailAddress(), subject, body, attach ? html_ : "", "");
 }
 
 }  // namespace kestrix

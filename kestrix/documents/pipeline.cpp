@@ -1,11 +1,14 @@
 // Document: the processing every road of intake ends in.
 #include <optional>
+#include <vector>
 
 #include "kestrix/delivery/obi.h"
+#include "kestrix/delivery/outbox.h"
 #include "kestrix/documents/document.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/documents/sender_list.h"
 #include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/general.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
 #include "kestrix/foundation/utility.h"
@@ -13,6 +16,7 @@
 #include "kestrix/rules/user_defined_fields.h"
 #include "platform/base/strings.h"
 #include "platform/membership/user.h"
+#include "platform/services/configuration.h"
 
 namespace kestrix {
 
@@ -30,12 +34,20 @@ std::string Label(std::string_view code, std::initializer_list<std::pair<const c
 }
 
 // A step that failed: the message for the caller, and the number of the failure when the
-// failure is recorded with the document.
+// failure is recorded with the document. `keepsRow`: the document stays stored all the same.
 struct StepFailure {
     std::string message;
     int32_t number = 0;
     bool late = false;
+    bool keepsRow = false;
 };
+
+bool IsBusy(int32_t number) { return number == errnum::DatabaseBusy; }
+
+// Inside a handler: a busy database is passed on as it is, never hidden under a step's label.
+void PassOnBusy() {
+    if (IsBusy(CurrentError().number())) throw;
+}
 
 // Runs one step; a failure becomes a StepFailure with the step's label text.
 template <typename Step>
@@ -45,8 +57,53 @@ void Run(Step&& step, std::string_view label, bool late) {
     } catch (const StepFailure&) {
         throw;
     } catch (...) {
+        PassOnBusy();
         throw StepFailure{Label(label), CurrentError().number(), late};
     }
+}
+
+// Runs one step of a stored document behind a savepoint: a failure undoes that step only,
+// and the document stays with what came before.
+template <typename Step>
+void InStep(Step&& step, std::string_view label, bool late) {
+    db::Transaction savepoint(CurrentConnectionString());
+    try {
+        step();
+        savepoint.Commit();
+    } catch (...) {
+        savepoint.Rollback();
+        PassOnBusy();
+        if (late) throw StepFailure{Label(label), CurrentError().number(), true, true};
+        throw;
+    }
+}
+
+// The largest document taken (server parameter "MaxDocumentSize", bytes; 100 MB when unset).
+uint64_t MaxDocumentSize() {
+    constexpr uint64_t kDefault = 100ull * 1024 * 1024;
+    try {
+        const std::string value = GetParameter("MaxDocumentSize");
+        const long long n = std::stoll(value);
+        return n > 0 ? static_cast<uint64_t>(n) : kDefault;
+    } catch (...) {
+        return kDefault;
+    }
+}
+
+// How long a document waits for a database that another process holds locked (site
+// configuration GLOBAL "DatabaseBusyTimeout", seconds; 30 when unset).
+int BusyTimeoutMs() {
+    try {
+        services::Configuration site;
+        site.LoadFile(getSiteConfigFile());
+        const std::string value = Trim(site.GetValue("GLOBAL", "DatabaseBusyTimeout").ToString());
+        if (!value.empty()) {
+            const double seconds = std::stod(value);
+            if (seconds >= 0) return static_cast<int>(seconds * 1000);
+        }
+    } catch (...) {
+    }
+    return db::kDefaultBusyTimeoutMs;
 }
 
 }  // namespace
@@ -86,8 +143,21 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     bool show = true;
     std::string standardBody;
     Utility utility;
+    // The document's unit of work: everything it writes, the outbox items included, is
+    // committed at once or not at all. It joins the caller's unit of work when there is one.
+    std::optional<db::Transaction> work;
+    // Whether the row survives a failure (a failure after the row was completed).
+    bool kept = false;
+    std::vector<int64_t> intents;
 
     try {
+        // The size limit comes first: nothing of an oversized document is parsed.
+        const uint64_t limit = MaxDocumentSize();
+        if (body.size() > limit)
+            throw StepFailure{Label("SLBSH1844", {{"[%SIZE%]", std::to_string(body.size())},
+                                                 {"[%MAXSIZE%]", std::to_string(limit)}}),
+                              ErrNum(EnumerationErrors::ProcessDocumentError), false};
+        work.emplace(CurrentConnectionString(), BusyTimeoutMs());
         // 1. Parse.
         if (!blank) {
             dom.emplace();
@@ -138,6 +208,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 SenderList senders;
                 allowed = senders.CheckAuthorizationForSender(oDocTypeID, oSenderName);
             } catch (...) {
+                PassOnBusy();
                 number = CurrentError().number();
             }
             if (!allowed) {
@@ -147,6 +218,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                         auto object = utility.GetAUObject(oSenderName);
                         user = object->FirstName() + " " + object->SecondName();
                     } catch (...) {
+                        PassOnBusy();
                         LogError(kSource);
                     }
                 }
@@ -154,6 +226,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 try {
                     description = utility.GetDocumentTypeDescription(oDocTypeID);
                 } catch (...) {
+                    PassOnBusy();
                     LogError(kSource);
                 }
                 throw StepFailure{Label("SLBSH1720", {{"[%USER%]", user}, {"[%DOCTYPE%]", description}}), number, false};
@@ -166,39 +239,46 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 else oDocID = StoreOriginalDocument(body);
             },
             "SLBSH1812", false);
+        // 8. to 10.: a failure rolls the document back whole, so that no untyped row and no
+        // half-made record is ever seen.
         // 8. Transform to the standard form, or to the new type the caller asked for.
         Run(
             [&] {
                 if (!iOriginalDocTypeID.empty()) TransformDocToNewDocType(oDocID, iOriginalDocTypeID, oDocTypeID);
                 else standardBody = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID);
             },
-            "SLBSH1824", true);
+            "SLBSH1824", false);
         // 9. Default receiver.
         Run(
             [&] {
                 if (oDefRecipient.empty() && !empty) oDefRecipient = utility.GetDefaultReceiver(body);
             },
-            "SLBSH1827", true);
+            "SLBSH1827", false);
         // 10. Complete the row.
         Run(
             [&] {
                 UpdateDocument(oDocID, oDocTypeID, oSenderName, oDefRecipient, static_cast<DOCUMENTSTATUS>(oStatus),
                                show, iForwardedDocID);
             },
-            "SLBSH1825", true);
+            "SLBSH1825", false);
+        kept = true;
         // 11. User-defined fields: a failure is recorded and processing goes on.
         if (!empty) {
+            db::Transaction step(CurrentConnectionString());
             try {
                 UserDefinedFields fields;
                 fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID);
+                step.Commit();
             } catch (...) {
+                PassOnBusy();
                 Error failure = CurrentError();
+                step.Rollback();
                 LogPublicationError(oDocID, failure.number(), failure.description(), kSource, "SLBSH1828");
                 LogError(kSource, Label("SLBSH1828"));
             }
         }
         // 12. Recipients.
-        Run(
+        InStep(
             [&] {
                 if (standardBody.empty() || oDocID == 0 || oDocTypeID.empty()) return;
                 if (iOriginalDefRecipient.empty() || iInterActive == 0) {
@@ -212,47 +292,101 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             "SLBSH1829", true);
         // 13. Attachments.
         if (i_oAttachments.IsArray()) {
+            db::Transaction step(CurrentConnectionString());
             try {
                 PublishCreateDocument publisher;
                 publisher.CopyAttachmentCollection(oDocID, i_oAttachments);
+                step.Commit();
             } catch (...) {
+                PassOnBusy();
                 Error failure = CurrentError();
-                throw StepFailure{Label("SLBSH1816") + kCrLf + failure.description(), failure.number(), false};
+                step.Rollback();
+                throw StepFailure{Label("SLBSH1816") + kCrLf + failure.description(), failure.number(), false, true};
             }
         }
-        // 14. Announce the document to its recipients and its sender. Delivery through the
-        // receivers' send methods is not part of this operation yet.
+        // 14. What leaves the system is written down with the document and done after the
+        // commit: first the deliveries, then the mails, composed from their outcome.
         if (oStatus != 0 && !standardBody.empty() && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1 &&
             show) {
-            Run([&] { utility.SendEmailToRecipients(oDocID, "", "", "", false); }, "SLBSH1810", true);
-            Run([&] { utility.SendEmailToSender(oDocID, "", "", false, "", ""); }, "SLBSH1811", true);
+            InStep(
+                [&] {
+                    if (!utility.GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true).Eof())
+                        intents.push_back(outbox::Add(oDocID, outbox::kind::NotifyRecipients));
+                    SenderList senders;
+                    if (senders.GetNotification(oDocTypeID, oSenderName))
+                        intents.push_back(outbox::Add(oDocID, outbox::kind::NotifySender));
+                },
+                "SLBSH1810", true);
         }
+        const bool owner = !work->IsNested();
+        work->Commit();
+        work.reset();
+        // The caller who opened the unit of work commits it and works off the outbox after.
+        if (owner && !intents.empty()) outbox::WorkOff(intents);
         return Variant(oDocID);
-    } catch (const StepFailure& failure) {
-        // Late exit: the failure stays with the stored document.
-        if (failure.late && oDocID != 0) {
+    } catch (...) {
+        std::optional<StepFailure> step;
+        Error busy(0, "", "");
+        try {
+            throw;
+        } catch (const StepFailure& failure) {
+            step = failure;
+        } catch (...) {
+            busy = CurrentError();
+        }
+        // A database that stayed locked, or a transaction that could not be had, leaves the
+        // document absent, and the caller is told so plainly rather than with a step's label.
+        if (!step || IsBusy(step->number)) {
+            if (work) work->Rollback();
+            oDocID = 0;
+            Error error = step ? Error(step->number, kSource, step->message) : busy;
+            if (error.number() == errnum::DatabaseBusy)
+                error = Error(errnum::DatabaseBusy, kSource,
+                              "The database is busy; the document was not stored. " + error.description());
             try {
-                LogPublicationError(oDocID, failure.number, failure.message, kSource, "SLBSH1812");
+                throw error;
             } catch (...) {
                 LogError(kSource);
+                throw;
             }
         }
-        const Error error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, failure.message);
-        // Clean up: an untyped row goes, and a hidden document's failure goes to the
-        // administrator.
+        const StepFailure& failure = *step;
+        int32_t storedId = 0;
         try {
-            if (oDocID != 0) RemoveInvalidDocument(oDocID);
+            if (kept || failure.keepsRow) {
+                // Late exit: the failure stays with the stored document.
+                if (failure.late && oDocID != 0) {
+                    try {
+                        LogPublicationError(oDocID, failure.number, failure.message, kSource, "SLBSH1812");
+                    } catch (...) {
+                        LogError(kSource);
+                    }
+                }
+                if (work) work->Commit();
+                storedId = oDocID;
+            } else if (work) {
+                work->Rollback();
+            }
         } catch (...) {
+            // The commit itself failed: nothing of the document is stored.
             LogError(kSource);
+            if (work) work->Rollback();
+            storedId = 0;
         }
+        work.reset();
+        const Error error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, failure.message);
+        // A hidden document's failure goes to the administrator, queued on its own and named
+        // by its identifier only when the row was kept.
         if (!show) {
             try {
-                std::string address = GetParameter("AdminEmailAddress");
-                std::string subject = oDocID != 0 ? Label("SLBSH0037", {{"[%DOCID%]", std::to_string(oDocID)}})
-                                                  : Label("SLBSH0038");
+                const std::string subject = storedId != 0
+                                                ? Label("SLBSH0037", {{"[%DOCID%]", std::to_string(storedId)}})
+                                                : Label("SLBSH0038");
                 std::string text = Label("SLBSH0035", {{"[%ERRORDESCRIPTION%]", failure.message}});
                 if (dom && !dom->IsEmpty()) text += kCrLf + Label("SLBSH0036") + ":" + kCrLf + dom->Xml();
-                utility.SendEmail(address, address, subject, text, "", "");
+                const bool joined = db::InTransaction(CurrentConnectionString());
+                const int64_t item = outbox::Add(storedId, outbox::kind::AdminMail, "", subject, text);
+                if (!joined) outbox::WorkOff({item});
             } catch (...) {
                 LogError(kSource);
             }

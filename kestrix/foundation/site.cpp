@@ -137,6 +137,7 @@ std::vector<std::pair<std::string, std::string>> DefaultParameters(const std::st
         {"ExcelTemplatesPath", (site / "templates").string()},
         {"FaxServer", "fax.localhost"},
         {"HTMLXSLPath", (site / "xsl" / "html").string()},
+        {"MaxDocumentSize", "104857600"},
         {"ObiPath", (site / "import" / "obi").string()},
         {"SiteLink", "http://localhost:8080/"},
         {"SiteLinkStartingPoint", "kestrix/document.asp"},

@@ -336,9 +336,19 @@ Transaction::Transaction(const std::string& connectionString, int busyTimeoutMs)
         return;
     }
     std::unique_ptr<Session> session = Pool().Take(connectionString_);
+    const bool pooled = session != nullptr;
     if (!session) session = OpenSession(connectionString_);
-    session->SetBusyTimeout(busyTimeoutMs);
-    session->Run(session->BeginStatement(), {}, nullptr, 0);
+    try {
+        session->SetBusyTimeout(busyTimeoutMs);
+        session->Run(session->BeginStatement(), {}, nullptr, 0);
+    } catch (const Error&) {
+        // A pooled session whose server ended it while it lay idle: beginning again on a new
+        // session repeats nothing.
+        if (!pooled || !session->IsBroken()) throw;
+        session = OpenSession(connectionString_);
+        session->SetBusyTimeout(busyTimeoutMs);
+        session->Run(session->BeginStatement(), {}, nullptr, 0);
+    }
     Pins().push_back(Pin{connectionString_, std::move(session), 0});
     active_ = true;
 }

@@ -4,6 +4,16 @@
 #include <fstream>
 #include <sstream>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <random>
+#include <thread>
+
+#include "kestrix/delivery/outbox.h"
 #include "kestrix/documents/document.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/i18n.h"
@@ -246,26 +256,96 @@ TEST_P(Pipeline, ExternalEntitiesAreNeverFetched) {
     for (const std::string& mail : Mails()) EXPECT_EQ(mail.find("TOP-SECRET"), std::string::npos);
 }
 
-TEST_P(Pipeline, AMailServerThatIsDownLeavesTheDocumentWithAPublicationError) {
+TEST_P(Pipeline, AMailServerThatRefusesLeavesTheMailsInTheOutboxUntilALaterRunSendsThem) {
     std::string file = (site_.root() / "config" / "SiteConfiguration.xml").string();
+    test::SmtpServer refusing(test::SmtpServer::Mode::Refuse);
     services::Configuration::SetValue(file, "MAIL", "Mode", "smtp");
     services::Configuration::SetValue(file, "MAIL", "SmtpHost", "127.0.0.1");
-    services::Configuration::SetValue(file, "MAIL", "SmtpPort", std::to_string(test::ClosedPort()));
+    services::Configuration::SetValue(file, "MAIL", "SmtpPort", std::to_string(refusing.port()));
     services::Configuration::SetValue(file, "MAIL", "SmtpTimeout", "2");
     Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"));
-    ASSERT_TRUE(o.error);
-    EXPECT_EQ(o.docId, 0);
-    // The typed row stays, with the recipient's mail failure and the step's failure.
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT WHERE DOCUMENTTYPEID = 'ORDER'"), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1817'"), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1812'"), 1);
+    // Stored and published all the same: whoever retries would store it twice.
+    ASSERT_FALSE(o.error) << o.error->description();
+    const std::string doc = std::to_string(o.docId);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND LABEL = 'SLBSH1810' AND "
+                    "SOURCE = 'Kestrix.Document.ProcessDocument' AND DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND LABEL = 'SLBSH1811' AND "
+                    "DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1812'"), 0);
+    std::vector<outbox::Item> waiting = outbox::List();
+    ASSERT_EQ(waiting.size(), 2u);
+    EXPECT_EQ(waiting[0].kind, outbox::kind::NotifySender);  // composed after the recipients'
+    EXPECT_EQ(waiting[1].kind, outbox::kind::NotifyRecipient);
+    EXPECT_EQ(waiting[1].target, "bob");
+    EXPECT_EQ(waiting[1].attempts, 1);
+    EXPECT_FALSE(waiting[1].nextAttempt.empty());
 
-    // The next document of a batch goes on as soon as the server answers again.
+    // Not due yet: nothing is tried. Once the server answers, a run sends both and closes
+    // their errors.
+    EXPECT_EQ(outbox::WorkOffDue().done, 0);
     test::SmtpServer server;
     services::Configuration::SetValue(file, "MAIL", "SmtpPort", std::to_string(server.port()));
-    Outcome next = Process(Order("<RECEIVER>bob</RECEIVER>"));
-    ASSERT_FALSE(next.error) << next.error->description();
+    outbox::Outcome run = outbox::WorkOffDue(true);
+    EXPECT_EQ(run.done, 2);
+    EXPECT_EQ(run.failed, 0);
     EXPECT_EQ(server.WaitForMessages(2).size(), 2u);
+    EXPECT_TRUE(outbox::List().empty());
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " + doc), 0);
+}
+
+TEST_P(Pipeline, ADatabaseLockedLongerThanTheBusyTimeoutLeavesTheDocumentAbsentWithTheBusyError) {
+    services::Configuration::SetValue((site_.root() / "config" / "SiteConfiguration.xml").string(), "GLOBAL",
+                                      "DatabaseBusyTimeout", "0.3");
+    const std::string cs = site_.connectionString();
+    std::promise<void> locked, release;
+    std::thread holder([&] {
+        db::Transaction other(cs);
+        if (GetParam() != "sqlite") db::Connection(cs).Execute("LOCK TABLE DOCUMENT IN EXCLUSIVE MODE");
+        locked.set_value();
+        release.get_future().wait();
+    });
+    locked.get_future().wait();
+    Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    release.set_value();
+    holder.join();
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->number(), errnum::DatabaseBusy) << o.error->description();
+    EXPECT_EQ(o.docId, 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS"), 0);
+    // Once the lock is gone the same document goes through.
+    EXPECT_FALSE(Process(Order("<RECEIVER>bob</RECEIVER>")).error);
+}
+
+TEST_P(Pipeline, AProcessKilledAtAnyMomentLeavesEveryDocumentWholeOrAbsent) {
+    const std::string cs = site_.connectionString();
+    std::mt19937 random(20261208);
+    const auto budget = std::chrono::steady_clock::now() + std::chrono::seconds(50);
+    int trials = 0;
+    for (; trials < 25 && std::chrono::steady_clock::now() < budget; ++trials) {
+        db::ClearThreadPool();  // the child opens sessions of its own
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0; i < 400; ++i) Process(Order("<RECEIVER>bob</RECEIVER><RECEIVER>carol</RECEIVER>"));
+            _exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 400)(random)));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+    }
+    EXPECT_GE(trials, 20);
+    // Whole: typed, completed, published to both recipients, its mails sent or waiting.
+    EXPECT_GT(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT WHERE DOCUMENTTYPEID IS NULL OR STATUS = -1 OR "
+                    "(SELECT COUNT(*) FROM PUBLICATION P WHERE P.DOCUMENTID = DOCUMENT.DOCUMENTID) <> 2"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM OUTBOX WHERE DOCUMENTID NOT IN (SELECT DOCUMENTID FROM DOCUMENT)"), 0);
+    if (GetParam() == "sqlite") {
+        db::Connection c(cs);
+        EXPECT_EQ(c.Query("PRAGMA integrity_check").Field(size_t{0}).ToString(), "ok");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Pipeline, ::testing::ValuesIn(test::Backends()));

@@ -52,10 +52,24 @@ TEST_F(PostgresPool, NextCallerSurvivesASessionTheServerEnded) {
                         .Field("DONE")
                         .ToBool());
     }
+    // A read is run again on a new session; so is the start of a transaction. A write is
+    // never repeated, since the server may have run it before the link broke.
+    {
+        Connection c(scratch_->connectionString());
+        EXPECT_EQ(c.Query("SELECT COUNT(*) AS N FROM T").GetInt("N"), 0);
+        EXPECT_NE(BackendPid(c), pooledPid);
+        pooledPid = BackendPid(c);
+    }
+    {
+        Connection killer(test::PostgresTestConnectionString());
+        killer.Query("SELECT pg_terminate_backend(" + Connection::EncodeNumber(pooledPid) + ")");
+    }
+    Transaction work(scratch_->connectionString());
     Connection c(scratch_->connectionString());
     EXPECT_EQ(c.Execute("INSERT INTO T (V) VALUES (1)"), 1);
     EXPECT_NE(BackendPid(c), pooledPid);
-    EXPECT_EQ(c.Query("SELECT COUNT(*) AS N FROM T").GetInt("N"), 1);
+    work.Commit();
+    EXPECT_EQ(Connection(scratch_->connectionString()).Query("SELECT COUNT(*) AS N FROM T").GetInt("N"), 1);
 }
 
 TEST_F(PostgresPool, SessionEndedWhileInUseFailsThatCallOnlyAndIsNotPooled) {

@@ -1,0 +1,225 @@
+// The outbox: what leaves the system is written down with the document and done afterwards,
+// so that a failure or a crash after the commit loses nothing and a retry repeats only what
+// has not been done.
+#include "kestrix/delivery/outbox.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+
+#include "kestrix/delivery/notifications.h"
+#include "kestrix/documents/publication_errors.h"
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/i18n.h"
+#include "kestrix/foundation/utility.h"
+#include "platform/base/error.h"
+
+namespace kestrix::outbox {
+
+namespace {
+
+constexpr const char* kSource = "Kestrix.Document.ProcessDocument";
+constexpr const char* kCrLf = "\r\n";
+/// The longest wait between two attempts of one item.
+constexpr int64_t kMaxDelaySeconds = 6 * 3600;
+
+std::string LocalTime(std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
+}
+
+/// The time of the next attempt after `attempts` failures: one minute, doubling, at most six
+/// hours.
+std::string NextAttempt(int32_t attempts) {
+    const int64_t delay = std::min<int64_t>(kMaxDelaySeconds, int64_t{60} << std::min(attempts - 1, 20));
+    return LocalTime(std::chrono::system_clock::now() + std::chrono::seconds(delay));
+}
+
+Item ReadItem(const db::Recordset& rs) {
+    Item item;
+    item.id = rs.GetInt("OUTBOXID");
+    item.docId = static_cast<int32_t>(rs.GetInt("DOCUMENTID"));
+    item.kind = rs.GetString("KIND");
+    item.target = rs.GetString("TARGET");
+    item.subject = rs.GetString("SUBJECT");
+    item.attempts = static_cast<int32_t>(rs.GetInt("ATTEMPTS"));
+    item.nextAttempt = rs.GetString("NEXTATTEMPT");
+    item.lastError = rs.GetString("LASTERROR");
+    item.publicationErrorId = static_cast<int32_t>(rs.GetInt("PUBLICATIONERRORID"));
+    item.created = rs.GetString("CREATIONDATE");
+    return item;
+}
+
+constexpr const char* kColumns =
+    "OUTBOXID, DOCUMENTID, KIND, TARGET, SUBJECT, ATTEMPTS, NEXTATTEMPT, LASTERROR, PUBLICATIONERRORID, "
+    "CREATIONDATE";
+
+/// A failed attempt: the item waits for its next one; the first failure of an item that
+/// concerns a document records a publication error with the label of the mail that failed.
+void RecordFailure(const Item& item, const Error& failure, std::string_view label, const std::string& detail) {
+    int32_t errorId = item.publicationErrorId;
+    if (errorId == 0 && !label.empty() && item.docId != 0) {
+        try {
+            errorId = LogPublicationError(item.docId, failure.number(),
+                                          TranslateLabel(label) + kCrLf + failure.description() + detail, kSource,
+                                          label);
+        } catch (...) {
+            LogError(kSource);
+        }
+    }
+    db::Connection connection = GetConnection();
+    connection.Execute(
+        "UPDATE OUTBOX SET ATTEMPTS = ?, NEXTATTEMPT = ?, LASTERROR = ?, PUBLICATIONERRORID = ? WHERE OUTBOXID = ?",
+        {Variant(item.attempts + 1), Variant(NextAttempt(item.attempts + 1)), Variant(failure.description()),
+         Variant(errorId), Variant(static_cast<long long>(item.id))});
+}
+
+/// A successful attempt: the item goes, and the publication error of an earlier failure is
+/// closed.
+void RecordSuccess(const Item& item) {
+    db::Connection connection = GetConnection();
+    if (item.publicationErrorId != 0)
+        connection.Execute("UPDATE PUBLICATIONERRORS SET CLOSED = 1 WHERE PUBLICATIONERRORID = ?",
+                           {Variant(item.publicationErrorId)});
+    connection.Execute("DELETE FROM OUTBOX WHERE OUTBOXID = ?", {Variant(static_cast<long long>(item.id))});
+}
+
+/// Does one item; true when it succeeded.
+bool Perform(const Item& item) {
+    Utility utility;
+    std::string label;
+    std::string detail;
+    try {
+        if (item.kind == kind::NotifyRecipients) {
+            // Each recipient is told on his own; one who cannot be told now becomes an item of
+            // his own, so a retry never mails the others twice.
+            label = "SLBSH1810";
+            RecipientNotifier notifier(utility, item.docId);
+            for (const std::string& user : notifier.Recipients()) {
+                try {
+                    notifier.Send(user);
+                } catch (...) {
+                    const Error failure = CurrentError();
+                    LogError(kSource);
+                    const int64_t retry = Add(item.docId, kind::NotifyRecipient, user);
+                    Item single = item;
+                    single.id = retry;
+                    single.kind = kind::NotifyRecipient;
+                    single.target = user;
+                    single.attempts = 0;
+                    single.publicationErrorId = 0;
+                    RecordFailure(single, failure, label,
+                                  kCrLf + TranslateLabel("SLBSH0001") + ": '" + notifier.ReaderName(user) + "'");
+                }
+            }
+        } else if (item.kind == kind::NotifyRecipient) {
+            label = "SLBSH1810";
+            RecipientNotifier notifier(utility, item.docId);
+            detail = std::string(kCrLf) + TranslateLabel("SLBSH0001") + ": '" + notifier.ReaderName(item.target) + "'";
+            notifier.Send(item.target);
+        } else if (item.kind == kind::NotifySender) {
+            label = "SLBSH1811";
+            utility.SendEmailToSender(item.docId, "", "", false, "", "");
+        } else if (item.kind == kind::AdminMail) {
+            const std::string address = GetParameter("AdminEmailAddress");
+            db::Connection connection = GetConnection();
+            const db::Recordset rs =
+                connection.Query("SELECT BODY FROM OUTBOX WHERE OUTBOXID = ?", {Variant(static_cast<long long>(item.id))});
+            utility.SendEmail(address, address, item.subject, rs.Eof() ? "" : rs.GetString("BODY"), "", "");
+        } else {
+            throw Error(errnum::E_FAIL, "Kestrix.Outbox", "Unknown kind of outbox item '" + item.kind + "'.");
+        }
+    } catch (...) {
+        const Error failure = CurrentError();
+        LogError(kSource);
+        try {
+            RecordFailure(item, failure, label, detail);
+        } catch (...) {
+            LogError(kSource);
+        }
+        return false;
+    }
+    RecordSuccess(item);
+    return true;
+}
+
+Outcome WorkOffItems(const std::vector<Item>& items) {
+    Outcome outcome;
+    for (const Item& item : items) {
+        bool ok = false;
+        try {
+            ok = Perform(item);
+        } catch (...) {
+            LogError(kSource);
+        }
+        ++(ok ? outcome.done : outcome.failed);
+    }
+    return outcome;
+}
+
+}  // namespace
+
+int64_t Add(int32_t docId, std::string_view kind, std::string_view target, std::string_view subject,
+            std::string_view body) {
+    try {
+        db::Connection connection = GetConnection();
+        db::EditRow row;
+        row.Set("DOCUMENTID", Variant(docId));
+        row.Set("KIND", Variant(std::string(kind)));
+        row.Set("TARGET", Variant(std::string(target)));
+        row.Set("SUBJECT", Variant(std::string(subject)));
+        row.Set("BODY", Variant(std::string(body)));
+        row.Set("ATTEMPTS", Variant(0));
+        row.Set("CREATIONDATE", Variant(LocalTime(std::chrono::system_clock::now())));
+        return connection.Insert("OUTBOX", row, "OUTBOXID");
+    } catch (...) {
+        Reraise("Kestrix.Outbox.Add");
+    }
+}
+
+Outcome WorkOff(const std::vector<int64_t>& ids) {
+    std::vector<Item> items;
+    {
+        db::Connection connection = GetConnection();
+        for (int64_t id : ids) {
+            const db::Recordset rs = connection.Query(std::string("SELECT ") + kColumns + " FROM OUTBOX WHERE OUTBOXID = ?",
+                                                      {Variant(static_cast<long long>(id))});
+            if (!rs.Eof()) items.push_back(ReadItem(rs));
+        }
+    }
+    return WorkOffItems(items);
+}
+
+Outcome WorkOffDue(bool ignoreSchedule, size_t limit) {
+    std::vector<Item> items;
+    {
+        db::Connection connection = GetConnection();
+        db::Recordset rs =
+            ignoreSchedule
+                ? connection.Query(std::string("SELECT ") + kColumns + " FROM OUTBOX ORDER BY OUTBOXID")
+                : connection.Query(std::string("SELECT ") + kColumns +
+                                       " FROM OUTBOX WHERE NEXTATTEMPT IS NULL OR NEXTATTEMPT <= ? ORDER BY OUTBOXID",
+                                   {Variant(LocalTime(std::chrono::system_clock::now()))});
+        for (; !rs.Eof() && (limit == 0 || items.size() < limit); rs.MoveNext()) items.push_back(ReadItem(rs));
+    }
+    return WorkOffItems(items);
+}
+
+std::vector<Item> List() {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(std::string("SELECT ") + kColumns + " FROM OUTBOX ORDER BY OUTBOXID");
+        std::vector<Item> items;
+        for (; !rs.Eof(); rs.MoveNext()) items.push_back(ReadItem(rs));
+        return items;
+    } catch (...) {
+        Reraise("Kestrix.Outbox.List");
+    }
+}
+
+}  // namespace kestrix::outbox

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrix::outbox {
+
+/// What an outbox item asks for.
+namespace kind {
+/// Tell every recipient of the document who wants mail (failures become one item each).
+inline constexpr std::string_view NotifyRecipients = "NOTIFY_RECIPIENTS";
+/// Tell one recipient (TARGET, his login) of the document.
+inline constexpr std::string_view NotifyRecipient = "NOTIFY_RECIPIENT";
+/// Tell the sender of the document, when his sender list asks for it.
+inline constexpr std::string_view NotifySender = "NOTIFY_SENDER";
+/// A mail to the administrator (SUBJECT and BODY as written), about a document that failed.
+inline constexpr std::string_view AdminMail = "ADMIN_MAIL";
+}  // namespace kind
+
+/// One item of the outbox as stored.
+struct Item {
+    int64_t id = 0;
+    int32_t docId = 0;
+    std::string kind;
+    std::string target;
+    std::string subject;
+    int32_t attempts = 0;
+    std::string nextAttempt;
+    std::string lastError;
+    int32_t publicationErrorId = 0;
+    std::string created;
+};
+
+/// Adds an item and returns its identifier. Inside a unit of work the item is written in its
+/// transaction, so it exists exactly when the document does.
+int64_t Add(int32_t docId, std::string_view kind, std::string_view target = {}, std::string_view subject = {},
+            std::string_view body = {});
+
+/// What a run over the outbox did.
+struct Outcome {
+    int done = 0;
+    int failed = 0;
+};
+
+/// Works off the items with these identifiers, in the given order. An item that succeeds is
+/// removed (and the publication error of its earlier failure closed); one that fails stays,
+/// with its error and the time of its next attempt, and its document gets a publication
+/// error the first time. Never raises for a failing item.
+Outcome WorkOff(const std::vector<int64_t>& ids);
+
+/// Works off the items that are due (all of them when `ignoreSchedule`), oldest first, at most
+/// `limit` (0: no limit).
+Outcome WorkOffDue(bool ignoreSchedule = false, size_t limit = 0);
+
+/// Every item of the outbox, oldest first.
+std::vector<Item> List();
+
+}  // namespace kestrix::outbox
