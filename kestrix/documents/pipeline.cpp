@@ -25,12 +25,19 @@ namespace {
 constexpr const char* kSource = "Kestrix.Document.ProcessDocument";
 constexpr const char* kCrLf = "\r\n";
 
-std::string Label(std::string_view code) { return TranslateLabel(code); }
-
-std::string Label(std::string_view code, std::initializer_list<std::pair<const char*, std::string>> entries) {
-    Dictionary replacements;
-    for (const auto& [key, value] : entries) replacements.Add(key, value);
-    return TranslateLabel(code, 0, replacements);
+// A step's label text. A label that cannot be translated (the database went away) is
+// named by its code, so that the failure being reported is never lost for it.
+std::string Label(std::string_view code, std::initializer_list<std::pair<const char*, std::string>> entries = {}) {
+    try {
+        Dictionary replacements;
+        for (const auto& [key, value] : entries) replacements.Add(key, value);
+        return TranslateLabel(code, 0, replacements);
+    } catch (...) {
+        LogError(kSource);
+        std::string text(code);
+        for (const auto& [key, value] : entries) text += std::string(" ") + key + "=" + value;
+        return text;
+    }
 }
 
 // A step that failed: the message for the caller, and the number of the failure when the

@@ -172,6 +172,13 @@ TEST_P(Pipeline, BlankAndVeryLargeBodies) {
     Document document;
     EXPECT_EQ(document.GetOriginalXmlDocument(large.docId).size(), Order("<RECEIVER>bob</RECEIVER>" + lines).size());
     EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE USERID = 'bob'"), 1);
+
+    // Past the site's limit a document is refused before it is parsed, and nothing is stored.
+    site_.SetParameter("MaxDocumentSize", "1000000");
+    Outcome over = Process(Order("<RECEIVER>bob</RECEIVER>" + lines));
+    ASSERT_TRUE(over.error);
+    EXPECT_NE(over.error->description().find("at most 1000000 bytes"), std::string::npos) << over.error->description();
+    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 1);
 }
 
 TEST_P(Pipeline, AnUnknownSenderStopsUnattendedIntakeButNotAnInteractiveCall) {
