@@ -3,7 +3,7 @@
 #include <array>
 
 #include "kestrix/documents/distribution_list.h"
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 #include "kestrix/documents/receive_method.h"
 #include "kestrix/documents/sender_list.h"
 #include "kestrix/delivery/base64.h"
@@ -12,11 +12,11 @@
 #include "kestrix/delivery/push_doc_utils.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/label_replacements.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "kestrix/intake/attachments.h"
-#include "kestrix/intake/file_handling.h"
+#include "kestrix/foundation/file_handling.h"
 #include "kestrix/intake/publish_create_document.h"
-#include "kestrix/intake/xml.h"
+#include "kestrix/foundation/xml.h"
 #include "kestrix/rules/rules.h"
 #include "kestrix/rules/templates.h"
 #include "kestrix/rules/user_defined_fields.h"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrix/delivery/notifications.h"
 #include "kestrix/foundation/enums.h"
 #include "platform/base/object.h"
 #include "platform/base/variant.h"
@@ -19,9 +20,12 @@ class User;
 
 namespace kestrix {
 
-/// "Kestrix.Utility": the public helper class of the library. It is a thin facade: each
-/// method forwards to the room that owns the work (conversions and parameters here, users
-/// in web/, routing in documents/, mail in delivery/, files in intake/).
+/// "Kestrix.Utility": the public helper class of the library. It is a facade and does no work
+/// of its own: each method forwards to the module of the room that owns the work
+/// (conversions, users, files and style sheets in foundation/; XSL patterns, recipients,
+/// document types and links in documents/; mail, notifications, renderings and plug-in
+/// calls in delivery/; routing in rules/; the error folder in intake/). Code inside the
+/// rooms calls those modules directly.
 class Utility : public Object {
 public:
     // ---- conversions, long texts and server parameters ----------------------------------
@@ -245,7 +249,7 @@ public:
                                       int32_t iLanguageID = 1033);
     /// The language of this instance's messages, set by the first notification to a sender
     /// when not set before (0 = not set).
-    int32_t PublisherLanguageID() const { return publisherLanguage_; }
+    int32_t PublisherLanguageID() const { return notifications_.PublisherLanguageID(); }
 
     // ---- web helpers (web/) ----------------------------------------------------------------
 
@@ -326,8 +330,10 @@ public:
     std::string MakeStringFromArray(const Variant& iArray);
 
 private:
+    /// The site's virtual identifier, read once per instance.
     std::string virtualId_;
-    int32_t publisherLanguage_ = 0;
+    /// The notifications of this instance, which keep the language of its messages.
+    Notifications notifications_;
 };
 
 }  // namespace kestrix

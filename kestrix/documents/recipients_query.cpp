@@ -3,11 +3,11 @@
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/documents/recipients_query.h"
 
 namespace kestrix {
 
-db::Recordset Utility::GetRecipientsFromPublicationTable(int32_t iDocID,
+db::Recordset recipients::GetRecipientsFromPublicationTable(int32_t iDocID,
                                                          const std::string& iDocTypeID,
                                                          bool iEmailFlag) {
     try {

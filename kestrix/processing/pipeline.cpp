@@ -1,15 +1,19 @@
-// Document: the processing every road of intake ends in.
+// The processing every road of intake ends in.
 #include <optional>
 
 #include "kestrix/delivery/obi.h"
-#include "kestrix/documents/document.h"
+#include "kestrix/processing/pipeline.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/documents/sender_list.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
-#include "kestrix/intake/publish_create_document.h"
+#include "kestrix/delivery/email.h"
+#include "kestrix/delivery/notifications.h"
+#include "kestrix/documents/attachment_copies.h"
+#include "kestrix/documents/document_types.h"
+#include "kestrix/foundation/users.h"
+#include "kestrix/rules/routing.h"
 #include "kestrix/rules/user_defined_fields.h"
 #include "platform/base/strings.h"
 #include "platform/membership/user.h"
@@ -51,7 +55,7 @@ void Run(Step&& step, std::string_view label, bool late) {
 
 }  // namespace
 
-Variant Document::ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant Pipeline::ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,
                                   std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
                                   int32_t& oDocID, int32_t& oSenderBPID, std::string& oDocTypeID,
                                   std::string& oSenderName, std::string& oDefRecipient, int16_t& oStatus,
@@ -61,7 +65,7 @@ Variant Document::ProcessDocument(int32_t iInterActive, const std::string& iOrig
                                    oStatus, iForwardedDocID);
 }
 
-Variant Document::ProcessDocumentWithAttachments(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant Pipeline::ProcessDocumentWithAttachments(int32_t iInterActive, const std::string& iOriginalXmlBody,
                                                  std::string& iOriginalDocTypeID,
                                                  std::string& iOriginalDefRecipient,
                                                  const Variant& i_oAttachments, int32_t& oDocID,
@@ -73,7 +77,7 @@ Variant Document::ProcessDocumentWithAttachments(int32_t iInterActive, const std
                                    oDefRecipient, oStatus, iForwardedDocID);
 }
 
-Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::string& iOriginalXmlBody,
                                           std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
                                           const Variant& i_oAttachments, int32_t& oDocID,
                                           int32_t& oSenderBPID, std::string& oDocTypeID,
@@ -85,7 +89,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     std::optional<xml::XmlDocument> dom;
     bool show = true;
     std::string standardBody;
-    Utility utility;
+    Notifications notifications;
 
     try {
         // 1. Parse.
@@ -117,7 +121,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 4. Sender.
         Run(
             [&] {
-                if (oSenderBPID == 0 && !empty) utility.GetSenderBPAndName(body, oSenderBPID, oSenderName);
+                if (oSenderBPID == 0 && !empty) routing::GetSenderBPAndName(body, oSenderBPID, oSenderName);
                 if (oSenderBPID == 0 && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown sender.");
             },
@@ -125,7 +129,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 5. Type.
         Run(
             [&] {
-                if (oDocTypeID.empty() && !empty) oDocTypeID = utility.GetDocType(body, oSenderBPID);
+                if (oDocTypeID.empty() && !empty) oDocTypeID = routing::GetDocType(body, oSenderBPID);
                 if (oDocTypeID.empty() && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown type.");
             },
@@ -144,7 +148,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 std::string user = oSenderName;
                 if (iInterActive != 0) {
                     try {
-                        auto object = utility.GetAUObject(oSenderName);
+                        auto object = users::GetAUObject(oSenderName);
                         user = object->FirstName() + " " + object->SecondName();
                     } catch (...) {
                         LogError(kSource);
@@ -152,7 +156,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 }
                 std::string description;
                 try {
-                    description = utility.GetDocumentTypeDescription(oDocTypeID);
+                    description = document_types::GetDocumentTypeDescription(oDocTypeID);
                 } catch (...) {
                     LogError(kSource);
                 }
@@ -176,7 +180,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 9. Default receiver.
         Run(
             [&] {
-                if (oDefRecipient.empty() && !empty) oDefRecipient = utility.GetDefaultReceiver(body);
+                if (oDefRecipient.empty() && !empty) oDefRecipient = routing::GetDefaultReceiver(body);
             },
             "SLBSH1827", true);
         // 10. Complete the row.
@@ -202,19 +206,18 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             [&] {
                 if (standardBody.empty() || oDocID == 0 || oDocTypeID.empty()) return;
                 if (iOriginalDefRecipient.empty() || iInterActive == 0) {
-                    int32_t status = utility.GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID, standardBody);
+                    int32_t status = routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID, standardBody);
                     oStatus = static_cast<int16_t>(status);
                     if (iInterActive != -1 && oStatus != 0) SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
                 } else {
-                    utility.FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
+                    routing::FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
                 }
             },
             "SLBSH1829", true);
         // 13. Attachments.
         if (i_oAttachments.IsArray()) {
             try {
-                PublishCreateDocument publisher;
-                publisher.CopyAttachmentCollection(oDocID, i_oAttachments);
+                CopyAttachmentCollection(oDocID, i_oAttachments, 0);
             } catch (...) {
                 Error failure = CurrentError();
                 throw StepFailure{Label("SLBSH1816") + kCrLf + failure.description(), failure.number(), false};
@@ -224,8 +227,8 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // receivers' send methods is not part of this operation yet.
         if (oStatus != 0 && !standardBody.empty() && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1 &&
             show) {
-            Run([&] { utility.SendEmailToRecipients(oDocID, "", "", "", false); }, "SLBSH1810", true);
-            Run([&] { utility.SendEmailToSender(oDocID, "", "", false, "", ""); }, "SLBSH1811", true);
+            Run([&] { notifications.SendEmailToRecipients(oDocID, "", "", "", false); }, "SLBSH1810", true);
+            Run([&] { notifications.SendEmailToSender(oDocID, "", "", false, "", ""); }, "SLBSH1811", true);
         }
         return Variant(oDocID);
     } catch (const StepFailure& failure) {
@@ -252,7 +255,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                                                   : Label("SLBSH0038");
                 std::string text = Label("SLBSH0035", {{"[%ERRORDESCRIPTION%]", failure.message}});
                 if (dom && !dom->IsEmpty()) text += kCrLf + Label("SLBSH0036") + ":" + kCrLf + dom->Xml();
-                utility.SendEmail(address, address, subject, text, "", "");
+                email::SendEmail(address, address, subject, text, "", "");
             } catch (...) {
                 LogError(kSource);
             }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "platform/base/error.h"
 #include "platform/db/connection.h"
 #include "platform/membership/directory.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/i18n.h"
 #include "platform/base/error.h"
