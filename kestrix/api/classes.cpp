@@ -11,7 +11,7 @@
 #include "kestrix/delivery/obi.h"
 #include "kestrix/delivery/push_doc_utils.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/foundation/label_replacements.h"
+#include "kestrix/documents/label_replacements.h"
 #include "kestrix/api/utility.h"
 #include "kestrix/intake/attachments.h"
 #include "kestrix/foundation/file_handling.h"
