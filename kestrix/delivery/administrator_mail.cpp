@@ -1,4 +1,4 @@
-// Utility: the administrator's mail and the delivery log check.
+// The administrator's mail and the delivery log check.
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"

@@ -1,4 +1,4 @@
-// Utility: sending one message, the only way mail leaves the system.
+// Sending one message, the only way mail leaves the system.
 #include <filesystem>
 
 #include "kestrix/delivery/site_mail.h"

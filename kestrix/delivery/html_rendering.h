@@ -15,7 +15,8 @@ namespace kestrix::html_rendering {
 /// HTMLATTACHMENTXSL that is blank or does not name an ".xsl" file, in any case).
 /// `iDocType` is not consulted: the stored type decides. An identifier that is no whole
 /// number is refused.
-std::string getHTMLAttachmentByUsingXML(const std::string& iDocID, const Variant& iDocType = {}, const Variant& iXml = {});
+std::string getHTMLAttachmentByUsingXML(const std::string& iDocID, const Variant& iDocType = {},
+                                        const Variant& iXml = {});
 /// `getHTMLAttachmentByUsingXML` of the stored document.
 std::string getHTMLAttachment(int32_t iDocID);
 /// Deletes a rendering made by getHTMLAttachment; a blank name does nothing.

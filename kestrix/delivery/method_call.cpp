@@ -1,5 +1,5 @@
 // Plug-in method calls: splitting an address, creating the plug-in by name and calling it
-// with the document data; the Utility methods that offer this to the rest of the library.
+// with the document data; the plug-in calls the rest of the library makes.
 #include "kestrix/delivery/method_call.h"
 
 #include <memory>
@@ -51,7 +51,7 @@ Variant CallPluginForAnswer(const std::string& address, Variant& data) {
 
 }  // namespace delivery
 
-// ---- Utility: plug-in method calls ---------------------------------------------------------
+// ---- plug-in method calls ------------------------------------------------------------------
 
 Variant plugin_calls::GetClass(const std::string& iDllClassMethodString) {
     try {

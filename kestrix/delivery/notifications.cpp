@@ -1,4 +1,4 @@
-// Utility: the notification mails that tell a document's sender and recipients that it was
+// The notification mails that tell a document's sender and recipients that it was
 // published, each in the reader's own language.
 #include "kestrix/foundation/users.h"
 #include "kestrix/foundation/files.h"

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 
-
 /// What a document type says about its style sheets and description.
 namespace kestrix::document_types {
 

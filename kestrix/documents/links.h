@@ -16,7 +16,8 @@ Variant getPagePath();
 /// "SiteLinkStartingPoint" without one trailing "/" or "\".
 std::string getKestrixPath();
 /// The address of a document's page for a box.
-std::string getDocumentHyperlinkBySenderMode(int32_t iDocID, const std::string& iDocTypeID, int32_t iSenderMode);
+std::string getDocumentHyperlinkBySenderMode(int32_t iDocID, const std::string& iDocTypeID,
+                                             int32_t iSenderMode);
 /// The e-mail addresses of the document's recipients, separated by ";" (a line break
 /// after the first).
 std::string GetToRecipientList(int32_t iDocID, const std::string& iDocTypeID);

@@ -1,4 +1,4 @@
-// Utility: the recipients of a document, from its publications and the type's distribution list.
+// The recipients of a document, from its publications and the type's distribution list.
 #include <string>
 
 #include "kestrix/foundation/dbutils.h"

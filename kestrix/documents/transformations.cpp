@@ -113,7 +113,7 @@ std::string DocumentStore::GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTy
     }
 }
 
-// ---- Utility: style sheet folders and document types ----------------------------------------
+// ---- style sheet folders and document types -------------------------------------------------
 
 std::string document_types::GetTransformXSLPath() {
     try {

@@ -1,4 +1,4 @@
-// Utility: selecting routing tags and other values from a document by XSL pattern.
+// Selecting routing tags and other values from a document by XSL pattern.
 #include <optional>
 #include <string>
 #include <vector>

@@ -16,7 +16,8 @@ namespace kestrix::xsl_patterns {
 std::string ExecuteXSLPattern(const xml::XmlDocument& i_oXMLDoc, const std::string& i_sXslPattern);
 /// All nodes the pattern selects, in document order; nothing (nullopt) when the pattern
 /// is rejected.
-std::optional<std::vector<xml::XmlNode>> ExecuteXSLPatternReturnAllNodes(const xml::XmlDocument& iXMLDoc, const std::string& iXslPattern);
+std::optional<std::vector<xml::XmlNode>> ExecuteXSLPatternReturnAllNodes(
+    const xml::XmlDocument& iXMLDoc, const std::string& iXslPattern);
 /// The pattern for a tag name ("//name"), an attribute name ("//@name") or a pattern
 /// given as it is; "" for any other kind.
 std::string ConstructXslPattern(TagAttrXsl iTagAttrXsl, const std::string& iXslPattern);

@@ -1,4 +1,4 @@
-// The file functions of Utility: writing XML files, deleting them, existence tests on this
+// Files: writing XML files, deleting them, existence tests on this
 // server and on network shares, the spreadsheet engine switch and the temporary-folder rule.
 #include <filesystem>
 #include <fstream>

@@ -5,7 +5,8 @@
 
 #include "platform/base/variant.h"
 
-/// Files and folders: XML files written and deleted, existence checks (network paths through the file class created by name), the spreadsheet switch.
+/// Files and folders: XML files written and deleted, existence checks (network paths through the
+/// file class created by name), the spreadsheet switch.
 namespace kestrix::files {
 
 /// `WriteXMLFileToDiskAsciiOrUnicode` as UTF-16.
@@ -13,7 +14,8 @@ Variant WriteXMLFileToDisk(const std::string& i_sXMLStr, const std::string& i_sF
 /// Writes the text into a file, overwriting it: UTF-16 with byte-order mark when
 /// `i_bUnicode`, else code page 1252. A blank name becomes a fresh temporary name (handed
 /// back); a name without a drive lands in the temporary folder. Answers the name written.
-Variant WriteXMLFileToDiskAsciiOrUnicode(const std::string& i_sXMLStr, std::string& i_sFileName, bool i_bUnicode = true);
+Variant WriteXMLFileToDiskAsciiOrUnicode(const std::string& i_sXMLStr, std::string& i_sFileName,
+                                         bool i_bUnicode = true);
 /// Deletes the file; a blank name does nothing. A file that may not be deleted is only
 /// logged; other failures are raised.
 void DeleteXMLFileFromDisk(const std::string& iFileName);

@@ -24,7 +24,7 @@ Variant CallQelFileXml(std::string_view method, std::vector<Variant> args) {
 }  // namespace
 
 std::string style_sheets::transformXMLStringToHTML(const std::string& iXmlString,
-                                              const std::string& iXSLURL) {
+                                                   const std::string& iXSLURL) {
     try {
         if (services::IsNetworkPath(iXSLURL))
             return CallQelFileXml("ApplyXslStyleSheetToXmlString",
@@ -38,7 +38,7 @@ std::string style_sheets::transformXMLStringToHTML(const std::string& iXmlString
 }
 
 std::string style_sheets::transformXMLToHTMLCommon(const xml::XmlDocument& iDoc,
-                                              const std::string& iXslFileName) {
+                                                   const std::string& iXslFileName) {
     try {
         return transformXMLStringToHTML(iDoc.Xml(), iXslFileName);
     } catch (...) {

@@ -1,4 +1,4 @@
-// The error folder of Utility: files that failed processing are kept in a folder of the
+// The error folder: files that failed processing are kept in a folder of the
 // second they failed in, under names no other file of that folder holds.
 #include <fcntl.h>
 #include <unistd.h>

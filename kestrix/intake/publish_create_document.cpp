@@ -4,7 +4,8 @@
 
 namespace kestrix {
 
-void PublishCreateDocument::CopyAttachmentCollection(int32_t i_lDocID, const Variant& i_oAttachments) {
+void PublishCreateDocument::CopyAttachmentCollection(int32_t i_lDocID,
+                                                     const Variant& i_oAttachments) {
     kestrix::CopyAttachmentCollection(i_lDocID, i_oAttachments, mPublisherLanguageID);
 }
 

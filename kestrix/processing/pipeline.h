@@ -23,11 +23,12 @@ class Pipeline : public DocumentStore {
     /// stored the failure is also recorded as a publication error of the document, and a
     /// row that never got a type is removed.
     Variant ProcessDocumentInternal(int32_t iInterActive, const std::string& iOriginalXmlBody,
-                                    std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
-                                    const Variant& i_oAttachments, int32_t& oDocID, int32_t& oSenderBPID,
-                                    std::string& oDocTypeID, std::string& oSenderName,
-                                    std::string& oDefRecipient, int16_t& oStatus,
-                                    int32_t iForwardedDocID = -1);
+                                    std::string& iOriginalDocTypeID,
+                                    std::string& iOriginalDefRecipient,
+                                    const Variant& i_oAttachments, int32_t& oDocID,
+                                    int32_t& oSenderBPID, std::string& oDocTypeID,
+                                    std::string& oSenderName, std::string& oDefRecipient,
+                                    int16_t& oStatus, int32_t iForwardedDocID = -1);
     /// ProcessDocumentInternal without attachments.
     Variant ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,
                             std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
@@ -35,13 +36,11 @@ class Pipeline : public DocumentStore {
                             std::string& oSenderName, std::string& oDefRecipient, int16_t& oStatus,
                             int32_t iForwardedDocID = -1);
     /// ProcessDocumentInternal with the attachment files (an array of paths).
-    Variant ProcessDocumentWithAttachments(int32_t iInterActive, const std::string& iOriginalXmlBody,
-                                           std::string& iOriginalDocTypeID,
-                                           std::string& iOriginalDefRecipient,
-                                           const Variant& i_oAttachments, int32_t& oDocID,
-                                           int32_t& oSenderBPID, std::string& oDocTypeID,
-                                           std::string& oSenderName, std::string& oDefRecipient,
-                                           int16_t& oStatus, int32_t iForwardedDocID = -1);
+    Variant ProcessDocumentWithAttachments(
+        int32_t iInterActive, const std::string& iOriginalXmlBody, std::string& iOriginalDocTypeID,
+        std::string& iOriginalDefRecipient, const Variant& i_oAttachments, int32_t& oDocID,
+        int32_t& oSenderBPID, std::string& oDocTypeID, std::string& oSenderName,
+        std::string& oDefRecipient, int16_t& oStatus, int32_t iForwardedDocID = -1);
 };
 
 }  // namespace kestrix

@@ -1,4 +1,4 @@
-// Utility: the sender, type and default receiver a document names in its routing tags, and
+// The sender, type and default receiver a document names in its routing tags, and
 // the small look-ups and conversions around publications.
 #include <array>
 #include <cctype>

@@ -7,7 +7,8 @@
 #include "platform/base/variant.h"
 #include "platform/xml/xml.h"
 
-/// Routing: the sender, type and default receiver a document names, and the publication rows written from its routing tags.
+/// Routing: the sender, type and default receiver a document names, and the publication rows
+/// written from its routing tags.
 namespace kestrix::routing {
 
 /// The sending user and its business partner: the OBI sender, else the SENDER tag, else
@@ -28,21 +29,26 @@ std::string GetDefaultReceiver(const std::string& iXMLStr);
 /// A missing type or body is read from the document. Answers 1 when at least one
 /// recipient was found, else 0; recipients that cannot be resolved are recorded as
 /// publication errors.
-int32_t GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID = {}, const std::string& iXMLStr = {});
+int32_t GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID = {},
+                                             const std::string& iXMLStr = {});
 /// Inserts a new publication row for every user on the type's distribution list
 /// (restricted to the partner when it is not 0 and to the user when it is not "") who
 /// has none for the document yet. Answers the number of rows inserted.
-int32_t FillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID, int32_t iBPID = 0, const std::string& iUserID = {});
+int32_t FillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID, int32_t iBPID = 0,
+                             const std::string& iUserID = {});
 /// Publishes to the recipient named by every non-empty node of one routing pattern
 /// ("//RECEIVER", "//BUSINESSPARTNER", "//BUS-PART-C", "//BUS-PART-S"), records a
 /// publication error for every one that cannot be resolved, empties the nodes used and
 /// stores the body. True when any recipient was found. A pattern that does not compile
 /// raises InvalidXSLPatternError.
-bool ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID, xml::XmlDocument& iXMLDoc, const std::string& iXslPattern);
+bool ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                              xml::XmlDocument& iXMLDoc,
+                                              const std::string& iXslPattern);
 /// Empties every node the pattern selects and, when there was one, stores the DOM as the
 /// document's body. Always answers false. A pattern that does not compile raises
 /// InvalidXSLPatternError.
-bool ClearTagsAndWriteDocToDB(int32_t& iDocID, xml::XmlDocument& iXMLDoc, const std::string& iXslPattern);
+bool ClearTagsAndWriteDocToDB(int32_t& iDocID, xml::XmlDocument& iXMLDoc,
+                              const std::string& iXslPattern);
 /// Empties the five recipient tags (USESDISTLIST, RECEIVER, BUSINESSPARTNER, BUS-PART-C,
 /// BUS-PART-S) in the DOM and the stored body.
 void RemoveAllRoutingInfoFromDocument(int32_t& iDocID, xml::XmlDocument& iXMLDoc);

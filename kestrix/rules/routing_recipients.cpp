@@ -1,4 +1,4 @@
-// Utility: turning the recipient tags of a document into publication rows, recording the
+// Turning the recipient tags of a document into publication rows, recording the
 // recipients that cannot be resolved, and emptying the tags that were used.
 #include <cctype>
 #include <charconv>

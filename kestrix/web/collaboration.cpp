@@ -4,7 +4,8 @@
 
 namespace kestrix {
 
-void Collaboration::ClosePublicationErrorsForOneCategory(int32_t i_lDocID, const std::string& i_sCategory) {
+void Collaboration::ClosePublicationErrorsForOneCategory(int32_t i_lDocID,
+                                                         const std::string& i_sCategory) {
     publication_errors::ClosePublicationErrorsForOneCategory(i_lDocID, i_sCategory);
 }
 
