@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
 #include "platform/base/error.h"

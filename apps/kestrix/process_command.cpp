@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "apps/kestrix/cli.h"
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 #include "kestrix/foundation/dbutils.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"

@@ -1,13 +1,13 @@
-// Utility: the administrator's mail and the delivery log check.
+// The administrator's mail and the delivery log check.
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/delivery/email.h"
 #include "platform/base/strings.h"
 
 namespace kestrix {
 
-void Utility::SendEmailToAdministrator(const std::string& i_oFileName) {
+void email::SendEmailToAdministrator(const std::string& i_oFileName) {
     std::string address;
     try {
         address = GetParameter("AdminEmailAddress");
@@ -28,7 +28,7 @@ void Utility::SendEmailToAdministrator(const std::string& i_oFileName) {
     }
 }
 
-bool Utility::CheckSentLog(const std::string& iDocTypeID, const std::string& iSenderID, int32_t iBPID,
+bool email::CheckSentLog(const std::string& iDocTypeID, const std::string& iSenderID, int32_t iBPID,
                            int32_t iDocID) {
     try {
         std::string sql =

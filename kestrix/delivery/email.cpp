@@ -1,11 +1,11 @@
-// Utility: sending one message, the only way mail leaves the system.
+// Sending one message, the only way mail leaves the system.
 #include <filesystem>
 
 #include "kestrix/delivery/site_mail.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/delivery/email.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
 
@@ -66,7 +66,7 @@ std::vector<std::string> FirstRow(const Variant& table) {
 
 }  // namespace
 
-void Utility::SendEmail(const std::string& iSender, const std::string& iReceiver,
+void email::SendEmail(const std::string& iSender, const std::string& iReceiver,
                         const std::string& iSubject, const std::string& iBody,
                         const std::string& iHTMLFileName, const std::string& iXMLFileName) {
     try {
@@ -77,7 +77,7 @@ void Utility::SendEmail(const std::string& iSender, const std::string& iReceiver
     }
 }
 
-void Utility::SendEmailWithAttachments(const std::string& iSender, const std::string& iReceiver,
+void email::SendEmailWithAttachments(const std::string& iSender, const std::string& iReceiver,
                                        const std::string& iSubject, const std::string& iBody,
                                        const std::string& iHTMLFileName,
                                        const std::string& iXMLFileName, const Variant& i_aAttachment) {

@@ -5,11 +5,14 @@
 #include <string_view>
 #include <vector>
 
+#include "kestrix/foundation/style_sheets.h"
+#include "kestrix/foundation/files.h"
+#include "kestrix/documents/document_types.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/foundation/utility.h"
-#include "kestrix/intake/xml.h"
+#include "kestrix/delivery/html_rendering.h"
+#include "kestrix/foundation/xml.h"
 #include "platform/base/strings.h"
 #include "platform/db/recordset.h"
 #include "platform/services/file_paths.h"
@@ -33,30 +36,7 @@ bool NamesStyleSheet(const std::string& name) {
 
 }  // namespace
 
-std::string Utility::transformXMLStringToHTML(const std::string& iXmlString,
-                                              const std::string& iXSLURL) {
-    try {
-        if (services::IsNetworkPath(iXSLURL))
-            return CallQelFileXml("ApplyXslStyleSheetToXmlString",
-                                  {Variant(iXmlString), Variant(iXSLURL)})
-                .ToString();
-        XML xml;
-        return xml.ApplyXslStyleSheetToXmlString(iXmlString, iXSLURL);
-    } catch (...) {
-        Reraise("Kestrix.Utility.transformXMLStringToHTML");
-    }
-}
-
-std::string Utility::transformXMLToHTMLCommon(const xml::XmlDocument& iDoc,
-                                              const std::string& iXslFileName) {
-    try {
-        return transformXMLStringToHTML(iDoc.Xml(), iXslFileName);
-    } catch (...) {
-        Reraise("Kestrix.Utility.transformXMLToHTMLCommon");
-    }
-}
-
-std::string Utility::getHTMLAttachmentByUsingXML(const std::string& iDocID, const Variant& iDocType,
+std::string html_rendering::getHTMLAttachmentByUsingXML(const std::string& iDocID, const Variant& iDocType,
                                                  const Variant& iXml) {
     (void)iDocType;  // the stored type of the document decides which style sheet renders it
     try {
@@ -81,14 +61,14 @@ std::string Utility::getHTMLAttachmentByUsingXML(const std::string& iDocID, cons
         if (!NamesStyleSheet(styleSheet)) return {};
 
         const std::string html =
-            transformXMLStringToHTML(body, GetHTMLXSLPath() + Trim(styleSheet));
-        return WriteXMLFileToDisk(html, std::to_string(id) + ".html").ToString();
+            style_sheets::transformXMLStringToHTML(body, document_types::GetHTMLXSLPath() + Trim(styleSheet));
+        return files::WriteXMLFileToDisk(html, std::to_string(id) + ".html").ToString();
     } catch (...) {
         Reraise("Kestrix.Utility.getHTMLAttachmentByUsingXML");
     }
 }
 
-std::string Utility::getHTMLAttachment(int32_t iDocID) {
+std::string html_rendering::getHTMLAttachment(int32_t iDocID) {
     try {
         return getHTMLAttachmentByUsingXML(std::to_string(iDocID));
     } catch (...) {
@@ -96,18 +76,18 @@ std::string Utility::getHTMLAttachment(int32_t iDocID) {
     }
 }
 
-void Utility::DeleteHTMLAttachment(const std::string& iHTMLFile) {
+void html_rendering::DeleteHTMLAttachment(const std::string& iHTMLFile) {
     try {
-        DeleteXMLFileFromDisk(iHTMLFile);
+        files::DeleteXMLFileFromDisk(iHTMLFile);
     } catch (...) {
         // Reported under the name of the rendering it cleans up after.
         Reraise("Kestrix.Utility.GetHTMLAttachment");
     }
 }
 
-bool Utility::CanAttachHTMLFile(const std::string& iDocType) {
+bool html_rendering::CanAttachHTMLFile(const std::string& iDocType) {
     try {
-        const std::string xsl = Trim(getXSL(iDocType));
+        const std::string xsl = Trim(document_types::getXSL(iDocType));
         if (xsl.empty()) return false;
         try {
             if (services::IsNetworkPath(xsl)) {

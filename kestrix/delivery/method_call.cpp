@@ -1,5 +1,5 @@
 // Plug-in method calls: splitting an address, creating the plug-in by name and calling it
-// with the document data; the Utility methods that offer this to the rest of the library.
+// with the document data; the plug-in calls the rest of the library makes.
 #include "kestrix/delivery/method_call.h"
 
 #include <memory>
@@ -8,7 +8,7 @@
 #include "kestrix/delivery/imethodcall.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/delivery/method_call.h"
 #include "platform/base/error.h"
 
 namespace kestrix {
@@ -51,9 +51,9 @@ Variant CallPluginForAnswer(const std::string& address, Variant& data) {
 
 }  // namespace delivery
 
-// ---- Utility: plug-in method calls ---------------------------------------------------------
+// ---- plug-in method calls ------------------------------------------------------------------
 
-Variant Utility::GetClass(const std::string& iDllClassMethodString) {
+Variant plugin_calls::GetClass(const std::string& iDllClassMethodString) {
     try {
         return delivery::SplitPluginAddress(iDllClassMethodString).className;
     } catch (...) {
@@ -62,7 +62,7 @@ Variant Utility::GetClass(const std::string& iDllClassMethodString) {
     }
 }
 
-Variant Utility::GetMethod(const std::string& iDllClassMethodString) {
+Variant plugin_calls::GetMethod(const std::string& iDllClassMethodString) {
     try {
         return delivery::SplitPluginAddress(iDllClassMethodString).method;
     } catch (...) {
@@ -71,7 +71,7 @@ Variant Utility::GetMethod(const std::string& iDllClassMethodString) {
     }
 }
 
-bool Utility::CallMethod(const std::string& iDllClassMethodString, Variant& iArguments) {
+bool plugin_calls::CallMethod(const std::string& iDllClassMethodString, Variant& iArguments) {
     Variant answer = delivery::CallPluginForAnswer(iDllClassMethodString, iArguments);
     try {
         // A plug-in answers a boolean; a number or "True"/"False" is read as one, anything
@@ -82,7 +82,7 @@ bool Utility::CallMethod(const std::string& iDllClassMethodString, Variant& iArg
     }
 }
 
-bool Utility::CheckMethodCall(const std::string& iDllClassMethodString) {
+bool plugin_calls::CheckMethodCall(const std::string& iDllClassMethodString) {
     try {
         return CreateComponent(delivery::SplitPluginAddress(iDllClassMethodString).className) != nullptr;
     } catch (...) {
@@ -91,7 +91,7 @@ bool Utility::CheckMethodCall(const std::string& iDllClassMethodString) {
     }
 }
 
-std::string Utility::MakeStringFromArray(const Variant& iArray) {
+std::string plugin_calls::MakeStringFromArray(const Variant& iArray) {
     try {
         std::string text;
         const Array& items = iArray.ToArray();

@@ -1,6 +1,11 @@
-// Utility: the notification mails that tell a document's sender and recipients that it was
+// The notification mails that tell a document's sender and recipients that it was
 // published, each in the reader's own language.
-#include "kestrix/delivery/notifications.h"
+#include "kestrix/foundation/users.h"
+#include "kestrix/foundation/files.h"
+#include "kestrix/documents/recipients_query.h"
+#include "kestrix/documents/links.h"
+#include "kestrix/documents/document_types.h"
+#include "kestrix/delivery/email.h"
 #include "kestrix/documents/document.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/documents/sender_list.h"
@@ -8,7 +13,8 @@
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/delivery/html_rendering.h"
+#include "kestrix/delivery/notifications.h"
 #include "platform/base/strings.h"
 #include "platform/membership/user.h"
 
@@ -35,24 +41,23 @@ std::string Filled(std::string_view code, int32_t language, const char* key, con
 // The HTML rendering of a document, made on first need and removed with the object.
 class Rendering {
 public:
-    Rendering(Utility& utility, int32_t docId) : utility_(utility), docId_(docId) {}
+    explicit Rendering(int32_t docId) : docId_(docId) {}
     ~Rendering() {
         try {
-            if (!file_.empty()) utility_.DeleteHTMLAttachment(file_);
+            if (!file_.empty()) html_rendering::DeleteHTMLAttachment(file_);
         } catch (...) {
             LogError("Kestrix.Utility.SendEmailToRecipients");
         }
     }
     const std::string& File() {
         if (!made_) {
-            file_ = utility_.getHTMLAttachment(docId_);
+            file_ = html_rendering::getHTMLAttachment(docId_);
             made_ = true;
         }
         return file_;
     }
 
 private:
-    Utility& utility_;
     int32_t docId_;
     bool made_ = false;
     std::string file_;
@@ -60,11 +65,11 @@ private:
 
 }  // namespace
 
-std::string Utility::GetSubject(const std::string& iLanguageID, const std::string& iSubject,
+std::string Notifications::GetSubject(const std::string& iLanguageID, const std::string& iSubject,
                                 const std::string& iDocTypeID, int32_t iSenderMode) {
     try {
         const int32_t language = Language(iLanguageID);
-        const std::string description = GetDocumentTypeDescription(iDocTypeID);
+        const std::string description = document_types::GetDocumentTypeDescription(iDocTypeID);
         const std::string published = TranslateLabel("SLBSH1712", language);
         auto form = [&](std::string_view head) {
             return TranslateLabel(head, language) + ", " + TranslateLabel("SLBSH1907", language) +
@@ -79,20 +84,20 @@ std::string Utility::GetSubject(const std::string& iLanguageID, const std::strin
     }
 }
 
-std::string Utility::GetDefaultBody(const std::string& iLanguageID, int32_t iDocID,
+std::string Notifications::GetDefaultBody(const std::string& iLanguageID, int32_t iDocID,
                                     const std::string& iDocTypeID, const std::string& iBody) {
     try {
         if (!iBody.empty()) return iBody;
         const int32_t language = Language(iLanguageID);
         return TranslateLabel("SLBSH1714", language) + " " + std::to_string(iDocID) + " (" +
-               TranslateLabel("SLBSH1907", language) + " '" + GetDocumentTypeDescription(iDocTypeID) +
+               TranslateLabel("SLBSH1907", language) + " '" + document_types::GetDocumentTypeDescription(iDocTypeID) +
                "') " + TranslateLabel("SLBSH1713", language) + kCrLf + kCrLf;
     } catch (...) {
         Reraise("Kestrix.Utility.GetDefaultBody");
     }
 }
 
-std::string Utility::GetBody(const std::string& iLanguageID, int32_t iDocID, const std::string& iDocTypeID,
+std::string Notifications::GetBody(const std::string& iLanguageID, int32_t iDocID, const std::string& iDocTypeID,
                              int32_t iSenderMode, const std::string& iBody, bool iCcFlag,
                              std::string iToRecipientList, const std::string& iCcRecipientList) {
     try {
@@ -100,11 +105,11 @@ std::string Utility::GetBody(const std::string& iLanguageID, int32_t iDocID, con
         std::string text = iBody.empty() ? GetDefaultBody(iLanguageID, iDocID, iDocTypeID, "")
                                          : iBody + kCrLf + kCrLf;
         if (!iCcFlag) {
-            std::string link = ReplaceAll(getDocumentHyperlinkBySenderMode(iDocID, iDocTypeID, iSenderMode), " ", "%20");
+            std::string link = ReplaceAll(links::getDocumentHyperlinkBySenderMode(iDocID, iDocTypeID, iSenderMode), " ", "%20");
             text += Filled("SLBSH4485", language, "[%SITELINK%]", link) + kCrLf + kCrLf;
         }
         if (iSenderMode == ToInt(SENDERMODE::SENDERMODE)) {
-            if (iToRecipientList.empty()) iToRecipientList = GetToRecipientList(iDocID, iDocTypeID);
+            if (iToRecipientList.empty()) iToRecipientList = links::GetToRecipientList(iDocID, iDocTypeID);
             if (!iToRecipientList.empty())
                 text += Filled("SLBSH4483", language, "[%TORECIPIENTS%]", iToRecipientList) + kCrLf;
             if (!iCcRecipientList.empty())
@@ -112,9 +117,9 @@ std::string Utility::GetBody(const std::string& iLanguageID, int32_t iDocID, con
             else
                 text += kCrLf;
             int32_t docId = iDocID;
-            if (CheckPublicationErrors(docId)) {
+            if (publication_errors::CheckPublicationErrors(docId)) {
                 std::string errorLink = ReplaceAll(
-                    getDocumentHyperlinkBySenderMode(iDocID, iDocTypeID, ToInt(SENDERMODE::ERRORMODE)), " ", "%20");
+                    links::getDocumentHyperlinkBySenderMode(iDocID, iDocTypeID, ToInt(SENDERMODE::ERRORMODE)), " ", "%20");
                 text += TranslateLabel("SLBSH1715", language) + ". " +
                         Filled("SLBSH4486", language, "[%SITEERRORLINK%]", errorLink) + kCrLf;
             }
@@ -125,7 +130,7 @@ std::string Utility::GetBody(const std::string& iLanguageID, int32_t iDocID, con
     }
 }
 
-db::Recordset Utility::GetRecipientsFromPublicationTableByUsers(int32_t iDocID, const std::string& iDocTypeID,
+db::Recordset Notifications::GetRecipientsFromPublicationTableByUsers(int32_t iDocID, const std::string& iDocTypeID,
                                                                 bool iEmailFlag, const Variant& iUserIDs) {
     try {
         std::string sql =
@@ -148,30 +153,30 @@ db::Recordset Utility::GetRecipientsFromPublicationTableByUsers(int32_t iDocID, 
     }
 }
 
-void Utility::SendEmailToSender(int32_t iDocID, const std::string& iSubject, const std::string& iBody,
+void Notifications::SendEmailToSender(int32_t iDocID, const std::string& iSubject, const std::string& iBody,
                                 bool /*iAddHtmlAttachment*/, const std::string& iToRecipientList,
                                 const std::string& iCcRecipientList) {
     try {
-        Document document;
+        DocumentStore document;
         int32_t docId = iDocID;
         const std::string type = document.GetDocumentTypeOfDocument(docId);
         std::string sender = document.GetSenderOfDocument(docId);
         SenderList senders;
         if (!senders.GetNotification(type, sender)) return;
-        auto user = GetAUObject(sender);
+        auto user = users::GetAUObject(sender);
         const std::string language = user->LanguageID();
         const std::string subject = GetSubject(language, iSubject, type, ToInt(SENDERMODE::SENDERMODE));
         const std::string body = GetBody(language, iDocID, type, ToInt(SENDERMODE::SENDERMODE), iBody, false,
                                          iToRecipientList, iCcRecipientList);
         if (publisherLanguage_ == 0) publisherLanguage_ = Language(language);
         const std::string address = user->EmailAddress();
-        SendEmail(address, address, subject, body, "", "");
+        email::SendEmail(address, address, subject, body, "", "");
     } catch (...) {
         Reraise("Kestrix.Utility.SendEmailToSender");
     }
 }
 
-void Utility::SendEmailToRecipients(int32_t iDocID, const std::string& iCcRecipientList,
+void Notifications::SendEmailToRecipients(int32_t iDocID, const std::string& iCcRecipientList,
                                     const std::string& iSubject, const std::string& iBody,
                                     bool iAddHtmlAttachment) {
     try {
@@ -182,31 +187,31 @@ void Utility::SendEmailToRecipients(int32_t iDocID, const std::string& iCcRecipi
     }
 }
 
-void Utility::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUserIDs,
+void Notifications::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUserIDs,
                                       const std::string& iCcRecipientList, const std::string& iSubject,
                                       const std::string& iBody, bool iAddHtmlAttachment, bool iSkipTo,
                                       bool iSkipCC, bool iUsePublicationUsersOnly) {
     try {
         if (iSkipTo && iSkipCC) return;
-        Document document;
+        DocumentStore document;
         int32_t docId = iDocID;
         const std::string type = document.GetDocumentTypeOfDocument(docId);
         std::string sender = document.GetSenderOfDocument(docId);
-        auto senderUser = GetAUObject(sender);
+        auto senderUser = users::GetAUObject(sender);
         const std::string from = senderUser->EmailAddress();
         const std::string senderLanguage = senderUser->LanguageID();
-        Rendering rendering(*this, iDocID);
+        Rendering rendering(iDocID);
 
         if (!iSkipTo) {
             db::Recordset recipients = iUsePublicationUsersOnly
-                                           ? GetRecipientsFromPublicationTable(iDocID, type, true)
+                                           ? recipients::GetRecipientsFromPublicationTable(iDocID, type, true)
                                            : GetRecipientsFromPublicationTableByUsers(iDocID, type, true, iUserIDs);
             for (; !recipients.Eof(); recipients.MoveNext()) {
                 std::string userId = recipients.GetString("USERID");
                 std::string language;
                 std::string readerName = userId;
                 try {
-                    auto user = GetAUObject(userId);
+                    auto user = users::GetAUObject(userId);
                     language = user->LanguageID();
                     readerName = user->DisplayName();
                     const std::string subject = GetSubject(language, iSubject, type, ToInt(SENDERMODE::RECEIVERMODE));
@@ -217,7 +222,7 @@ void Utility::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUserIDs,
                     if (!wantsHtml.IsNull() && wantsHtml.ToBool() &&
                         !Trim(recipients.GetString("HTMLATTACHMENTXSL")).empty())
                         html = rendering.File();
-                    SendEmail(from, user->EmailAddress(), subject, body, html, "");
+                    email::SendEmail(from, user->EmailAddress(), subject, body, html, "");
                 } catch (...) {
                     // One recipient's failure is recorded with the document; the others still
                     // get their mail.
@@ -232,18 +237,18 @@ void Utility::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUserIDs,
 
         if (!iSkipCC && !iCcRecipientList.empty()) {
             std::string html;
-            if (iAddHtmlAttachment && !GetHtmlAttachmentXsl(type).empty()) html = rendering.File();
+            if (iAddHtmlAttachment && !document_types::GetHtmlAttachmentXsl(type).empty()) html = rendering.File();
             const std::string subject = GetSubject(senderLanguage, iSubject, type, ToInt(SENDERMODE::RECEIVERMODE));
             const std::string body =
                 GetBody(senderLanguage, iDocID, type, ToInt(SENDERMODE::RECEIVERMODE), iBody, true, "", "");
-            SendEmail(from, iCcRecipientList, subject, body, html, "");
+            email::SendEmail(from, iCcRecipientList, subject, body, html, "");
         }
     } catch (...) {
         Reraise("Kestrix.Utility.SendEmailToRecipientsEx");
     }
 }
 
-void Utility::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const std::string& iBcc,
+void Notifications::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const std::string& iBcc,
                                            const std::string& iBody, const std::string& iSubject,
                                            const std::string& iDocID, const std::string& iDocType,
                                            const std::string& iXMLStr, const std::string& iCcList,
@@ -251,28 +256,28 @@ void Utility::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const std::
                                            int32_t iLanguageID) {
     std::string html, xmlFile;
     auto removeFiles = [&] {
-        if (!html.empty()) DeleteHTMLAttachment(html);
-        if (!xmlFile.empty()) DeleteXMLFileFromDisk(xmlFile);
+        if (!html.empty()) html_rendering::DeleteHTMLAttachment(html);
+        if (!xmlFile.empty()) files::DeleteXMLFileFromDisk(xmlFile);
     };
     try {
-        if (!iDocID.empty()) html = getHTMLAttachmentByUsingXML(iDocID, Variant(iDocType), Variant(iXMLStr));
-        if (!iXMLStr.empty()) xmlFile = WriteXMLFileToDisk(iXMLStr, iDocID + ".xml").ToString();
+        if (!iDocID.empty()) html = html_rendering::getHTMLAttachmentByUsingXML(iDocID, Variant(iDocType), Variant(iXMLStr));
+        if (!iXMLStr.empty()) xmlFile = files::WriteXMLFileToDisk(iXMLStr, iDocID + ".xml").ToString();
         std::string body = iBody;
         bool plain = iSenderMode == -1;
         if (iSenderMode == 0) {
-            Document document;
+            DocumentStore document;
             int32_t docId = Variant(iDocID).ToLong();
             plain = document.GetStatusOfDocument(docId) == DOCUMENTSTATUS::DOCUMENTNEW;
         }
         if (!plain) {
             int32_t mode = iSenderMode == 0 ? 1 : iSenderMode == 1 ? 0 : iSenderMode;
             std::string link = ReplaceAll(
-                getDocumentHyperlinkBySenderMode(Variant(iDocID).ToLong(), iDocType, mode), " ", "%20");
+                links::getDocumentHyperlinkBySenderMode(Variant(iDocID).ToLong(), iDocType, mode), " ", "%20");
             body += std::string(kCrLf) + kCrLf + TranslateLabel("SLBSH1717", iLanguageID) + ":" + kCrLf + link;
         }
-        SendEmail(iFrom, iBcc, iSubject, body, html, xmlFile);
+        email::SendEmail(iFrom, iBcc, iSubject, body, html, xmlFile);
         if (!Trim(iCcList).empty())
-            SendEmail(iFrom, iCcList, iSubject, iBody, iAddHtmlDocToCcList ? html : "", "");
+            email::SendEmail(iFrom, iCcList, iSubject, iBody, iAddHtmlDocToCcList ? html : "", "");
         removeFiles();
     } catch (...) {
         try {
@@ -288,18 +293,19 @@ void Utility::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const std::
 
 namespace kestrix {
 
-RecipientNotifier::RecipientNotifier(Utility& utility, int32_t docId) : utility_(utility), docId_(docId) {
-    Document document;
+RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId)
+    : notifications_(notifications), docId_(docId) {
+    DocumentStore document;
     int32_t id = docId;
     type_ = document.GetDocumentTypeOfDocument(id);
     std::string sender = document.GetSenderOfDocument(id);
-    from_ = utility_.GetAUObject(sender)->EmailAddress();
-    recipients_ = utility_.GetRecipientsFromPublicationTable(docId, type_, true);
+    from_ = users::GetAUObject(sender)->EmailAddress();
+    recipients_ = recipients::GetRecipientsFromPublicationTable(docId, type_, true);
 }
 
 RecipientNotifier::~RecipientNotifier() {
     try {
-        if (!html_.empty()) utility_.DeleteHTMLAttachment(html_);
+        if (!html_.empty()) html_rendering::DeleteHTMLAttachment(html_);
     } catch (...) {
         LogError("Kestrix.Utility.SendEmailToRecipients");
     }
@@ -315,7 +321,7 @@ std::vector<std::string> RecipientNotifier::Recipients() const {
 std::string RecipientNotifier::ReaderName(const std::string& userId) const {
     try {
         std::string id = userId;
-        return utility_.GetAUObject(id)->DisplayName();
+        return users::GetAUObject(id)->DisplayName();
     } catch (...) {
         return userId;
     }
@@ -329,18 +335,19 @@ void RecipientNotifier::Send(const std::string& userId) {
                     "'" + userId + "' is no longer a recipient of document " + std::to_string(docId_) +
                         " who wants mail.");
     std::string id = userId;
-    auto user = utility_.GetAUObject(id);
+    auto user = users::GetAUObject(id);
     const std::string language = user->LanguageID();
-    const std::string subject = utility_.GetSubject(language, "", type_, ToInt(SENDERMODE::RECEIVERMODE));
-    const std::string body = utility_.GetBody(language, docId_, type_, ToInt(SENDERMODE::RECEIVERMODE), "", false, "", "");
+    const std::string subject = notifications_.GetSubject(language, "", type_, ToInt(SENDERMODE::RECEIVERMODE));
+    const std::string body =
+        notifications_.GetBody(language, docId_, type_, ToInt(SENDERMODE::RECEIVERMODE), "", false, "", "");
     const Variant& wantsHtml = rows.Field("HTMLATTACHMENT");
-    if (!wantsHtml.IsNull() && wantsHtml.ToBool() && !Trim(rows.GetString("HTMLATTACHMENTXSL")).empty() &&
-        !rendered_) {
-        html_ = utility_.getHTMLAttachment(docId_);
+    const bool attach =
+        !wantsHtml.IsNull() && wantsHtml.ToBool() && !Trim(rows.GetString("HTMLATTACHMENTXSL")).empty();
+    if (attach && !rendered_) {
+        html_ = html_rendering::getHTMLAttachment(docId_);
         rendered_ = true;
     }
-    const bool attach = !wantsHtml.IsNull() && wantsHtml.ToBool() && !Trim(rows.GetString("HTMLATTACHMENTXSL")).empty();
-    utility_.SendEmail(from_, user->EmailAddress(), subject, body, attach ? html_ : "", "");
+    email::SendEmail(from_, user->EmailAddress(), subject, body, attach ? html_ : "", "");
 }
 
 }  // namespace kestrix

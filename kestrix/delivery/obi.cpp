@@ -5,7 +5,7 @@
 
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/documents/xsl_patterns.h"
 #include "platform/base/dictionary.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -204,16 +204,15 @@ bool OBI::GetObiDocumentInfo(xml::XmlDocument& i_oXmlDom, const std::string& i_s
         if (!IsObiDocument(name)) return false;
 
         if (o_sDocTypeID) *o_sDocTypeID = name;
-        Utility utility;
         if (o_sSenderBP || o_sSenderUser) {
             const std::string sender =
-                utility.ExecuteXSLPattern(i_oXmlDom, "/" + name + "/Envelope/Sender/PartnerName");
+                xsl_patterns::ExecuteXSLPattern(i_oXmlDom, "/" + name + "/Envelope/Sender/PartnerName");
             if (o_sSenderBP) *o_sSenderBP = sender;
             if (o_sSenderUser) *o_sSenderUser = sender;
         }
         if (o_sReceiverBP || o_sReceiverUser) {
             const std::string receiver =
-                utility.ExecuteXSLPattern(i_oXmlDom, "/" + name + "/Envelope/Receiver/PartnerName");
+                xsl_patterns::ExecuteXSLPattern(i_oXmlDom, "/" + name + "/Envelope/Receiver/PartnerName");
             if (o_sReceiverBP) *o_sReceiverBP = receiver;
             if (o_sReceiverUser) *o_sReceiverUser = receiver;
         }

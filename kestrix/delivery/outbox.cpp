@@ -12,7 +12,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/delivery/email.h"
 #include "platform/base/error.h"
 
 namespace kestrix::outbox {
@@ -91,7 +91,7 @@ void RecordSuccess(const Item& item) {
 
 /// Does one item; true when it succeeded.
 bool Perform(const Item& item) {
-    Utility utility;
+    Notifications notifications;
     std::string label;
     std::string detail;
     try {
@@ -99,7 +99,7 @@ bool Perform(const Item& item) {
             // Each recipient is told on his own; one who cannot be told now becomes an item of
             // his own, so a retry never mails the others twice.
             label = "SLBSH1810";
-            RecipientNotifier notifier(utility, item.docId);
+            RecipientNotifier notifier(notifications, item.docId);
             for (const std::string& user : notifier.Recipients()) {
                 try {
                     notifier.Send(user);
@@ -119,18 +119,18 @@ bool Perform(const Item& item) {
             }
         } else if (item.kind == kind::NotifyRecipient) {
             label = "SLBSH1810";
-            RecipientNotifier notifier(utility, item.docId);
+            RecipientNotifier notifier(notifications, item.docId);
             detail = std::string(kCrLf) + TranslateLabel("SLBSH0001") + ": '" + notifier.ReaderName(item.target) + "'";
             notifier.Send(item.target);
         } else if (item.kind == kind::NotifySender) {
             label = "SLBSH1811";
-            utility.SendEmailToSender(item.docId, "", "", false, "", "");
+            notifications.SendEmailToSender(item.docId, "", "", false, "", "");
         } else if (item.kind == kind::AdminMail) {
             const std::string address = GetParameter("AdminEmailAddress");
             db::Connection connection = GetConnection();
             const db::Recordset rs =
                 connection.Query("SELECT BODY FROM OUTBOX WHERE OUTBOXID = ?", {Variant(static_cast<long long>(item.id))});
-            utility.SendEmail(address, address, item.subject, rs.Eof() ? "" : rs.GetString("BODY"), "", "");
+            email::SendEmail(address, address, item.subject, rs.Eof() ? "" : rs.GetString("BODY"), "", "");
         } else {
             throw Error(errnum::E_FAIL, "Kestrix.Outbox", "Unknown kind of outbox item '" + item.kind + "'.");
         }

@@ -152,7 +152,7 @@ void WalkBatch(const std::string& text, std::string_view source) {
 
 }  // namespace
 
-void Document::ParseBatchXMLString(std::string& iXMLStr) {
+void DocumentStore::ParseBatchXMLString(std::string& iXMLStr) {
     static constexpr const char* kSource = "Kestrix.Document.ParseBatchXMLString";
     try {
         WalkBatch(iXMLStr, kSource);
@@ -161,7 +161,7 @@ void Document::ParseBatchXMLString(std::string& iXMLStr) {
     }
 }
 
-void Document::ParseBatchXMLFile(std::string& iXMLStr) {
+void DocumentStore::ParseBatchXMLFile(std::string& iXMLStr) {
     static constexpr const char* kSource = "Kestrix.Document.ParseBatchXMLFile";
     try {
         WalkBatch(iXMLStr, kSource);

@@ -8,8 +8,10 @@
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/utility.h"
-#include "kestrix/web/collaboration.h"
+#include "kestrix/documents/publication_errors.h"
+#include "kestrix/documents/recipients_query.h"
+#include "kestrix/documents/xsl_patterns.h"
+#include "kestrix/foundation/conversions.h"
 #include "platform/base/strings.h"
 #include "platform/db/recordset.h"
 
@@ -29,8 +31,7 @@ std::string BodyText(const db::Recordset& rs, std::string_view column) {
 /// Writes a long text into a column of the row being edited, in chunks.
 void SetLongText(db::EditRow& row, std::string column, const std::string& text) {
     std::string content = text;
-    Utility utility;
-    utility.SetLongDBTextField(content, column, row);
+    conversions::SetLongDBTextField(content, column, row);
 }
 
 /// Copies a body column into another one of the same row; a NULL body stays NULL.
@@ -113,7 +114,7 @@ constexpr std::array<StatusWords, 6> kStatusWords{{
 
 // ---- reading a document ------------------------------------------------------------------
 
-std::string Document::GetXmlDocument(int32_t& iDocID) {
+std::string DocumentStore::GetXmlDocument(int32_t& iDocID) {
     try {
         return ReadBody(iDocID, "XMLBODY");
     } catch (...) {
@@ -121,7 +122,7 @@ std::string Document::GetXmlDocument(int32_t& iDocID) {
     }
 }
 
-std::string Document::GetOriginalXmlDocument(int32_t& iDocID) {
+std::string DocumentStore::GetOriginalXmlDocument(int32_t& iDocID) {
     try {
         return ReadBody(iDocID, "ORIGINALXMLBODY");
     } catch (...) {
@@ -129,7 +130,7 @@ std::string Document::GetOriginalXmlDocument(int32_t& iDocID) {
     }
 }
 
-xml::XmlDocument Document::GetXmlDomDocument(int32_t& iDocID) {
+xml::XmlDocument DocumentStore::GetXmlDomDocument(int32_t& iDocID) {
     try {
         return LoadDom("SELECT XMLBODY FROM DOCUMENT WHERE " + WhereId(iDocID), "XMLBODY",
                        "Kestrix.Document.GetXMLDomDocument");
@@ -138,7 +139,7 @@ xml::XmlDocument Document::GetXmlDomDocument(int32_t& iDocID) {
     }
 }
 
-std::string Document::GetDocumentTypeOfDocument(int32_t& iDocID) {
+std::string DocumentStore::GetDocumentTypeOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs =
@@ -150,7 +151,7 @@ std::string Document::GetDocumentTypeOfDocument(int32_t& iDocID) {
     }
 }
 
-std::string Document::GetSenderOfDocument(int32_t& iDocID) {
+std::string DocumentStore::GetSenderOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query("SELECT SENDER FROM DOCUMENT WHERE " + WhereId(iDocID));
@@ -161,7 +162,7 @@ std::string Document::GetSenderOfDocument(int32_t& iDocID) {
     }
 }
 
-DOCUMENTSTATUS Document::GetStatusOfDocument(int32_t& iDocID) {
+DOCUMENTSTATUS DocumentStore::GetStatusOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query("SELECT STATUS FROM DOCUMENT WHERE " + WhereId(iDocID));
@@ -174,7 +175,7 @@ DOCUMENTSTATUS Document::GetStatusOfDocument(int32_t& iDocID) {
     }
 }
 
-bool Document::GetShowFlag(int32_t& i_lDocID) {
+bool DocumentStore::GetShowFlag(int32_t& i_lDocID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query("SELECT SHOW FROM DOCUMENT WHERE " + WhereId(i_lDocID));
@@ -187,7 +188,7 @@ bool Document::GetShowFlag(int32_t& i_lDocID) {
 
 // ---- changing a document -----------------------------------------------------------------
 
-bool Document::UpdateDocTableWithDocType(int32_t& iDocID, const std::string& iDocTypeID) {
+bool DocumentStore::UpdateDocTableWithDocType(int32_t& iDocID, const std::string& iDocTypeID) {
     try {
         if (iDocTypeID.empty()) return false;
         db::Connection connection = GetConnection();
@@ -199,7 +200,7 @@ bool Document::UpdateDocTableWithDocType(int32_t& iDocID, const std::string& iDo
     }
 }
 
-void Document::UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXmlBody) {
+void DocumentStore::UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXmlBody) {
     try {
         WriteBody(iDocID, "XMLBODY", "CREATIONDATE", iXmlBody);
     } catch (...) {
@@ -207,7 +208,7 @@ void Document::UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXm
     }
 }
 
-void Document::UpdateDocumentWithOriginalXmlBody(int32_t& iDocID,
+void DocumentStore::UpdateDocumentWithOriginalXmlBody(int32_t& iDocID,
                                                  const std::string& iOriginalXmlBody) {
     try {
         WriteBody(iDocID, "ORIGINALXMLBODY", "ENTRANCEDATE", iOriginalXmlBody);
@@ -216,7 +217,7 @@ void Document::UpdateDocumentWithOriginalXmlBody(int32_t& iDocID,
     }
 }
 
-void Document::SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus) {
+void DocumentStore::SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus) {
     try {
         using S = DOCUMENTSTATUS;
         const S old = GetStatusOfDocument(iDocID);
@@ -234,8 +235,7 @@ void Document::SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus) {
             connection.Update("DOCUMENT", row, where);
         }
         if (iDocStatus == S::DOCUMENTPUBLISHED && old == S::DOCUMENTNEW) {
-            Collaboration collaboration;
-            collaboration.ClosePublicationErrorsForOneCategory(iDocID, "CannotPublish");
+            publication_errors::ClosePublicationErrorsForOneCategory(iDocID, "CannotPublish");
         } else if (iDocStatus == S::DOCUMENTDELETED && old == S::DOCUMENTNEW) {
             deleteAllUsersFromPublicationList(iDocID);
         }
@@ -244,19 +244,19 @@ void Document::SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus) {
     }
 }
 
-DOCUMENTSTATUS Document::ConvertStatusFromStringToEnum(const std::string& iStatus) {
+DOCUMENTSTATUS DocumentStore::ConvertStatusFromStringToEnum(const std::string& iStatus) {
     for (const auto& entry : kStatusWords)
         for (std::string_view word : entry.words)
             if (!word.empty() && word == iStatus) return entry.status;
     return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
 }
 
-DOCUMENTSTATUS Document::ConvertStatusFromIntToEnum(int32_t iStatus) {
+DOCUMENTSTATUS DocumentStore::ConvertStatusFromIntToEnum(int32_t iStatus) {
     if (iStatus < 0 || iStatus > 5) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
     return static_cast<DOCUMENTSTATUS>(iStatus);
 }
 
-void Document::RemoveInvalidDocument(int32_t& iDocID) {
+void DocumentStore::RemoveInvalidDocument(int32_t& iDocID) {
     try {
         if (iDocID == 0) return;
         db::Connection connection = GetConnection();
@@ -267,7 +267,7 @@ void Document::RemoveInvalidDocument(int32_t& iDocID) {
     }
 }
 
-void Document::RemoveRecipientsForDocument(int32_t& iDocID) {
+void DocumentStore::RemoveRecipientsForDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
         connection.Execute(
@@ -277,7 +277,7 @@ void Document::RemoveRecipientsForDocument(int32_t& iDocID) {
     }
 }
 
-void Document::deleteAllUsersFromPublicationList(const Variant& i_lDocID) {
+void DocumentStore::deleteAllUsersFromPublicationList(const Variant& i_lDocID) {
     try {
         const int32_t id = i_lDocID.ToLong();
         db::Connection connection = GetConnection();
@@ -290,12 +290,11 @@ void Document::deleteAllUsersFromPublicationList(const Variant& i_lDocID) {
 
 // ---- recipients and visibility -----------------------------------------------------------
 
-bool Document::UserIsRecipientOfDoc(int32_t& iDocID, const std::string& iUser) {
+bool DocumentStore::UserIsRecipientOfDoc(int32_t& iDocID, const std::string& iUser) {
     try {
         const std::string type = GetDocumentTypeOfDocument(iDocID);
         if (type.empty()) return false;
-        Utility utility;
-        db::Recordset rs = utility.GetRecipientsFromPublicationTable(iDocID, type, false);
+        db::Recordset rs = recipients::GetRecipientsFromPublicationTable(iDocID, type, false);
         for (; !rs.Eof(); rs.MoveNext())
             if (rs.GetString("USERID") == iUser) return true;
         return false;
@@ -304,7 +303,7 @@ bool Document::UserIsRecipientOfDoc(int32_t& iDocID, const std::string& iUser) {
     }
 }
 
-bool Document::IsValidChildDoc(int32_t& iDocID, const std::string& iUser,
+bool DocumentStore::IsValidChildDoc(int32_t& iDocID, const std::string& iUser,
                                SENDERMODE /*iSenderMode*/) {
     try {
         if (GetDocumentTypeOfDocument(iDocID).empty()) return false;
@@ -318,7 +317,7 @@ bool Document::IsValidChildDoc(int32_t& iDocID, const std::string& iUser,
     }
 }
 
-bool Document::IsValidParentDoc(int32_t& iDocID, const std::string& iUser, SENDERMODE iSenderMode) {
+bool DocumentStore::IsValidParentDoc(int32_t& iDocID, const std::string& iUser, SENDERMODE iSenderMode) {
     try {
         db::Recordset rs;
         {
@@ -339,7 +338,7 @@ bool Document::IsValidParentDoc(int32_t& iDocID, const std::string& iUser, SENDE
 
 // ---- used by the processing pipeline and the transformations -----------------------------
 
-int32_t Document::StoreOriginalDocument(const std::string& body) {
+int32_t DocumentStore::StoreOriginalDocument(const std::string& body) {
     try {
         db::Connection connection = GetConnectionWithODBCTimeoutIs(0);
         db::EditRow row;
@@ -354,7 +353,7 @@ int32_t Document::StoreOriginalDocument(const std::string& body) {
     }
 }
 
-void Document::UpdateDocument(int32_t id, const std::string& docTypeID, const std::string& sender,
+void DocumentStore::UpdateDocument(int32_t id, const std::string& docTypeID, const std::string& sender,
                               const std::string& defaultReceiver, DOCUMENTSTATUS status, bool show,
                               int32_t forwardedDocID) {
     try {
@@ -375,7 +374,7 @@ void Document::UpdateDocument(int32_t id, const std::string& docTypeID, const st
     }
 }
 
-void Document::CopyOriginalXMLtoXMLBody(int32_t id, bool alsoTemp) {
+void DocumentStore::CopyOriginalXMLtoXMLBody(int32_t id, bool alsoTemp) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
@@ -393,7 +392,7 @@ void Document::CopyOriginalXMLtoXMLBody(int32_t id, bool alsoTemp) {
     }
 }
 
-void Document::CopyTempXMLtoXMLBody(int32_t id) {
+void DocumentStore::CopyTempXMLtoXMLBody(int32_t id) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs =
@@ -410,7 +409,7 @@ void Document::CopyTempXMLtoXMLBody(int32_t id) {
     }
 }
 
-void Document::CopyOriginalXMLtoTempXMLBody(int32_t id) {
+void DocumentStore::CopyOriginalXMLtoTempXMLBody(int32_t id) {
     try {
         db::Connection connection = GetConnection();
         const std::string number = EncodeSqlNumber(id);
@@ -438,7 +437,7 @@ void Document::CopyOriginalXMLtoTempXMLBody(int32_t id) {
     }
 }
 
-void Document::UpdateTempXMLBodyWithNULLInDocument(int32_t id) {
+void DocumentStore::UpdateTempXMLBodyWithNULLInDocument(int32_t id) {
     try {
         db::Connection connection = GetConnection();
         connection.Execute(std::string("Update DOCUMENT Set TEMPXMLBODY = Null WHERE ") +
@@ -448,7 +447,7 @@ void Document::UpdateTempXMLBodyWithNULLInDocument(int32_t id) {
     }
 }
 
-xml::XmlDocument Document::GetTempXmlDomDocument(int32_t id) {
+xml::XmlDocument DocumentStore::GetTempXmlDomDocument(int32_t id) {
     try {
         return LoadDom(std::string("SELECT TEMPXMLBODY ") +
                            "FROM DOCUMENT WHERE DOCUMENTID = " + EncodeSqlNumber(id),
@@ -458,10 +457,9 @@ xml::XmlDocument Document::GetTempXmlDomDocument(int32_t id) {
     }
 }
 
-bool Document::GetShowFlagFromDoc(const xml::XmlDocument& dom) {
+bool DocumentStore::GetShowFlagFromDoc(const xml::XmlDocument& dom) {
     try {
-        Utility utility;
-        const std::string value = utility.ExecuteXSLPattern(dom, "//QELSHOW");
+        const std::string value = xsl_patterns::ExecuteXSLPattern(dom, "//QELSHOW");
         return value.empty() || ToUpper(Trim(value)) == "TRUE";
     } catch (...) {
         Reraise("Kestrix.Document.GetShowFlagFromDoc");

@@ -10,7 +10,7 @@
 
 namespace kestrix {
 
-/// "Kestrix.Document": the document store. Every document that enters the system is one row
+/// The document store, the half of "Kestrix.Document" that reads and writes stored documents. Every document that enters the system is one row
 /// of DOCUMENT, holding the body as received (ORIGINALXMLBODY), the body in standard form
 /// (XMLBODY) and a work copy used while the document is transformed again (TEMPXMLBODY),
 /// with its type, sender, default receiver, dates, status and show flag.
@@ -18,7 +18,7 @@ namespace kestrix {
 /// Every method opens its own connection and closes it before it returns; failures are
 /// raised on with the source "Kestrix.Document.<method>". Document identifiers are passed
 /// by reference, as the callers of the published interface expect.
-class Document : public Object {
+class DocumentStore : public Object {
   public:
     // ---- reading a document ------------------------------------------------------------
 
@@ -137,37 +137,6 @@ class Document : public Object {
     void ParseBatchXMLString(std::string& iXMLStr);
     /// As ParseBatchXMLString, reporting under its own name.
     void ParseBatchXMLFile(std::string& iXMLStr);
-
-    // ---- processing a received document ---------------------------------------------------
-
-    /// Runs a received document through every step of processing: parse, OBI recognition,
-    /// show flag, sender, type, the sender's right to publish, store, transformation to the
-    /// standard form, default receiver, the completed row, user-defined fields, recipients,
-    /// attachments and, for unattended calls (iInterActive 0) that found recipients, the
-    /// notification mails. Answers the document identifier. A failing step raises
-    /// ProcessDocumentError with the step's label text (oDocID is then 0); after the row is
-    /// stored the failure is also recorded as a publication error of the document, and a
-    /// row that never got a type is removed.
-    Variant ProcessDocumentInternal(int32_t iInterActive, const std::string& iOriginalXmlBody,
-                                    std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
-                                    const Variant& i_oAttachments, int32_t& oDocID, int32_t& oSenderBPID,
-                                    std::string& oDocTypeID, std::string& oSenderName,
-                                    std::string& oDefRecipient, int16_t& oStatus,
-                                    int32_t iForwardedDocID = -1);
-    /// ProcessDocumentInternal without attachments.
-    Variant ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,
-                            std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
-                            int32_t& oDocID, int32_t& oSenderBPID, std::string& oDocTypeID,
-                            std::string& oSenderName, std::string& oDefRecipient, int16_t& oStatus,
-                            int32_t iForwardedDocID = -1);
-    /// ProcessDocumentInternal with the attachment files (an array of paths).
-    Variant ProcessDocumentWithAttachments(int32_t iInterActive, const std::string& iOriginalXmlBody,
-                                           std::string& iOriginalDocTypeID,
-                                           std::string& iOriginalDefRecipient,
-                                           const Variant& i_oAttachments, int32_t& oDocID,
-                                           int32_t& oSenderBPID, std::string& oDocTypeID,
-                                           std::string& oSenderName, std::string& oDefRecipient,
-                                           int16_t& oStatus, int32_t iForwardedDocID = -1);
 };
 
 }  // namespace kestrix

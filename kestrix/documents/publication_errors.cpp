@@ -3,7 +3,8 @@
 #include "kestrix/documents/document.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/documents/publication_errors.h"
+#include "kestrix/foundation/conversions.h"
 #include "platform/base/strings.h"
 
 namespace kestrix {
@@ -27,7 +28,7 @@ int32_t LogPublicationErrorWithReplacements(int32_t docId, int32_t errorNumber,
                                             std::string_view label,
                                             const xml::XmlDocument* replacements) {
     try {
-        Document document;
+        DocumentStore document;
         int32_t id = docId;
         if (document.GetDocumentTypeOfDocument(id).empty()) return 0;
 
@@ -41,9 +42,8 @@ int32_t LogPublicationErrorWithReplacements(int32_t docId, int32_t errorNumber,
         row.Set("CREATIONDATE", DateTime::Now().Sortable());
         row.Set("CLOSED", 0);
         if (replacements) {
-            Utility utility;
             std::string text = replacements->Xml(), field = "REPLACEMENTS";
-            utility.SetLongDBTextField(text, field, row);
+            conversions::SetLongDBTextField(text, field, row);
         }
         return static_cast<int32_t>(connection.Insert("PUBLICATIONERRORS", row, "PUBLICATIONERRORID"));
     } catch (...) {
@@ -96,7 +96,7 @@ void ReadReplacements(Dictionary& entries, std::string_view table, int32_t error
 
 namespace kestrix {
 
-bool Utility::CheckPublicationErrors(int32_t& iDocID) {
+bool publication_errors::CheckPublicationErrors(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(

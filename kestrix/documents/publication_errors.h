@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/base/dictionary.h"
@@ -35,3 +36,18 @@ void FillReplacements(std::optional<xml::XmlDocument>& replacements, const Dicti
 void ReadReplacements(Dictionary& entries, std::string_view table, int32_t errorId);
 
 }  // namespace kestrix
+
+/// The open publication errors of a document, checked and closed.
+namespace kestrix::publication_errors {
+
+/// True when the document has an open publication error.
+bool CheckPublicationErrors(int32_t& iDocID);
+/// Closes the open publication errors of the document whose label belongs to the
+/// category. Only "CannotPublish" (the recipients that could not be found or resolved)
+/// is known; any other category, also in other capitals, fails.
+void ClosePublicationErrorsForOneCategory(int32_t i_lDocID, const std::string& i_sCategory);
+/// Closes one publication error; when a document other than 0 is given, only when the
+/// error belongs to that document.
+void ClosePublicationErrors(int32_t iPublicationErrorID, int32_t iDocID = 0);
+
+}  // namespace kestrix::publication_errors

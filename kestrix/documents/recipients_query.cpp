@@ -1,13 +1,13 @@
-// Utility: the recipients of a document, from its publications and the type's distribution list.
+// The recipients of a document, from its publications and the type's distribution list.
 #include <string>
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/documents/recipients_query.h"
 
 namespace kestrix {
 
-db::Recordset Utility::GetRecipientsFromPublicationTable(int32_t iDocID,
+db::Recordset recipients::GetRecipientsFromPublicationTable(int32_t iDocID,
                                                          const std::string& iDocTypeID,
                                                          bool iEmailFlag) {
     try {

@@ -8,7 +8,8 @@
 #include "kestrix/documents/receive_method.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/documents/document_types.h"
+#include "kestrix/foundation/style_sheets.h"
 #include "platform/base/strings.h"
 #include "platform/db/recordset.h"
 #include "platform/services/file_paths.h"
@@ -45,10 +46,9 @@ std::string DocumentTypeColumn(std::string_view column, const std::string& docTy
 
 // ---- Document ------------------------------------------------------------------------------
 
-std::string Document::TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
+std::string DocumentStore::TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
                                                   int32_t iSenderBPID) {
     try {
-        Utility utility;
         const std::string name = Trim(ReceiveMethod().GetXslFileName(iSenderBPID, iDocTypeID));
         if (name.empty()) {
             // No style sheet configured: the body as received is the standard form.
@@ -57,7 +57,7 @@ std::string Document::TransformDocumentToStandard(int32_t iDocID, const std::str
         }
         const std::string received = GetOriginalXmlDocument(iDocID);
         std::string standard =
-            utility.transformXMLStringToHTML(received, utility.GetTransformXSLPath() + name);
+            style_sheets::transformXMLStringToHTML(received, document_types::GetTransformXSLPath() + name);
         UpdateDocumentWithXmlBody(iDocID, standard);
         return standard;
     } catch (...) {
@@ -65,7 +65,7 @@ std::string Document::TransformDocumentToStandard(int32_t iDocID, const std::str
     }
 }
 
-void Document::TransformDocToNewDocType(int32_t& iDocID, const std::string& iOriginalDocTypeID,
+void DocumentStore::TransformDocToNewDocType(int32_t& iDocID, const std::string& iOriginalDocTypeID,
                                         const std::string& iNewDocTypeID) {
     try {
         try {
@@ -75,10 +75,9 @@ void Document::TransformDocToNewDocType(int32_t& iDocID, const std::string& iOri
             if (name.empty()) {
                 CopyTempXMLtoXMLBody(iDocID);
             } else {
-                Utility utility;
                 const xml::XmlDocument work = GetTempXmlDomDocument(iDocID);
                 const std::string result =
-                    utility.transformXMLToHTMLCommon(work, utility.GetTransformXSLPath() + name);
+                    style_sheets::transformXMLToHTMLCommon(work, document_types::GetTransformXSLPath() + name);
                 UpdateDocumentWithXmlBody(iDocID, result);
             }
         } catch (...) {
@@ -99,7 +98,7 @@ void Document::TransformDocToNewDocType(int32_t& iDocID, const std::string& iOri
     }
 }
 
-std::string Document::GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTypeID,
+std::string DocumentStore::GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTypeID,
                                                       const Variant& iNewDocTypeID) {
     try {
         db::Connection connection = GetConnection();
@@ -114,9 +113,9 @@ std::string Document::GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTypeID,
     }
 }
 
-// ---- Utility: style sheet folders and document types ----------------------------------------
+// ---- style sheet folders and document types -------------------------------------------------
 
-std::string Utility::GetTransformXSLPath() {
+std::string document_types::GetTransformXSLPath() {
     try {
         return StyleSheetFolder("TransformXSLPath");
     } catch (...) {
@@ -124,7 +123,7 @@ std::string Utility::GetTransformXSLPath() {
     }
 }
 
-std::string Utility::GetHTMLXSLPath() {
+std::string document_types::GetHTMLXSLPath() {
     try {
         return StyleSheetFolder("HTMLXSLPath");
     } catch (...) {
@@ -132,7 +131,7 @@ std::string Utility::GetHTMLXSLPath() {
     }
 }
 
-std::string Utility::getXSL(const std::string& iDocType) {
+std::string document_types::getXSL(const std::string& iDocType) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs =
@@ -148,7 +147,7 @@ std::string Utility::getXSL(const std::string& iDocType) {
     }
 }
 
-std::string Utility::GetDocumentTypeDescription(const std::string& iDocTypeID) {
+std::string document_types::GetDocumentTypeDescription(const std::string& iDocTypeID) {
     try {
         return DocumentTypeColumn("DESCRIPTION", iDocTypeID);
     } catch (...) {
@@ -156,7 +155,7 @@ std::string Utility::GetDocumentTypeDescription(const std::string& iDocTypeID) {
     }
 }
 
-std::string Utility::GetHtmlAttachmentXsl(const std::string& iDocTypeID) {
+std::string document_types::GetHtmlAttachmentXsl(const std::string& iDocTypeID) {
     try {
         return DocumentTypeColumn("HTMLATTACHMENTXSL", iDocTypeID);
     } catch (...) {

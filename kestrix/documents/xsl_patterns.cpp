@@ -1,15 +1,15 @@
-// Utility: selecting routing tags and other values from a document by XSL pattern.
+// Selecting routing tags and other values from a document by XSL pattern.
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/documents/xsl_patterns.h"
 #include "platform/base/strings.h"
 
 namespace kestrix {
 
-std::string Utility::ExecuteXSLPattern(const xml::XmlDocument& i_oXMLDoc,
+std::string xsl_patterns::ExecuteXSLPattern(const xml::XmlDocument& i_oXMLDoc,
                                        const std::string& i_sXslPattern) {
     try {
         if (i_sXslPattern.empty() || i_oXMLDoc.IsEmpty()) return {};
@@ -22,7 +22,7 @@ std::string Utility::ExecuteXSLPattern(const xml::XmlDocument& i_oXMLDoc,
     }
 }
 
-std::optional<std::vector<xml::XmlNode>> Utility::ExecuteXSLPatternReturnAllNodes(
+std::optional<std::vector<xml::XmlNode>> xsl_patterns::ExecuteXSLPatternReturnAllNodes(
     const xml::XmlDocument& iXMLDoc, const std::string& iXslPattern) {
     try {
         if (iXMLDoc.IsEmpty()) return std::vector<xml::XmlNode>{};
@@ -34,7 +34,7 @@ std::optional<std::vector<xml::XmlNode>> Utility::ExecuteXSLPatternReturnAllNode
     }
 }
 
-std::string Utility::ConstructXslPattern(TagAttrXsl iTagAttrXsl, const std::string& iXslPattern) {
+std::string xsl_patterns::ConstructXslPattern(TagAttrXsl iTagAttrXsl, const std::string& iXslPattern) {
     try {
         switch (iTagAttrXsl) {
             case TagAttrXsl::TAGVALUE:

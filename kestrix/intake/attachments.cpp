@@ -7,7 +7,7 @@
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/intake/file_handling.h"
+#include "kestrix/foundation/file_handling.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
 #include "platform/services/file_paths.h"

@@ -1,4 +1,4 @@
-// The error folder of Utility: files that failed processing are kept in a folder of the
+// The error folder: files that failed processing are kept in a folder of the
 // second they failed in, under names no other file of that folder holds.
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/utility.h"
-#include "kestrix/intake/file_handling.h"
+#include "kestrix/intake/error_folder.h"
+#include "kestrix/foundation/file_handling.h"
 #include "platform/base/strings.h"
 #include "platform/services/file_paths.h"
 #include "platform/text/code_page.h"
@@ -52,7 +52,7 @@ std::string ClaimFreeName(const std::string& dir, const std::string& name, Claim
 
 }  // namespace
 
-std::string Utility::CreateErrorDir() {
+std::string error_folder::CreateErrorDir() {
     try {
         std::string root = GetParameter("XMLErrorPath");
         FileHandling files;
@@ -73,7 +73,7 @@ std::string Utility::CreateErrorDir() {
     }
 }
 
-std::string Utility::WriteXmlFileToErrorDir(const std::string& iFileContent,
+std::string error_folder::WriteXmlFileToErrorDir(const std::string& iFileContent,
                                             const std::string& iFileName) {
     try {
         const std::string dir = CreateErrorDir();
@@ -107,7 +107,7 @@ std::string Utility::WriteXmlFileToErrorDir(const std::string& iFileContent,
     }
 }
 
-std::string Utility::MoveFileToErrorDir(const fs::path& iFile) {
+std::string error_folder::MoveFileToErrorDir(const fs::path& iFile) {
     try {
         std::error_code ec;
         if (!fs::is_regular_file(iFile, ec))

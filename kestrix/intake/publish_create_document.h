@@ -20,9 +20,6 @@ public:
     /// recorded becomes a publication error of the document and the others are still
     /// stored; nothing is raised.
     void CopyAttachmentCollection(int32_t i_lDocID, const Variant& i_oAttachments);
-
-private:
-    void CopyAttachments(int32_t docId, const Variant& attachments);
 };
 
 }  // namespace kestrix

@@ -11,7 +11,10 @@
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/delivery/method_call.h"
+#include "kestrix/documents/xsl_patterns.h"
+#include "kestrix/foundation/conversions.h"
+#include "kestrix/foundation/users.h"
 #include "kestrix/rules/rules.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -26,12 +29,12 @@ namespace {
 /// The columns of the rule rows, as both rule-set queries name them.
 int32_t LongField(const db::Recordset& rs, std::string_view name) {
     Variant value = rs.Field(name);
-    return Utility().CheckLong(value);
+    return conversions::CheckLong(value);
 }
 
 std::string StringField(const db::Recordset& rs, std::string_view name) {
     Variant value = rs.Field(name);
-    return Utility().CheckString(value);
+    return conversions::CheckString(value);
 }
 
 /// The text as a number, or nothing when it is none.
@@ -140,10 +143,10 @@ int32_t Rules::WalkRuleSet(db::Recordset& rs, const xml::XmlDocument& dom, int32
 int32_t Rules::ExecuteSendMethodRuleSet(int32_t& iDocID, std::string& iDocTypeID,
                                         int32_t& iBusinessPartnerID) {
     try {
-        Document document;
+        DocumentStore document;
         xml::XmlDocument dom = document.GetXmlDomDocument(iDocID);
         std::string sender = document.GetSenderOfDocument(iDocID);
-        int32_t locale = Utility().GetAUObject(sender)->LocaleID();
+        int32_t locale = users::GetAUObject(sender)->LocaleID();
 
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
@@ -169,11 +172,11 @@ std::string Rules::ExecuteDocumentTypeRuleSet(int32_t& iDocID, int32_t& iBPID,
     try {
         int32_t locale = 0;
         if (iDocID != 0) {
-            Document document;
+            DocumentStore document;
             iXMLDoc = document.GetXmlDomDocument(iDocID);
             try {
                 std::string sender = document.GetSenderOfDocument(iDocID);
-                locale = Utility().GetAUObject(sender)->LocaleID();
+                locale = users::GetAUObject(sender)->LocaleID();
             } catch (...) {
                 // Without the sender's locale dates are read in the default locale.
                 locale = 0;
@@ -204,7 +207,6 @@ std::string Rules::ExecuteDocumentTypeRuleSet(int32_t& iDocID, int32_t& iBPID,
 
 bool Rules::ExecuteRule(int32_t ruleId, const xml::XmlDocument& dom, db::Recordset& rs, int32_t& locale) {
     try {
-        Utility utility;
         const std::string methodCall = Trim(StringField(rs, "methodcall"));
         const std::string description = StringField(rs, "description");
 
@@ -213,8 +215,8 @@ bool Rules::ExecuteRule(int32_t ruleId, const xml::XmlDocument& dom, db::Records
             Array arguments;
             while (!rs.Eof() && LongField(rs, "ruleid") == ruleId) {
                 const auto kind = static_cast<TagAttrXsl>(ConvertTagAttrXslEnum(LongField(rs, "tagattrxsl")));
-                const std::string pattern = utility.ConstructXslPattern(kind, StringField(rs, "xslpattern"));
-                arguments.emplace_back(utility.ExecuteXSLPattern(dom, pattern));
+                const std::string pattern = xsl_patterns::ConstructXslPattern(kind, StringField(rs, "xslpattern"));
+                arguments.emplace_back(xsl_patterns::ExecuteXSLPattern(dom, pattern));
                 rs.MoveNext();
             }
             Variant data(std::move(arguments));
@@ -222,7 +224,7 @@ bool Rules::ExecuteRule(int32_t ruleId, const xml::XmlDocument& dom, db::Records
             if (answer.IsBool()) return std::get<bool>(answer.value());
             // No error is pending here: this only logs, and the rule is not satisfied.
             RaiseError("Kestrix.Rules.ExecuteRule",
-                       "Method '" + methodCall + "' " + "with arguments '" + utility.MakeStringFromArray(data) +
+                       "Method '" + methodCall + "' " + "with arguments '" + plugin_calls::MakeStringFromArray(data) +
                            "' did not return true or false while executing rule '" + description +
                            "' with id = " + std::to_string(ruleId));
             return false;
@@ -231,7 +233,7 @@ bool Rules::ExecuteRule(int32_t ruleId, const xml::XmlDocument& dom, db::Records
         bool anyLineTrue = false;
         while (!rs.Eof() && LongField(rs, "ruleid") == ruleId) {
             const auto kind = static_cast<TagAttrXsl>(ConvertTagAttrXslEnum(LongField(rs, "tagattrxsl")));
-            const std::string pattern = utility.ConstructXslPattern(kind, StringField(rs, "xslpattern"));
+            const std::string pattern = xsl_patterns::ConstructXslPattern(kind, StringField(rs, "xslpattern"));
             const int32_t condition = ConvertConditionEnum(LongField(rs, "condition"));
             const std::string value = StringField(rs, "value");
             const int32_t fieldType = ConvertFieldTypeEnum(LongField(rs, "fieldtype"));
@@ -256,7 +258,7 @@ bool Rules::ExecuteRuleLine(const std::string& pattern, int32_t condition, const
                             int32_t fieldType, const xml::XmlDocument& dom, int32_t& locale) {
     std::string documentValue;
     try {
-        documentValue = Utility().ExecuteXSLPattern(dom, pattern);
+        documentValue = xsl_patterns::ExecuteXSLPattern(dom, pattern);
         if (Trim(documentValue).empty()) return false;
 
         Variant left;

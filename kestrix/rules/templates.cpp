@@ -6,7 +6,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/foundation/conversions.h"
 #include "platform/base/strings.h"
 #include "platform/db/recordset.h"
 
@@ -40,8 +40,7 @@ void SetTemplateColumns(db::EditRow& row, const std::string& docTypeID, const st
     row.Set("XMLTEMPLATEURL", xmlUrl);
     std::string content = xmlTemplate;
     std::string column = "XMLTEMPLATE";
-    Utility utility;
-    utility.SetLongDBTextField(content, column, row);
+    conversions::SetLongDBTextField(content, column, row);
     row.Set("XSLURL", xslUrl);
 }
 

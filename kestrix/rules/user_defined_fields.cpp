@@ -11,7 +11,7 @@
 #include "kestrix/documents/document.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/documents/xsl_patterns.h"
 #include "platform/db/recordset.h"
 
 namespace kestrix {
@@ -26,15 +26,15 @@ constexpr size_t kMaxValueLength = 100;
 constexpr int kBodiesPerRead = 200;
 
 /// The value of one field in a document, as it is stored.
-std::string FieldValue(Utility& utility, const xml::XmlDocument& dom, const std::string& pattern) {
-    return Utf8Prefix(utility.ExecuteXSLPattern(dom, pattern), kMaxValueLength);
+std::string FieldValue(const xml::XmlDocument& dom, const std::string& pattern) {
+    return Utf8Prefix(xsl_patterns::ExecuteXSLPattern(dom, pattern), kMaxValueLength);
 }
 
 /// The pattern of a field definition: "//name", "//@name" or the pattern as configured; an
 /// unknown kind gives "", which selects nothing.
-std::string FieldPattern(Utility& utility, const db::Recordset& definition) {
+std::string FieldPattern(const db::Recordset& definition) {
     auto kind = static_cast<TagAttrXsl>(definition.GetInt("TAGATTRXSL"));
-    return utility.ConstructXslPattern(kind, definition.GetString("XSLPATTERN"));
+    return xsl_patterns::ConstructXslPattern(kind, definition.GetString("XSLPATTERN"));
 }
 
 void InsertValue(db::Connection& connection, int64_t docID, int64_t tagID, std::string value) {
@@ -90,9 +90,8 @@ bool UserDefinedFields::Fill(int32_t docID, const std::string& docTypeID,
             "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = " +
             EncodeSqlText(docTypeID) + " ");
         conn.Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = " + EncodeSqlNumber(docID));
-        Utility utility;
         for (; !definitions.Eof(); definitions.MoveNext()) {
-            std::string value = FieldValue(utility, dom, FieldPattern(utility, definitions));
+            std::string value = FieldValue(dom, FieldPattern(definitions));
             InsertValue(conn, docID, definitions.GetInt("TAGID"), std::move(value));
         }
         return true;
@@ -134,7 +133,7 @@ bool UserDefinedFields::FillTagsValueTable(int32_t& iDocID, const std::string& i
 void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID,
                                                      const std::string& iDocTypeID) {
     try {
-        Document document;
+        DocumentStore document;
         xml::XmlDocument dom = document.GetXmlDomDocument(iDocID);
         db::Connection connection = GetConnection();
         DeleteTagsForDocument(iDocID, connection);
@@ -188,8 +187,7 @@ void UserDefinedFields::Add(const std::string& docTypeID, int32_t tagID, db::Con
             "SELECT XSLPATTERN, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = " + type +
             " AND TAGID = " + EncodeSqlNumber(tagID));
         if (definition.Eof()) return;
-        Utility utility;
-        pattern = FieldPattern(utility, definition);
+        pattern = FieldPattern(definition);
         definition.Close();
 
         // The bodies are read in slices ordered by identifier; a failed parse leaves the
@@ -212,7 +210,7 @@ void UserDefinedFields::Add(const std::string& docTypeID, int32_t tagID, db::Con
                     if (documents.IsNull("XMLBODY")) continue;
                     dom.LoadXml(documents.GetString("XMLBODY"));
                     if (dom.IsEmpty()) continue;
-                    InsertValue(conn, docID, tagID, FieldValue(utility, dom, pattern));
+                    InsertValue(conn, docID, tagID, FieldValue(dom, pattern));
                 } catch (...) {
                     LogError("Kestrix.Utility.AddTagsValueTable",
                              "Unable to update user-defined fields for xml document with id '" +

@@ -18,11 +18,6 @@ class Collaboration : public Object {
     /// Closes one publication error; when a document other than 0 is given, only when the
     /// error belongs to that document.
     void ClosePublicationErrors(int32_t iPublicationErrorID, int32_t iDocID = 0);
-
-  private:
-    /// Executes one statement on a connection of its own; failures are reported with the
-    /// statement.
-    void ExecQuery(const std::string& sql);
 };
 
 }  // namespace kestrix

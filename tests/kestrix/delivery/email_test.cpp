@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "kestrix/foundation/enums.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "platform/base/error.h"
 #include "platform/db/connection.h"
 #include "platform/services/configuration.h"

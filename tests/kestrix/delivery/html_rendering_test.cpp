@@ -11,10 +11,10 @@
 #include <sstream>
 #include <string>
 
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "platform/base/error.h"
 #include "platform/text/code_page.h"
 #include "platform/xml/xml.h"

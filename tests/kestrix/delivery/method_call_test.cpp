@@ -7,7 +7,7 @@
 
 #include "kestrix/delivery/imethodcall.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "platform/base/error.h"
 #include "tests/support/site/test_site.h"
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 #include "platform/base/error.h"
 #include "platform/xml/xml.h"
 #include "tests/support/site/test_site.h"

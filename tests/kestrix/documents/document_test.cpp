@@ -1,4 +1,4 @@
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "platform/base/error.h"
 #include "tests/support/site/test_site.h"
 

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "kestrix/documents/document.h"
-#include "kestrix/foundation/label_replacements.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/document.h"
+#include "kestrix/documents/label_replacements.h"
+#include "kestrix/api/utility.h"
 #include "platform/db/connection.h"
 #include "tests/support/site/test_site.h"
 

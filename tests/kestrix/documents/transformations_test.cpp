@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"

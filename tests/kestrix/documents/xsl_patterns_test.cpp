@@ -3,7 +3,7 @@
 #include <string>
 
 #include "kestrix/foundation/enums.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "platform/xml/xml.h"
 
 namespace kestrix {

@@ -9,7 +9,7 @@
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "platform/services/configuration.h"
 #include "tests/support/site/test_site.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kestrix/foundation/label_replacements.h"
+#include "kestrix/documents/label_replacements.h"
 #include "platform/base/error.h"
 #include "platform/db/connection.h"
 #include "tests/support/site/test_site.h"

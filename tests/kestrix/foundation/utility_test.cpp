@@ -1,4 +1,4 @@
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 
 #include <gtest/gtest.h>
 

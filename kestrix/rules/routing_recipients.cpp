@@ -1,4 +1,4 @@
-// Utility: turning the recipient tags of a document into publication rows, recording the
+// Turning the recipient tags of a document into publication rows, recording the
 // recipients that cannot be resolved, and emptying the tags that were used.
 #include <cctype>
 #include <charconv>
@@ -16,7 +16,10 @@
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/documents/document_types.h"
+#include "kestrix/documents/xsl_patterns.h"
+#include "kestrix/foundation/users.h"
+#include "kestrix/rules/routing.h"
 #include "platform/base/dictionary.h"
 #include "platform/base/strings.h"
 #include "platform/membership/business_partner.h"
@@ -59,10 +62,10 @@ std::optional<int32_t> PartnerNumber(std::string_view text) {
 }
 
 // The nodes a pattern selects; a pattern that does not compile is the caller's fault.
-std::vector<xml::XmlNode> SelectOrRaise(Utility& utility, const xml::XmlDocument& dom,
+std::vector<xml::XmlNode> SelectOrRaise(const xml::XmlDocument& dom,
                                         const std::string& pattern) {
     std::optional<std::vector<xml::XmlNode>> nodes =
-        utility.ExecuteXSLPatternReturnAllNodes(dom, pattern);
+        xsl_patterns::ExecuteXSLPatternReturnAllNodes(dom, pattern);
     if (!nodes)
         Raise(EnumerationErrors::InvalidXSLPatternError, "Kestrix.Utility",
               "The XSL pattern '" + pattern + "' is not valid.");
@@ -70,14 +73,14 @@ std::vector<xml::XmlNode> SelectOrRaise(Utility& utility, const xml::XmlDocument
 }
 
 // Empties every node the pattern selects; answers how many there were.
-size_t EmptyNodes(Utility& utility, const xml::XmlDocument& dom, const std::string& pattern) {
-    std::vector<xml::XmlNode> nodes = SelectOrRaise(utility, dom, pattern);
+size_t EmptyNodes(const xml::XmlDocument& dom, const std::string& pattern) {
+    std::vector<xml::XmlNode> nodes = SelectOrRaise(dom, pattern);
     for (xml::XmlNode& node : nodes) node.SetText("");
     return nodes.size();
 }
 
 void StoreBody(int32_t docId, const xml::XmlDocument& dom) {
-    Document document;
+    DocumentStore document;
     int32_t id = docId;
     document.UpdateDocumentWithXmlBody(id, dom.Xml());
 }
@@ -99,9 +102,9 @@ struct Resolution {
 // label texts and the type's description are read once per call.
 class RecipientResolver {
   public:
-    RecipientResolver(Utility& utility, int32_t docId, const std::string& docTypeId,
+    RecipientResolver(int32_t docId, const std::string& docTypeId,
                       RecipientTag tag)
-        : utility_(utility), docId_(docId), docTypeId_(docTypeId), tag_(tag) {}
+        : docId_(docId), docTypeId_(docTypeId), tag_(tag) {}
 
     /// Publishes to the recipient of one value and records what could not be resolved.
     /// True when a recipient was found.
@@ -147,7 +150,7 @@ class RecipientResolver {
             DistributionList list;
             switch (tag_) {
                 case RecipientTag::Receiver: {
-                    r.count = utility_.FillPublicationTable(docId_, docTypeId_, 0, value);
+                    r.count = routing::FillPublicationTable(docId_, docTypeId_, 0, value);
                     if (r.count == 0 && list.UserFoundOnDBList(docTypeId_, value)) r.count = 1;
                     break;
                 }
@@ -202,7 +205,7 @@ class RecipientResolver {
     // must not open the whole list.
     int64_t PublishToPartner(DistributionList& list, int32_t bp) {
         if (bp == 0) return 0;
-        int64_t count = utility_.FillPublicationTable(docId_, docTypeId_, bp, {});
+        int64_t count = routing::FillPublicationTable(docId_, docTypeId_, bp, {});
         if (count == 0 && list.BPFoundOnDBList(docTypeId_, bp)) count = 1;
         return count;
     }
@@ -211,7 +214,7 @@ class RecipientResolver {
     std::string PartnerOfUser(const std::string& user) {
         try {
             std::string login = user;
-            return std::to_string(utility_.GetAUBusinessPartnerID(login));
+            return std::to_string(users::GetAUBusinessPartnerID(login));
         } catch (...) {
             return {};
         }
@@ -237,11 +240,10 @@ class RecipientResolver {
     }
 
     const std::string& TypeDescription() {
-        if (!description_) description_ = utility_.GetDocumentTypeDescription(docTypeId_);
+        if (!description_) description_ = document_types::GetDocumentTypeDescription(docTypeId_);
         return *description_;
     }
 
-    Utility& utility_;
     int32_t docId_;
     std::string docTypeId_;
     RecipientTag tag_;
@@ -252,7 +254,7 @@ class RecipientResolver {
 
 }  // namespace
 
-int32_t Utility::FillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID, int32_t iBPID,
+int32_t routing::FillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID, int32_t iBPID,
                                       const std::string& iUserID) {
     try {
         std::string sql =
@@ -274,15 +276,15 @@ int32_t Utility::FillPublicationTable(int32_t& iDocID, const std::string& iDocTy
     }
 }
 
-bool Utility::ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID,
+bool routing::ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID,
                                                        const std::string& iDocTypeID,
                                                        xml::XmlDocument& iXMLDoc,
                                                        const std::string& iXslPattern) {
     try {
-        RecipientResolver resolver(*this, iDocID, iDocTypeID, TagOfPattern(iXslPattern));
+        RecipientResolver resolver(iDocID, iDocTypeID, TagOfPattern(iXslPattern));
         bool found = false;
         bool anyValue = false;
-        for (xml::XmlNode& node : SelectOrRaise(*this, iXMLDoc, iXslPattern)) {
+        for (xml::XmlNode& node : SelectOrRaise(iXMLDoc, iXslPattern)) {
             const std::string value = Trim(node.Text());
             if (value.empty()) continue;
             anyValue = true;
@@ -296,33 +298,33 @@ bool Utility::ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID,
     }
 }
 
-bool Utility::ClearTagsAndWriteDocToDB(int32_t& iDocID, xml::XmlDocument& iXMLDoc,
+bool routing::ClearTagsAndWriteDocToDB(int32_t& iDocID, xml::XmlDocument& iXMLDoc,
                                        const std::string& iXslPattern) {
     try {
-        if (EmptyNodes(*this, iXMLDoc, iXslPattern) > 0) StoreBody(iDocID, iXMLDoc);
+        if (EmptyNodes(iXMLDoc, iXslPattern) > 0) StoreBody(iDocID, iXMLDoc);
         return false;
     } catch (...) {
         Reraise("Kestrix.Utility.ClearTagsAndWriteDocToDB");
     }
 }
 
-void Utility::RemoveAllRoutingInfoFromDocument(int32_t& iDocID, xml::XmlDocument& iXMLDoc) {
+void routing::RemoveAllRoutingInfoFromDocument(int32_t& iDocID, xml::XmlDocument& iXMLDoc) {
     try {
         // The body is stored once, after all five tags are emptied.
         size_t emptied = 0;
         for (std::string_view pattern : kRecipientPatterns)
-            emptied += EmptyNodes(*this, iXMLDoc, std::string(pattern));
+            emptied += EmptyNodes(iXMLDoc, std::string(pattern));
         if (emptied > 0) StoreBody(iDocID, iXMLDoc);
     } catch (...) {
         Reraise("Kestrix.Utility.RemoveAllRoutingInfoFromDocument");
     }
 }
 
-int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
+int32_t routing::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
                                                       const std::string& iDocTypeID,
                                                       const std::string& iXMLStr) {
     try {
-        Document document;
+        DocumentStore document;
         std::string xmlText = iXMLStr;
         std::string docType = iDocTypeID;
         if (iDocID > 0 && Trim(xmlText).empty()) xmlText = document.GetXmlDocument(iDocID);
@@ -331,7 +333,7 @@ int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
 
         xml::XmlDocument dom = xml::XmlDocument::FromText(xmlText);
 
-        if (ExecuteXSLPattern(dom, "//USESDISTLIST") == "1") {
+        if (xsl_patterns::ExecuteXSLPattern(dom, "//USESDISTLIST") == "1") {
             const int32_t result = FillPublicationTable(iDocID, docType, 0, {}) > 0 ? 1 : 0;
             RemoveAllRoutingInfoFromDocument(iDocID, dom);
             return result;
@@ -346,7 +348,7 @@ int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
         }
 
         bool found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//RECEIVER");
-        if (!ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
+        if (!xsl_patterns::ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
             found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom,
                                                              "//BUSINESSPARTNER") ||
                     found;

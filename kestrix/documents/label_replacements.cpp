@@ -1,4 +1,4 @@
-#include "kestrix/foundation/label_replacements.h"
+#include "kestrix/documents/label_replacements.h"
 
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/foundation/error_reporting.h"

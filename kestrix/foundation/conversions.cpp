@@ -1,4 +1,4 @@
-#include "kestrix/foundation/utility.h"
+#include "kestrix/foundation/conversions.h"
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -11,7 +11,7 @@ namespace {
 constexpr size_t kChunkCharacters = 1'000'000;
 }  // namespace
 
-void Utility::SetLongDBTextField(std::string& iFieldContent, std::string& iFieldName,
+void conversions::SetLongDBTextField(std::string& iFieldContent, std::string& iFieldName,
                                  db::EditRow& oRS) {
     try {
         if (iFieldContent.empty()) {
@@ -36,7 +36,7 @@ void Utility::SetLongDBTextField(std::string& iFieldContent, std::string& iField
     }
 }
 
-int32_t Utility::CheckLong(Variant& iVar) {
+int32_t conversions::CheckLong(Variant& iVar) {
     try {
         if (iVar.IsNull()) return 0;
         return iVar.ToLong();
@@ -45,7 +45,7 @@ int32_t Utility::CheckLong(Variant& iVar) {
     }
 }
 
-std::string Utility::CheckString(Variant& iVar) {
+std::string conversions::CheckString(Variant& iVar) {
     try {
         if (iVar.IsNull()) return {};
         return iVar.ToString();
@@ -54,11 +54,11 @@ std::string Utility::CheckString(Variant& iVar) {
     }
 }
 
-std::string Utility::GetQelServerParameter(std::string& i_sParamName) {
+std::string conversions::GetQelServerParameter(std::string& i_sParamName) {
     return GetParameter(i_sParamName);
 }
 
-Variant Utility::Formats(const Variant& i_vSource, const Variant& i_vFormat) {
+Variant conversions::Formats(const Variant& i_vSource, const Variant& i_vFormat) {
     try {
         return FormatExpression(i_vSource, i_vFormat.IsNull() ? std::string() : i_vFormat.ToString());
     } catch (...) {

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "kestrix/delivery/outbox.h"
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/i18n.h"
 #include "platform/base/error.h"

@@ -1,7 +1,7 @@
-// Utility: the users of the membership directory, as the rest of the library reads them.
+// The users of the membership directory, as the rest of the library reads them.
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/foundation/users.h"
 #include "platform/membership/members.h"
 #include "platform/membership/user.h"
 #include "platform/services/configuration.h"
@@ -23,21 +23,18 @@ std::shared_ptr<T> Expect(ObjectPtr object, std::string_view progId) {
 
 }  // namespace
 
-std::string Utility::getIISVirtID() {
+std::string users::getIISVirtID() {
     try {
-        if (virtualId_.empty()) {
-            auto configuration =
-                Expect<services::Configuration>(Qel_getComponent("Tavrel.Configuration"), "Tavrel.Configuration");
-            configuration->LoadFile(getSiteConfigFile());
-            virtualId_ = configuration->GetValue("GLOBAL", "IISVirtId").ToString();
-        }
-        return virtualId_;
+        auto configuration =
+            Expect<services::Configuration>(Qel_getComponent("Tavrel.Configuration"), "Tavrel.Configuration");
+        configuration->LoadFile(getSiteConfigFile());
+        return configuration->GetValue("GLOBAL", "IISVirtId").ToString();
     } catch (...) {
         Reraise("Kestrix.Utility.getIISVirtID");
     }
 }
 
-std::shared_ptr<membership::User> Utility::getAUOAddress(std::string /*iIISVirtID*/, std::string& iUserID) {
+std::shared_ptr<membership::User> users::getAUOAddress(std::string /*iIISVirtID*/, std::string& iUserID) {
     try {
         auto user = CreateAs<membership::User>("Ulmara.User");
         auto configuration = CreateAs<services::Configuration>("Tavrel.Configuration");
@@ -51,16 +48,15 @@ std::shared_ptr<membership::User> Utility::getAUOAddress(std::string /*iIISVirtI
     }
 }
 
-std::shared_ptr<membership::User> Utility::GetAUObject(std::string& iUserID) {
+std::shared_ptr<membership::User> users::GetAUObject(std::string& iUserID) {
     try {
-        if (virtualId_.empty()) getIISVirtID();
-        return getAUOAddress(virtualId_, iUserID);
+        return getAUOAddress(getIISVirtID(), iUserID);
     } catch (...) {
         Reraise("Kestrix.Utility.GetAUObject");
     }
 }
 
-db::Recordset Utility::GetAuoRSByCriteria(const Variant& iCriteria, std::string& iIISVirtID) {
+db::Recordset users::GetAuoRSByCriteria(const Variant& iCriteria, std::string& iIISVirtID) {
     try {
         if (iIISVirtID.empty()) iIISVirtID = getIISVirtID();
         auto members = Expect<membership::Members>(Qel_getComponent("Ulmara.Members"), "Ulmara.Members");
@@ -76,7 +72,7 @@ db::Recordset Utility::GetAuoRSByCriteria(const Variant& iCriteria, std::string&
     }
 }
 
-int32_t Utility::GetAUBusinessPartnerID(std::string& iUserID) {
+int32_t users::GetAUBusinessPartnerID(std::string& iUserID) {
     try {
         return GetAUObject(iUserID)->BusinessPartnerID();
     } catch (...) {
@@ -84,7 +80,7 @@ int32_t Utility::GetAUBusinessPartnerID(std::string& iUserID) {
     }
 }
 
-std::string Utility::GetAUEmailAddress(std::string& iUserID) {
+std::string users::GetAUEmailAddress(std::string& iUserID) {
     try {
         return GetAUObject(iUserID)->EmailAddress();
     } catch (...) {

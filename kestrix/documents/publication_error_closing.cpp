@@ -1,5 +1,5 @@
-// Collaboration: closing publication errors.
-#include "kestrix/web/collaboration.h"
+// Closing publication errors, one or a category of a document.
+#include "kestrix/documents/publication_errors.h"
 
 #include <array>
 #include <string_view>
@@ -20,9 +20,9 @@ constexpr std::array<std::string_view, 9> kCannotPublishLabels{
     "SLBSH4479", "SLBSH4480", "SLBSH4481", "SLBSH4482",
 };
 
-}  // namespace
-
-void Collaboration::ExecQuery(const std::string& sql) {
+/// Executes one statement on a connection of its own; failures are reported with the
+/// statement.
+void ExecQuery(const std::string& sql) {
     try {
         db::Connection connection = GetConnection();
         connection.Execute(sql);
@@ -32,8 +32,10 @@ void Collaboration::ExecQuery(const std::string& sql) {
     }
 }
 
-void Collaboration::ClosePublicationErrorsForOneCategory(int32_t i_lDocID,
-                                                         const std::string& i_sCategory) {
+}  // namespace
+
+void publication_errors::ClosePublicationErrorsForOneCategory(int32_t i_lDocID,
+                                                               const std::string& i_sCategory) {
     constexpr std::string_view kSource =
         "Kestrix.Collaboration.ClosePublicationErrorsForOneCategory";
     try {
@@ -53,7 +55,7 @@ void Collaboration::ClosePublicationErrorsForOneCategory(int32_t i_lDocID,
     }
 }
 
-void Collaboration::ClosePublicationErrors(int32_t iPublicationErrorID, int32_t iDocID) {
+void publication_errors::ClosePublicationErrors(int32_t iPublicationErrorID, int32_t iDocID) {
     try {
         std::string sql = std::string("UPDATE PUBLICATIONERRORS ") + "SET CLOSED = 1 " +
                           "WHERE PUBLICATIONERRORID = " + EncodeSqlNumber(iPublicationErrorID);

@@ -1,13 +1,23 @@
-// Utility: links to a document's page and the recipient list shown in mails.
-#include "kestrix/delivery/push_doc_utils.h"
+// Links to a document's page and the recipient list shown in mails.
+#include "kestrix/foundation/users.h"
+#include "kestrix/documents/recipients_query.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/documents/links.h"
 #include "platform/base/strings.h"
+#include "platform/net/url.h"
 
 namespace kestrix {
 
-Variant Utility::getPagePath() {
+std::string links::URLEncode(const std::string& iStr) {
+    try {
+        return ReplaceAll(net::EscapeQueryValue(iStr), "=", "%3D");
+    } catch (...) {
+        Reraise("Kestrix.PushDocUtils.EncodeURL");
+    }
+}
+
+Variant links::getPagePath() {
     try {
         std::string link = GetParameter("SiteLink");
         if (link.empty() || link.back() != '/') link += "/";
@@ -17,7 +27,7 @@ Variant Utility::getPagePath() {
     }
 }
 
-std::string Utility::getKestrixPath() {
+std::string links::getKestrixPath() {
     try {
         std::string path = GetParameter("SiteLinkStartingPoint");
         if (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.pop_back();
@@ -27,20 +37,19 @@ std::string Utility::getKestrixPath() {
     }
 }
 
-std::string Utility::getDocumentHyperlinkBySenderMode(int32_t iDocID, const std::string& iDocTypeID,
+std::string links::getDocumentHyperlinkBySenderMode(int32_t iDocID, const std::string& iDocTypeID,
                                                       int32_t iSenderMode) {
     try {
-        PushDocUtils push;
         return getPagePath().ToString() + getKestrixPath() + "?DocID=" + std::to_string(iDocID) +
-               "&DocTypeID=" + push.URLEncode(Trim(iDocTypeID)) + "&SenderMode=" + std::to_string(iSenderMode);
+               "&DocTypeID=" + URLEncode(Trim(iDocTypeID)) + "&SenderMode=" + std::to_string(iSenderMode);
     } catch (...) {
         Reraise("Kestrix.Utility.getDocumentHyperlinkBySenderMode");
     }
 }
 
-std::string Utility::GetToRecipientList(int32_t iDocID, const std::string& iDocTypeID) {
+std::string links::GetToRecipientList(int32_t iDocID, const std::string& iDocTypeID) {
     try {
-        db::Recordset recipients = GetRecipientsFromPublicationTable(iDocID, iDocTypeID, false);
+        db::Recordset recipients = recipients::GetRecipientsFromPublicationTable(iDocID, iDocTypeID, false);
         // "x;" CR LF "y;z": the separators go between the addresses, with a line break after
         // the first, so that a single recipient is just his address.
         std::string list;
@@ -49,7 +58,7 @@ std::string Utility::GetToRecipientList(int32_t iDocID, const std::string& iDocT
             std::string user = recipients.GetString("USERID");
             if (count == 1) list += ";\r\n";
             else if (count > 1) list += ";";
-            list += GetAUEmailAddress(user);
+            list += users::GetAUEmailAddress(user);
             ++count;
         }
         if (count == 0)

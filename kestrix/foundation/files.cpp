@@ -1,4 +1,4 @@
-// The file functions of Utility: writing XML files, deleting them, existence tests on this
+// Files: writing XML files, deleting them, existence tests on this
 // server and on network shares, the spreadsheet engine switch and the temporary-folder rule.
 #include <filesystem>
 #include <fstream>
@@ -6,8 +6,8 @@
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
-#include "kestrix/intake/file_handling.h"
+#include "kestrix/foundation/files.h"
+#include "kestrix/foundation/file_handling.h"
 #include "platform/base/dictionary.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
@@ -19,12 +19,12 @@ namespace kestrix {
 namespace fs = std::filesystem;
 namespace fserr = services::fserr;
 
-Variant Utility::WriteXMLFileToDisk(const std::string& i_sXMLStr, const std::string& i_sFileName) {
+Variant files::WriteXMLFileToDisk(const std::string& i_sXMLStr, const std::string& i_sFileName) {
     std::string name = i_sFileName;
     return WriteXMLFileToDiskAsciiOrUnicode(i_sXMLStr, name, true);
 }
 
-Variant Utility::WriteXMLFileToDiskAsciiOrUnicode(const std::string& i_sXMLStr,
+Variant files::WriteXMLFileToDiskAsciiOrUnicode(const std::string& i_sXMLStr,
                                                   std::string& i_sFileName, bool i_bUnicode) {
     try {
         if (Trim(i_sFileName).empty()) i_sFileName = services::TempFileName();
@@ -52,7 +52,7 @@ Variant Utility::WriteXMLFileToDiskAsciiOrUnicode(const std::string& i_sXMLStr,
     }
 }
 
-void Utility::DeleteXMLFileFromDisk(const std::string& iFileName) {
+void files::DeleteXMLFileFromDisk(const std::string& iFileName) {
     try {
         try {
             FileHandling().DeleteFileFromDisk(iFileName);
@@ -70,7 +70,7 @@ void Utility::DeleteXMLFileFromDisk(const std::string& iFileName) {
     }
 }
 
-bool Utility::FileExist(const std::string& iFileName) {
+bool files::FileExist(const std::string& iFileName) {
     try {
         std::error_code ec;
         return fs::is_regular_file(LocalFilePath(iFileName), ec);
@@ -79,7 +79,7 @@ bool Utility::FileExist(const std::string& iFileName) {
     }
 }
 
-bool Utility::DirExistOnThisServer(const std::string& iDir) {
+bool files::DirExistOnThisServer(const std::string& iDir) {
     try {
         std::error_code ec;
         return fs::is_directory(LocalFilePath(iDir), ec);
@@ -88,7 +88,7 @@ bool Utility::DirExistOnThisServer(const std::string& iDir) {
     }
 }
 
-bool Utility::DirExist(const std::string& iDir) {
+bool files::DirExist(const std::string& iDir) {
     try {
         if (services::IsNetworkPath(iDir)) return CallQelFile("DirExist", {Variant(iDir)}).ToBool();
         std::error_code ec;
@@ -98,7 +98,7 @@ bool Utility::DirExist(const std::string& iDir) {
     }
 }
 
-bool Utility::FileExistAlsoRemote(const std::string& iPath, const std::string& iFile) {
+bool files::FileExistAlsoRemote(const std::string& iPath, const std::string& iFile) {
     try {
         if (services::IsNetworkPath(iPath)) {
             std::string path = iPath, file = iFile;
@@ -114,7 +114,7 @@ bool Utility::FileExistAlsoRemote(const std::string& iPath, const std::string& i
     }
 }
 
-bool Utility::IsExcelInstalled() {
+bool files::IsExcelInstalled() {
     try {
         services::Configuration site;
         site.LoadFile(getSiteConfigFile());
@@ -126,7 +126,7 @@ bool Utility::IsExcelInstalled() {
     }
 }
 
-bool Utility::IsExcelInstalledWithErrRaise() {
+bool files::IsExcelInstalledWithErrRaise() {
     try {
         if (!IsExcelInstalled())
             Raise(EnumerationErrors::ExcelNotInstalled,
@@ -137,7 +137,7 @@ bool Utility::IsExcelInstalledWithErrRaise() {
     }
 }
 
-std::string Utility::AddTempPathIfNoDriveFound(const std::string& i_sPath) {
+std::string files::AddTempPathIfNoDriveFound(const std::string& i_sPath) {
     try {
         if (services::HasDrive(i_sPath)) return i_sPath;
         return services::JoinPath(services::SystemTempFolder(),

@@ -1,4 +1,4 @@
-#include "kestrix/intake/xml.h"
+#include "kestrix/foundation/xml.h"
 
 #include <chrono>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/intake/file_handling.h"
+#include "kestrix/foundation/file_handling.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
 

@@ -1,16 +1,18 @@
-// Utility: the sender, type and default receiver a document names in its routing tags, and
+// The sender, type and default receiver a document names in its routing tags, and
 // the small look-ups and conversions around publications.
 #include <array>
 #include <cctype>
 #include <string>
 #include <string_view>
 
+#include "kestrix/documents/xsl_patterns.h"
 #include "kestrix/delivery/obi.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/foundation/users.h"
+#include "kestrix/rules/routing.h"
 #include "kestrix/rules/rules.h"
 #include "platform/base/strings.h"
 #include "platform/membership/business_partner.h"
@@ -82,9 +84,9 @@ private:
 };
 
 // The first user the directory finds for the criteria; false when there is none.
-bool FindSender(Utility& utility, const std::string& criteria, int32_t& bp, std::string& name) {
+bool FindSender(const std::string& criteria, int32_t& bp, std::string& name) {
     std::string virtualId;
-    db::Recordset users = utility.GetAuoRSByCriteria(Variant(criteria), virtualId);
+    db::Recordset users = users::GetAuoRSByCriteria(Variant(criteria), virtualId);
     if (users.Eof()) return false;
     bp = static_cast<int32_t>(users.GetInt("BusinessPartnerID"));
     name = users.GetString("cn");
@@ -120,7 +122,7 @@ bool IsNumericText(std::string_view text) {
 
 }  // namespace
 
-void Utility::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
+void routing::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
                                  std::string& oSenderName) {
     try {
         oSenderBP = 0;
@@ -128,17 +130,17 @@ void Utility::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
         xml::XmlDocument& dom = routed.dom();
         OBI obi;
         obi.GetObiDocumentInfo(dom, iXMLStr, nullptr, nullptr, &oSenderName);
-        if (oSenderName.empty()) oSenderName = ExecuteXSLPattern(dom, "//SENDER");
+        if (oSenderName.empty()) oSenderName = xsl_patterns::ExecuteXSLPattern(dom, "//SENDER");
 
         if (!oSenderName.empty()) {
-            FindSender(*this, "cn=" + oSenderName, oSenderBP, oSenderName);
+            FindSender("cn=" + oSenderName, oSenderBP, oSenderName);
         } else {
-            const std::string contact = ExecuteXSLPattern(dom, "//CONTACT");
+            const std::string contact = xsl_patterns::ExecuteXSLPattern(dom, "//CONTACT");
             if (contact.empty())
                 Raise(EnumerationErrors::TagNotPresentError, "Kestrix.Utility.GetSenderBPAndName",
                       "The document names its sender neither in SENDER nor in CONTACT.");
-            if (!FindSender(*this, "employeenumber=" + contact, oSenderBP, oSenderName))
-                FindSender(*this, "cn=" + contact, oSenderBP, oSenderName);
+            if (!FindSender("employeenumber=" + contact, oSenderBP, oSenderName))
+                FindSender("cn=" + contact, oSenderBP, oSenderName);
         }
     } catch (...) {
         oSenderBP = 0;
@@ -153,7 +155,7 @@ void Utility::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
     }
 }
 
-std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
+std::string routing::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
     try {
         RoutedText routed(iXMLStr);
         xml::XmlDocument& dom = routed.dom();
@@ -161,7 +163,7 @@ std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
         std::string type;
         if (obi.GetObiDocumentInfo(dom, iXMLStr, &type)) return type;
 
-        type = ExecuteXSLPattern(dom, "//DOCTYPE-ID");
+        type = xsl_patterns::ExecuteXSLPattern(dom, "//DOCTYPE-ID");
         if (!type.empty() && !DocTypeFoundInTable(type)) type.clear();
         if (type.empty()) {
             Rules rules;
@@ -176,7 +178,7 @@ std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
     }
 }
 
-bool Utility::DocTypeFoundInTable(const std::string& iDocTypeID) {
+bool routing::DocTypeFoundInTable(const std::string& iDocTypeID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
@@ -187,18 +189,18 @@ bool Utility::DocTypeFoundInTable(const std::string& iDocTypeID) {
     }
 }
 
-std::string Utility::GetDefaultReceiver(const std::string& iXMLStr) {
+std::string routing::GetDefaultReceiver(const std::string& iXMLStr) {
     try {
         RoutedText routed(iXMLStr);
         const xml::XmlDocument& dom = routed.dom();
-        if (ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return {};
-        return ExecuteXSLPattern(dom, "//RECEIVER");
+        if (xsl_patterns::ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return {};
+        return xsl_patterns::ExecuteXSLPattern(dom, "//RECEIVER");
     } catch (...) {
         Reraise("Kestrix.Utility.GetDefaultReceiver");
     }
 }
 
-bool Utility::CheckXslPattern(std::string& iXslPattern, TagAttrXsl iTagAttrXsl) {
+bool routing::CheckXslPattern(std::string& iXslPattern, TagAttrXsl iTagAttrXsl) {
     try {
         iXslPattern = Trim(iXslPattern);
         const std::string& p = iXslPattern;
@@ -221,7 +223,7 @@ bool Utility::CheckXslPattern(std::string& iXslPattern, TagAttrXsl iTagAttrXsl) 
     }
 }
 
-int32_t Utility::GetPublicationStatus(int32_t& iDocID, const std::string& iRecipientID) {
+int32_t routing::GetPublicationStatus(int32_t& iDocID, const std::string& iRecipientID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
@@ -234,7 +236,7 @@ int32_t Utility::GetPublicationStatus(int32_t& iDocID, const std::string& iRecip
     }
 }
 
-int32_t Utility::GetForwardFlag(int32_t& iDocID, const std::string& iRecipientID) {
+int32_t routing::GetForwardFlag(int32_t& iDocID, const std::string& iRecipientID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
@@ -247,7 +249,7 @@ int32_t Utility::GetForwardFlag(int32_t& iDocID, const std::string& iRecipientID
     }
 }
 
-PUBLICATIONSTATUS Utility::ConvertPublicationStatusFromStringToEnum(const std::string& iStatus) {
+PUBLICATIONSTATUS routing::ConvertPublicationStatusFromStringToEnum(const std::string& iStatus) {
     try {
         struct Spelling {
             std::string_view text;
@@ -293,7 +295,7 @@ PUBLICATIONSTATUS Utility::ConvertPublicationStatusFromStringToEnum(const std::s
     }
 }
 
-std::string Utility::GetBusinessPartnerName(int32_t i_lBPID) {
+std::string routing::GetBusinessPartnerName(int32_t i_lBPID) {
     try {
         auto partners = CreateAs<membership::BusinessPartner>("Brenlow.BusinessPartner");
         partners->SetConfigFile(getSiteConfigFile());
@@ -310,7 +312,7 @@ std::string Utility::GetBusinessPartnerName(int32_t i_lBPID) {
     }
 }
 
-std::string Utility::ConvertArrayToList(const Variant& iArray) {
+std::string routing::ConvertArrayToList(const Variant& iArray) {
     try {
         if (!iArray.IsArray()) return {};
         std::string list;

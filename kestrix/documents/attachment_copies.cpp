@@ -1,4 +1,4 @@
-#include "kestrix/intake/publish_create_document.h"
+#include "kestrix/documents/attachment_copies.h"
 
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/foundation/dbutils.h"
@@ -6,7 +6,7 @@
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/intake/file_handling.h"
+#include "kestrix/foundation/file_handling.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
 
@@ -22,11 +22,7 @@ Variant CallFile(Object& file, std::string_view method, std::vector<Variant> arg
 
 }  // namespace
 
-void PublishCreateDocument::CopyAttachmentCollection(int32_t i_lDocID, const Variant& i_oAttachments) {
-    CopyAttachments(i_lDocID, i_oAttachments);
-}
-
-void PublishCreateDocument::CopyAttachments(int32_t docId, const Variant& attachments) {
+void CopyAttachmentCollection(int32_t docId, const Variant& attachments, int32_t languageId) {
     if (!attachments.IsArray() || attachments.ToArray().empty()) return;
     try {
         ObjectPtr file = Qel_getComponent("QelFile.File");
@@ -53,7 +49,7 @@ void PublishCreateDocument::CopyAttachments(int32_t docId, const Variant& attach
                 Error failure = CurrentError();
                 LogPublicationError(docId, failure.number(),
                                     failure.description() + "\r\n" +
-                                        TranslateLabel("SLBSH0002", mPublisherLanguageID) + ": '" + source + "'",
+                                        TranslateLabel("SLBSH0002", languageId) + ": '" + source + "'",
                                     kSource, "SLBSH1816");
             }
         }

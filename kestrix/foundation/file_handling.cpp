@@ -1,4 +1,4 @@
-#include "kestrix/intake/file_handling.h"
+#include "kestrix/foundation/file_handling.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
+#include "kestrix/foundation/general.h"
+#include "kestrix/foundation/users.h"
 #include "platform/base/error.h"
 #include "platform/db/connection.h"
 #include "platform/membership/directory.h"
 #include "platform/membership/user.h"
+#include "platform/services/configuration.h"
 #include "tests/support/site/test_site.h"
 
 namespace kestrix {
@@ -48,6 +51,19 @@ TEST_P(Users, LookUpsGoThroughTheMembershipDirectory) {
     // Values are matched literally.
     EXPECT_TRUE(u.GetAuoRSByCriteria(Variant("cn=x' OR '1'='1"), virtualId).Eof());
     EXPECT_TRUE(u.GetAuoRSByCriteria(Variant("cn=%"), virtualId).Eof());
+}
+
+TEST_P(Users, TheRoomsReadTheVirtualIdOnEveryCallAUtilityOncePerInstance) {
+    Utility first;
+    EXPECT_EQ(first.getIISVirtID(), "1");
+    services::Configuration::SetValue(getSiteConfigFile(), "GLOBAL", "IISVirtId", "7");
+    EXPECT_EQ(users::getIISVirtID(), "7");
+    EXPECT_EQ(first.getIISVirtID(), "1");
+    EXPECT_EQ(Utility().getIISVirtID(), "7");
+    // The look-ups of the room answer as the facade does.
+    std::string alice = "alice";
+    EXPECT_EQ(users::GetAUEmailAddress(alice), "alice@acme.test");
+    EXPECT_EQ(users::GetAUBusinessPartnerID(alice), bp_);
 }
 
 TEST_P(Users, AnUnknownUserIsAnErrorOfTheLookUp) {

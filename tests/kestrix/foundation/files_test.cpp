@@ -8,8 +8,8 @@
 
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/foundation/utility.h"
-#include "kestrix/intake/xml.h"
+#include "kestrix/api/utility.h"
+#include "kestrix/foundation/xml.h"
 #include "platform/base/error.h"
 #include "platform/services/configuration.h"
 #include "tests/support/site/test_site.h"

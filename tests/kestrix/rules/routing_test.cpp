@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "kestrix/documents/document.h"
+#include "kestrix/api/document.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "kestrix/rules/rules.h"
 #include "platform/base/error.h"
 #include "platform/db/connection.h"

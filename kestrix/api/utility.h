@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrix/delivery/notifications.h"
 #include "kestrix/foundation/enums.h"
 #include "platform/base/object.h"
 #include "platform/base/variant.h"
@@ -19,12 +20,15 @@ class User;
 
 namespace kestrix {
 
-/// "Kestrix.Utility": the public helper class of the library. It is a thin facade: each
-/// method forwards to the room that owns the work (conversions and parameters here, users
-/// in web/, routing in documents/, mail in delivery/, files in intake/).
+/// "Kestrix.Utility": the public helper class of the library. It is a facade and does no work
+/// of its own: each method forwards to the module of the room that owns the work
+/// (conversions, users, files and style sheets in foundation/; XSL patterns, recipients,
+/// document types and links in documents/; mail, notifications, renderings and plug-in
+/// calls in delivery/; routing in rules/; the error folder in intake/). Code inside the
+/// rooms calls those modules directly.
 class Utility : public Object {
 public:
-    // ---- conversions, long texts and server parameters ----------------------------------
+    // ---- conversions, long texts and server parameters (foundation/conversions.h) ------
 
     /// Writes a long text into the column `iFieldName` of the row being edited, in chunks of
     /// 1,000,000 characters; empty content sets the empty text. On failure the column is
@@ -40,7 +44,7 @@ public:
     /// The value formatted with the format expression (see FormatExpression).
     Variant Formats(const Variant& i_vSource, const Variant& i_vFormat);
 
-    // ---- users of the membership directory ----------------------------------------------
+    // ---- users of the membership directory (foundation/users.h) -----------------------
 
     /// The site's virtual identifier (site configuration, GLOBAL "IISVirtId"), read once per
     /// instance.
@@ -57,7 +61,7 @@ public:
     /// The e-mail address of the user.
     std::string GetAUEmailAddress(std::string& iUserID);
 
-    // ---- publication errors --------------------------------------------------------------
+    // ---- publication errors (documents/publication_errors.h) ----------------------------
 
     /// True when the document has an open publication error.
     bool CheckPublicationErrors(int32_t& iDocID);
@@ -80,7 +84,7 @@ public:
     db::Recordset GetRecipientsFromPublicationTable(int32_t iDocID, const std::string& iDocTypeID,
                                                     bool iEmailFlag = false);
 
-    // ---- routing tags and recipient resolution (documents/routing*.cpp) -----------------
+    // ---- routing tags and recipient resolution (rules/routing.h) -----------------------
 
     /// The sending user and its business partner: the OBI sender, else the SENDER tag, else
     /// the CONTACT tag (as employee number, then as login). A user found in the directory
@@ -138,7 +142,7 @@ public:
     /// The elements of an array joined by ", "; "" for a value that is no array.
     std::string ConvertArrayToList(const Variant& iArray);
 
-    // ---- files, folders and the error folder (intake/) ----------------------------------
+    // ---- files, folders (foundation/files.h) and the error folder (intake/) -------------
 
     /// `WriteXMLFileToDiskAsciiOrUnicode` as UTF-16.
     Variant WriteXMLFileToDisk(const std::string& i_sXMLStr, const std::string& i_sFileName = {});
@@ -245,9 +249,9 @@ public:
                                       int32_t iLanguageID = 1033);
     /// The language of this instance's messages, set by the first notification to a sender
     /// when not set before (0 = not set).
-    int32_t PublisherLanguageID() const { return publisherLanguage_; }
+    int32_t PublisherLanguageID() const { return notifications_.PublisherLanguageID(); }
 
-    // ---- web helpers (web/) ----------------------------------------------------------------
+    // ---- links (documents/links.h) ----------------------------------------------------------
 
     /// "SiteLink" with a trailing "/".
     Variant getPagePath();
@@ -260,7 +264,7 @@ public:
     /// after the first).
     std::string GetToRecipientList(int32_t iDocID, const std::string& iDocTypeID);
 
-    // ---- document types and transformations (documents/transformations.cpp) -----------
+    // ---- document types and transformations (documents/document_types.h) --------------
 
     /// The server parameter "TransformXSLPath" ending in its separator: "/" for an address
     /// (a value beginning "http" in any case), the folder separator otherwise. A value that
@@ -277,7 +281,7 @@ public:
     /// HTMLATTACHMENTXSL of the document type as stored; "" for an unknown type or NULL.
     std::string GetHtmlAttachmentXsl(const std::string& iDocTypeID);
 
-    // ---- HTML rendering and style sheets applied to documents (delivery/) ---------------
+    // ---- HTML rendering (delivery/) and style sheets (foundation/style_sheets.h) ---------
 
     /// Applies the style sheet at the path or address to the XML text and returns the
     /// output. Style sheets on a network share ("\\server\share\...") go through
@@ -326,8 +330,10 @@ public:
     std::string MakeStringFromArray(const Variant& iArray);
 
 private:
+    /// The site's virtual identifier, read once per instance.
     std::string virtualId_;
-    int32_t publisherLanguage_ = 0;
+    /// The notifications of this instance, which keep the language of its messages.
+    Notifications notifications_;
 };
 
 }  // namespace kestrix

@@ -1,18 +1,23 @@
-// Document: the processing every road of intake ends in.
+// The processing every road of intake ends in.
 #include <optional>
 #include <vector>
 
 #include "kestrix/delivery/obi.h"
 #include "kestrix/delivery/outbox.h"
-#include "kestrix/documents/document.h"
+#include "kestrix/processing/pipeline.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/documents/sender_list.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
-#include "kestrix/intake/publish_create_document.h"
+#include "kestrix/delivery/email.h"
+#include "kestrix/delivery/notifications.h"
+#include "kestrix/documents/attachment_copies.h"
+#include "kestrix/documents/recipients_query.h"
+#include "kestrix/documents/document_types.h"
+#include "kestrix/foundation/users.h"
+#include "kestrix/rules/routing.h"
 #include "kestrix/rules/user_defined_fields.h"
 #include "platform/base/strings.h"
 #include "platform/membership/user.h"
@@ -115,7 +120,7 @@ int BusyTimeoutMs() {
 
 }  // namespace
 
-Variant Document::ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant Pipeline::ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,
                                   std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
                                   int32_t& oDocID, int32_t& oSenderBPID, std::string& oDocTypeID,
                                   std::string& oSenderName, std::string& oDefRecipient, int16_t& oStatus,
@@ -125,7 +130,7 @@ Variant Document::ProcessDocument(int32_t iInterActive, const std::string& iOrig
                                    oStatus, iForwardedDocID);
 }
 
-Variant Document::ProcessDocumentWithAttachments(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant Pipeline::ProcessDocumentWithAttachments(int32_t iInterActive, const std::string& iOriginalXmlBody,
                                                  std::string& iOriginalDocTypeID,
                                                  std::string& iOriginalDefRecipient,
                                                  const Variant& i_oAttachments, int32_t& oDocID,
@@ -137,7 +142,7 @@ Variant Document::ProcessDocumentWithAttachments(int32_t iInterActive, const std
                                    oDefRecipient, oStatus, iForwardedDocID);
 }
 
-Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::string& iOriginalXmlBody,
                                           std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
                                           const Variant& i_oAttachments, int32_t& oDocID,
                                           int32_t& oSenderBPID, std::string& oDocTypeID,
@@ -149,7 +154,6 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     std::optional<xml::XmlDocument> dom;
     bool show = true;
     std::string standardBody;
-    Utility utility;
     // The document's unit of work: everything it writes, the outbox items included, is
     // committed at once or not at all. It joins the caller's unit of work when there is one.
     std::optional<db::Transaction> work;
@@ -194,7 +198,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 4. Sender.
         Run(
             [&] {
-                if (oSenderBPID == 0 && !empty) utility.GetSenderBPAndName(body, oSenderBPID, oSenderName);
+                if (oSenderBPID == 0 && !empty) routing::GetSenderBPAndName(body, oSenderBPID, oSenderName);
                 if (oSenderBPID == 0 && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown sender.");
             },
@@ -202,7 +206,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 5. Type.
         Run(
             [&] {
-                if (oDocTypeID.empty() && !empty) oDocTypeID = utility.GetDocType(body, oSenderBPID);
+                if (oDocTypeID.empty() && !empty) oDocTypeID = routing::GetDocType(body, oSenderBPID);
                 if (oDocTypeID.empty() && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown type.");
             },
@@ -222,7 +226,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 std::string user = oSenderName;
                 if (iInterActive != 0) {
                     try {
-                        auto object = utility.GetAUObject(oSenderName);
+                        auto object = users::GetAUObject(oSenderName);
                         user = object->FirstName() + " " + object->SecondName();
                     } catch (...) {
                         PassOnBusy();
@@ -231,7 +235,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 }
                 std::string description;
                 try {
-                    description = utility.GetDocumentTypeDescription(oDocTypeID);
+                    description = document_types::GetDocumentTypeDescription(oDocTypeID);
                 } catch (...) {
                     PassOnBusy();
                     LogError(kSource);
@@ -258,7 +262,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 9. Default receiver.
         Run(
             [&] {
-                if (oDefRecipient.empty() && !empty) oDefRecipient = utility.GetDefaultReceiver(body);
+                if (oDefRecipient.empty() && !empty) oDefRecipient = routing::GetDefaultReceiver(body);
             },
             "SLBSH1827", false);
         // 10. Complete the row.
@@ -289,11 +293,11 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             [&] {
                 if (standardBody.empty() || oDocID == 0 || oDocTypeID.empty()) return;
                 if (iOriginalDefRecipient.empty() || iInterActive == 0) {
-                    int32_t status = utility.GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID, standardBody);
+                    int32_t status = routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID, standardBody);
                     oStatus = static_cast<int16_t>(status);
                     if (iInterActive != -1 && oStatus != 0) SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
                 } else {
-                    utility.FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
+                    routing::FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
                 }
             },
             "SLBSH1829", true);
@@ -301,8 +305,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         if (i_oAttachments.IsArray()) {
             db::Transaction step(CurrentConnectionString());
             try {
-                PublishCreateDocument publisher;
-                publisher.CopyAttachmentCollection(oDocID, i_oAttachments);
+                CopyAttachmentCollection(oDocID, i_oAttachments, 0);
                 step.Commit();
             } catch (...) {
                 PassOnBusy();
@@ -317,7 +320,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             show) {
             InStep(
                 [&] {
-                    if (!utility.GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true).Eof())
+                    if (!recipients::GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true).Eof())
                         intents.push_back(outbox::Add(oDocID, outbox::kind::NotifyRecipients));
                     SenderList senders;
                     if (senders.GetNotification(oDocTypeID, oSenderName))

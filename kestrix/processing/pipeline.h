@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "kestrix/documents/document.h"
+#include "platform/base/variant.h"
+
+namespace kestrix {
+
+/// The processing of a received document, on top of the document store: every road by
+/// which a document enters ends here.
+class Pipeline : public DocumentStore {
+  public:
+    // ---- processing a received document ---------------------------------------------------
+
+    /// Runs a received document through every step of processing: parse, OBI recognition,
+    /// show flag, sender, type, the sender's right to publish, store, transformation to the
+    /// standard form, default receiver, the completed row, user-defined fields, recipients,
+    /// attachments and, for unattended calls (iInterActive 0) that found recipients, the
+    /// notification mails. Answers the document identifier. A failing step raises
+    /// ProcessDocumentError with the step's label text (oDocID is then 0); after the row is
+    /// stored the failure is also recorded as a publication error of the document, and a
+    /// row that never got a type is removed.
+    Variant ProcessDocumentInternal(int32_t iInterActive, const std::string& iOriginalXmlBody,
+                                    std::string& iOriginalDocTypeID,
+                                    std::string& iOriginalDefRecipient,
+                                    const Variant& i_oAttachments, int32_t& oDocID,
+                                    int32_t& oSenderBPID, std::string& oDocTypeID,
+                                    std::string& oSenderName, std::string& oDefRecipient,
+                                    int16_t& oStatus, int32_t iForwardedDocID = -1);
+    /// ProcessDocumentInternal without attachments.
+    Variant ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,
+                            std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
+                            int32_t& oDocID, int32_t& oSenderBPID, std::string& oDocTypeID,
+                            std::string& oSenderName, std::string& oDefRecipient, int16_t& oStatus,
+                            int32_t iForwardedDocID = -1);
+    /// ProcessDocumentInternal with the attachment files (an array of paths).
+    Variant ProcessDocumentWithAttachments(
+        int32_t iInterActive, const std::string& iOriginalXmlBody, std::string& iOriginalDocTypeID,
+        std::string& iOriginalDefRecipient, const Variant& i_oAttachments, int32_t& oDocID,
+        int32_t& oSenderBPID, std::string& oDocTypeID, std::string& oSenderName,
+        std::string& oDefRecipient, int16_t& oStatus, int32_t iForwardedDocID = -1);
+};
+
+}  // namespace kestrix
