@@ -62,8 +62,8 @@ void Utility::DeleteXMLFileFromDisk(const std::string& iFileName) {
             Dictionary replacements;
             replacements.Add("[%FILENAME%]", Variant(iFileName));
             LogError("Kestrix.Utility.DeleteXMLFileFromDisk",
-                     TranslateLabel("SLBSH4567", 0, replacements) + "\r\n" +
-                         TranslateLabel("SLBSH0881"));
+                     LabelOrCode("SLBSH4567", 0, replacements) + "\r\n" +
+                         LabelOrCode("SLBSH0881", 0));
         }
     } catch (...) {
         Reraise("Kestrix.Utility.DeleteXMLFileFromDisk");
