@@ -1,5 +1,6 @@
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,21 @@ class Units {
     }
 
     size_t size() const { return size_; }
+
+    /// The position of the next '<' from `i` on (size() when there is none) and the number
+    /// of line feeds before it; a fast path for byte-wide text.
+    size_t NextMarkup(size_t i, int32_t& lines) const {
+        if (width_ != 1) {
+            for (; i < size_ && (*this)[i] != '<'; ++i)
+                if ((*this)[i] == '\n') ++lines;
+            return i;
+        }
+        const std::string_view rest = data_.substr(start_ + i);
+        const size_t at = rest.find('<');
+        const std::string_view text = rest.substr(0, at);
+        lines += static_cast<int32_t>(std::count(text.begin(), text.end(), '\n'));
+        return at == std::string_view::npos ? size_ : i + at;
+    }
 
     /// The unit at `i` (0 past the end).
     uint32_t operator[](size_t i) const {
@@ -63,7 +79,7 @@ class ShapeScan {
     std::optional<ParseError> Run() {
         while (i_ < u_.size()) {
             if (u_[i_] != '<') {
-                Step();
+                i_ = u_.NextMarkup(i_, line_);
                 continue;
             }
             if (u_.At(i_, "<!--")) {

@@ -110,6 +110,28 @@ TEST_P(DocumentStore, AMissingRowGivesNeutralAnswersAndChangesNothing) {
     EXPECT_EQ(site_->Query("SELECT COUNT(*) AS N FROM DOCUMENT").GetInt("N"), 0);
 }
 
+TEST_P(DocumentStore, AKeyPastThe32BitRangeIsAnOverflowNotAnotherDocumentsNumber) {
+    // PostgreSQL's key column is 32 bits wide itself; SQLite's rowid goes on to 64 bits.
+    if (GetParam() != "sqlite") GTEST_SKIP() << "only SQLite hands out keys past 2^31";
+    site_->Exec("INSERT INTO DOCUMENT (DOCUMENTID, STATUS) VALUES (2147483647, 0)");
+    try {
+        doc_.StoreOriginalDocument("<A/>");
+        FAIL() << "the key 2147483648 was narrowed";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), errnum::Overflow);
+        EXPECT_NE(e.description().find("the key 2147483648 of DOCUMENT"), std::string::npos) << e.description();
+    }
+    // A child read back with such a key is refused the same way.
+    site_->Exec("UPDATE DOCUMENT SET DOC_DOCUMENTID = 7 WHERE DOCUMENTID = 2147483648");
+    int32_t parent = 7;
+    try {
+        doc_.IsValidParentDoc(parent, "alice", SENDERMODE::SENDERMODE);
+        FAIL() << "the child's key was narrowed";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), errnum::Overflow);
+    }
+}
+
 TEST_P(DocumentStore, ANullBodyIsAnError) {
     int32_t id = doc_.StoreOriginalDocument("<A/>");
     try {
@@ -227,7 +249,7 @@ TEST_P(DocumentStore, StatusRulesKeepDeletedAndSentDocuments) {
 TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
     int32_t id = NewDocument("T", "alice", S::DOCUMENTNEW);
     int32_t other = NewDocument("T", "alice", S::DOCUMENTNEW);
-    auto error = [](int32_t doc, const std::string& label) {
+    auto error = [this](int32_t doc, const std::string& label) {
         site_->Exec("INSERT INTO PUBLICATIONERRORS (DOCUMENTID, LABEL, CLOSED) VALUES (" +
              std::to_string(doc) + ", '" + label + "', 0)");
     };
@@ -236,7 +258,7 @@ TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
         error(id, label);
     error(id, "SLBSH1817");  // a delivery failure is no routing failure
     error(other, "SLBSH0008");
-    auto open = [](int32_t doc) {
+    auto open = [this](int32_t doc) {
         return site_->Query(
                    "SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID "
                    "= " +
@@ -261,11 +283,11 @@ TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
 }
 
 TEST_P(DocumentStore, DeletingANewDocumentRemovesItsPublications) {
-    auto publish = [](int32_t doc, const std::string& user) {
+    auto publish = [this](int32_t doc, const std::string& user) {
         site_->Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS) VALUES (" + std::to_string(doc) +
              ", '" + user + "', 0)");
     };
-    auto rows = [](int32_t doc) {
+    auto rows = [this](int32_t doc) {
         return site_->Query("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " +
                      std::to_string(doc))
             .GetInt("N");
