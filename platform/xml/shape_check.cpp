@@ -9,72 +9,67 @@
 namespace kestrix::xml::detail {
 namespace {
 
-/// The document's bytes read as code units of its encoding family: one byte for UTF-8 and
-/// the other ASCII-compatible encodings, two for UTF-16 of either byte order. Only the ASCII
-/// range matters to the scan; every other unit is ordinary content.
+/// The document's bytes read as code units of `Width` bytes: one for UTF-8 and the other
+/// ASCII-compatible encodings, two for UTF-16 in the byte order given. Only the ASCII range
+/// matters to the scan; every other unit is ordinary content.
+template <size_t Width, bool BigEndian>
 class Units {
   public:
-    explicit Units(std::string_view data) : data_(data) {
-        auto byteAt = [&](size_t i) { return static_cast<unsigned char>(data_[i]); };
-        if (data_.size() >= 2 && byteAt(0) == 0xFF && byteAt(1) == 0xFE) {
-            width_ = 2, start_ = 2;
-        } else if (data_.size() >= 2 && byteAt(0) == 0xFE && byteAt(1) == 0xFF) {
-            width_ = 2, start_ = 2, bigEndian_ = true;
-        } else if (data_.size() >= 2 && byteAt(0) == '<' && byteAt(1) == 0) {
-            width_ = 2;
-        } else if (data_.size() >= 2 && byteAt(0) == 0 && byteAt(1) == '<') {
-            width_ = 2, bigEndian_ = true;
-        }
-        size_ = (data_.size() - start_) / width_;
-    }
+    /// The units of `data` from byte `start` on (after a byte order mark).
+    Units(std::string_view data, size_t start) : data_(data.substr(start)), size_(data_.size() / Width) {}
 
     size_t size() const { return size_; }
-
-    /// The position of the next '<' from `i` on (size() when there is none) and the number
-    /// of line feeds before it; a fast path for byte-wide text.
-    size_t NextMarkup(size_t i, int32_t& lines) const {
-        if (width_ != 1) {
-            for (; i < size_ && (*this)[i] != '<'; ++i)
-                if ((*this)[i] == '\n') ++lines;
-            return i;
-        }
-        const std::string_view rest = data_.substr(start_ + i);
-        const size_t at = rest.find('<');
-        const std::string_view text = rest.substr(0, at);
-        lines += static_cast<int32_t>(std::count(text.begin(), text.end(), '\n'));
-        return at == std::string_view::npos ? size_ : i + at;
-    }
 
     /// The unit at `i` (0 past the end).
     uint32_t operator[](size_t i) const {
         if (i >= size_) return 0;
-        const size_t at = start_ + i * width_;
-        if (width_ == 1) return static_cast<unsigned char>(data_[at]);
-        const auto lo = static_cast<unsigned char>(data_[at + (bigEndian_ ? 1 : 0)]);
-        const auto hi = static_cast<unsigned char>(data_[at + (bigEndian_ ? 0 : 1)]);
-        return static_cast<uint32_t>(hi) << 8 | lo;
+        if constexpr (Width == 1) {
+            return static_cast<unsigned char>(data_[i]);
+        } else {
+            const auto lo = static_cast<unsigned char>(data_[2 * i + (BigEndian ? 1 : 0)]);
+            const auto hi = static_cast<unsigned char>(data_[2 * i + (BigEndian ? 0 : 1)]);
+            return static_cast<uint32_t>(hi) << 8 | lo;
+        }
+    }
+
+    /// The position of the next '<' from `i` on (size() when there is none); counts the
+    /// line feeds before it into `lines`.
+    size_t NextMarkup(size_t i, int32_t& lines) const {
+        if constexpr (Width == 1) {
+            const std::string_view rest = data_.substr(i);
+            const size_t at = rest.find('<');
+            const std::string_view text = rest.substr(0, at);
+            lines += static_cast<int32_t>(std::count(text.begin(), text.end(), '\n'));
+            return at == std::string_view::npos ? size_ : i + at;
+        } else {
+            for (; i < size_ && (*this)[i] != '<'; ++i)
+                if ((*this)[i] == '\n') ++lines;
+            return i;
+        }
     }
 
     /// True when the ASCII text `s` stands at `i`.
     bool At(size_t i, std::string_view s) const {
-        for (size_t k = 0; k < s.size(); ++k)
-            if ((*this)[i + k] != static_cast<unsigned char>(s[k])) return false;
-        return true;
+        if constexpr (Width == 1) {
+            return data_.substr(i).starts_with(s);
+        } else {
+            for (size_t k = 0; k < s.size(); ++k)
+                if ((*this)[i + k] != static_cast<unsigned char>(s[k])) return false;
+            return true;
+        }
     }
 
   private:
     std::string_view data_;
-    size_t width_ = 1;
-    size_t start_ = 0;
-    bool bigEndian_ = false;
-    size_t size_ = 0;
+    size_t size_;
 };
 
 /// One pass over the markup: counts lines, element depth and the attributes of each start
 /// tag. Comments, CDATA sections, processing instructions and declarations are skipped.
+template <class U>
 class ShapeScan {
   public:
-    explicit ShapeScan(std::string_view data) : u_(data) {}
+    explicit ShapeScan(U units) : u_(units) {}
 
     std::optional<ParseError> Run() {
         while (i_ < u_.size()) {
@@ -187,7 +182,7 @@ class ShapeScan {
         return error;
     }
 
-    Units u_;
+    U u_;
     size_t i_ = 0;
     int32_t line_ = 1;
     size_t depth_ = 0;
@@ -195,6 +190,13 @@ class ShapeScan {
 
 }  // namespace
 
-std::optional<ParseError> CheckShape(std::string_view data) { return ShapeScan(data).Run(); }
+std::optional<ParseError> CheckShape(std::string_view d) {
+    auto byteAt = [&](size_t i) { return d.size() > i ? static_cast<unsigned char>(d[i]) : 0x100; };
+    if (byteAt(0) == 0xFF && byteAt(1) == 0xFE) return ShapeScan(Units<2, false>(d, 2)).Run();
+    if (byteAt(0) == 0xFE && byteAt(1) == 0xFF) return ShapeScan(Units<2, true>(d, 2)).Run();
+    if (byteAt(0) == '<' && byteAt(1) == 0) return ShapeScan(Units<2, false>(d, 0)).Run();
+    if (byteAt(0) == 0 && byteAt(1) == '<') return ShapeScan(Units<2, true>(d, 0)).Run();
+    return ShapeScan(Units<1, false>(d, 0)).Run();
+}
 
 }  // namespace kestrix::xml::detail
