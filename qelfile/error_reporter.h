@@ -18,6 +18,7 @@ void RaiseError(std::string_view source, std::optional<std::string_view> info = 
 
 /// Writes one log entry for the error being handled, under the failure's own source. Never
 /// raises: an entry the log cannot take goes to stderr.
-void LogError(std::string_view source, std::optional<std::string_view> info = std::nullopt) noexcept;
+void LogError(std::string_view source,
+              std::optional<std::string_view> info = std::nullopt) noexcept;
 
 }  // namespace kestrix::qelfile

@@ -23,14 +23,18 @@ std::string ReadDocument(const std::string& path) {
     namespace fs = std::filesystem;
     const char* source = "kestrix process";
     std::error_code ec;
-    if (fs::is_directory(path, ec)) throw Error(errnum::E_FAIL, source, path + " is a folder, not a document file.");
+    if (fs::is_directory(path, ec))
+        throw Error(errnum::E_FAIL, source, path + " is a folder, not a document file.");
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw Error(errnum::E_FAIL, source, "Cannot read " + path + ": " + std::strerror(errno));
+    if (!in)
+        throw Error(errnum::E_FAIL, source, "Cannot read " + path + ": " + std::strerror(errno));
     std::ostringstream bytes;
     bytes << in.rdbuf();
-    if (in.bad()) throw Error(errnum::E_FAIL, source, "Cannot read " + path + ": " + std::strerror(errno));
+    if (in.bad())
+        throw Error(errnum::E_FAIL, source, "Cannot read " + path + ": " + std::strerror(errno));
     std::string text = text::DecodeText(bytes.str());
-    if (Trim(text).empty()) throw Error(errnum::E_FAIL, source, path + " is empty: it is not a document.");
+    if (Trim(text).empty())
+        throw Error(errnum::E_FAIL, source, path + " is empty: it is not a document.");
     return text;
 }
 

@@ -224,8 +224,8 @@ void Utility::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUserIDs,
                         Error failure = CurrentError();
                         LogPublicationError(iDocID, failure.number(),
                                             failure.description() + kCrLf +
-                                                LabelOrCode("SLBSH0001", Language(language)) + ": '" +
-                                                readerName + "'",
+                                                LabelOrCode("SLBSH0001", Language(language)) +
+                                                ": '" + readerName + "'",
                                             "Kestrix.Utility.SendEmailToRecipients", "SLBSH1817");
                     } catch (...) {
                         LogError("Kestrix.Utility.SendEmailToRecipients");

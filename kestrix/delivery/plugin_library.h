@@ -69,7 +69,8 @@ KxStatus Create(const char* className, void** object, const KxHost* host) noexce
             if (!SameName(entry.name, className)) continue;
             ObjectPtr made = entry.make();
             if (!made)
-                throw Error(static_cast<int32_t>(0x80004005u), className, "The class made no object.");
+                throw Error(static_cast<int32_t>(0x80004005u), className,
+                            "The class made no object.");
             *object = new ObjectPtr(std::move(made));
             return KX_OK;
         }
@@ -104,7 +105,8 @@ inline void Destroy(void* object) noexcept { delete static_cast<ObjectPtr*>(obje
 
 template <const auto& Classes>
 const KxPluginEntry* Entry() noexcept {
-    static const KxPluginEntry entry{KESTRIX_PLUGIN_ENTRY_VERSION, &Create<Classes>, &Call, &Destroy};
+    static const KxPluginEntry entry{KESTRIX_PLUGIN_ENTRY_VERSION, &Create<Classes>, &Call,
+                                     &Destroy};
     return &entry;
 }
 
@@ -116,5 +118,5 @@ const KxPluginEntry* Entry() noexcept {
 #define KESTRIX_PLUGIN_CLASSES(classes)                                                          \
     extern "C" __attribute__((visibility("default"))) const KxPluginEntry* kestrix_plugin_entry( \
         void) {                                                                                  \
-        return ::kestrix::plugin::detail::Entry<classes>();                                     \
+        return ::kestrix::plugin::detail::Entry<classes>();                                      \
     }

@@ -67,11 +67,13 @@ ObjectPtr Create(const ClassEntry& entry, std::string_view progId) {
 /// A library loaded with dlopen, closed again when the object goes, unless it is kept.
 class LibraryHandle {
   public:
-    explicit LibraryHandle(const std::string& path) : handle_(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    explicit LibraryHandle(const std::string& path)
+        : handle_(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
         if (!handle_) {
             const char* reason = ::dlerror();
-            throw Error(errnum::E_FAIL, kSource,
-                        "Cannot load the library '" + path + "': " + (reason ? reason : "unknown reason"));
+            throw Error(
+                errnum::E_FAIL, kSource,
+                "Cannot load the library '" + path + "': " + (reason ? reason : "unknown reason"));
         }
     }
     ~LibraryHandle() {
@@ -118,7 +120,8 @@ std::span<const ClassEntry> LoadClassTable(const std::string& path) {
 class PluginLibrary {
   public:
     explicit PluginLibrary(const std::string& path) : path_(path), handle_(path) {
-        auto function = reinterpret_cast<KxPluginEntryFunction>(handle_.Symbol(KESTRIX_PLUGIN_ENTRY_SYMBOL));
+        auto function =
+            reinterpret_cast<KxPluginEntryFunction>(handle_.Symbol(KESTRIX_PLUGIN_ENTRY_SYMBOL));
         if (!function) {
             throw Error(errnum::E_FAIL, kSource,
                         "The library '" + path + "' is no plug-in: it exports no " +
@@ -126,7 +129,8 @@ class PluginLibrary {
         }
         entry_ = function();
         if (!entry_) {
-            throw Error(errnum::E_FAIL, kSource, "The plug-in library '" + path + "' answered no entry.");
+            throw Error(errnum::E_FAIL, kSource,
+                        "The plug-in library '" + path + "' answered no entry.");
         }
         if (entry_->version != KESTRIX_PLUGIN_ENTRY_VERSION) {
             throw Error(errnum::E_FAIL, kSource,
@@ -169,7 +173,8 @@ class HostCall {
         if (failure_) throw *failure_;
         if (status != KX_OK) {
             throw Error(errnum::E_FAIL, kSource,
-                        std::string(what) + " failed (status " + std::to_string(status) + ") without a reason.");
+                        std::string(what) + " failed (status " + std::to_string(status) +
+                            ") without a reason.");
         }
         for (size_t i = 0; i < args.size() && i < changed_.size(); ++i)
             if (changed_[i]) args[i] = std::move(*changed_[i]);
@@ -199,7 +204,8 @@ class HostCall {
             Of(context).Record(CurrentError());
         }
     }
-    static void Fail(void* context, int32_t number, const char* source, const char* description) noexcept {
+    static void Fail(void* context, int32_t number, const char* source,
+                     const char* description) noexcept {
         try {
             Of(context).Record(Error(number, source ? source : "", description ? description : ""));
         } catch (...) {
@@ -230,8 +236,10 @@ class PluginObject final : public Object {
         for (const Variant& arg : args) in.push_back(values.Of(arg));
         HostCall call(args.size());
         const std::string name(method);
-        const KxStatus status = library_->entry().call(object_, name.c_str(), in.data(), in.size(), call.host());
-        return call.Finish(status, args, "The call of '" + name + "' in '" + library_->path() + "'");
+        const KxStatus status =
+            library_->entry().call(object_, name.c_str(), in.data(), in.size(), call.host());
+        return call.Finish(status, args,
+                           "The call of '" + name + "' in '" + library_->path() + "'");
     }
 
   private:
@@ -266,8 +274,10 @@ ObjectPtr CreatePluginObject(const std::string& libraryPath, std::string_view pr
             throw;
         }
     }
-    call.Finish(status == KX_OK ? KX_FAILED : status, {}, "Creating '" + name + "' in '" + libraryPath + "'");
-    throw Error(errnum::E_FAIL, kSource, "Creating '" + name + "' in '" + libraryPath + "' made no object.");
+    call.Finish(status == KX_OK ? KX_FAILED : status, {},
+                "Creating '" + name + "' in '" + libraryPath + "'");
+    throw Error(errnum::E_FAIL, kSource,
+                "Creating '" + name + "' in '" + libraryPath + "' made no object.");
 }
 
 /// libqelfile beside this library, or in the lib folder beside a program's bin folder, or
@@ -303,7 +313,8 @@ const ComponentsFile* ReadComponentsFile(const fs::path& file) {
         t_componentsFiles.erase(file.string());
         return nullptr;
     }
-    const int64_t modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    const int64_t modified =
+        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     auto it = t_componentsFiles.find(file.string());
     if (it != t_componentsFiles.end() && it->second.size == static_cast<uintmax_t>(st.st_size) &&
         it->second.modifiedNanoseconds == modified && it->second.device == st.st_dev &&

@@ -64,9 +64,9 @@ typedef struct KxHost {
 
 /** Status of `create` and `call`. */
 typedef enum KxStatus {
-    KX_OK = 0,            /**< done */
-    KX_FAILED = 1,        /**< failed; the plug-in called `fail` with the reason */
-    KX_NO_SUCH_CLASS = 2  /**< `create`: the library has no class of that name */
+    KX_OK = 0,           /**< done */
+    KX_FAILED = 1,       /**< failed; the plug-in called `fail` with the reason */
+    KX_NO_SUCH_CLASS = 2 /**< `create`: the library has no class of that name */
 } KxStatus;
 
 /** The table a plug-in library answers. */

@@ -79,11 +79,13 @@ inline Variant VariantOf(const KxValue& value) {
         case KX_TEXT:
             return Variant(value.text ? std::string(value.text, value.length) : std::string());
         case KX_DATE:
-            return Variant(DateTime{std::chrono::local_seconds(std::chrono::seconds(value.integer))});
+            return Variant(
+                DateTime{std::chrono::local_seconds(std::chrono::seconds(value.integer))});
         case KX_ARRAY: {
             Array items;
             items.reserve(value.count);
-            for (size_t i = 0; i < value.count && value.items; ++i) items.push_back(VariantOf(value.items[i]));
+            for (size_t i = 0; i < value.count && value.items; ++i)
+                items.push_back(VariantOf(value.items[i]));
             return Variant(std::move(items));
         }
         case KX_EMPTY:
@@ -111,7 +113,8 @@ inline bool SameValue(const Variant& value, const KxValue& original) {
                    std::get<std::string>(value.value()) ==
                        std::string_view(original.text ? original.text : "", original.length);
         case KX_DATE:
-            return value.IsDate() && value.ToDate().time.time_since_epoch().count() == original.integer;
+            return value.IsDate() &&
+                   value.ToDate().time.time_since_epoch().count() == original.integer;
         case KX_ARRAY: {
             if (!value.IsArray() || value.ToArray().size() != original.count) return false;
             for (size_t i = 0; i < original.count; ++i)

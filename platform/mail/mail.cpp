@@ -1,7 +1,9 @@
 #include "platform/mail/mail.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <gmime/gmime.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,9 +15,6 @@
 #include <sstream>
 #include <system_error>
 #include <utility>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -125,8 +124,8 @@ std::string WriteToPickup(const std::string& text, const Settings& settings) {
         throw Error(errnum::E_FAIL, kSource, "No pickup folder is configured for outgoing mail.");
     auto fail = [&](const std::string& what, int error) {
         return Error(errnum::E_FAIL, kSource,
-                     "Cannot " + what + " the message in the pickup folder " + settings.pickupFolder +
-                         ": " + std::strerror(error));
+                     "Cannot " + what + " the message in the pickup folder " +
+                         settings.pickupFolder + ": " + std::strerror(error));
     };
     std::error_code ec;
     fs::create_directories(settings.pickupFolder, ec);

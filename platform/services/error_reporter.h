@@ -11,7 +11,8 @@ namespace kestrix::services {
 /// blocks and clean-up paths, where a second failure would hide the first or end the process.
 /// An entry that cannot be written to the log (unwritable folder, full disk) goes to stderr
 /// together with the reason the log refused it.
-void LogError(std::string_view source, std::optional<std::string_view> info = std::nullopt) noexcept;
+void LogError(std::string_view source,
+              std::optional<std::string_view> info = std::nullopt) noexcept;
 
 /// Reports the error being handled and raises it again, one call level up. The description
 /// becomes CR LF "METHOD: " source " caught: " old description "(" number ")."

@@ -16,7 +16,8 @@ template <size_t Width, bool BigEndian>
 class Units {
   public:
     /// The units of `data` from byte `start` on (after a byte order mark).
-    Units(std::string_view data, size_t start) : data_(data.substr(start)), size_(data_.size() / Width) {}
+    Units(std::string_view data, size_t start)
+        : data_(data.substr(start)), size_(data_.size() / Width) {}
 
     size_t size() const { return size_; }
 
@@ -155,10 +156,11 @@ class ShapeScan {
                 quote = c;
             } else if (c == '=') {
                 if (++attributes > kMaxAttributesPerElement)
-                    return Refused(line, "The element '" + name + "' has more than " +
-                                             std::to_string(kMaxAttributesPerElement) +
-                                             " attributes: the limit of attributes per element is " +
-                                             std::to_string(kMaxAttributesPerElement) + ".");
+                    return Refused(line,
+                                   "The element '" + name + "' has more than " +
+                                       std::to_string(kMaxAttributesPerElement) +
+                                       " attributes: the limit of attributes per element is " +
+                                       std::to_string(kMaxAttributesPerElement) + ".");
             } else if (c == '>') {
                 ++i_;
                 break;

@@ -69,8 +69,9 @@ class HtmlRendering : public ::testing::TestWithParam<std::string> {
     }
 
     void DocumentType(const std::string& type, const std::optional<std::string>& xsl) {
-        site_->Exec("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES (" +
-             EncodeSqlText(type) + ", 'x', " + (xsl ? EncodeSqlText(*xsl) : "NULL") + ")");
+        site_->Exec(
+            "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES (" +
+            EncodeSqlText(type) + ", 'x', " + (xsl ? EncodeSqlText(*xsl) : "NULL") + ")");
     }
     int32_t StoredDocument(const std::string& type, const std::string& body) {
         Document doc;

@@ -15,7 +15,6 @@ namespace {
 
 class DistributionListTest : public ::testing::TestWithParam<std::string> {
   protected:
-
     bool Exists(const std::string& origin, Array keys, Array values) {
         return list_.Exists(origin, keys, values);
     }
@@ -29,7 +28,8 @@ class DistributionListTest : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(DistributionListTest, ListLookupsAndRemovalOfATypesList) {
-    site_.Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, "
+    site_.Exec(
+        "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, "
         "HTMLATTACHMENT) VALUES ('ORDER', 'anna', 1, 1, 0), ('ORDER', 'bert', 2, 0, 0), "
         "('INVOICE', 'anna', 1, 1, 1), ('IT''S', 'o''neil', 3, 0, 0)");
 
@@ -79,19 +79,26 @@ TEST_P(DistributionListTest, ListFailuresCarryTheirOwnSources) {
 
 TEST_P(DistributionListTest, APartnerIsReferencedFromEveryTableThatNamesIt) {
     // One partner per table, so that each table alone must make the answer true.
-    site_.Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
+    site_.Exec(
+        "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
         "VALUES ('ORDER', 'u1', 11)");
-    site_.Exec("INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
+    site_.Exec(
+        "INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
         "VALUES ('ORDER', 'u2', 12)");
-    site_.Exec("INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) "
+    site_.Exec(
+        "INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) "
         "VALUES (13, 'ORDER', 'x.xsl')");
-    site_.Exec("INSERT INTO SENDMETHOD (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTTYPEID, RULEID) "
+    site_.Exec(
+        "INSERT INTO SENDMETHOD (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTTYPEID, RULEID) "
         "VALUES (1, 14, 'ORDER', -1)");
-    site_.Exec("INSERT INTO RULEHEADER (DESCRIPTION, RULETYPE, ORIGINALID) VALUES ('type rule', 2, 15)");
-    site_.Exec("INSERT INTO SENDMETHODHISTORY (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTID) "
+    site_.Exec(
+        "INSERT INTO RULEHEADER (DESCRIPTION, RULETYPE, ORIGINALID) VALUES ('type rule', 2, 15)");
+    site_.Exec(
+        "INSERT INTO SENDMETHODHISTORY (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTID) "
         "VALUES (1, 16, 1)");
     // A send-method rule of partner 17 is not a document-type rule of that partner.
-    site_.Exec("INSERT INTO RULEHEADER (DESCRIPTION, RULETYPE, ORIGINALID) VALUES ('send rule', 1, 17)");
+    site_.Exec(
+        "INSERT INTO RULEHEADER (DESCRIPTION, RULETYPE, ORIGINALID) VALUES ('send rule', 1, 17)");
 
     for (int32_t id = 11; id <= 16; ++id) EXPECT_TRUE(PartnerExists(id)) << id;
     EXPECT_FALSE(PartnerExists(17));
@@ -108,10 +115,12 @@ TEST_P(DistributionListTest, APartnerIsReferencedFromEveryTableThatNamesIt) {
 }
 
 TEST_P(DistributionListTest, UsersAndDocumentTypesAreLookedUpOnTheirOwnTables) {
-    site_.Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
+    site_.Exec(
+        "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
         "VALUES ('ORDER', 'o''neil', 1)");
     site_.Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID) VALUES (1, 'paula')");
-    site_.Exec("INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
+    site_.Exec(
+        "INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
         "VALUES ('INVOICE', 'sam', 2)");
 
     EXPECT_TRUE(UserExists("o'neil"));

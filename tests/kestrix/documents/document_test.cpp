@@ -46,8 +46,8 @@ class DocumentStore : public ::testing::TestWithParam<std::string> {
 
     /// One column of a document's row.
     Variant Column(int32_t id, const std::string& column) {
-        db::Recordset rs =
-            site_->Query("SELECT " + column + " FROM DOCUMENT WHERE DOCUMENTID = " + std::to_string(id));
+        db::Recordset rs = site_->Query("SELECT " + column +
+                                        " FROM DOCUMENT WHERE DOCUMENTID = " + std::to_string(id));
         if (rs.Eof()) return Variant{};
         return rs.Field(column);
     }
@@ -119,7 +119,8 @@ TEST_P(DocumentStore, AKeyPastThe32BitRangeIsAnOverflowNotAnotherDocumentsNumber
         FAIL() << "the key 2147483648 was narrowed";
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), errnum::Overflow);
-        EXPECT_NE(e.description().find("the key 2147483648 of DOCUMENT"), std::string::npos) << e.description();
+        EXPECT_NE(e.description().find("the key 2147483648 of DOCUMENT"), std::string::npos)
+            << e.description();
     }
     // A child read back with such a key is refused the same way.
     site_->Exec("UPDATE DOCUMENT SET DOC_DOCUMENTID = 7 WHERE DOCUMENTID = 2147483648");
@@ -164,7 +165,7 @@ TEST_P(DocumentStore, ABodyThatIsNoXmlRaisesTheParserDetails) {
     // The work copy is parsed under its own name.
     doc_.CopyOriginalXMLtoTempXMLBody(id);
     site_->Exec("UPDATE DOCUMENT SET TEMPXMLBODY = 'not xml at all' WHERE DOCUMENTID = " +
-         std::to_string(id));
+                std::to_string(id));
     try {
         doc_.GetTempXmlDomDocument(id);
         FAIL() << "a broken work copy must not parse";
@@ -251,7 +252,7 @@ TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
     int32_t other = NewDocument("T", "alice", S::DOCUMENTNEW);
     auto error = [this](int32_t doc, const std::string& label) {
         site_->Exec("INSERT INTO PUBLICATIONERRORS (DOCUMENTID, LABEL, CLOSED) VALUES (" +
-             std::to_string(doc) + ", '" + label + "', 0)");
+                    std::to_string(doc) + ", '" + label + "', 0)");
     };
     for (const char* label : {"SLBSH0008", "SLBSH4475", "SLBSH4476", "SLBSH4477", "SLBSH4478",
                               "SLBSH4479", "SLBSH4480", "SLBSH4481", "SLBSH4482"})
@@ -259,10 +260,11 @@ TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
     error(id, "SLBSH1817");  // a delivery failure is no routing failure
     error(other, "SLBSH0008");
     auto open = [this](int32_t doc) {
-        return site_->Query(
-                   "SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID "
-                   "= " +
-                   std::to_string(doc))
+        return site_
+            ->Query(
+                "SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID "
+                "= " +
+                std::to_string(doc))
             .GetInt("N");
     };
 
@@ -275,8 +277,9 @@ TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
     doc_.SetDocumentStatus(id, S::DOCUMENTPUBLISHED);
     EXPECT_EQ(doc_.GetStatusOfDocument(id), S::DOCUMENTPUBLISHED);
     EXPECT_EQ(open(id), 1);
-    EXPECT_EQ(site_->Query("SELECT LABEL FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " +
-                    std::to_string(id))
+    EXPECT_EQ(site_
+                  ->Query("SELECT LABEL FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " +
+                          std::to_string(id))
                   .GetString("LABEL"),
               "SLBSH1817");
     EXPECT_EQ(open(other), 1);
@@ -284,12 +287,13 @@ TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
 
 TEST_P(DocumentStore, DeletingANewDocumentRemovesItsPublications) {
     auto publish = [this](int32_t doc, const std::string& user) {
-        site_->Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS) VALUES (" + std::to_string(doc) +
-             ", '" + user + "', 0)");
+        site_->Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS) VALUES (" +
+                    std::to_string(doc) + ", '" + user + "', 0)");
     };
     auto rows = [this](int32_t doc) {
-        return site_->Query("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " +
-                     std::to_string(doc))
+        return site_
+            ->Query("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " +
+                    std::to_string(doc))
             .GetInt("N");
     };
     int32_t fresh = NewDocument("T", "alice", S::DOCUMENTNEW);
@@ -317,7 +321,8 @@ TEST_P(DocumentStore, OnlyUnfinishedDocumentsAreRemovedAndNeverDocumentZero) {
     int32_t typed = NewDocument("T", "alice", S::DOCUMENTNEW);
     int32_t untyped = doc_.StoreOriginalDocument("<A/>");
     int32_t blank = doc_.StoreOriginalDocument("<A/>");
-    site_->Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = '' WHERE DOCUMENTID = " + std::to_string(blank));
+    site_->Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = '' WHERE DOCUMENTID = " +
+                std::to_string(blank));
     site_->Exec("INSERT INTO DOCUMENT (DOCUMENTID, STATUS) VALUES (0, -1)");
 
     for (int32_t id : {typed, untyped, blank}) doc_.RemoveInvalidDocument(id);
@@ -375,7 +380,7 @@ TEST_P(DocumentStore, TheWorkCopyIsFilledOnceFromTheBestBody) {
 TEST_P(DocumentStore, BodiesAreCopiedBetweenColumns) {
     int32_t id = doc_.StoreOriginalDocument("<RECEIVED/>");
     site_->Exec("UPDATE DOCUMENT SET CREATIONDATE = '2000-01-01 00:00:00' WHERE DOCUMENTID = " +
-         std::to_string(id));
+                std::to_string(id));
     doc_.CopyOriginalXMLtoXMLBody(id, false);
     EXPECT_EQ(doc_.GetXmlDocument(id), "<RECEIVED/>");
     EXPECT_TRUE(Column(id, "TEMPXMLBODY").IsNull());
@@ -386,7 +391,8 @@ TEST_P(DocumentStore, BodiesAreCopiedBetweenColumns) {
     EXPECT_EQ(doc_.GetXmlDocument(id), "<RECEIVED/>");
     EXPECT_EQ(Column(id, "TEMPXMLBODY").ToString(), "<RECEIVED/>");
 
-    site_->Exec("UPDATE DOCUMENT SET TEMPXMLBODY = '<WORK/>' WHERE DOCUMENTID = " + std::to_string(id));
+    site_->Exec("UPDATE DOCUMENT SET TEMPXMLBODY = '<WORK/>' WHERE DOCUMENTID = " +
+                std::to_string(id));
     doc_.CopyTempXMLtoXMLBody(id);
     EXPECT_EQ(doc_.GetXmlDocument(id), "<WORK/>");
     EXPECT_EQ(doc_.GetOriginalXmlDocument(id), "<RECEIVED/>");
@@ -420,12 +426,12 @@ class DocumentVisibility : public DocumentStore {
         Publish(id_, "erin", 5);
     }
     void Publish(int32_t doc, const std::string& user, int status) {
-        site_->Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS) VALUES (" + std::to_string(doc) +
-             ", '" + user + "', " + std::to_string(status) + ")");
+        site_->Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS) VALUES (" +
+                    std::to_string(doc) + ", '" + user + "', " + std::to_string(status) + ")");
     }
     void SetStatus(int32_t doc, S status) {
         site_->Exec("UPDATE DOCUMENT SET STATUS = " + std::to_string(ToInt(status)) +
-             " WHERE DOCUMENTID = " + std::to_string(doc));
+                    " WHERE DOCUMENTID = " + std::to_string(doc));
     }
     int32_t id_ = 0;
 };
@@ -453,7 +459,8 @@ TEST_P(DocumentVisibility, RecipientsAreLiveListedPublicationsOfTheType) {
     EXPECT_FALSE(doc_.UserIsRecipientOfDoc(id_, "alice"));
 
     // Without a type nobody is a recipient.
-    site_->Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = NULL WHERE DOCUMENTID = " + std::to_string(id_));
+    site_->Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = NULL WHERE DOCUMENTID = " +
+                std::to_string(id_));
     EXPECT_FALSE(doc_.UserIsRecipientOfDoc(id_, "bob"));
 }
 
@@ -479,7 +486,8 @@ TEST_P(DocumentVisibility, SenderAndRecipientsSeeADocumentByItsStatus) {
 
     // Without a type, not even the sender.
     SetStatus(id_, S::DOCUMENTPUBLISHED);
-    site_->Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = '' WHERE DOCUMENTID = " + std::to_string(id_));
+    site_->Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = '' WHERE DOCUMENTID = " +
+                std::to_string(id_));
     EXPECT_FALSE(doc_.IsValidChildDoc(id_, "alice", mode));
 }
 

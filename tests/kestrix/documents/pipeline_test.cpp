@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 // The two-partner site: Acme (alice sends orders) and Bolt (bob and carol receive them).
 class Pipeline : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     std::vector<std::string> Mails() {
         std::vector<std::string> mails;
         for (const auto& e : fs::directory_iterator(site_.root() / "out" / "mail")) {
@@ -77,7 +77,8 @@ TEST_P(Pipeline, AnUnattendedOrderIsStoredTransformedPublishedAndAnnounced) {
     std::string body = document.GetXmlDocument(o.docId);
     EXPECT_NE(body.find("standard=\"1\""), std::string::npos) << body;
     EXPECT_EQ(site_.Count("PUBLICATION WHERE DOCUMENTID = " + std::to_string(o.docId) +
-                    " AND USERID = 'bob'"), 1);
+                          " AND USERID = 'bob'"),
+              1);
     EXPECT_EQ(site_.Count("PUBLICATION WHERE USERID = 'carol'"), 0);
 
     auto mails = Mails();
@@ -160,7 +161,9 @@ TEST_P(Pipeline, AHiddenDocumentIsNotAnnouncedAndItsFailureGoesToTheAdministrato
 }
 
 TEST_P(Pipeline, AChangeOfTypePublishesNothing) {
-    site_.Exec("INSERT INTO DOCTYPETODOCTYPE (DOCUMENTTYPEID, NEWDOCUMENTTYPEID, TRANSFORMXSLNAME) VALUES ('INVOICE', 'ORDER', 'acme-order.xsl')");
+    site_.Exec(
+        "INSERT INTO DOCTYPETODOCTYPE (DOCUMENTTYPEID, NEWDOCUMENTTYPEID, TRANSFORMXSLNAME) VALUES "
+        "('INVOICE', 'ORDER', 'acme-order.xsl')");
     Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"), 0, "INVOICE");
     ASSERT_FALSE(o.error) << o.error->description();
     EXPECT_EQ(site_.Count("PUBLICATION"), 0);
@@ -168,13 +171,21 @@ TEST_P(Pipeline, AChangeOfTypePublishesNothing) {
 }
 
 TEST_P(Pipeline, FailuresOfFieldsRecipientsAndAttachmentsAreRecordedAndProcessingGoesOn) {
-    site_.Exec("INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, SEQUENCENUMBER) "
+    site_.Exec(
+        "INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, "
+        "SEQUENCENUMBER) "
         "VALUES ('ORDER', 'LINE', 1, 'Line', 1)");
     if (GetParam() == "sqlite") {
-        site_.Exec("CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE BEGIN SELECT RAISE(ABORT, 'tags refused'); END");
+        site_.Exec(
+            "CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE BEGIN SELECT RAISE(ABORT, 'tags "
+            "refused'); END");
     } else {
-        site_.Exec("CREATE FUNCTION NO_TAGS() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'tags refused'; END $$ LANGUAGE plpgsql");
-        site_.Exec("CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE FOR EACH ROW EXECUTE FUNCTION NO_TAGS()");
+        site_.Exec(
+            "CREATE FUNCTION NO_TAGS() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'tags refused'; "
+            "END $$ LANGUAGE plpgsql");
+        site_.Exec(
+            "CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE FOR EACH ROW EXECUTE FUNCTION "
+            "NO_TAGS()");
     }
     fs::path attachment = site_.root() / "temp" / "terms.pdf";
     std::ofstream(attachment) << "%PDF";
@@ -182,9 +193,12 @@ TEST_P(Pipeline, FailuresOfFieldsRecipientsAndAttachmentsAreRecordedAndProcessin
     Outcome o = Process(Order("<RECEIVER>bob</RECEIVER><RECEIVER>nobody</RECEIVER>"), 0, {}, Variant(files));
     ASSERT_FALSE(o.error) << o.error->description();
     const std::string doc = std::to_string(o.docId);
-    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1828' AND DOCUMENTID = " + doc), 1);
-    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH0008' AND DOCUMENTID = " + doc), 1);
-    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1816' AND DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1828' AND DOCUMENTID = " + doc),
+              1);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH0008' AND DOCUMENTID = " + doc),
+              1);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1816' AND DOCUMENTID = " + doc),
+              1);
     EXPECT_EQ(site_.Count("ATTACHMENT WHERE DOCUMENTID = " + doc), 1);
     EXPECT_TRUE(fs::exists(site_.root() / "attachments" / doc / "terms.pdf"));
     EXPECT_EQ(site_.Count("PUBLICATION WHERE DOCUMENTID = " + doc), 1);

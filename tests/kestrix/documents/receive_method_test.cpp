@@ -15,7 +15,6 @@ class ReceiveMethodTest : public ::testing::TestWithParam<std::string> {
   protected:
     db::Connection Db() { return db::Connection(site_.connectionString()); }
 
-
     test::TestSite site_{GetParam()};
     ReceiveMethod methods_;
 };

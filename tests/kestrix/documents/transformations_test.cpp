@@ -77,9 +77,9 @@ class Transformations : public ::testing::TestWithParam<std::string> {
         return rs.Eof() ? Variant{} : rs.Field(column);
     }
     void ReceiveMethod(int32_t partner, const std::string& type, const std::string& xsl) {
-        site_->Exec("INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) VALUES (" +
-             std::to_string(partner) + ", " + EncodeSqlText(type) + ", " + EncodeSqlText(xsl) +
-             ")");
+        site_->Exec(
+            "INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) VALUES (" +
+            std::to_string(partner) + ", " + EncodeSqlText(type) + ", " + EncodeSqlText(xsl) + ")");
     }
     void TypeChange(const std::string& from, const std::string& to, const std::string& xsl) {
         site_->Exec(

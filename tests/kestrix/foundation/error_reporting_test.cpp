@@ -97,7 +97,8 @@ TEST(ErrorReporting, AnUnwritableLogOrAnUnreadableLabelNeverHidesTheErrorBeingRe
     testing::internal::CaptureStderr();
     try {
         try {
-            Raise(EnumerationErrors::MissingXMLFileString, "Kestrix.Deep.Innermost", "No XML given.");
+            Raise(EnumerationErrors::MissingXMLFileString, "Kestrix.Deep.Innermost",
+                  "No XML given.");
         } catch (...) {
             LogError("Kestrix.Test.CleanUp", "removing the temporary file");
             Reraise("Kestrix.Test.Outer");
@@ -106,11 +107,13 @@ TEST(ErrorReporting, AnUnwritableLogOrAnUnreadableLabelNeverHidesTheErrorBeingRe
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), ErrNum(EnumerationErrors::MissingXMLFileString));
         EXPECT_EQ(e.source(), "Kestrix.Deep.Innermost");
-        EXPECT_EQ(e.description().rfind("\r\nMETHOD: Kestrix.Test.Outer caught: No XML given.", 0), 0u);
+        EXPECT_EQ(e.description().rfind("\r\nMETHOD: Kestrix.Test.Outer caught: No XML given.", 0),
+                  0u);
     }
     // The entries went to stderr, with the reason the log refused them.
     const std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_NE(errors.find("the log cannot be written (Cannot open the log file"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("the log cannot be written (Cannot open the log file"), std::string::npos)
+        << errors;
     EXPECT_NE(errors.find("Kestrix.Test.CleanUp caught: No XML given.(800401FD). Additional "
                           "information: removing the temporary file"),
               std::string::npos)

@@ -67,7 +67,8 @@ class RuleStorage : public ::testing::TestWithParam<std::string> {
                     int32_t condition, std::string value) {
         return rules_.AddRuleLine(rule, fieldType, sequence, kind, pattern, condition, value);
     }
-    void AddSendMethod(int32_t sendMethodId, int32_t partner, const std::string& type, int32_t rule) {
+    void AddSendMethod(int32_t sendMethodId, int32_t partner, const std::string& type,
+                       int32_t rule) {
         db::Connection connection = GetConnection();
         connection.Execute("INSERT INTO SENDMETHOD (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTTYPEID, RULEID) VALUES (" +
                            std::to_string(sendMethodId) + ", " + std::to_string(partner) + ", " +
@@ -84,7 +85,8 @@ TEST_P(RuleStorage, AddingAndUpdatingARuleStoresTheConvertedValues) {
     EXPECT_GT(first, 0);
     EXPECT_NE(first, second);
 
-    db::Recordset rs = site_->Query("SELECT * FROM RULEHEADER WHERE RULEID = " + std::to_string(first));
+    db::Recordset rs =
+        site_->Query("SELECT * FROM RULEHEADER WHERE RULEID = " + std::to_string(first));
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.GetString("DESCRIPTION"), "Big orders");
     EXPECT_EQ(rs.GetInt("RULETYPE"), 1);
@@ -141,7 +143,8 @@ TEST_P(RuleStorage, LinesKeepQuotedPatternsAndValuesAndAreDeletedPerRule) {
     AddLine(rule, 7, 20, 8, "NAME", 42, "x");  // unknown numbers are stored as 0
     AddLine(other, 2, 10, 1, "QTY", 2, "10");
 
-    db::Recordset rs = site_->Query("SELECT * FROM RULELINE WHERE LINEID = " + std::to_string(line));
+    db::Recordset rs =
+        site_->Query("SELECT * FROM RULELINE WHERE LINEID = " + std::to_string(line));
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.GetInt("RULEID"), rule);
     EXPECT_EQ(rs.GetInt("FIELDTYPE"), 1);
@@ -150,7 +153,8 @@ TEST_P(RuleStorage, LinesKeepQuotedPatternsAndValuesAndAreDeletedPerRule) {
     EXPECT_EQ(rs.GetString("XSLPATTERN"), pattern);
     EXPECT_EQ(rs.GetInt("CONDITION"), 9);
     EXPECT_EQ(rs.GetString("VALUE"), value);
-    rs = site_->Query("SELECT * FROM RULELINE WHERE RULEID = " + std::to_string(rule) + " AND SEQUENCENUMBER = 20");
+    rs = site_->Query("SELECT * FROM RULELINE WHERE RULEID = " + std::to_string(rule) +
+                      " AND SEQUENCENUMBER = 20");
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.GetInt("FIELDTYPE"), 0);
     EXPECT_EQ(rs.GetInt("TAGATTRXSL"), 0);

@@ -60,7 +60,6 @@ class UserDefinedFieldsTest : public ::testing::TestWithParam<std::string> {
         return values;
     }
 
-
     /// Makes every insert of a value for that document fail.
     void RefuseValuesOf(int32_t doc) {
         db::Connection c = Db();

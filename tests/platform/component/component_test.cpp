@@ -219,15 +219,16 @@ TEST(CreateObject, TheComponentsFileIsReadAgainWhenItChanges) {
     kestrix::test::TempDir site;
     ScopedHome home(site.path());
     const fs::path file = site.path() / "config" / "components.xml";
-    WriteComponents(site.path(), "<Component progId=\"Acme.OneMoreName\" library=\"" + kPlugin.string() + "\"/>\n");
+    WriteComponents(site.path(), "<Component progId=\"Acme.OneMoreName\" library=\"" +
+                                     kPlugin.string() + "\"/>\n");
     EXPECT_EQ(CreateError("Acme.OneMoreName").number(), kInvalidClassString);  // not in the library
     EXPECT_EQ(CreateError("KestrixTest.Echo").number(), kInvalidClassString);  // not registered
 
     // The same size and modification time, but another file (another inode): read again.
     const auto written = fs::last_write_time(file);
-    std::ofstream(site.path() / "next.xml")
-        << "<?xml version=\"1.0\"?>\n<Components>\n<Component progId=\"KestrixTest.Echo\" library=\""
-        << kPlugin.string() << "\"/>\n</Components>\n";
+    std::ofstream(site.path() / "next.xml") << "<?xml version=\"1.0\"?>\n<Components>\n<Component "
+                                               "progId=\"KestrixTest.Echo\" library=\""
+                                            << kPlugin.string() << "\"/>\n</Components>\n";
     ASSERT_EQ(fs::file_size(site.path() / "next.xml"), fs::file_size(file));
     fs::last_write_time(site.path() / "next.xml", written);
     fs::rename(site.path() / "next.xml", file);

@@ -1,7 +1,6 @@
 #include "platform/mail/mail.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 
 #include <csignal>
@@ -124,7 +123,8 @@ TEST(MailPickup, AWriteThatFailsMidwayLeavesNoFileAndNoDescriptor) {
             Send(m, settings);
             ADD_FAILURE() << "the write did not fail";
         } catch (const Error& e) {
-            EXPECT_NE(e.description().find("Cannot write the message"), std::string::npos) << e.description();
+            EXPECT_NE(e.description().find("Cannot write the message"), std::string::npos)
+                << e.description();
         }
     }
     EXPECT_TRUE(std::filesystem::is_empty(settings.pickupFolder));

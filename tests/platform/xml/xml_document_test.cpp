@@ -246,7 +246,8 @@ TEST(XmlDocumentSecurity, ShapesTheParserHandlesInQuadraticTimeAreRefusedQuickly
     using Clock = std::chrono::steady_clock;
     auto attributes = [](int n) {
         std::string text = "<r>\n<big";
-        for (int i = 0; i < n; ++i) text += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+        for (int i = 0; i < n; ++i)
+            text += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
         return text + "/></r>";
     };
     auto nested = [](int depth) {
@@ -267,7 +268,8 @@ TEST(XmlDocumentSecurity, ShapesTheParserHandlesInQuadraticTimeAreRefusedQuickly
     EXPECT_FALSE(doc.LoadBytes(Utf16(std::u16string(narrow.begin(), narrow.end()), true)));
     EXPECT_NE(doc.parseError().reason.find("10000 attributes"), std::string::npos);
     EXPECT_FALSE(doc.LoadXml(nested(200000)));
-    EXPECT_NE(doc.parseError().reason.find("5000 levels"), std::string::npos) << doc.parseError().reason;
+    EXPECT_NE(doc.parseError().reason.find("5000 levels"), std::string::npos)
+        << doc.parseError().reason;
 
     // Up to the limits, with "=" and ">" inside values, comments, CDATA and a DOCTYPE, the
     // document parses as before.

@@ -27,7 +27,8 @@ public:
         if (kestrix::IEquals(method, "Fail") && args.size() == 2) {
             throw kestrix::Error(args[0].ToLong(), "KestrixTest.Echo.Fail", args[1].ToString());
         }
-        if (kestrix::IEquals(method, "Panic") && args.size() == 1) throw std::runtime_error(args[0].ToString());
+        if (kestrix::IEquals(method, "Panic") && args.size() == 1)
+            throw std::runtime_error(args[0].ToString());
         if (kestrix::IEquals(method, "Swap") && args.size() == 2) {
             std::swap(args[0], args[1]);
             return {};

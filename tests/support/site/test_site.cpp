@@ -54,7 +54,8 @@ db::Recordset TestSite::Query(const std::string& sql) const {
 
 int64_t TestSite::Count(const std::string& from, const std::string& where) const {
     std::string sql = "SELECT COUNT(*) AS N FROM " + from;
-    if (!where.empty()) sql += (from.find(" WHERE ") == std::string::npos ? " WHERE " : " AND ") + where;
+    if (!where.empty())
+        sql += (from.find(" WHERE ") == std::string::npos ? " WHERE " : " AND ") + where;
     return Query(sql).GetInt("N");
 }
 
@@ -79,13 +80,19 @@ TwoPartnerSite::TwoPartnerSite(const std::string& backend) : TestSite(backend) {
     AddUser("alice", acme_, "alice@acme.test");
     AddUser("bob", bolt_, "bob@bolt.test");
     AddUser("carol", bolt_, "carol@bolt.test");
-    Exec("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('ORDER', 'Purchase order')");
+    Exec(
+        "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('ORDER', 'Purchase "
+        "order')");
     Exec("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('INVOICE', 'Invoice')");
-    Exec("INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, NOTIFICATION, BUSINESSPARTNERID) "
-         "VALUES ('ORDER', 'alice', 1, " + std::to_string(acme_) + ")");
+    Exec(
+        "INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, NOTIFICATION, BUSINESSPARTNERID) "
+        "VALUES ('ORDER', 'alice', 1, " +
+        std::to_string(acme_) + ")");
     for (const char* user : {"bob", "carol"})
-        Exec(std::string("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, "
-                         "HTMLATTACHMENT) VALUES ('ORDER', '") + user + "', " + std::to_string(bolt_) + ", 1, 0)");
+        Exec(std::string(
+                 "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, "
+                 "HTMLATTACHMENT) VALUES ('ORDER', '") +
+             user + "', " + std::to_string(bolt_) + ", 1, 0)");
     Exec("INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) VALUES (" +
          std::to_string(acme_) + ", 'ORDER', 'acme-order.xsl')");
     std::ofstream(root() / "xsl" / "acme-order.xsl")

@@ -41,7 +41,7 @@ public:
     void AddUser(const std::string& login, int32_t partner, const std::string& email = {},
                  int32_t locale = 1033) const;
 
-private:
+  private:
     ScratchDatabase database_;
     TempDir dir_;
 };
@@ -51,13 +51,13 @@ private:
 /// INVOICE; Acme's orders come in through the style sheet xsl/acme-order.xsl, which marks
 /// the root element with standard="1".
 class TwoPartnerSite : public TestSite {
-public:
+  public:
     explicit TwoPartnerSite(const std::string& backend);
 
     int32_t acme() const { return acme_; }
     int32_t bolt() const { return bolt_; }
 
-private:
+  private:
     int32_t acme_ = 0;
     int32_t bolt_ = 0;
 };
