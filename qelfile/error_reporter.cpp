@@ -7,7 +7,7 @@ namespace kestrix::qelfile {
 // The library reports through the platform's error reporter, so that both libraries give
 // failures one shape.
 
-void LogError(std::string_view source, std::optional<std::string_view> info) {
+void LogError(std::string_view source, std::optional<std::string_view> info) noexcept {
     services::LogError(source, info);
 }
 

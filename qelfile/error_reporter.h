@@ -16,7 +16,9 @@ void RaiseError(std::string_view source, std::optional<std::string_view> info = 
 /// As RaiseError from a catch block: never returns.
 [[noreturn]] void Reraise(std::string_view source);
 
-/// Writes one log entry for the error being handled, under the failure's own source.
-void LogError(std::string_view source, std::optional<std::string_view> info = std::nullopt);
+/// Writes one log entry for the error being handled, under the failure's own source. Never
+/// raises: an entry the log cannot take goes to stderr.
+void LogError(std::string_view source,
+              std::optional<std::string_view> info = std::nullopt) noexcept;
 
 }  // namespace kestrix::qelfile

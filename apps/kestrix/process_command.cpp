@@ -1,4 +1,7 @@
 // kestrix process: runs document files through processing and tells what became of each.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -14,12 +17,25 @@ namespace kestrix::cli {
 
 namespace {
 
+/// The decoded text of a document file. A file that is missing, unreadable or a folder
+/// raises with the reason; an empty file is refused as not a document.
 std::string ReadDocument(const std::string& path) {
+    namespace fs = std::filesystem;
+    const char* source = "kestrix process";
+    std::error_code ec;
+    if (fs::is_directory(path, ec))
+        throw Error(errnum::E_FAIL, source, path + " is a folder, not a document file.");
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
+    if (!in)
+        throw Error(errnum::E_FAIL, source, "Cannot read " + path + ": " + std::strerror(errno));
     std::ostringstream bytes;
     bytes << in.rdbuf();
-    return text::DecodeText(bytes.str());
+    if (in.bad())
+        throw Error(errnum::E_FAIL, source, "Cannot read " + path + ": " + std::strerror(errno));
+    std::string text = text::DecodeText(bytes.str());
+    if (Trim(text).empty())
+        throw Error(errnum::E_FAIL, source, path + " is empty: it is not a document.");
+    return text;
 }
 
 void ShowRecipients(db::Connection& connection, int32_t docId) {
@@ -66,8 +82,10 @@ int Process(Args& args) {
             db::Connection connection = GetConnection();
             ShowRecipients(connection, docId);
             ShowPublicationErrors(connection, docId);
-        } catch (const Error& e) {
+        } catch (...) {
+            // Reported for this file; the run goes on with the others.
             ++failures;
+            const Error e = CurrentError();
             std::cout << "  refused:      " << ReplaceAll(Trim(e.description()), "\r\n", "\n                ") << "\n";
         }
     }

@@ -13,7 +13,7 @@ void email::SendEmailToAdministrator(const std::string& i_oFileName) {
         address = GetParameter("AdminEmailAddress");
     } catch (...) {
         if (address.empty()) {
-            LogError("Kestrix.Utility.SendEmailToAdministrator", TranslateLabel("SLBSH4104", 1033));
+            LogError("Kestrix.Utility.SendEmailToAdministrator", LabelOrCode("SLBSH4104", 1033));
             return;
         }
     }

@@ -15,8 +15,10 @@ namespace kestrix {
 /// operations, any other class by method name (`Object::Invoke`).
 ///
 /// The class is complete in this header so that a plug-in library can derive from it without
-/// linking libkestrix. Created by its name it is the do-nothing plug-in: both operations
-/// answer false.
+/// linking libkestrix; the library offers its classes through the C entry that
+/// plugin_library.h writes, and the host calls them by name through that entry (a plug-in
+/// object is never this class on the host's side). Created by its name it is the
+/// do-nothing plug-in: both operations answer false.
 class IMethodCall : public Object {
   public:
     /// Receives the document data (the XML or OBI text of a delivery, the array of values of

@@ -225,12 +225,17 @@ void Notifications::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUser
                     email::SendEmail(from, user->EmailAddress(), subject, body, html, "");
                 } catch (...) {
                     // One recipient's failure is recorded with the document; the others still
-                    // get their mail.
-                    Error failure = CurrentError();
-                    LogPublicationError(iDocID, failure.number(),
-                                        failure.description() + kCrLf +
-                                            TranslateLabel("SLBSH0001", Language(language)) + ": '" + readerName + "'",
-                                        "Kestrix.Utility.SendEmailToRecipients", "SLBSH1817");
+                    // get their mail. When even the record fails, the log keeps the failure.
+                    try {
+                        Error failure = CurrentError();
+                        LogPublicationError(iDocID, failure.number(),
+                                            failure.description() + kCrLf +
+                                                LabelOrCode("SLBSH0001", Language(language)) +
+                                                ": '" + readerName + "'",
+                                            "Kestrix.Utility.SendEmailToRecipients", "SLBSH1817");
+                    } catch (...) {
+                        LogError("Kestrix.Utility.SendEmailToRecipients");
+                    }
                 }
             }
         }

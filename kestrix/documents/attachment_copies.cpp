@@ -46,11 +46,18 @@ void CopyAttachmentCollection(int32_t docId, const Variant& attachments, int32_t
                 row.Set("ATTACHMENTFILENAME", name);
                 connection.Insert("ATTACHMENT", row);
             } catch (...) {
-                Error failure = CurrentError();
-                LogPublicationError(docId, failure.number(),
-                                    failure.description() + "\r\n" +
-                                        TranslateLabel("SLBSH0002", languageId) + ": '" + source + "'",
-                                    kSource, "SLBSH1816");
+                // One attachment's failure is recorded with the document and the others are
+                // still copied; when even the record fails, the log keeps the failure.
+                try {
+                    Error failure = CurrentError();
+                    LogPublicationError(docId, failure.number(),
+                                        failure.description() + "\r\n" +
+                                            LabelOrCode("SLBSH0002", languageId) + ": '" +
+                                            source + "'",
+                                        kSource, "SLBSH1816");
+                } catch (...) {
+                    LogError(kSource);
+                }
             }
         }
     } catch (...) {

@@ -327,7 +327,7 @@ bool DocumentStore::IsValidParentDoc(int32_t& iDocID, const std::string& iUser, 
                 EncodeSqlNumber(iDocID));
         }
         for (; !rs.Eof(); rs.MoveNext()) {
-            int32_t child = static_cast<int32_t>(rs.GetInt("DOCUMENTID"));
+            int32_t child = KeyAsInt32(rs.GetInt("DOCUMENTID"), "DOCUMENT");
             if (IsValidChildDoc(child, iUser, iSenderMode)) return true;
         }
         return false;
@@ -347,7 +347,7 @@ int32_t DocumentStore::StoreOriginalDocument(const std::string& body) {
         row.Set("ENTRANCEDATE", now);
         row.Set("STATUS", ToInt(DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS));
         SetLongText(row, "ORIGINALXMLBODY", body);
-        return static_cast<int32_t>(connection.Insert("DOCUMENT", row, "DocumentID"));
+        return KeyAsInt32(connection.Insert("DOCUMENT", row, "DocumentID"), "DOCUMENT");
     } catch (...) {
         Reraise("Kestrix.Document.StoreOriginalDocument");
     }

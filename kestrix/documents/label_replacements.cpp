@@ -18,7 +18,7 @@ Dictionary LabelReplacements::GetAllReplacementsFromTableForASP(const std::strin
         info.Add("[%TABLE%]", i_sTable);
         info.Add("[%ERRORID%]", std::to_string(i_lErrorID));
         Reraise("Kestrix.LabelReplacements.GetAllReplacementsFromTableForASP",
-                TranslateLabel("SLBSH4350", 0, info));
+                LabelOrCode("SLBSH4350", 0, info));
     }
 }
 
@@ -32,7 +32,7 @@ std::string LabelReplacements::I18NCollByReplacementsForASP(const std::string& i
         // through the dictionary it would be taken for a label code and lost.
         Dictionary info;
         info.Add("[%LANGUAGEID%]", std::to_string(i_lLanguageID));
-        std::string text = ReplaceAll(TranslateLabel("SLBSH4351", 0, info), "[%LABELKEY%]", i_sKey);
+        std::string text = ReplaceAll(LabelOrCode("SLBSH4351", 0, info), "[%LABELKEY%]", i_sKey);
         Reraise("Kestrix.LabelReplacements.I18NCollByReplacementsForASP", text);
     }
 }

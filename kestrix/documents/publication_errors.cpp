@@ -45,7 +45,8 @@ int32_t LogPublicationErrorWithReplacements(int32_t docId, int32_t errorNumber,
             std::string text = replacements->Xml(), field = "REPLACEMENTS";
             conversions::SetLongDBTextField(text, field, row);
         }
-        return static_cast<int32_t>(connection.Insert("PUBLICATIONERRORS", row, "PUBLICATIONERRORID"));
+        return KeyAsInt32(connection.Insert("PUBLICATIONERRORS", row, "PUBLICATIONERRORID"),
+                          "PUBLICATIONERRORS");
     } catch (...) {
         Reraise("Kestrix.General.LogPublicationError");
     }

@@ -51,7 +51,8 @@ int32_t ReceiveMethod::InsertReceiveMethod(int32_t iBPID, const std::string& iDo
         row.Set("BUSINESSPARTNERID", iBPID);
         row.Set("XSLFILENAME", iXslFileName);
         db::Connection connection = GetConnection();
-        id = static_cast<int32_t>(connection.Insert("RECEIVEMETHOD", row, "RECEIVEMETHODID"));
+        id =
+            KeyAsInt32(connection.Insert("RECEIVEMETHOD", row, "RECEIVEMETHODID"), "RECEIVEMETHOD");
         CloseConnection(connection);
         return id;
     } catch (...) {

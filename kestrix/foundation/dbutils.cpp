@@ -1,5 +1,6 @@
 #include "kestrix/foundation/dbutils.h"
 
+#include <limits>
 #include <optional>
 
 #include "kestrix/foundation/enums.h"
@@ -64,6 +65,14 @@ db::Connection GetConnectionWithODBCTimeoutIs(int32_t commandTimeout) {
     } catch (...) {
         Reraise("DBUtils.GetConnectionWithODBCTimeoutIs");
     }
+}
+
+int32_t KeyAsInt32(int64_t key, std::string_view table) {
+    if (key < std::numeric_limits<int32_t>::min() || key > std::numeric_limits<int32_t>::max())
+        throw Error(errnum::Overflow, "DBUtils.KeyAsInt32",
+                    "Overflow: the key " + std::to_string(key) + " of " + std::string(table) +
+                        " does not fit in a 32-bit number.");
+    return static_cast<int32_t>(key);
 }
 
 void CloseConnection(db::Connection& connection) {

@@ -6,7 +6,7 @@ namespace kestrix {
 
 // The library reports through the platform's one error reporter, as libqelfile does.
 
-void LogError(std::string_view source, std::optional<std::string_view> info) {
+void LogError(std::string_view source, std::optional<std::string_view> info) noexcept {
     services::LogError(source, info);
 }
 

@@ -24,8 +24,10 @@ void RaiseError(std::string_view source, std::optional<std::string_view> info = 
 
 /// Writes one log entry for the error being handled: source " caught: " description "("
 /// number ")." [" Additional information: " info], logged under the failure's own source.
-/// It has no error trap of its own: a log that cannot be written raises.
-void LogError(std::string_view source, std::optional<std::string_view> info = std::nullopt);
+/// It never raises, so that it is safe in catch blocks, destructors and clean-up paths: an
+/// entry the log cannot take goes to stderr instead.
+void LogError(std::string_view source,
+              std::optional<std::string_view> info = std::nullopt) noexcept;
 
 /// Raises a new error of the library's own codes.
 [[noreturn]] void Raise(EnumerationErrors code, std::string source, std::string description);

@@ -61,9 +61,9 @@ void files::DeleteXMLFileFromDisk(const std::string& iFileName) {
             // A file that is in use or protected stays; the log says which.
             Dictionary replacements;
             replacements.Add("[%FILENAME%]", Variant(iFileName));
-            LogError("Kestrix.Utility.DeleteXMLFileFromDisk",
-                     TranslateLabel("SLBSH4567", 0, replacements) + "\r\n" +
-                         TranslateLabel("SLBSH0881"));
+            LogError(
+                "Kestrix.Utility.DeleteXMLFileFromDisk",
+                LabelOrCode("SLBSH4567", 0, replacements) + "\r\n" + LabelOrCode("SLBSH0881", 0));
         }
     } catch (...) {
         Reraise("Kestrix.Utility.DeleteXMLFileFromDisk");

@@ -57,4 +57,12 @@ std::string TranslateLabel(std::string_view code, int32_t language, const Dictio
     return ApplyReplacements(std::move(*text), language, replacements);
 }
 
+std::string LabelOrCode(std::string_view code, int32_t language, const Dictionary& replacements) {
+    try {
+        return TranslateLabel(code, language, replacements);
+    } catch (...) {
+        return std::string(code);
+    }
+}
+
 }  // namespace kestrix

@@ -19,6 +19,12 @@ std::string TranslateLabel(std::string_view code, int32_t language);
 /// "<font color='red'>Error " code "</font>", unfilled.
 std::string TranslateLabel(std::string_view code, int32_t language, const Dictionary& replacements);
 
+/// As TranslateLabel, for catch blocks and clean-up paths, where a label that cannot be read
+/// (the database that just failed, a lost connection) must not replace the error being
+/// handled: on any failure the text is the code itself. Only running out of memory raises.
+std::string LabelOrCode(std::string_view code, int32_t language,
+                        const Dictionary& replacements = Dictionary());
+
 /// Fills placeholders as TranslateLabel does, in a text already translated.
 std::string ApplyReplacements(std::string text, int32_t language, const Dictionary& replacements);
 

@@ -51,7 +51,7 @@ int32_t Rules::AddRule(std::string& iDescription, int16_t& iRuleType, std::strin
         db::Connection connection = GetConnection();
         const int64_t id = connection.Insert("RULEHEADER", row, "RULEID");
         CloseConnection(connection);
-        return static_cast<int32_t>(id);
+        return KeyAsInt32(id, "RULEHEADER");
     } catch (...) {
         Reraise("Kestrix.Rules.AddRule");
     }
@@ -120,7 +120,7 @@ int32_t Rules::AddRuleLine(int32_t& iRuleID, int32_t& iFieldType, int32_t& iSequ
         db::Connection connection = GetConnection();
         const int64_t id = connection.Insert("RULELINE", row, "LINEID");
         CloseConnection(connection);
-        return static_cast<int32_t>(id);
+        return KeyAsInt32(id, "RULELINE");
     } catch (...) {
         Reraise("Kestrix.Rules.AddRuleLine");
     }

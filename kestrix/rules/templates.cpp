@@ -125,7 +125,7 @@ int32_t Template::InsertTemplate(const std::string& iDocTypeID, const std::strin
         db::EditRow row;
         SetTemplateColumns(row, iDocTypeID, iXMLURL, iXMLTemplate, iXSLURL);
         db::Connection connection = GetConnection();
-        id = static_cast<int32_t>(connection.Insert("XMLTEMPLATE", row, "XMLTEMPLATEID"));
+        id = KeyAsInt32(connection.Insert("XMLTEMPLATE", row, "XMLTEMPLATEID"), "XMLTEMPLATE");
         CloseConnection(connection);
         return id;
     } catch (...) {

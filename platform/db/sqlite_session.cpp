@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <limits>
 #include <list>
 #include <memory>
 #include <unordered_map>
@@ -72,6 +73,10 @@ public:
         if (!stmt) {
             const char* tail = nullptr;
             sqlite3_stmt* raw = nullptr;
+            if (sql.size() > static_cast<size_t>(std::numeric_limits<int>::max()))
+                throw Error(errnum::Overflow, kSource,
+                            "The statement text is longer than 2 GiB; values this long must be "
+                            "bound as parameters.");
             rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw, &tail);
             stmt.reset(raw);
             if (rc != SQLITE_OK) Fail(timeoutSeconds);

@@ -1,7 +1,9 @@
 #include "platform/mail/mail.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <gmime/gmime.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,8 +13,8 @@
 #include <mutex>
 #include <random>
 #include <sstream>
-
-#include <unistd.h>
+#include <system_error>
+#include <utility>
 
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -76,21 +78,78 @@ std::string UniqueName() {
     return name.str();
 }
 
+/// A file descriptor, closed when the object goes.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    /// Closes now; false (errno set) when the data may not have reached the disk.
+    bool Close() { return ::close(std::exchange(fd_, -1)) == 0; }
+
+  private:
+    int fd_;
+};
+
+/// A temporary file that is removed when the object goes, unless it was renamed into place.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(std::filesystem::path path) : path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    /// Renames the file to `final`; false (errno set) when that fails (it is then removed).
+    bool RenameTo(const std::filesystem::path& final) {
+        if (::rename(path_.c_str(), final.c_str()) != 0) return false;
+        path_.clear();
+        return true;
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
 std::string WriteToPickup(const std::string& text, const Settings& settings) {
     namespace fs = std::filesystem;
     if (settings.pickupFolder.empty())
         throw Error(errnum::E_FAIL, kSource, "No pickup folder is configured for outgoing mail.");
-    fs::create_directories(settings.pickupFolder);
+    auto fail = [&](const std::string& what, int error) {
+        return Error(errnum::E_FAIL, kSource,
+                     "Cannot " + what + " the message in the pickup folder " +
+                         settings.pickupFolder + ": " + std::strerror(error));
+    };
+    std::error_code ec;
+    fs::create_directories(settings.pickupFolder, ec);
+    if (ec) throw fail("place", ec.value());
     const std::string name = UniqueName();
-    const fs::path temp = fs::path(settings.pickupFolder) / ("." + name + ".tmp");
     const fs::path final = fs::path(settings.pickupFolder) / (name + ".eml");
-    {
-        std::ofstream out(temp, std::ios::binary);
-        out << text;
-        out.flush();
-        if (!out) throw Error(errnum::E_FAIL, kSource, "Cannot write the message into " + settings.pickupFolder);
+
+    // Written under a hidden name and renamed when whole, so that whoever collects the
+    // folder never sees half a message; on any failure the hidden file is removed.
+    FileDescriptor fd(::open((fs::path(settings.pickupFolder) / ("." + name + ".tmp")).c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (fd.get() < 0) throw fail("create", errno);
+    TemporaryFile temp(fs::path(settings.pickupFolder) / ("." + name + ".tmp"));
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd.get(), p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw fail("write", n < 0 ? errno : ENOSPC);
+        p += n;
+        left -= static_cast<size_t>(n);
     }
-    fs::rename(temp, final);
+    if (!fd.Close()) throw fail("write", errno);
+    if (!temp.RenameTo(final)) throw fail("place", errno);
     return final.string();
 }
 

@@ -1,5 +1,8 @@
 #include "platform/services/error_reporter.h"
 
+#include <unistd.h>
+
+#include <exception>
 #include <string>
 
 #include "platform/base/error.h"
@@ -23,12 +26,35 @@ std::string Described(std::string_view prefix, const Error& pending, std::option
     return text;
 }
 
+/// Writes the text to stderr; what cannot be written is lost, nothing is raised.
+void ToStderr(std::string_view text) noexcept {
+    while (!text.empty()) {
+        ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+        if (n <= 0) return;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
 }  // namespace
 
-void LogError(std::string_view source, std::optional<std::string_view> info) {
-    Error pending = CurrentError();
-    Log log;
-    log.LogError(pending.source(), Described(source, pending, info), 0, Variant{});
+void LogError(std::string_view source, std::optional<std::string_view> info) noexcept {
+    std::string entry;
+    try {
+        Error pending = CurrentError();
+        entry = Described(source, pending, info);
+        Log log;
+        log.LogError(pending.source(), entry, 0, Variant{});
+        return;
+    } catch (...) {
+        // The log refused the entry (or memory ran out building it): the entry and the
+        // reason go to stderr, and the error being reported stays the caller's.
+        try {
+            ToStderr("kestrix: the log cannot be written (" + CurrentError().description() +
+                     "); entry: " + entry + "\n");
+        } catch (...) {
+            ToStderr("kestrix: the log cannot be written; an entry was lost\n");
+        }
+    }
 }
 
 void RaiseError(std::string_view source, std::optional<std::string_view> info) {

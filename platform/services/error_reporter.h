@@ -7,9 +7,12 @@ namespace kestrix::services {
 
 /// Writes one log entry for the error being handled: source " caught: " description "("
 /// number in hexadecimal ")." [" Additional information: " info], logged under the
-/// failure's own source through the platform log. It has no error trap of its own: a log
-/// that cannot be written raises.
-void LogError(std::string_view source, std::optional<std::string_view> info = std::nullopt);
+/// failure's own source through the platform log. It never raises: it is called from catch
+/// blocks and clean-up paths, where a second failure would hide the first or end the process.
+/// An entry that cannot be written to the log (unwritable folder, full disk) goes to stderr
+/// together with the reason the log refused it.
+void LogError(std::string_view source,
+              std::optional<std::string_view> info = std::nullopt) noexcept;
 
 /// Reports the error being handled and raises it again, one call level up. The description
 /// becomes CR LF "METHOD: " source " caught: " old description "(" number ")."

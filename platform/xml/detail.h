@@ -8,6 +8,8 @@
 #include <libxml/xmlerror.h>
 
 #include <chrono>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,6 +83,21 @@ struct ParseOutcome {
 /// capped; huge documents allowed. `dict`, when given, becomes the document's dictionary.
 ParseOutcome Parse(std::string_view data, ParseMode mode, const std::string& url,
                    xmlDictPtr dict = nullptr);
+
+/// Most attributes (namespace declarations included) one element may carry. The parser
+/// checks each attribute of a start tag against all before it, so a start tag with a very
+/// large number of attributes takes quadratic time; no business document comes near this.
+inline constexpr size_t kMaxAttributesPerElement = 10000;
+
+/// Deepest nesting of elements a document may have: the tree is freed, copied, serialized
+/// and transformed by recursion, so a deeper document could exhaust the stack.
+inline constexpr size_t kMaxElementDepth = 5000;
+
+/// Checks in one linear pass over the bytes (UTF-8, other ASCII-compatible encodings or
+/// UTF-16) that the document keeps within kMaxAttributesPerElement and kMaxElementDepth.
+/// Nothing when it does; otherwise the failure, whose reason names the limit, with the line
+/// of the offending start tag. It does not judge well-formedness: the parser does that.
+std::optional<ParseError> CheckShape(std::string_view data);
 
 /// Reads a whole file. False with a reason when it cannot be read.
 bool ReadFile(const std::string& path, std::string& bytes, std::string& reason);

@@ -375,11 +375,18 @@ ParseOutcome Parse(std::string_view data, ParseMode mode, const std::string& url
     out.error.url = url;
     if (data.size() > static_cast<size_t>(INT_MAX)) {
         out.error.errorCode = errnum::ParseErrorBase + XML_ERR_INTERNAL_ERROR;
-        out.error.reason = "The document is larger than 2 GB";
+        out.error.reason = "The document is larger than 2 GiB (" + std::to_string(data.size()) +
+                           " bytes): the parser takes at most " + std::to_string(INT_MAX) +
+                           " bytes.";
         return out;
     }
     if (mode == ParseMode::Text && data.substr(0, 3) == "\xEF\xBB\xBF") data.remove_prefix(3);
     out.hasDeclaration = StartsWithDeclaration(data);
+    if (std::optional<ParseError> refused = CheckShape(data)) {
+        out.error = std::move(*refused);
+        out.error.url = url;
+        return out;
+    }
 
     ErrorScope scope;
     std::unique_ptr<xmlParserCtxt, ParserCtxtDeleter> ctxt(xmlNewParserCtxt());

@@ -68,13 +68,10 @@ class HtmlRendering : public ::testing::TestWithParam<std::string> {
         site_.reset();
     }
 
-    static void Exec(const std::string& sql) {
-        db::Connection connection = GetConnection();
-        connection.Execute(sql);
-    }
-    static void DocumentType(const std::string& type, const std::optional<std::string>& xsl) {
-        Exec("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES (" +
-             EncodeSqlText(type) + ", 'x', " + (xsl ? EncodeSqlText(*xsl) : "NULL") + ")");
+    void DocumentType(const std::string& type, const std::optional<std::string>& xsl) {
+        site_->Exec(
+            "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES (" +
+            EncodeSqlText(type) + ", 'x', " + (xsl ? EncodeSqlText(*xsl) : "NULL") + ")");
     }
     int32_t StoredDocument(const std::string& type, const std::string& body) {
         Document doc;

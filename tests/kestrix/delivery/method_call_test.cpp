@@ -66,8 +66,11 @@ class MethodCalls : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(MethodCalls, AnInterfacePlugInIsCalledThroughTheInterfaceOrByTheNamedMethod) {
-    // The interface is recognised across the plug-in library's boundary.
-    EXPECT_TRUE(std::dynamic_pointer_cast<IMethodCall>(CreateComponent("KestrixTest.Receiver")));
+    // Only the C entry crosses the plug-in library's boundary: on this side neither class is
+    // a C++ IMethodCall; the plug-in's own side reaches the interface by name.
+    ObjectPtr receiver = CreateComponent("KestrixTest.Receiver");
+    ASSERT_NE(receiver, nullptr);
+    EXPECT_FALSE(std::dynamic_pointer_cast<IMethodCall>(receiver));
     EXPECT_FALSE(std::dynamic_pointer_cast<IMethodCall>(CreateComponent("KestrixTest.Judge")));
 
     // Without a method: MethodCall of the interface, which may change the data.

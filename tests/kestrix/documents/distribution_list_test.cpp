@@ -15,11 +15,6 @@ namespace {
 
 class DistributionListTest : public ::testing::TestWithParam<std::string> {
   protected:
-    void Run(const std::string& sql) {
-        db::Connection c(site_.connectionString());
-        c.Execute(sql);
-    }
-
     bool Exists(const std::string& origin, Array keys, Array values) {
         return list_.Exists(origin, keys, values);
     }
@@ -33,7 +28,8 @@ class DistributionListTest : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(DistributionListTest, ListLookupsAndRemovalOfATypesList) {
-    Run("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, "
+    site_.Exec(
+        "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, "
         "HTMLATTACHMENT) VALUES ('ORDER', 'anna', 1, 1, 0), ('ORDER', 'bert', 2, 0, 0), "
         "('INVOICE', 'anna', 1, 1, 1), ('IT''S', 'o''neil', 3, 0, 0)");
 
@@ -54,7 +50,7 @@ TEST_P(DistributionListTest, ListLookupsAndRemovalOfATypesList) {
 }
 
 TEST_P(DistributionListTest, ListFailuresCarryTheirOwnSources) {
-    Run("DROP TABLE DISTRIBUTIONLIST");
+    site_.Exec("DROP TABLE DISTRIBUTIONLIST");
     auto described = [](auto call) {
         try {
             call();
@@ -83,19 +79,26 @@ TEST_P(DistributionListTest, ListFailuresCarryTheirOwnSources) {
 
 TEST_P(DistributionListTest, APartnerIsReferencedFromEveryTableThatNamesIt) {
     // One partner per table, so that each table alone must make the answer true.
-    Run("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
+    site_.Exec(
+        "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
         "VALUES ('ORDER', 'u1', 11)");
-    Run("INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
+    site_.Exec(
+        "INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
         "VALUES ('ORDER', 'u2', 12)");
-    Run("INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) "
+    site_.Exec(
+        "INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) "
         "VALUES (13, 'ORDER', 'x.xsl')");
-    Run("INSERT INTO SENDMETHOD (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTTYPEID, RULEID) "
+    site_.Exec(
+        "INSERT INTO SENDMETHOD (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTTYPEID, RULEID) "
         "VALUES (1, 14, 'ORDER', -1)");
-    Run("INSERT INTO RULEHEADER (DESCRIPTION, RULETYPE, ORIGINALID) VALUES ('type rule', 2, 15)");
-    Run("INSERT INTO SENDMETHODHISTORY (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTID) "
+    site_.Exec(
+        "INSERT INTO RULEHEADER (DESCRIPTION, RULETYPE, ORIGINALID) VALUES ('type rule', 2, 15)");
+    site_.Exec(
+        "INSERT INTO SENDMETHODHISTORY (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTID) "
         "VALUES (1, 16, 1)");
     // A send-method rule of partner 17 is not a document-type rule of that partner.
-    Run("INSERT INTO RULEHEADER (DESCRIPTION, RULETYPE, ORIGINALID) VALUES ('send rule', 1, 17)");
+    site_.Exec(
+        "INSERT INTO RULEHEADER (DESCRIPTION, RULETYPE, ORIGINALID) VALUES ('send rule', 1, 17)");
 
     for (int32_t id = 11; id <= 16; ++id) EXPECT_TRUE(PartnerExists(id)) << id;
     EXPECT_FALSE(PartnerExists(17));
@@ -112,10 +115,12 @@ TEST_P(DistributionListTest, APartnerIsReferencedFromEveryTableThatNamesIt) {
 }
 
 TEST_P(DistributionListTest, UsersAndDocumentTypesAreLookedUpOnTheirOwnTables) {
-    Run("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
+    site_.Exec(
+        "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
         "VALUES ('ORDER', 'o''neil', 1)");
-    Run("INSERT INTO PUBLICATION (DOCUMENTID, USERID) VALUES (1, 'paula')");
-    Run("INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
+    site_.Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID) VALUES (1, 'paula')");
+    site_.Exec(
+        "INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID) "
         "VALUES ('INVOICE', 'sam', 2)");
 
     EXPECT_TRUE(UserExists("o'neil"));
@@ -154,7 +159,7 @@ TEST_P(DistributionListTest, AFailedCheckIsLoggedAndKeepsTheObject) {
     // A key without a value is a failure of the caller, not an absent reference.
     EXPECT_TRUE(Exists("DOCUMENTTYPE", {"DOCUMENTTYPEID"}, {}));
 
-    Run("DROP TABLE PUBLICATION");
+    site_.Exec("DROP TABLE PUBLICATION");
     // The first statement finds nothing, the second cannot run: the user stays.
     EXPECT_TRUE(UserExists("nobody"));
     const std::string log = site_.LogText();

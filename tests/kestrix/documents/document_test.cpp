@@ -44,18 +44,10 @@ class DocumentStore : public ::testing::TestWithParam<std::string> {
     void SetUp() override { site_ = std::make_unique<test::TestSite>(GetParam()); }
     void TearDown() override { site_.reset(); }
 
-    static int64_t Exec(const std::string& sql) {
-        db::Connection connection = GetConnection();
-        return connection.Execute(sql);
-    }
-    static db::Recordset Query(const std::string& sql) {
-        db::Connection connection = GetConnection();
-        return connection.Query(sql);
-    }
     /// One column of a document's row.
-    static Variant Column(int32_t id, const std::string& column) {
-        db::Recordset rs =
-            Query("SELECT " + column + " FROM DOCUMENT WHERE DOCUMENTID = " + std::to_string(id));
+    Variant Column(int32_t id, const std::string& column) {
+        db::Recordset rs = site_->Query("SELECT " + column +
+                                        " FROM DOCUMENT WHERE DOCUMENTID = " + std::to_string(id));
         if (rs.Eof()) return Variant{};
         return rs.Field(column);
     }
@@ -115,7 +107,30 @@ TEST_P(DocumentStore, AMissingRowGivesNeutralAnswersAndChangesNothing) {
     EXPECT_NO_THROW(doc_.UpdateDocumentWithXmlBody(missing, "<A/>"));
     EXPECT_NO_THROW(doc_.SetDocumentStatus(missing, S::DOCUMENTDELETED));
     EXPECT_NO_THROW(doc_.CopyOriginalXMLtoTempXMLBody(missing));
-    EXPECT_EQ(Query("SELECT COUNT(*) AS N FROM DOCUMENT").GetInt("N"), 0);
+    EXPECT_EQ(site_->Query("SELECT COUNT(*) AS N FROM DOCUMENT").GetInt("N"), 0);
+}
+
+TEST_P(DocumentStore, AKeyPastThe32BitRangeIsAnOverflowNotAnotherDocumentsNumber) {
+    // PostgreSQL's key column is 32 bits wide itself; SQLite's rowid goes on to 64 bits.
+    if (GetParam() != "sqlite") GTEST_SKIP() << "only SQLite hands out keys past 2^31";
+    site_->Exec("INSERT INTO DOCUMENT (DOCUMENTID, STATUS) VALUES (2147483647, 0)");
+    try {
+        doc_.StoreOriginalDocument("<A/>");
+        FAIL() << "the key 2147483648 was narrowed";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), errnum::Overflow);
+        EXPECT_NE(e.description().find("the key 2147483648 of DOCUMENT"), std::string::npos)
+            << e.description();
+    }
+    // A child read back with such a key is refused the same way.
+    site_->Exec("UPDATE DOCUMENT SET DOC_DOCUMENTID = 7 WHERE DOCUMENTID = 2147483648");
+    int32_t parent = 7;
+    try {
+        doc_.IsValidParentDoc(parent, "alice", SENDERMODE::SENDERMODE);
+        FAIL() << "the child's key was narrowed";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), errnum::Overflow);
+    }
 }
 
 TEST_P(DocumentStore, ANullBodyIsAnError) {
@@ -149,8 +164,8 @@ TEST_P(DocumentStore, ABodyThatIsNoXmlRaisesTheParserDetails) {
     }
     // The work copy is parsed under its own name.
     doc_.CopyOriginalXMLtoTempXMLBody(id);
-    Exec("UPDATE DOCUMENT SET TEMPXMLBODY = 'not xml at all' WHERE DOCUMENTID = " +
-         std::to_string(id));
+    site_->Exec("UPDATE DOCUMENT SET TEMPXMLBODY = 'not xml at all' WHERE DOCUMENTID = " +
+                std::to_string(id));
     try {
         doc_.GetTempXmlDomDocument(id);
         FAIL() << "a broken work copy must not parse";
@@ -168,7 +183,7 @@ TEST_P(DocumentStore, ABodyThatIsNoXmlRaisesTheParserDetails) {
 
 TEST_P(DocumentStore, RewritingABodySetsItsDate) {
     int32_t id = doc_.StoreOriginalDocument("<A/>");
-    Exec(
+    site_->Exec(
         "UPDATE DOCUMENT SET CREATIONDATE = '2000-01-01 00:00:00', ENTRANCEDATE = "
         "'2000-01-01 00:00:00' WHERE DOCUMENTID = " +
         std::to_string(id));
@@ -202,7 +217,7 @@ TEST_P(DocumentStore, CompletingTheRowKeepsATypeThatIsGivenBlank) {
     EXPECT_EQ(doc_.GetStatusOfDocument(id), S::DOCUMENTPUBLISHED);
 
     // A status outside the known ones reads as unknown.
-    Exec("UPDATE DOCUMENT SET STATUS = 9 WHERE DOCUMENTID = " + std::to_string(id));
+    site_->Exec("UPDATE DOCUMENT SET STATUS = 9 WHERE DOCUMENTID = " + std::to_string(id));
     EXPECT_EQ(doc_.GetStatusOfDocument(id), S::DOCUMENTUNKNOWNSTATUS);
 
     EXPECT_FALSE(doc_.UpdateDocTableWithDocType(id, ""));
@@ -235,20 +250,21 @@ TEST_P(DocumentStore, StatusRulesKeepDeletedAndSentDocuments) {
 TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
     int32_t id = NewDocument("T", "alice", S::DOCUMENTNEW);
     int32_t other = NewDocument("T", "alice", S::DOCUMENTNEW);
-    auto error = [](int32_t doc, const std::string& label) {
-        Exec("INSERT INTO PUBLICATIONERRORS (DOCUMENTID, LABEL, CLOSED) VALUES (" +
-             std::to_string(doc) + ", '" + label + "', 0)");
+    auto error = [this](int32_t doc, const std::string& label) {
+        site_->Exec("INSERT INTO PUBLICATIONERRORS (DOCUMENTID, LABEL, CLOSED) VALUES (" +
+                    std::to_string(doc) + ", '" + label + "', 0)");
     };
     for (const char* label : {"SLBSH0008", "SLBSH4475", "SLBSH4476", "SLBSH4477", "SLBSH4478",
                               "SLBSH4479", "SLBSH4480", "SLBSH4481", "SLBSH4482"})
         error(id, label);
     error(id, "SLBSH1817");  // a delivery failure is no routing failure
     error(other, "SLBSH0008");
-    auto open = [](int32_t doc) {
-        return Query(
-                   "SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID "
-                   "= " +
-                   std::to_string(doc))
+    auto open = [this](int32_t doc) {
+        return site_
+            ->Query(
+                "SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID "
+                "= " +
+                std::to_string(doc))
             .GetInt("N");
     };
 
@@ -261,21 +277,23 @@ TEST_P(DocumentStore, PublishingANewDocumentClosesOnlyItsCannotPublishErrors) {
     doc_.SetDocumentStatus(id, S::DOCUMENTPUBLISHED);
     EXPECT_EQ(doc_.GetStatusOfDocument(id), S::DOCUMENTPUBLISHED);
     EXPECT_EQ(open(id), 1);
-    EXPECT_EQ(Query("SELECT LABEL FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " +
-                    std::to_string(id))
+    EXPECT_EQ(site_
+                  ->Query("SELECT LABEL FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " +
+                          std::to_string(id))
                   .GetString("LABEL"),
               "SLBSH1817");
     EXPECT_EQ(open(other), 1);
 }
 
 TEST_P(DocumentStore, DeletingANewDocumentRemovesItsPublications) {
-    auto publish = [](int32_t doc, const std::string& user) {
-        Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS) VALUES (" + std::to_string(doc) +
-             ", '" + user + "', 0)");
+    auto publish = [this](int32_t doc, const std::string& user) {
+        site_->Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS) VALUES (" +
+                    std::to_string(doc) + ", '" + user + "', 0)");
     };
-    auto rows = [](int32_t doc) {
-        return Query("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " +
-                     std::to_string(doc))
+    auto rows = [this](int32_t doc) {
+        return site_
+            ->Query("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " +
+                    std::to_string(doc))
             .GetInt("N");
     };
     int32_t fresh = NewDocument("T", "alice", S::DOCUMENTNEW);
@@ -303,8 +321,9 @@ TEST_P(DocumentStore, OnlyUnfinishedDocumentsAreRemovedAndNeverDocumentZero) {
     int32_t typed = NewDocument("T", "alice", S::DOCUMENTNEW);
     int32_t untyped = doc_.StoreOriginalDocument("<A/>");
     int32_t blank = doc_.StoreOriginalDocument("<A/>");
-    Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = '' WHERE DOCUMENTID = " + std::to_string(blank));
-    Exec("INSERT INTO DOCUMENT (DOCUMENTID, STATUS) VALUES (0, -1)");
+    site_->Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = '' WHERE DOCUMENTID = " +
+                std::to_string(blank));
+    site_->Exec("INSERT INTO DOCUMENT (DOCUMENTID, STATUS) VALUES (0, -1)");
 
     for (int32_t id : {typed, untyped, blank}) doc_.RemoveInvalidDocument(id);
     int32_t zero = 0;
@@ -353,15 +372,15 @@ TEST_P(DocumentStore, TheWorkCopyIsFilledOnceFromTheBestBody) {
     // An empty standard body counts as none.
     int32_t blank = doc_.StoreOriginalDocument("<RECEIVED/>");
     doc_.UpdateDocumentWithXmlBody(blank, "");
-    Exec("UPDATE DOCUMENT SET TEMPXMLBODY = '' WHERE DOCUMENTID = " + std::to_string(blank));
+    site_->Exec("UPDATE DOCUMENT SET TEMPXMLBODY = '' WHERE DOCUMENTID = " + std::to_string(blank));
     doc_.CopyOriginalXMLtoTempXMLBody(blank);
     EXPECT_EQ(Column(blank, "TEMPXMLBODY").ToString(), "<RECEIVED/>");
 }
 
 TEST_P(DocumentStore, BodiesAreCopiedBetweenColumns) {
     int32_t id = doc_.StoreOriginalDocument("<RECEIVED/>");
-    Exec("UPDATE DOCUMENT SET CREATIONDATE = '2000-01-01 00:00:00' WHERE DOCUMENTID = " +
-         std::to_string(id));
+    site_->Exec("UPDATE DOCUMENT SET CREATIONDATE = '2000-01-01 00:00:00' WHERE DOCUMENTID = " +
+                std::to_string(id));
     doc_.CopyOriginalXMLtoXMLBody(id, false);
     EXPECT_EQ(doc_.GetXmlDocument(id), "<RECEIVED/>");
     EXPECT_TRUE(Column(id, "TEMPXMLBODY").IsNull());
@@ -372,7 +391,8 @@ TEST_P(DocumentStore, BodiesAreCopiedBetweenColumns) {
     EXPECT_EQ(doc_.GetXmlDocument(id), "<RECEIVED/>");
     EXPECT_EQ(Column(id, "TEMPXMLBODY").ToString(), "<RECEIVED/>");
 
-    Exec("UPDATE DOCUMENT SET TEMPXMLBODY = '<WORK/>' WHERE DOCUMENTID = " + std::to_string(id));
+    site_->Exec("UPDATE DOCUMENT SET TEMPXMLBODY = '<WORK/>' WHERE DOCUMENTID = " +
+                std::to_string(id));
     doc_.CopyTempXMLtoXMLBody(id);
     EXPECT_EQ(doc_.GetXmlDocument(id), "<WORK/>");
     EXPECT_EQ(doc_.GetOriginalXmlDocument(id), "<RECEIVED/>");
@@ -384,19 +404,19 @@ class DocumentVisibility : public DocumentStore {
   protected:
     void SetUp() override {
         DocumentStore::SetUp();
-        Exec(
+        site_->Exec(
             "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES "
             "('T', 'Type', 'render.xsl')");
-        Exec(
+        site_->Exec(
             "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
             "('T', 'bob', 1, 1)");
-        Exec(
+        site_->Exec(
             "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
             "('T', 'dave', 1, 0)");
-        Exec(
+        site_->Exec(
             "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
             "('T', 'erin', 0, 0)");
-        Exec(
+        site_->Exec(
             "INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, EMAIL, HTMLATTACHMENT) VALUES "
             "('U', 'carol', 1, 0)");
         id_ = NewDocument("T", "alice", S::DOCUMENTPUBLISHED);
@@ -405,13 +425,13 @@ class DocumentVisibility : public DocumentStore {
         Publish(id_, "dave", 2);
         Publish(id_, "erin", 5);
     }
-    static void Publish(int32_t doc, const std::string& user, int status) {
-        Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS) VALUES (" + std::to_string(doc) +
-             ", '" + user + "', " + std::to_string(status) + ")");
+    void Publish(int32_t doc, const std::string& user, int status) {
+        site_->Exec("INSERT INTO PUBLICATION (DOCUMENTID, USERID, STATUS) VALUES (" +
+                    std::to_string(doc) + ", '" + user + "', " + std::to_string(status) + ")");
     }
     void SetStatus(int32_t doc, S status) {
-        Exec("UPDATE DOCUMENT SET STATUS = " + std::to_string(ToInt(status)) +
-             " WHERE DOCUMENTID = " + std::to_string(doc));
+        site_->Exec("UPDATE DOCUMENT SET STATUS = " + std::to_string(ToInt(status)) +
+                    " WHERE DOCUMENTID = " + std::to_string(doc));
     }
     int32_t id_ = 0;
 };
@@ -439,7 +459,8 @@ TEST_P(DocumentVisibility, RecipientsAreLiveListedPublicationsOfTheType) {
     EXPECT_FALSE(doc_.UserIsRecipientOfDoc(id_, "alice"));
 
     // Without a type nobody is a recipient.
-    Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = NULL WHERE DOCUMENTID = " + std::to_string(id_));
+    site_->Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = NULL WHERE DOCUMENTID = " +
+                std::to_string(id_));
     EXPECT_FALSE(doc_.UserIsRecipientOfDoc(id_, "bob"));
 }
 
@@ -459,13 +480,14 @@ TEST_P(DocumentVisibility, SenderAndRecipientsSeeADocumentByItsStatus) {
     SetStatus(id_, S::DOCUMENTDELETED);
     EXPECT_FALSE(doc_.IsValidChildDoc(id_, "alice", mode));
     EXPECT_TRUE(doc_.IsValidChildDoc(id_, "bob", mode));
-    Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID) VALUES ('T', 'alice')");
+    site_->Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID) VALUES ('T', 'alice')");
     Publish(id_, "alice", 1);
     EXPECT_TRUE(doc_.IsValidChildDoc(id_, "alice", mode));
 
     // Without a type, not even the sender.
     SetStatus(id_, S::DOCUMENTPUBLISHED);
-    Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = '' WHERE DOCUMENTID = " + std::to_string(id_));
+    site_->Exec("UPDATE DOCUMENT SET DOCUMENTTYPEID = '' WHERE DOCUMENTID = " +
+                std::to_string(id_));
     EXPECT_FALSE(doc_.IsValidChildDoc(id_, "alice", mode));
 }
 

@@ -15,11 +15,6 @@ class ReceiveMethodTest : public ::testing::TestWithParam<std::string> {
   protected:
     db::Connection Db() { return db::Connection(site_.connectionString()); }
 
-    int64_t Count(const std::string& sql) {
-        db::Connection c = Db();
-        return c.Query("SELECT COUNT(*) AS N FROM " + sql).GetInt("N");
-    }
-
     test::TestSite site_{GetParam()};
     ReceiveMethod methods_;
 };
@@ -31,7 +26,7 @@ TEST_P(ReceiveMethodTest, APartnerAndTypeKeepOneRowThatLaterInsertsChange) {
     EXPECT_EQ(methods_.GetReceiveMethodID(7, type), id);
 
     EXPECT_EQ(methods_.InsertReceiveMethod(7, type, "second.xsl"), id);
-    EXPECT_EQ(Count("RECEIVEMETHOD"), 1);
+    EXPECT_EQ(site_.Count("RECEIVEMETHOD"), 1);
     EXPECT_EQ(methods_.GetXslFileName(7, type), "second.xsl");
 
     // Another partner of the same type, or the same partner of another type, is a row of
@@ -41,7 +36,7 @@ TEST_P(ReceiveMethodTest, APartnerAndTypeKeepOneRowThatLaterInsertsChange) {
     EXPECT_NE(otherPartner, id);
     EXPECT_NE(otherType, id);
     EXPECT_NE(otherType, otherPartner);
-    EXPECT_EQ(Count("RECEIVEMETHOD"), 3);
+    EXPECT_EQ(site_.Count("RECEIVEMETHOD"), 3);
     EXPECT_EQ(methods_.GetXslFileName(8, type), "eight.xsl");
     EXPECT_EQ(methods_.GetXslFileName(7, type), "second.xsl");
 
@@ -60,8 +55,8 @@ TEST_P(ReceiveMethodTest, UpdateAndDeleteTouchOnlyTheirRow) {
 
     // An unknown identifier neither fails nor adds a row.
     methods_.UpdateReceiveMethod(invoice + order + 100, "ghost.xsl");
-    EXPECT_EQ(Count("RECEIVEMETHOD"), 2);
-    EXPECT_EQ(Count("RECEIVEMETHOD WHERE XSLFILENAME = 'ghost.xsl'"), 0);
+    EXPECT_EQ(site_.Count("RECEIVEMETHOD"), 2);
+    EXPECT_EQ(site_.Count("RECEIVEMETHOD WHERE XSLFILENAME = 'ghost.xsl'"), 0);
 
     methods_.DeleteReceiveMethod(order);
     EXPECT_EQ(methods_.GetReceiveMethodID(1, "ORDER"), 0);

@@ -19,21 +19,18 @@ namespace {
 class SiteAdministrationTest : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
-        anna_ = AddUser("anna", "Birchwood Retail");
-        li_ = AddUser("li", "Alder Components");
+        anna_ = AddPartnerWithUser("Birchwood Retail", "anna");
+        li_ = AddPartnerWithUser("Alder Components", "li");
         ASSERT_NE(anna_, li_);
         admin_.PutDocumentType({"ORDER", "Purchase order", "", "", "order.xsl"});
         admin_.PutDocumentType({"INVOICE", "Invoice", "", "", ""});
     }
 
     /// Adds a partner of that name with one user; answers the partner's identifier.
-    int32_t AddUser(const std::string& login, const std::string& partner) {
-        membership::Directory directory(site_.connectionString());
-        membership::UserRecord user;
-        user.login = login;
-        user.businessPartnerId = directory.AddBusinessPartner(partner);
-        directory.AddUser(user);
-        return user.businessPartnerId;
+    int32_t AddPartnerWithUser(const std::string& partner, const std::string& login) {
+        const int32_t id = membership::Directory(site_.connectionString()).AddBusinessPartner(partner);
+        site_.AddUser(login, id);
+        return id;
     }
 
     /// The message of the error `call` raises, or "no error".

@@ -70,23 +70,19 @@ class Transformations : public ::testing::TestWithParam<std::string> {
     }
     void TearDown() override { site_.reset(); }
 
-    static void Exec(const std::string& sql) {
-        db::Connection connection = GetConnection();
-        connection.Execute(sql);
-    }
-    static Variant Column(int32_t id, const std::string& column) {
+    Variant Column(int32_t id, const std::string& column) {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
             "SELECT " + column + " FROM DOCUMENT WHERE DOCUMENTID = " + std::to_string(id));
         return rs.Eof() ? Variant{} : rs.Field(column);
     }
-    static void ReceiveMethod(int32_t partner, const std::string& type, const std::string& xsl) {
-        Exec("INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) VALUES (" +
-             std::to_string(partner) + ", " + EncodeSqlText(type) + ", " + EncodeSqlText(xsl) +
-             ")");
+    void ReceiveMethod(int32_t partner, const std::string& type, const std::string& xsl) {
+        site_->Exec(
+            "INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) VALUES (" +
+            std::to_string(partner) + ", " + EncodeSqlText(type) + ", " + EncodeSqlText(xsl) + ")");
     }
-    static void TypeChange(const std::string& from, const std::string& to, const std::string& xsl) {
-        Exec(
+    void TypeChange(const std::string& from, const std::string& to, const std::string& xsl) {
+        site_->Exec(
             "INSERT INTO DOCTYPETODOCTYPE (DOCUMENTTYPEID, NEWDOCUMENTTYPEID, TRANSFORMXSLNAME) "
             "VALUES (" +
             EncodeSqlText(from) + ", " + EncodeSqlText(to) + ", " + EncodeSqlText(xsl) + ")");
@@ -135,17 +131,17 @@ TEST_P(Transformations, StyleSheetFoldersEndInTheirSeparator) {
     site_->SetParameter("HTMLXSLPath", "/srv/html");
     EXPECT_EQ(utility_.GetHTMLXSLPath(), "/srv/html/");
 
-    Exec("DELETE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = 'TransformXSLPath'");
+    site_->Exec("DELETE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = 'TransformXSLPath'");
     Error missing = Failure([&] { utility_.GetTransformXSLPath(); });
     EXPECT_EQ(missing.number(), ToInt(EnumerationErrors::MissingParameter));
     EXPECT_TRUE(Contains(missing.description(), "METHOD: Kestrix.Utility.GetTransformXSLPath"));
 }
 
 TEST_P(Transformations, DocumentTypeLookUps) {
-    Exec(
+    site_->Exec(
         "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES "
         "('ORDERS', 'Purchase order', '  orders.xsl  ')");
-    Exec(
+    site_->Exec(
         "INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION, HTMLATTACHMENTXSL) VALUES "
         "('O''BRIEN', NULL, NULL)");
     site_->SetParameter("HTMLXSLPath", "/srv/html");

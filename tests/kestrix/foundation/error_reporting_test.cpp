@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
+#include "kestrix/foundation/i18n.h"
+#include "kestrix/foundation/utility.h"
 #include "tests/support/site/test_site.h"
 
 namespace kestrix {
@@ -80,6 +86,50 @@ TEST(ErrorReporting, ForeignExceptionsBecomeUnspecifiedFailures) {
         EXPECT_EQ(e.number(), errnum::E_FAIL);
         EXPECT_EQ(e.description(), "\r\nMETHOD: Kestrix.Test.Foreign caught: disk on fire(80004005).");
     }
+}
+
+TEST(ErrorReporting, AnUnwritableLogOrAnUnreadableLabelNeverHidesTheErrorBeingReported) {
+    test::TestSite site("sqlite");
+    // The log folder is a file: no entry can be written there.
+    std::filesystem::remove_all(site.root() / "var" / "log");
+    std::ofstream(site.root() / "var" / "log") << "not a folder";
+
+    testing::internal::CaptureStderr();
+    try {
+        try {
+            Raise(EnumerationErrors::MissingXMLFileString, "Kestrix.Deep.Innermost",
+                  "No XML given.");
+        } catch (...) {
+            LogError("Kestrix.Test.CleanUp", "removing the temporary file");
+            Reraise("Kestrix.Test.Outer");
+        }
+        FAIL() << "no error raised";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), ErrNum(EnumerationErrors::MissingXMLFileString));
+        EXPECT_EQ(e.source(), "Kestrix.Deep.Innermost");
+        EXPECT_EQ(e.description().rfind("\r\nMETHOD: Kestrix.Test.Outer caught: No XML given.", 0),
+                  0u);
+    }
+    // The entries went to stderr, with the reason the log refused them.
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("the log cannot be written (Cannot open the log file"), std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("Kestrix.Test.CleanUp caught: No XML given.(800401FD). Additional "
+                          "information: removing the temporary file"),
+              std::string::npos)
+        << errors;
+
+    // Without label texts (the table is gone) a clean-up path still gets a text: the code.
+    db::Connection connection = GetConnection();
+    connection.Execute("DELETE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = 'AdminEmailAddress'");
+    connection.Execute("DROP TABLE I18NTEXT");
+    CloseConnection(connection);
+    EXPECT_THROW(TranslateLabel("SLBSH4104", 1033), Error);
+    EXPECT_EQ(LabelOrCode("SLBSH4104", 1033), "SLBSH4104");
+    // The administrator's mail without an address is skipped with a log entry, not raised.
+    testing::internal::CaptureStderr();
+    EXPECT_NO_THROW(Utility().SendEmailToAdministrator("order.xml"));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("SLBSH4104"), std::string::npos);
 }
 
 TEST(Enumerations, CodesAndSharedMemberNamesResolveByTheirEnumeration) {

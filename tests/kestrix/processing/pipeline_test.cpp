@@ -29,51 +29,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A site with two partners: Acme (alice sends orders) and Bolt (bob and carol receive them).
+// The two-partner site: Acme (alice sends orders) and Bolt (bob and carol receive them).
 class Pipeline : public ::testing::TestWithParam<std::string> {
-protected:
-    void SetUp() override {
-        membership::Directory directory(site_.connectionString());
-        acme_ = directory.AddBusinessPartner("Acme", {"ACME-C"}, {"ACME-S"});
-        bolt_ = directory.AddBusinessPartner("Bolt", {"BOLT-C"}, {"BOLT-S"});
-        AddUser(directory, "alice", acme_, "alice@acme.test");
-        AddUser(directory, "bob", bolt_, "bob@bolt.test");
-        AddUser(directory, "carol", bolt_, "carol@bolt.test");
-        Sql("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('ORDER', 'Purchase order')");
-        Sql("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('INVOICE', 'Invoice')");
-        Sql("INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, NOTIFICATION, BUSINESSPARTNERID) VALUES ('ORDER', 'alice', 1, " +
-            std::to_string(acme_) + ")");
-        for (const char* user : {"bob", "carol"})
-            Sql(std::string("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, HTMLATTACHMENT) "
-                            "VALUES ('ORDER', '") + user + "', " + std::to_string(bolt_) + ", 1, 0)");
-        Sql("INSERT INTO RECEIVEMETHOD (BUSINESSPARTNERID, DOCUMENTTYPEID, XSLFILENAME) VALUES (" +
-            std::to_string(acme_) + ", 'ORDER', 'acme-order.xsl')");
-        std::ofstream(site_.root() / "xsl" / "acme-order.xsl")
-            << "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
-               "<xsl:template match='/*'><xsl:copy><xsl:attribute name='standard'>1</xsl:attribute>"
-               "<xsl:copy-of select='@*|node()'/></xsl:copy></xsl:template></xsl:stylesheet>";
-    }
-
-    void AddUser(membership::Directory& directory, const std::string& login, int32_t bp, const std::string& email) {
-        membership::UserRecord user;
-        user.login = login;
-        user.businessPartnerId = bp;
-        user.email = email;
-        user.languageId = 1033;
-        user.localeId = 1033;
-        user.firstName = login;
-        user.secondName = "Tester";
-        directory.AddUser(user, std::string("pw-") + login);
-    }
-
-    void Sql(const std::string& sql) {
-        db::Connection c(site_.connectionString());
-        c.Execute(sql);
-    }
-    int64_t Count(const std::string& sql) {
-        db::Connection c(site_.connectionString());
-        return c.Query(sql).GetInt("N");
-    }
+  protected:
     std::vector<std::string> Mails() {
         std::vector<std::string> mails;
         for (const auto& e : fs::directory_iterator(site_.root() / "out" / "mail")) {
@@ -113,8 +71,7 @@ protected:
         return o;
     }
 
-    test::TestSite site_{GetParam()};
-    int32_t acme_ = 0, bolt_ = 0;
+    test::TwoPartnerSite site_{GetParam()};
 };
 
 TEST_P(Pipeline, AnUnattendedOrderIsStoredTransformedPublishedAndAnnounced) {
@@ -129,9 +86,10 @@ TEST_P(Pipeline, AnUnattendedOrderIsStoredTransformedPublishedAndAnnounced) {
     Document document;
     std::string body = document.GetXmlDocument(o.docId);
     EXPECT_NE(body.find("standard=\"1\""), std::string::npos) << body;
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " + std::to_string(o.docId) +
-                    " AND USERID = 'bob'"), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE USERID = 'carol'"), 0);
+    EXPECT_EQ(site_.Count("PUBLICATION WHERE DOCUMENTID = " + std::to_string(o.docId) +
+                          " AND USERID = 'bob'"),
+              1);
+    EXPECT_EQ(site_.Count("PUBLICATION WHERE USERID = 'carol'"), 0);
 
     auto mails = Mails();
     ASSERT_EQ(mails.size(), 2u);  // bob, then alice as the sender
@@ -148,7 +106,7 @@ TEST_P(Pipeline, MalformedAndEmptyBodies) {
     EXPECT_EQ(bad.docId, 0);
     // Four lines: what happened, the reason, the line, the column.
     EXPECT_NE(bad.error->description().find(TranslateLabel("SLBSH1839")), std::string::npos);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
+    EXPECT_EQ(site_.Count("DOCUMENT"), 0);
 
     // An empty body is stored as it is when a user publishes it interactively.
     Outcome empty = Process("", -1);
@@ -162,7 +120,7 @@ TEST_P(Pipeline, BlankAndVeryLargeBodies) {
     Outcome blank = Process("  \r\n\t ");
     ASSERT_TRUE(blank.error);
     EXPECT_EQ(blank.docId, 0);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
+    EXPECT_EQ(site_.Count("DOCUMENT"), 0);
 
     std::string lines;
     lines.reserve(10'500'000);
@@ -171,21 +129,21 @@ TEST_P(Pipeline, BlankAndVeryLargeBodies) {
     ASSERT_FALSE(large.error) << large.error->description();
     Document document;
     EXPECT_EQ(document.GetOriginalXmlDocument(large.docId).size(), Order("<RECEIVER>bob</RECEIVER>" + lines).size());
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE USERID = 'bob'"), 1);
+    EXPECT_EQ(site_.Count("PUBLICATION WHERE USERID = 'bob'"), 1);
 
     // Past the site's limit a document is refused before it is parsed, and nothing is stored.
     site_.SetParameter("MaxDocumentSize", "1000000");
     Outcome over = Process(Order("<RECEIVER>bob</RECEIVER>" + lines));
     ASSERT_TRUE(over.error);
     EXPECT_NE(over.error->description().find("at most 1000000 bytes"), std::string::npos) << over.error->description();
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 1);
+    EXPECT_EQ(site_.Count("DOCUMENT"), 1);
 }
 
 TEST_P(Pipeline, AnUnknownSenderStopsUnattendedIntakeButNotAnInteractiveCall) {
     Outcome unattended = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), 0);
     ASSERT_TRUE(unattended.error);
     EXPECT_NE(unattended.error->description().find(TranslateLabel("SLBSH1826")), std::string::npos);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
+    EXPECT_EQ(site_.Count("DOCUMENT"), 0);
 
     Outcome interactive = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), -1);
     ASSERT_TRUE(interactive.error);  // the unknown user may not publish orders
@@ -202,7 +160,7 @@ TEST_P(Pipeline, AnUnknownSenderStopsUnattendedIntakeButNotAnInteractiveCall) {
 TEST_P(Pipeline, AnInteractiveCallNeverAnnounces) {
     Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"), -1);
     ASSERT_FALSE(o.error) << o.error->description();
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION"), 1);
+    EXPECT_EQ(site_.Count("PUBLICATION"), 1);
     EXPECT_TRUE(Mails().empty());
 }
 
@@ -220,21 +178,31 @@ TEST_P(Pipeline, AHiddenDocumentIsNotAnnouncedAndItsFailureGoesToTheAdministrato
 }
 
 TEST_P(Pipeline, AChangeOfTypePublishesNothing) {
-    Sql("INSERT INTO DOCTYPETODOCTYPE (DOCUMENTTYPEID, NEWDOCUMENTTYPEID, TRANSFORMXSLNAME) VALUES ('INVOICE', 'ORDER', 'acme-order.xsl')");
+    site_.Exec(
+        "INSERT INTO DOCTYPETODOCTYPE (DOCUMENTTYPEID, NEWDOCUMENTTYPEID, TRANSFORMXSLNAME) VALUES "
+        "('INVOICE', 'ORDER', 'acme-order.xsl')");
     Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"), 0, "INVOICE");
     ASSERT_FALSE(o.error) << o.error->description();
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION"), 0);
+    EXPECT_EQ(site_.Count("PUBLICATION"), 0);
     EXPECT_TRUE(Mails().empty());
 }
 
 TEST_P(Pipeline, FailuresOfFieldsRecipientsAndAttachmentsAreRecordedAndProcessingGoesOn) {
-    Sql("INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, SEQUENCENUMBER) "
+    site_.Exec(
+        "INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, "
+        "SEQUENCENUMBER) "
         "VALUES ('ORDER', 'LINE', 1, 'Line', 1)");
     if (GetParam() == "sqlite") {
-        Sql("CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE BEGIN SELECT RAISE(ABORT, 'tags refused'); END");
+        site_.Exec(
+            "CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE BEGIN SELECT RAISE(ABORT, 'tags "
+            "refused'); END");
     } else {
-        Sql("CREATE FUNCTION NO_TAGS() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'tags refused'; END $$ LANGUAGE plpgsql");
-        Sql("CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE FOR EACH ROW EXECUTE FUNCTION NO_TAGS()");
+        site_.Exec(
+            "CREATE FUNCTION NO_TAGS() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'tags refused'; "
+            "END $$ LANGUAGE plpgsql");
+        site_.Exec(
+            "CREATE TRIGGER NO_TAGS BEFORE INSERT ON TAGSVALUE FOR EACH ROW EXECUTE FUNCTION "
+            "NO_TAGS()");
     }
     fs::path attachment = site_.root() / "temp" / "terms.pdf";
     std::ofstream(attachment) << "%PDF";
@@ -242,12 +210,15 @@ TEST_P(Pipeline, FailuresOfFieldsRecipientsAndAttachmentsAreRecordedAndProcessin
     Outcome o = Process(Order("<RECEIVER>bob</RECEIVER><RECEIVER>nobody</RECEIVER>"), 0, {}, Variant(files));
     ASSERT_FALSE(o.error) << o.error->description();
     const std::string doc = std::to_string(o.docId);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1828' AND DOCUMENTID = " + doc), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH0008' AND DOCUMENTID = " + doc), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1816' AND DOCUMENTID = " + doc), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM ATTACHMENT WHERE DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1828' AND DOCUMENTID = " + doc),
+              1);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH0008' AND DOCUMENTID = " + doc),
+              1);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1816' AND DOCUMENTID = " + doc),
+              1);
+    EXPECT_EQ(site_.Count("ATTACHMENT WHERE DOCUMENTID = " + doc), 1);
     EXPECT_TRUE(fs::exists(site_.root() / "attachments" / doc / "terms.pdf"));
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(site_.Count("PUBLICATION WHERE DOCUMENTID = " + doc), 1);
 }
 
 TEST_P(Pipeline, ExternalEntitiesAreNeverFetched) {
@@ -274,12 +245,12 @@ TEST_P(Pipeline, AMailServerThatRefusesLeavesTheMailsInTheOutboxUntilALaterRunSe
     // Stored and published all the same: whoever retries would store it twice.
     ASSERT_FALSE(o.error) << o.error->description();
     const std::string doc = std::to_string(o.docId);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATION WHERE DOCUMENTID = " + doc), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND LABEL = 'SLBSH1810' AND "
+    EXPECT_EQ(site_.Count("PUBLICATION WHERE DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE CLOSED = 0 AND LABEL = 'SLBSH1810' AND "
                     "SOURCE = 'Kestrix.Document.ProcessDocument' AND DOCUMENTID = " + doc), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND LABEL = 'SLBSH1811' AND "
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE CLOSED = 0 AND LABEL = 'SLBSH1811' AND "
                     "DOCUMENTID = " + doc), 1);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE LABEL = 'SLBSH1812'"), 0);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1812'"), 0);
     std::vector<outbox::Item> waiting = outbox::List();
     ASSERT_EQ(waiting.size(), 2u);
     EXPECT_EQ(waiting[0].kind, outbox::kind::NotifySender);  // composed after the recipients'
@@ -298,7 +269,7 @@ TEST_P(Pipeline, AMailServerThatRefusesLeavesTheMailsInTheOutboxUntilALaterRunSe
     EXPECT_EQ(run.failed, 0);
     EXPECT_EQ(server.WaitForMessages(2).size(), 2u);
     EXPECT_TRUE(outbox::List().empty());
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " + doc), 0);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " + doc), 0);
 }
 
 TEST_P(Pipeline, ADatabaseLockedLongerThanTheBusyTimeoutLeavesTheDocumentAbsentWithTheBusyError) {
@@ -319,8 +290,8 @@ TEST_P(Pipeline, ADatabaseLockedLongerThanTheBusyTimeoutLeavesTheDocumentAbsentW
     ASSERT_TRUE(o.error);
     EXPECT_EQ(o.error->number(), errnum::DatabaseBusy) << o.error->description();
     EXPECT_EQ(o.docId, 0);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM PUBLICATIONERRORS"), 0);
+    EXPECT_EQ(site_.Count("DOCUMENT"), 0);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS"), 0);
     // Once the lock is gone the same document goes through.
     EXPECT_FALSE(Process(Order("<RECEIVER>bob</RECEIVER>")).error);
 }
@@ -345,10 +316,10 @@ TEST_P(Pipeline, AProcessKilledAtAnyMomentLeavesEveryDocumentWholeOrAbsent) {
     }
     EXPECT_GE(trials, 20);
     // Whole: typed, completed, published to both recipients, its mails sent or waiting.
-    EXPECT_GT(Count("SELECT COUNT(*) AS N FROM DOCUMENT"), 0);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM DOCUMENT WHERE DOCUMENTTYPEID IS NULL OR STATUS = -1 OR "
+    EXPECT_GT(site_.Count("DOCUMENT"), 0);
+    EXPECT_EQ(site_.Count("DOCUMENT WHERE DOCUMENTTYPEID IS NULL OR STATUS = -1 OR "
                     "(SELECT COUNT(*) FROM PUBLICATION P WHERE P.DOCUMENTID = DOCUMENT.DOCUMENTID) <> 2"), 0);
-    EXPECT_EQ(Count("SELECT COUNT(*) AS N FROM OUTBOX WHERE DOCUMENTID NOT IN (SELECT DOCUMENTID FROM DOCUMENT)"), 0);
+    EXPECT_EQ(site_.Count("OUTBOX WHERE DOCUMENTID NOT IN (SELECT DOCUMENTID FROM DOCUMENT)"), 0);
     if (GetParam() == "sqlite") {
         db::Connection c(cs);
         EXPECT_EQ(c.Query("PRAGMA integrity_check").Field(size_t{0}).ToString(), "ok");

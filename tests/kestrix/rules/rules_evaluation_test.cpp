@@ -71,20 +71,12 @@ class RuleEvaluation : public ::testing::TestWithParam<std::string> {
             << "</Components>\n";
         membership::Directory directory(site_->connectionString());
         partner_ = directory.AddBusinessPartner("Acme Trading");
-        AddUser(directory, "brit", 2057);  // writes 31/05/2003
-        AddUser(directory, "yank", 1033);  // writes 5/31/2003
-        AddUser(directory, "nolocale", 0);
+        site_->AddUser("brit", partner_, "", 2057);  // writes 31/05/2003
+        site_->AddUser("yank", partner_, "", 1033);  // writes 5/31/2003
+        site_->AddUser("nolocale", partner_, "", 0);
     }
     void TearDown() override { site_.reset(); }
 
-    void AddUser(membership::Directory& directory, const std::string& login, int32_t locale) {
-        membership::UserRecord user;
-        user.login = login;
-        user.businessPartnerId = partner_;
-        user.localeId = locale;
-        user.languageId = 1033;
-        directory.AddUser(user);
-    }
     int32_t StoreDocument(const std::string& body, const std::string& sender = "brit") {
         Document doc;
         const int32_t id = doc.StoreOriginalDocument(body);

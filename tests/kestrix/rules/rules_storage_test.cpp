@@ -58,18 +58,6 @@ class RuleStorage : public ::testing::TestWithParam<std::string> {
     void SetUp() override { site_ = std::make_unique<test::TestSite>(GetParam()); }
     void TearDown() override { site_.reset(); }
 
-    static db::Recordset Query(const std::string& sql) {
-        db::Connection connection = GetConnection();
-        return connection.Query(sql);
-    }
-    static void Exec(const std::string& sql) {
-        db::Connection connection = GetConnection();
-        connection.Execute(sql);
-    }
-    static int64_t Count(const std::string& table, const std::string& where) {
-        db::Recordset rs = Query("SELECT COUNT(*) AS N FROM " + table + " WHERE " + where);
-        return rs.GetInt("N");
-    }
     int32_t AddRule(std::string description, int16_t type, std::string logic, bool enabled = true,
                     std::string assigned = "ORDERS", std::string method = "", int32_t sequence = 10,
                     int32_t original = 5) {
@@ -79,7 +67,8 @@ class RuleStorage : public ::testing::TestWithParam<std::string> {
                     int32_t condition, std::string value) {
         return rules_.AddRuleLine(rule, fieldType, sequence, kind, pattern, condition, value);
     }
-    static void AddSendMethod(int32_t sendMethodId, int32_t partner, const std::string& type, int32_t rule) {
+    void AddSendMethod(int32_t sendMethodId, int32_t partner, const std::string& type,
+                       int32_t rule) {
         db::Connection connection = GetConnection();
         connection.Execute("INSERT INTO SENDMETHOD (SENDMETHODID, BUSINESSPARTNERID, DOCUMENTTYPEID, RULEID) VALUES (" +
                            std::to_string(sendMethodId) + ", " + std::to_string(partner) + ", " +
@@ -96,7 +85,8 @@ TEST_P(RuleStorage, AddingAndUpdatingARuleStoresTheConvertedValues) {
     EXPECT_GT(first, 0);
     EXPECT_NE(first, second);
 
-    db::Recordset rs = Query("SELECT * FROM RULEHEADER WHERE RULEID = " + std::to_string(first));
+    db::Recordset rs =
+        site_->Query("SELECT * FROM RULEHEADER WHERE RULEID = " + std::to_string(first));
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.GetString("DESCRIPTION"), "Big orders");
     EXPECT_EQ(rs.GetInt("RULETYPE"), 1);
@@ -107,7 +97,7 @@ TEST_P(RuleStorage, AddingAndUpdatingARuleStoresTheConvertedValues) {
     EXPECT_EQ(rs.GetInt("ORIGINALID"), 7);
     EXPECT_EQ(rs.GetInt("ENABLED"), 1);
 
-    rs = Query("SELECT * FROM RULEHEADER WHERE RULEID = " + std::to_string(second));
+    rs = site_->Query("SELECT * FROM RULEHEADER WHERE RULEID = " + std::to_string(second));
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.GetInt("RULETYPE"), 0);
     EXPECT_EQ(rs.GetInt("RULELOGIC"), 0);
@@ -124,7 +114,7 @@ TEST_P(RuleStorage, AddingAndUpdatingARuleStoresTheConvertedValues) {
     bool enabled = false;
     int32_t id = first;
     rules_.UpdateRule(id, description, type, assigned, method, sequence, logic, original, enabled);
-    rs = Query("SELECT * FROM RULEHEADER WHERE RULEID = " + std::to_string(first));
+    rs = site_->Query("SELECT * FROM RULEHEADER WHERE RULEID = " + std::to_string(first));
     EXPECT_EQ(rs.GetString("DESCRIPTION"), description);
     EXPECT_EQ(rs.GetInt("RULETYPE"), 2);
     EXPECT_EQ(rs.GetString("ASSIGNEDID"), "INVOICE");
@@ -140,7 +130,7 @@ TEST_P(RuleStorage, AddingAndUpdatingARuleStoresTheConvertedValues) {
     int32_t unknown = first + second + 100;
     EXPECT_NO_THROW(
         rules_.UpdateRule(unknown, description, type, assigned, method, sequence, logic, original, enabled));
-    EXPECT_EQ(Count("RULEHEADER", "1 = 1"), 2);
+    EXPECT_EQ(site_->Count("RULEHEADER", "1 = 1"), 2);
     EXPECT_EQ(rules_.GetRuleDescription(unknown), "");
 }
 
@@ -153,7 +143,8 @@ TEST_P(RuleStorage, LinesKeepQuotedPatternsAndValuesAndAreDeletedPerRule) {
     AddLine(rule, 7, 20, 8, "NAME", 42, "x");  // unknown numbers are stored as 0
     AddLine(other, 2, 10, 1, "QTY", 2, "10");
 
-    db::Recordset rs = Query("SELECT * FROM RULELINE WHERE LINEID = " + std::to_string(line));
+    db::Recordset rs =
+        site_->Query("SELECT * FROM RULELINE WHERE LINEID = " + std::to_string(line));
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.GetInt("RULEID"), rule);
     EXPECT_EQ(rs.GetInt("FIELDTYPE"), 1);
@@ -162,17 +153,18 @@ TEST_P(RuleStorage, LinesKeepQuotedPatternsAndValuesAndAreDeletedPerRule) {
     EXPECT_EQ(rs.GetString("XSLPATTERN"), pattern);
     EXPECT_EQ(rs.GetInt("CONDITION"), 9);
     EXPECT_EQ(rs.GetString("VALUE"), value);
-    rs = Query("SELECT * FROM RULELINE WHERE RULEID = " + std::to_string(rule) + " AND SEQUENCENUMBER = 20");
+    rs = site_->Query("SELECT * FROM RULELINE WHERE RULEID = " + std::to_string(rule) +
+                      " AND SEQUENCENUMBER = 20");
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.GetInt("FIELDTYPE"), 0);
     EXPECT_EQ(rs.GetInt("TAGATTRXSL"), 0);
     EXPECT_EQ(rs.GetInt("CONDITION"), 0);
-    EXPECT_EQ(Count("RULEHEADER", "1 = 1"), 2);
+    EXPECT_EQ(site_->Count("RULEHEADER", "1 = 1"), 2);
 
     int32_t id = rule;
     rules_.DeleteRuleLines(id);
-    EXPECT_EQ(Count("RULELINE", "RULEID = " + std::to_string(rule)), 0);
-    EXPECT_EQ(Count("RULELINE", "RULEID = " + std::to_string(other)), 1);
+    EXPECT_EQ(site_->Count("RULELINE", "RULEID = " + std::to_string(rule)), 0);
+    EXPECT_EQ(site_->Count("RULELINE", "RULEID = " + std::to_string(other)), 1);
 }
 
 TEST_P(RuleStorage, ASendMethodRuleThatStillSelectsASendMethodIsNotDeleted) {
@@ -182,9 +174,9 @@ TEST_P(RuleStorage, ASendMethodRuleThatStillSelectsASendMethodIsNotDeleted) {
     AddSendMethod(-1, 5, "ORDERS", used);
     int32_t id = used;
     EXPECT_FALSE(rules_.DeleteRule(id));
-    EXPECT_EQ(Count("RULEHEADER", "RULEID = " + std::to_string(used)), 1);
-    EXPECT_EQ(Count("RULELINE", "RULEID = " + std::to_string(used)), 1);
-    EXPECT_EQ(Count("SENDMETHOD", "SENDMETHODID = 7"), 1);
+    EXPECT_EQ(site_->Count("RULEHEADER", "RULEID = " + std::to_string(used)), 1);
+    EXPECT_EQ(site_->Count("RULELINE", "RULEID = " + std::to_string(used)), 1);
+    EXPECT_EQ(site_->Count("SENDMETHOD", "SENDMETHODID = 7"), 1);
 
     // Only placeholders: they go with the rule and its lines.
     const int32_t placeholderOnly = AddRule("placeholder", 1, "OR");
@@ -193,26 +185,26 @@ TEST_P(RuleStorage, ASendMethodRuleThatStillSelectsASendMethodIsNotDeleted) {
     AddSendMethod(-1, 6, "INVOICE", placeholderOnly);
     id = placeholderOnly;
     EXPECT_TRUE(rules_.DeleteRule(id));
-    EXPECT_EQ(Count("RULEHEADER", "RULEID = " + std::to_string(placeholderOnly)), 0);
-    EXPECT_EQ(Count("RULELINE", "RULEID = " + std::to_string(placeholderOnly)), 0);
-    EXPECT_EQ(Count("SENDMETHOD", "RULEID = " + std::to_string(placeholderOnly)), 0);
-    EXPECT_EQ(Count("SENDMETHOD", "RULEID = " + std::to_string(used)), 2);
+    EXPECT_EQ(site_->Count("RULEHEADER", "RULEID = " + std::to_string(placeholderOnly)), 0);
+    EXPECT_EQ(site_->Count("RULELINE", "RULEID = " + std::to_string(placeholderOnly)), 0);
+    EXPECT_EQ(site_->Count("SENDMETHOD", "RULEID = " + std::to_string(placeholderOnly)), 0);
+    EXPECT_EQ(site_->Count("SENDMETHOD", "RULEID = " + std::to_string(used)), 2);
 
     // A rule of another type is deleted without looking at the send methods.
     const int32_t docType = AddRule("doc type", 2, "AND");
     AddSendMethod(8, 5, "ORDERS", docType);
     id = docType;
     EXPECT_TRUE(rules_.DeleteRule(id));
-    EXPECT_EQ(Count("RULEHEADER", "RULEID = " + std::to_string(docType)), 0);
+    EXPECT_EQ(site_->Count("RULEHEADER", "RULEID = " + std::to_string(docType)), 0);
 
     // A send-method rule attached to nothing, and a rule that does not exist.
     const int32_t loose = AddRule("loose", 1, "AND");
     id = loose;
     EXPECT_TRUE(rules_.DeleteRule(id));
-    EXPECT_EQ(Count("RULEHEADER", "RULEID = " + std::to_string(loose)), 0);
+    EXPECT_EQ(site_->Count("RULEHEADER", "RULEID = " + std::to_string(loose)), 0);
     id = 99999;
     EXPECT_TRUE(rules_.DeleteRule(id));
-    EXPECT_EQ(Count("RULEHEADER", "1 = 1"), 1);
+    EXPECT_EQ(site_->Count("RULEHEADER", "1 = 1"), 1);
 }
 
 TEST_P(RuleStorage, AttachedRulesCountOnlyRealSendMethodsWithARule) {
@@ -233,7 +225,7 @@ TEST_P(RuleStorage, AttachedRulesCountOnlyRealSendMethodsWithARule) {
     EXPECT_FALSE(rules_.ExistRulesAttachedToSendMethods("", 0, 8));
     // A type text is a value, never a piece of the statement.
     EXPECT_FALSE(rules_.ExistRulesAttachedToSendMethods("X' OR '1'='1"));
-    EXPECT_EQ(Count("SENDMETHOD", "1 = 1"), 4);
+    EXPECT_EQ(site_->Count("SENDMETHOD", "1 = 1"), 4);
 }
 
 TEST_P(RuleStorage, TheOccurrenceConditionsAreNamedByTheirLabels) {
@@ -244,7 +236,7 @@ TEST_P(RuleStorage, TheOccurrenceConditionsAreNamedByTheirLabels) {
 }
 
 TEST_P(RuleStorage, AFailureIsRaisedWithTheOperationsSource) {
-    Exec("DROP TABLE SENDMETHOD");
+    site_->Exec("DROP TABLE SENDMETHOD");
     try {
         rules_.ExistRulesAttachedToSendMethods();
         ADD_FAILURE() << "no error";
@@ -260,7 +252,7 @@ TEST_P(RuleStorage, AFailureIsRaisedWithTheOperationsSource) {
     } catch (const Error& e) {
         EXPECT_NE(e.description().find("METHOD: Kestrix.Rules.DeleteRule caught: "), std::string::npos);
     }
-    EXPECT_EQ(Count("RULEHEADER", "RULEID = " + std::to_string(id)), 1);
+    EXPECT_EQ(site_->Count("RULEHEADER", "RULEID = " + std::to_string(id)), 1);
 }
 
 TEST_P(RuleStorage, ACallerByNameReachesTheSameOperations) {

@@ -60,11 +60,6 @@ class UserDefinedFieldsTest : public ::testing::TestWithParam<std::string> {
         return values;
     }
 
-    int64_t Count(const std::string& where) {
-        db::Connection c = Db();
-        return c.Query("SELECT COUNT(*) AS N FROM TAGSVALUE WHERE " + where).GetInt("N");
-    }
-
     /// Makes every insert of a value for that document fail.
     void RefuseValuesOf(int32_t doc) {
         db::Connection c = Db();
@@ -172,7 +167,7 @@ TEST_P(UserDefinedFieldsTest, FillingReplacesTheDocumentsValuesAndNothingElse) {
     EXPECT_TRUE(ValuesOf(doc).empty());
 
     fields_.DeleteTagsForDocument(neighbour);
-    EXPECT_EQ(Count("1 = 1"), 0);
+    EXPECT_EQ(site_.Count("TAGSVALUE", "1 = 1"), 0);
 }
 
 TEST_P(UserDefinedFieldsTest, AValueThatIsNoDocumentIsATypeMismatch) {
@@ -187,7 +182,7 @@ TEST_P(UserDefinedFieldsTest, AValueThatIsNoDocumentIsATypeMismatch) {
             e.description().find("METHOD: Kestrix.UserDefinedFields.FillTagsValueTable caught: "),
             std::string::npos);
     }
-    EXPECT_EQ(Count("1 = 1"), 0);
+    EXPECT_EQ(site_.Count("TAGSVALUE", "1 = 1"), 0);
 }
 
 TEST_P(UserDefinedFieldsTest, AFieldIsRecomputedForEveryDocumentOfItsType) {
@@ -214,7 +209,7 @@ TEST_P(UserDefinedFieldsTest, AFieldIsRecomputedForEveryDocumentOfItsType) {
     int32_t tag = buyer;
     EXPECT_TRUE(fields_.UpdateTagsValueTable("ORDER", tag).IsEmpty());
 
-    EXPECT_EQ(Count("TAGID = " + std::to_string(buyer)), 9);
+    EXPECT_EQ(site_.Count("TAGSVALUE", "TAGID = " + std::to_string(buyer)), 9);
     for (int i = 0; i < 10; ++i) {
         Values values = ValuesOf(docs[i]);
         if (i == 4) {
@@ -236,7 +231,7 @@ TEST_P(UserDefinedFieldsTest, AFieldIsRecomputedForEveryDocumentOfItsType) {
                   std::to_string(docs[1]) + ", " + std::to_string(tag) + ", 'stale')");
     }
     fields_.UpdateTagsValueTable("ORDER", tag);
-    EXPECT_EQ(Count("TAGID = " + std::to_string(tag)), 0);
+    EXPECT_EQ(site_.Count("TAGSVALUE", "TAGID = " + std::to_string(tag)), 0);
 }
 
 TEST_P(UserDefinedFieldsTest, ATypeWithManyDocumentsIsRecomputedCompletely) {
@@ -254,7 +249,7 @@ TEST_P(UserDefinedFieldsTest, ATypeWithManyDocumentsIsRecomputedCompletely) {
     fields_.AddTagsValueTable("ORDER", buyer);
 
     db::Connection c = Db();
-    EXPECT_EQ(Count("TAGID = " + std::to_string(buyer)), documents);
+    EXPECT_EQ(site_.Count("TAGSVALUE", "TAGID = " + std::to_string(buyer)), documents);
     db::Recordset mismatched = c.Query(
         "SELECT COUNT(*) AS N FROM TAGSVALUE V JOIN DOCUMENT D ON D.DOCUMENTID = V.DOCUMENTID "
         "WHERE D.XMLBODY <> '<ORDER><BUYER>' || V.TAGVALUE || '</BUYER></ORDER>'");

@@ -129,6 +129,25 @@ TEST(CreateObject, LoadsPlugInsOfTheSiteComponentsFileAndCallsThemLateBound) {
         EXPECT_EQ(e.number(), kestrix::errnum::MethodNotSupported);
     }
 
+    // Any other exception stays inside the plug-in and arrives as an unspecified failure.
+    std::vector<Variant> panic{Variant("out of paper")};
+    try {
+        echo->Invoke("Panic", panic);
+        FAIL() << "the plug-in's exception was lost";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), kestrix::errnum::E_FAIL);
+        EXPECT_EQ(e.description(), "out of paper");
+    }
+    // Arguments are passed by reference: what the plug-in changes comes back, text and array.
+    std::vector<Variant> pair{Variant("left"), Variant(kestrix::Array{Variant(1), Variant("two")})};
+    EXPECT_TRUE(echo->Invoke("Swap", pair).IsEmpty());
+    EXPECT_EQ(pair[1], Variant("left"));
+    ASSERT_TRUE(pair[0].IsArray());
+    EXPECT_EQ(pair[0].ToArray().at(1), Variant("two"));
+    // An object cannot cross the entry.
+    std::vector<Variant> object{Variant(echo)};
+    EXPECT_THROW(echo->Invoke("Echo", object), Error);
+
     // Another thread loads the library for itself and gets a working object too.
     Variant fromThread;
     std::thread([&] {
@@ -164,6 +183,61 @@ TEST(CreateObject, ABrokenPlugInEntryReportsTheLibraryAndTheReason) {
     std::ofstream(site.path() / "config" / "components.xml") << "<Components>";
     e = CreateError("Acme.Missing");
     EXPECT_NE(e.description().find("components.xml"), std::string::npos) << e.description();
+}
+
+/// True when the library file is mapped into this process.
+bool Mapped(const fs::path& library) {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.find(library.string()) != std::string::npos) return true;
+    return false;
+}
+
+TEST(CreateObject, APlugInWithoutAKnownEntryIsRefusedAndUnloaded) {
+    const fs::path built = kPlugin.parent_path();
+    kestrix::test::TempDir site;
+    ScopedHome home(site.path());
+    fs::copy_file(built / "libkestrix_test_plugin_future.so", site.path() / "libfuture.so");
+    fs::copy_file(built / "libkestrix_test_plugin_bare.so", site.path() / "libbare.so");
+    WriteComponents(site.path(),
+                    "<Component progId=\"Acme.Future\" library=\"../libfuture.so\"/>\n"
+                    "<Component progId=\"Acme.Bare\" library=\"../libbare.so\"/>\n");
+    Error e = CreateError("Acme.Future");
+    EXPECT_NE(e.description().find("entry version 2; this host knows version 1"), std::string::npos)
+        << e.description();
+    e = CreateError("Acme.Bare");
+    EXPECT_NE(e.description().find("libbare.so' is no plug-in: it exports no kestrix_plugin_entry"),
+              std::string::npos)
+        << e.description();
+    EXPECT_FALSE(Mapped(fs::canonical(site.path() / "libfuture.so")));
+    EXPECT_FALSE(Mapped(fs::canonical(site.path() / "libbare.so")));
+}
+
+TEST(CreateObject, TheComponentsFileIsReadAgainWhenItChanges) {
+    ASSERT_TRUE(fs::exists(kPlugin)) << kPlugin;
+    kestrix::test::TempDir site;
+    ScopedHome home(site.path());
+    const fs::path file = site.path() / "config" / "components.xml";
+    WriteComponents(site.path(), "<Component progId=\"Acme.OneMoreName\" library=\"" +
+                                     kPlugin.string() + "\"/>\n");
+    EXPECT_EQ(CreateError("Acme.OneMoreName").number(), kInvalidClassString);  // not in the library
+    EXPECT_EQ(CreateError("KestrixTest.Echo").number(), kInvalidClassString);  // not registered
+
+    // The same size and modification time, but another file (another inode): read again.
+    const auto written = fs::last_write_time(file);
+    std::ofstream(site.path() / "next.xml") << "<?xml version=\"1.0\"?>\n<Components>\n<Component "
+                                               "progId=\"KestrixTest.Echo\" library=\""
+                                            << kPlugin.string() << "\"/>\n</Components>\n";
+    ASSERT_EQ(fs::file_size(site.path() / "next.xml"), fs::file_size(file));
+    fs::last_write_time(site.path() / "next.xml", written);
+    fs::rename(site.path() / "next.xml", file);
+    EXPECT_NE(CreateObject("KestrixTest.Echo"), nullptr);
+    EXPECT_TRUE(Mapped(fs::canonical(kPlugin)));
+
+    // Removed: the name is unknown again.
+    fs::remove(file);
+    EXPECT_EQ(CreateError("KestrixTest.Echo").number(), kInvalidClassString);
 }
 
 TEST(CreateObject, ModuleFolderIsTheFolderOfThePlatformLibrary) {

@@ -1,7 +1,9 @@
 #include "platform/mail/mail.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -85,6 +87,50 @@ TEST(MailPickup, EachMessageIsOneWholeFile) {
     std::string line;
     std::getline(in, line);
     EXPECT_EQ(line, "X-Envelope-Bcc: hidden@x.test\r");
+}
+
+/// Number of file descriptors the process has open.
+size_t OpenDescriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+TEST(MailPickup, AWriteThatFailsMidwayLeavesNoFileAndNoDescriptor) {
+    test::TempDir dir;
+    Settings settings;
+    settings.pickupFolder = (dir.path() / "pickup").string();
+    Message m = Sample(dir);
+    m.textBody = std::string(64 * 1024, 'x');
+    const size_t descriptors = OpenDescriptors();
+    {
+        // Files of this process may grow to 4 KB only: the write stops partway.
+        struct FileSizeLimit {
+            rlimit saved{};
+            void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+            FileSizeLimit() {
+                getrlimit(RLIMIT_FSIZE, &saved);
+                rlimit small = saved;
+                small.rlim_cur = 4096;
+                setrlimit(RLIMIT_FSIZE, &small);
+            }
+            ~FileSizeLimit() {
+                setrlimit(RLIMIT_FSIZE, &saved);
+                std::signal(SIGXFSZ, handler);
+            }
+        } limit;
+        try {
+            Send(m, settings);
+            ADD_FAILURE() << "the write did not fail";
+        } catch (const Error& e) {
+            EXPECT_NE(e.description().find("Cannot write the message"), std::string::npos)
+                << e.description();
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(settings.pickupFolder));
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    // The folder is usable again at once.
+    EXPECT_TRUE(std::filesystem::exists(Send(m, settings)));
 }
 
 TEST(MailSmtp, ARealServerReceivesTheMessageForEveryRecipient) {

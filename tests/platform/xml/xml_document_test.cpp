@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -239,6 +240,44 @@ TEST(XmlDocumentSecurity, InternalEntitiesExpandWithinBounds) {
     std::string wide = "<!DOCTYPE r [<!ENTITY big \"" + std::string(100000, 'x') + "\">]><r>";
     for (int i = 0; i < 400; ++i) wide += "&big;";
     EXPECT_FALSE(doc.LoadXml(wide + "</r>"));
+}
+
+TEST(XmlDocumentSecurity, ShapesTheParserHandlesInQuadraticTimeAreRefusedQuickly) {
+    using Clock = std::chrono::steady_clock;
+    auto attributes = [](int n) {
+        std::string text = "<r>\n<big";
+        for (int i = 0; i < n; ++i)
+            text += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+        return text + "/></r>";
+    };
+    auto nested = [](int depth) {
+        std::string text;
+        for (int i = 0; i < depth; ++i) text += "<e>";
+        for (int i = 0; i < depth; ++i) text += "</e>";
+        return text;
+    };
+    XmlDocument doc;
+    const auto start = Clock::now();
+    EXPECT_FALSE(doc.LoadXml(attributes(200000)));  // about 2.4 MB
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_NE(doc.parseError().reason.find("'big'"), std::string::npos) << doc.parseError().reason;
+    EXPECT_NE(doc.parseError().reason.find("10000 attributes"), std::string::npos);
+    EXPECT_EQ(doc.parseError().line, 2);
+    // The same shape in UTF-16 is seen as well.
+    const std::string narrow = attributes(10001);
+    EXPECT_FALSE(doc.LoadBytes(Utf16(std::u16string(narrow.begin(), narrow.end()), true)));
+    EXPECT_NE(doc.parseError().reason.find("10000 attributes"), std::string::npos);
+    EXPECT_FALSE(doc.LoadXml(nested(200000)));
+    EXPECT_NE(doc.parseError().reason.find("5000 levels"), std::string::npos)
+        << doc.parseError().reason;
+
+    // Up to the limits, with "=" and ">" inside values, comments, CDATA and a DOCTYPE, the
+    // document parses as before.
+    std::string fine = "<!DOCTYPE r [<!-- '>' --><!ATTLIST r x CDATA \"a=b>\">]><r x='1=2>3'>";
+    fine += "<!-- <a b=c> --><![CDATA[<x y=z>]]><?pi a=b?>";
+    fine += attributes(10000) + nested(4000) + "</r>";
+    ASSERT_TRUE(doc.LoadXml(fine)) << doc.parseError().reason;
+    EXPECT_EQ(doc.DocumentElement().Attribute("x").value_or(""), "1=2>3");
 }
 
 // -------------------------------------------------------------------------------- http

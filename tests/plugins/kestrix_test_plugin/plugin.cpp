@@ -1,28 +1,37 @@
 // An example plug-in library: classes created by name through a site's components file,
-// called late-bound or through the delivery interface.
+// called late-bound or through the delivery interface, behind the C entry of the helper.
 
 #include <cstddef>
 #include <memory>
 #include <span>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
 #include "kestrix/delivery/imethodcall.h"
+#include "kestrix/delivery/plugin_library.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/base/variant.h"
-#include "platform/component/component.h"
 
 namespace {
 
 /// "KestrixTest.Echo": "Echo"(value) answers its argument; "Fail"(number, description)
-/// raises that error, so that callers can see an error cross the library boundary.
+/// raises that error, so that callers can see an error cross the library boundary;
+/// "Panic"(text) throws an exception of the standard library with that text; "Swap"(a, b)
+/// exchanges its two arguments and answers nothing.
 class Echo : public kestrix::Object {
 public:
     kestrix::Variant Invoke(std::string_view method, std::span<kestrix::Variant> args) override {
         if (kestrix::IEquals(method, "Echo") && args.size() == 1) return args[0];
         if (kestrix::IEquals(method, "Fail") && args.size() == 2) {
             throw kestrix::Error(args[0].ToLong(), "KestrixTest.Echo.Fail", args[1].ToString());
+        }
+        if (kestrix::IEquals(method, "Panic") && args.size() == 1)
+            throw std::runtime_error(args[0].ToString());
+        if (kestrix::IEquals(method, "Swap") && args.size() == 2) {
+            std::swap(args[0], args[1]);
+            return {};
         }
         return Object::Invoke(method, args);
     }
@@ -90,7 +99,7 @@ kestrix::ObjectPtr MakeEcho() { return std::make_shared<Echo>(); }
 kestrix::ObjectPtr MakeReceiver() { return std::make_shared<Receiver>(); }
 kestrix::ObjectPtr MakeJudge() { return std::make_shared<Judge>(); }
 
-constexpr kestrix::component::ClassEntry kClasses[] = {
+constexpr kestrix::plugin::PluginClass kClasses[] = {
     {"KestrixTest.Echo", &MakeEcho},
     {"KestrixTest.Receiver", &MakeReceiver},
     {"KestrixTest.Judge", &MakeJudge},
@@ -98,8 +107,4 @@ constexpr kestrix::component::ClassEntry kClasses[] = {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const kestrix::component::ClassEntry*
-kestrix_component_classes(size_t* count) {
-    *count = sizeof kClasses / sizeof kClasses[0];
-    return kClasses;
-}
+KESTRIX_PLUGIN_CLASSES(kClasses)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "platform/db/recordset.h"
 #include "tests/support/backends.h"
 
 namespace kestrix::test {
@@ -26,9 +28,38 @@ public:
     /// The text of the site's log file ("" when nothing was logged).
     std::string LogText() const;
 
-private:
+    /// Runs one statement on the site's database; answers the number of rows it changed.
+    int64_t Exec(const std::string& sql) const;
+    /// The rows a query on the site's database answers.
+    db::Recordset Query(const std::string& sql) const;
+    /// The number of rows of `from` (a table, or a table followed by " WHERE ..."), limited
+    /// further by the condition `where` when one is given.
+    int64_t Count(const std::string& from, const std::string& where = {}) const;
+    /// Adds the user `login` to the partner with the identifier `partner`: languages 1033,
+    /// the locale given (0 for none), first name the login, second name "Tester", password
+    /// "pw-" login, and the e-mail address given ("" for none).
+    void AddUser(const std::string& login, int32_t partner, const std::string& email = {},
+                 int32_t locale = 1033) const;
+
+  private:
     ScratchDatabase database_;
     TempDir dir_;
+};
+
+/// A site with two partners: Acme, whose user alice may send orders (and is notified), and
+/// Bolt, whose users bob and carol receive them by e-mail. The document types are ORDER and
+/// INVOICE; Acme's orders come in through the style sheet xsl/acme-order.xsl, which marks
+/// the root element with standard="1".
+class TwoPartnerSite : public TestSite {
+  public:
+    explicit TwoPartnerSite(const std::string& backend);
+
+    int32_t acme() const { return acme_; }
+    int32_t bolt() const { return bolt_; }
+
+  private:
+    int32_t acme_ = 0;
+    int32_t bolt_ = 0;
 };
 
 }  // namespace kestrix::test
