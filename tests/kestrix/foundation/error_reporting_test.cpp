@@ -8,7 +8,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/foundation/utility.h"
+#include "kestrix/api/utility.h"
 #include "tests/support/site/test_site.h"
 
 namespace kestrix {
