@@ -3,7 +3,7 @@
 
 #include "kestrix/delivery/email.h"
 #include "kestrix/delivery/html_rendering.h"
-#include "kestrix/delivery/method_call.h"
+#include "kestrix/foundation/method_call.h"
 #include "kestrix/delivery/notifications.h"
 #include "kestrix/documents/document_types.h"
 #include "kestrix/documents/links.h"

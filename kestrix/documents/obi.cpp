@@ -1,4 +1,4 @@
-#include "kestrix/delivery/obi.h"
+#include "kestrix/documents/obi.h"
 
 #include <optional>
 #include <string_view>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kestrix/delivery/base64.h"
+#include "kestrix/documents/base64.h"
 #include "kestrix/foundation/enums.h"
 #include "platform/base/object.h"
 #include "platform/xml/xml.h"

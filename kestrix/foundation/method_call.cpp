@@ -1,14 +1,14 @@
 // Plug-in method calls: splitting an address, creating the plug-in by name and calling it
 // with the document data; the plug-in calls the rest of the library makes.
-#include "kestrix/delivery/method_call.h"
+#include "kestrix/foundation/method_call.h"
 
 #include <memory>
 #include <span>
 
-#include "kestrix/delivery/imethodcall.h"
+#include "kestrix/foundation/imethodcall.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/delivery/method_call.h"
+#include "kestrix/foundation/method_call.h"
 #include "platform/base/error.h"
 
 namespace kestrix {

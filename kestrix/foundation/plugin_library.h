@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kestrix/delivery/imethodcall.h"
+#include "kestrix/foundation/imethodcall.h"
 #include "platform/base/error.h"
 #include "platform/component/plugin_entry.h"
 #include "platform/component/plugin_values.h"

@@ -2,7 +2,7 @@
 #include <optional>
 #include <vector>
 
-#include "kestrix/delivery/obi.h"
+#include "kestrix/documents/obi.h"
 #include "kestrix/delivery/outbox.h"
 #include "kestrix/processing/pipeline.h"
 #include "kestrix/documents/publication_errors.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "kestrix/documents/xsl_patterns.h"
-#include "kestrix/delivery/obi.h"
+#include "kestrix/documents/obi.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"

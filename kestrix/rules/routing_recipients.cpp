@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "kestrix/delivery/obi.h"
+#include "kestrix/documents/obi.h"
 #include "kestrix/documents/distribution_list.h"
 #include "kestrix/documents/document.h"
 #include "kestrix/documents/publication_errors.h"

@@ -5,13 +5,13 @@
 #include <memory>
 #include <optional>
 
-#include "kestrix/delivery/method_call.h"
+#include "kestrix/foundation/method_call.h"
 #include "kestrix/documents/document.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
-#include "kestrix/delivery/method_call.h"
+#include "kestrix/foundation/method_call.h"
 #include "kestrix/documents/xsl_patterns.h"
 #include "kestrix/foundation/conversions.h"
 #include "kestrix/foundation/users.h"

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "kestrix/delivery/imethodcall.h"
-#include "kestrix/delivery/plugin_library.h"
+#include "kestrix/foundation/imethodcall.h"
+#include "kestrix/foundation/plugin_library.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/base/variant.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "kestrix/delivery/imethodcall.h"
+#include "kestrix/foundation/imethodcall.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/api/utility.h"
 #include "platform/base/error.h"

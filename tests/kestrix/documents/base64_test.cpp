@@ -1,4 +1,4 @@
-#include "kestrix/delivery/base64.h"
+#include "kestrix/documents/base64.h"
 
 #include <gtest/gtest.h>
 

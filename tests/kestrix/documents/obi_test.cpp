@@ -1,4 +1,4 @@
-#include "kestrix/delivery/obi.h"
+#include "kestrix/documents/obi.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kestrix/delivery/base64.h"
+#include "kestrix/documents/base64.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/general.h"
 #include "platform/base/error.h"
