@@ -8,6 +8,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
+#include "kestrix/foundation/site_cache.h"
 #include "kestrix/foundation/utility.h"
 #include "kestrix/intake/publish_create_document.h"
 #include "kestrix/rules/user_defined_fields.h"
@@ -84,7 +85,9 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     const bool empty = body.empty();
     std::optional<xml::XmlDocument> dom;
     bool show = true;
-    std::string standardBody;
+    bool standardForm = false;
+    xml::XmlDocument standard;  // the standard form's tree, read by the later steps
+    SiteCacheScope siteCaches;
     Utility utility;
 
     try {
@@ -117,7 +120,10 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 4. Sender.
         Run(
             [&] {
-                if (oSenderBPID == 0 && !empty) utility.GetSenderBPAndName(body, oSenderBPID, oSenderName);
+                if (oSenderBPID == 0 && !empty) {
+                    if (dom) utility.GetSenderBPAndName(*dom, oSenderBPID, oSenderName);
+                    else utility.GetSenderBPAndName(body, oSenderBPID, oSenderName);
+                }
                 if (oSenderBPID == 0 && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown sender.");
             },
@@ -125,7 +131,8 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 5. Type.
         Run(
             [&] {
-                if (oDocTypeID.empty() && !empty) oDocTypeID = utility.GetDocType(body, oSenderBPID);
+                if (oDocTypeID.empty() && !empty)
+                    oDocTypeID = dom ? utility.GetDocType(*dom, oSenderBPID) : utility.GetDocType(body, oSenderBPID);
                 if (oDocTypeID.empty() && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown type.");
             },
@@ -170,13 +177,15 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         Run(
             [&] {
                 if (!iOriginalDocTypeID.empty()) TransformDocToNewDocType(oDocID, iOriginalDocTypeID, oDocTypeID);
-                else standardBody = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID);
+                else if (dom) standardForm = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID, *dom, standard);
+                else standardForm = !TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID).empty();
             },
             "SLBSH1824", true);
         // 9. Default receiver.
         Run(
             [&] {
-                if (oDefRecipient.empty() && !empty) oDefRecipient = utility.GetDefaultReceiver(body);
+                if (oDefRecipient.empty() && !empty)
+                    oDefRecipient = dom ? utility.GetDefaultReceiver(*dom) : utility.GetDefaultReceiver(body);
             },
             "SLBSH1827", true);
         // 10. Complete the row.
@@ -190,7 +199,8 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         if (!empty) {
             try {
                 UserDefinedFields fields;
-                fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID);
+                if (!standard.IsEmpty()) fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID, standard);
+                else fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID);
             } catch (...) {
                 Error failure = CurrentError();
                 LogPublicationError(oDocID, failure.number(), failure.description(), kSource, "SLBSH1828");
@@ -200,9 +210,11 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 12. Recipients.
         Run(
             [&] {
-                if (standardBody.empty() || oDocID == 0 || oDocTypeID.empty()) return;
+                if (!standardForm || oDocID == 0 || oDocTypeID.empty()) return;
                 if (iOriginalDefRecipient.empty() || iInterActive == 0) {
-                    int32_t status = utility.GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID, standardBody);
+                    int32_t status = standard.IsEmpty()
+                                         ? utility.GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID)
+                                         : utility.GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID, standard);
                     oStatus = static_cast<int16_t>(status);
                     if (iInterActive != -1 && oStatus != 0) SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
                 } else {
@@ -222,7 +234,7 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         }
         // 14. Announce the document to its recipients and its sender. Delivery through the
         // receivers' send methods is not part of this operation yet.
-        if (oStatus != 0 && !standardBody.empty() && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1 &&
+        if (oStatus != 0 && standardForm && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1 &&
             show) {
             Run([&] { utility.SendEmailToRecipients(oDocID, "", "", "", false); }, "SLBSH1810", true);
             Run([&] { utility.SendEmailToSender(oDocID, "", "", false, "", ""); }, "SLBSH1811", true);

@@ -1,6 +1,7 @@
 // Utility: the sender, type and default receiver a document names in its routing tags, and
 // the small look-ups and conversions around publications.
 #include <array>
+#include <optional>
 #include <cctype>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
+#include "kestrix/foundation/site_cache.h"
 #include "kestrix/foundation/utility.h"
 #include "kestrix/rules/rules.h"
 #include "platform/base/strings.h"
@@ -81,14 +83,78 @@ private:
     bool keep_ = true;
 };
 
-// The first user the directory finds for the criteria; false when there is none.
+// The first user the directory finds for the criteria; false when there is none. The
+// answer is kept by the thread while a site cache scope lives.
 bool FindSender(Utility& utility, const std::string& criteria, int32_t& bp, std::string& name) {
-    std::string virtualId;
-    db::Recordset users = utility.GetAuoRSByCriteria(Variant(criteria), virtualId);
-    if (users.Eof()) return false;
-    bp = static_cast<int32_t>(users.GetInt("BusinessPartnerID"));
-    name = users.GetString("cn");
+    const std::optional<std::string> found =
+        CachedSiteValue(SiteCacheKind::Sender, criteria, [&]() -> std::optional<std::string> {
+            std::string virtualId;
+            db::Recordset users = utility.GetAuoRSByCriteria(Variant(criteria), virtualId);
+            if (users.Eof()) return std::nullopt;
+            return std::to_string(users.GetInt("BusinessPartnerID")) + '\x1f' + users.GetString("cn");
+        });
+    if (!found) return false;
+    const size_t separator = found->find('\x1f');
+    bp = static_cast<int32_t>(std::stol(found->substr(0, separator)));
+    name = found->substr(separator + 1);
     return true;
+}
+
+// The sender of a parsed document (see Utility::GetSenderBPAndName).
+void SenderOfTree(Utility& utility, xml::XmlDocument& dom, int32_t& oSenderBP, std::string& oSenderName) {
+    OBI obi;
+    obi.GetObiDocumentInfo(dom, "", nullptr, nullptr, &oSenderName);
+    if (oSenderName.empty()) oSenderName = utility.ExecuteXSLPattern(dom, "//SENDER");
+
+    if (!oSenderName.empty()) {
+        FindSender(utility, "cn=" + oSenderName, oSenderBP, oSenderName);
+    } else {
+        const std::string contact = utility.ExecuteXSLPattern(dom, "//CONTACT");
+        if (contact.empty())
+            Raise(EnumerationErrors::TagNotPresentError, "Kestrix.Utility.GetSenderBPAndName",
+                  "The document names its sender neither in SENDER nor in CONTACT.");
+        if (!FindSender(utility, "employeenumber=" + contact, oSenderBP, oSenderName))
+            FindSender(utility, "cn=" + contact, oSenderBP, oSenderName);
+    }
+}
+
+// The failure of a sender look-up raised on, with the label texts that explain it.
+[[noreturn]] void RaiseSenderFailure(int32_t& oSenderBP, std::string& oSenderName) {
+    oSenderBP = 0;
+    oSenderName.clear();
+    std::string info;
+    try {
+        info = TranslateLabel("SLBSH0004") + "\r\n" + TranslateLabel("SLBSH1903");
+    } catch (...) {
+        // Without the label texts the failure itself still travels up.
+    }
+    Reraise("Kestrix.Utility.GetSenderBPAndName", info);
+}
+
+// The type a parsed document names (see Utility::GetDocType). The type rules may change the
+// tree they read: `toChange` gives the tree they may have.
+template <typename TreeToChange>
+std::string TypeOfTree(Utility& utility, xml::XmlDocument& dom, int32_t iBPID, TreeToChange&& toChange) {
+    OBI obi;
+    std::string type;
+    if (obi.GetObiDocumentInfo(dom, "", &type)) return type;
+
+    type = utility.ExecuteXSLPattern(dom, "//DOCTYPE-ID");
+    if (!type.empty() && !utility.DocTypeFoundInTable(type)) type.clear();
+    if (type.empty()) {
+        Rules rules;
+        int32_t noDocument = 0;
+        int32_t partner = iBPID;
+        type = rules.ExecuteDocumentTypeRuleSet(noDocument, partner, toChange());
+        if (!type.empty() && !utility.DocTypeFoundInTable(type)) type.clear();
+    }
+    return type;
+}
+
+// The default receiver a parsed document names (see Utility::GetDefaultReceiver).
+std::string DefaultReceiverOfTree(Utility& utility, const xml::XmlDocument& dom) {
+    if (utility.ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return {};
+    return utility.ExecuteXSLPattern(dom, "//RECEIVER");
 }
 
 // True for a text that reads as a number: optional blanks and sign, digits with at most
@@ -125,52 +191,35 @@ void Utility::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
     try {
         oSenderBP = 0;
         RoutedText routed(iXMLStr);
-        xml::XmlDocument& dom = routed.dom();
-        OBI obi;
-        obi.GetObiDocumentInfo(dom, iXMLStr, nullptr, nullptr, &oSenderName);
-        if (oSenderName.empty()) oSenderName = ExecuteXSLPattern(dom, "//SENDER");
-
-        if (!oSenderName.empty()) {
-            FindSender(*this, "cn=" + oSenderName, oSenderBP, oSenderName);
-        } else {
-            const std::string contact = ExecuteXSLPattern(dom, "//CONTACT");
-            if (contact.empty())
-                Raise(EnumerationErrors::TagNotPresentError, "Kestrix.Utility.GetSenderBPAndName",
-                      "The document names its sender neither in SENDER nor in CONTACT.");
-            if (!FindSender(*this, "employeenumber=" + contact, oSenderBP, oSenderName))
-                FindSender(*this, "cn=" + contact, oSenderBP, oSenderName);
-        }
+        SenderOfTree(*this, routed.dom(), oSenderBP, oSenderName);
     } catch (...) {
+        RaiseSenderFailure(oSenderBP, oSenderName);
+    }
+}
+
+void Utility::GetSenderBPAndName(xml::XmlDocument& iDom, int32_t& oSenderBP, std::string& oSenderName) {
+    try {
         oSenderBP = 0;
-        oSenderName.clear();
-        std::string info;
-        try {
-            info = TranslateLabel("SLBSH0004") + "\r\n" + TranslateLabel("SLBSH1903");
-        } catch (...) {
-            // Without the label texts the failure itself still travels up.
-        }
-        Reraise("Kestrix.Utility.GetSenderBPAndName", info);
+        SenderOfTree(*this, iDom, oSenderBP, oSenderName);
+    } catch (...) {
+        RaiseSenderFailure(oSenderBP, oSenderName);
     }
 }
 
 std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
     try {
         RoutedText routed(iXMLStr);
-        xml::XmlDocument& dom = routed.dom();
-        OBI obi;
-        std::string type;
-        if (obi.GetObiDocumentInfo(dom, iXMLStr, &type)) return type;
+        return TypeOfTree(*this, routed.dom(), iBPID, [&]() -> xml::XmlDocument& { return routed.domToChange(); });
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetDocType");
+    }
+}
 
-        type = ExecuteXSLPattern(dom, "//DOCTYPE-ID");
-        if (!type.empty() && !DocTypeFoundInTable(type)) type.clear();
-        if (type.empty()) {
-            Rules rules;
-            int32_t noDocument = 0;
-            int32_t partner = iBPID;
-            type = rules.ExecuteDocumentTypeRuleSet(noDocument, partner, routed.domToChange());
-            if (!type.empty() && !DocTypeFoundInTable(type)) type.clear();
-        }
-        return type;
+std::string Utility::GetDocType(xml::XmlDocument& iDom, int32_t iBPID) {
+    try {
+        // The caller's tree goes on to later steps unchanged: the rules get a copy.
+        std::optional<xml::XmlDocument> copy;
+        return TypeOfTree(*this, iDom, iBPID, [&]() -> xml::XmlDocument& { return copy.emplace(iDom.Clone()); });
     } catch (...) {
         Reraise("Kestrix.Utility.GetDocType");
     }
@@ -178,10 +227,14 @@ std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
 
 bool Utility::DocTypeFoundInTable(const std::string& iDocTypeID) {
     try {
-        db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            "SELECT * FROM documenttype WHERE documenttypeid = " + EncodeSqlText(iDocTypeID) + " ");
-        return !rs.Eof();
+        return CachedSiteValue(SiteCacheKind::DocumentType, iDocTypeID, [&]() -> std::optional<std::string> {
+                   db::Connection connection = GetConnection();
+                   db::Recordset rs = connection.Query(
+                       "SELECT DOCUMENTTYPEID FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?", {Variant(iDocTypeID)});
+                   if (rs.Eof()) return std::nullopt;
+                   return std::string();
+               })
+            .has_value();
     } catch (...) {
         Reraise("Kestrix.Utility.DocTypeFoundInTable");
     }
@@ -190,9 +243,15 @@ bool Utility::DocTypeFoundInTable(const std::string& iDocTypeID) {
 std::string Utility::GetDefaultReceiver(const std::string& iXMLStr) {
     try {
         RoutedText routed(iXMLStr);
-        const xml::XmlDocument& dom = routed.dom();
-        if (ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return {};
-        return ExecuteXSLPattern(dom, "//RECEIVER");
+        return DefaultReceiverOfTree(*this, routed.dom());
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetDefaultReceiver");
+    }
+}
+
+std::string Utility::GetDefaultReceiver(const xml::XmlDocument& iDom) {
+    try {
+        return DefaultReceiverOfTree(*this, iDom);
     } catch (...) {
         Reraise("Kestrix.Utility.GetDefaultReceiver");
     }

@@ -318,6 +318,43 @@ void Utility::RemoveAllRoutingInfoFromDocument(int32_t& iDocID, xml::XmlDocument
     }
 }
 
+namespace {
+
+// The publication rows of a stored document from its parsed standard body (see
+// Utility::GetRecipientsAndFillPublicationTable).
+int32_t RecipientsOfTree(Utility& utility, int32_t& iDocID, const std::string& docType, xml::XmlDocument& dom) {
+    if (utility.ExecuteXSLPattern(dom, "//USESDISTLIST") == "1") {
+        const int32_t result = utility.FillPublicationTable(iDocID, docType, 0, {}) > 0 ? 1 : 0;
+        utility.RemoveAllRoutingInfoFromDocument(iDocID, dom);
+        return result;
+    }
+
+    OBI obi;
+    std::string receiver;
+    if (obi.GetObiDocumentInfo(dom, "", nullptr, nullptr, nullptr, nullptr, &receiver)) {
+        // An OBI document without receiver names nobody; it does not go to the whole list.
+        if (receiver.empty()) return 0;
+        return utility.FillPublicationTable(iDocID, docType, 0, receiver) > 0 ? 1 : 0;
+    }
+
+    bool found = utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//RECEIVER");
+    if (!utility.ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
+        found = utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom,
+                                                         "//BUSINESSPARTNER") ||
+                found;
+    } else {
+        found =
+            utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-C") ||
+            found;
+        found =
+            utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-S") ||
+            found;
+    }
+    return found ? 1 : 0;
+}
+
+}  // namespace
+
 int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
                                                       const std::string& iDocTypeID,
                                                       const std::string& iXMLStr) {
@@ -330,35 +367,17 @@ int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
         if (docType.empty() || iDocID <= 0 || Trim(xmlText).empty()) return 0;
 
         xml::XmlDocument dom = xml::XmlDocument::FromText(xmlText);
+        return RecipientsOfTree(*this, iDocID, docType, dom);
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetRecipientsAndFillPublicationTable");
+    }
+}
 
-        if (ExecuteXSLPattern(dom, "//USESDISTLIST") == "1") {
-            const int32_t result = FillPublicationTable(iDocID, docType, 0, {}) > 0 ? 1 : 0;
-            RemoveAllRoutingInfoFromDocument(iDocID, dom);
-            return result;
-        }
-
-        OBI obi;
-        std::string receiver;
-        if (obi.GetObiDocumentInfo(dom, xmlText, nullptr, nullptr, nullptr, nullptr, &receiver)) {
-            // An OBI document without receiver names nobody; it does not go to the whole list.
-            if (receiver.empty()) return 0;
-            return FillPublicationTable(iDocID, docType, 0, receiver) > 0 ? 1 : 0;
-        }
-
-        bool found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//RECEIVER");
-        if (!ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
-            found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom,
-                                                             "//BUSINESSPARTNER") ||
-                    found;
-        } else {
-            found =
-                ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-C") ||
-                found;
-            found =
-                ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-S") ||
-                found;
-        }
-        return found ? 1 : 0;
+int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                                      xml::XmlDocument& iStandard) {
+    try {
+        if (iDocID <= 0 || iDocTypeID.empty() || iStandard.IsEmpty()) return 0;
+        return RecipientsOfTree(*this, iDocID, iDocTypeID, iStandard);
     } catch (...) {
         Reraise("Kestrix.Utility.GetRecipientsAndFillPublicationTable");
     }

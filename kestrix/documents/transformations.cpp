@@ -65,6 +65,28 @@ std::string Document::TransformDocumentToStandard(int32_t iDocID, const std::str
     }
 }
 
+bool Document::TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID, int32_t iSenderBPID,
+                                          const xml::XmlDocument& iReceived, xml::XmlDocument& oStandard) {
+    try {
+        oStandard = xml::XmlDocument();
+        Utility utility;
+        const std::string name = Trim(ReceiveMethod().GetXslFileName(iSenderBPID, iDocTypeID));
+        if (name.empty()) {
+            // No style sheet configured: the body as received is the standard form.
+            CopyOriginalXMLtoXMLBody(iDocID, false);
+            oStandard = iReceived.Clone();
+            return !oStandard.IsEmpty();
+        }
+        std::string standard = utility.transformXMLToHTMLCommon(iReceived, utility.GetTransformXSLPath() + name);
+        UpdateDocumentWithXmlBody(iDocID, standard);
+        // An output that is no XML is left to the readers of the stored body, which report it.
+        if (!oStandard.LoadXml(standard)) oStandard = xml::XmlDocument();
+        return !standard.empty();
+    } catch (...) {
+        Reraise("Kestrix.Document.TransformDocumentToStandard");
+    }
+}
+
 void Document::TransformDocToNewDocType(int32_t& iDocID, const std::string& iOriginalDocTypeID,
                                         const std::string& iNewDocTypeID) {
     try {

@@ -145,6 +145,18 @@ void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID,
     }
 }
 
+void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                                     const xml::XmlDocument& iStandard) {
+    try {
+        db::Connection connection = GetConnection();
+        DeleteTagsForDocument(iDocID, connection);
+        FillTagsValueTable(iDocID, iDocTypeID, iStandard, connection);
+        CloseConnection(connection);
+    } catch (...) {
+        Reraise("Kestrix.UserDefinedFields.UpdateValuesInTagsValueTable");
+    }
+}
+
 // ---- removing the values of one document ---------------------------------------------------
 
 void UserDefinedFields::Delete(int32_t docID, db::Connection* given) {

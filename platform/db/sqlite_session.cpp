@@ -10,6 +10,7 @@
 
 #include "platform/base/error.h"
 #include "platform/db/session.h"
+#include "platform/db/statistics.h"
 
 namespace kestrix::db {
 
@@ -45,6 +46,7 @@ public:
         db_ = db;
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, kDefaultBusyTimeoutMs);
+        sqlite3_commit_hook(db_, &SqliteSession::OnCommit, nullptr);
         try {
             // Readers and one writer proceed side by side in write-ahead-log mode.
             RunScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", 0);
@@ -68,8 +70,11 @@ public:
                 int timeoutSeconds) override {
         Deadline deadline(*this, timeoutSeconds);
         int rc = SQLITE_OK;
+        StatementCounts& counts = detail::MutableThreadStatementCounts();
+        ++counts.statements;
         StatementPtr stmt = statements_.Take(sql);
         if (!stmt) {
+            ++counts.preparations;
             const char* tail = nullptr;
             sqlite3_stmt* raw = nullptr;
             rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw, &tail);
@@ -106,6 +111,7 @@ public:
 
     void RunScript(std::string_view sql, int timeoutSeconds) override {
         Deadline deadline(*this, timeoutSeconds);
+        ++detail::MutableThreadStatementCounts().statements;
         const std::string text(sql);
         char* message = nullptr;
         const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
@@ -201,6 +207,13 @@ private:
     private:
         SqliteSession& session_;
     };
+
+    /// Counts every commit of the session, those of single statements included; it runs on
+    /// the committing thread.
+    static int OnCommit(void*) {
+        ++detail::MutableThreadStatementCounts().commits;
+        return 0;  // lets the commit go ahead
+    }
 
     static int OnProgress(void* self) {
         auto* session = static_cast<SqliteSession*>(self);
