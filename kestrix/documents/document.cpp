@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -20,6 +21,9 @@ namespace {
 std::string Now() { return DateTime::Now().Sortable(); }
 
 std::string WhereId(int32_t id) { return "DOCUMENTID = " + EncodeSqlNumber(id); }
+
+/// A document's identifier as the value of a "DOCUMENTID = ?" placeholder.
+Variant Id(int32_t id) { return Variant(static_cast<long long>(id)); }
 
 /// The text of a body column of the current row; NULL is "Invalid use of Null".
 std::string BodyText(const db::Recordset& rs, std::string_view column) {
@@ -70,7 +74,7 @@ xml::XmlDocument LoadDom(const std::string& sql, std::string_view column,
 std::string ReadBody(int32_t id, std::string_view column) {
     db::Connection connection = GetConnection();
     db::Recordset rs =
-        connection.Query("SELECT " + std::string(column) + " FROM DOCUMENT WHERE " + WhereId(id));
+        connection.Query("SELECT " + std::string(column) + " FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(id)});
     if (rs.Eof()) return {};
     return BodyText(rs, column);
 }
@@ -78,15 +82,11 @@ std::string ReadBody(int32_t id, std::string_view column) {
 /// Replaces one body column and sets the date column that goes with it.
 void WriteBody(int32_t id, std::string_view bodyColumn, std::string_view dateColumn,
                const std::string& body) {
+    // Written straight away: the old body is not read first, and no row means no change.
     db::Connection connection = GetConnection();
-    db::Recordset rs =
-        connection.Query("SELECT " + std::string(bodyColumn) + ", " + std::string(dateColumn) +
-                         " FROM DOCUMENT WHERE " + WhereId(id));
-    if (rs.Eof()) return;
-    db::EditRow row(rs);
-    row.Set(dateColumn, Now());
-    SetLongText(row, std::string(bodyColumn), body);
-    connection.Update("DOCUMENT", row, WhereId(id));
+    connection.Execute("UPDATE DOCUMENT SET " + std::string(bodyColumn) + " = ?, " + std::string(dateColumn) +
+                           " = ? WHERE DOCUMENTID = ?",
+                       {Variant(body), Variant(Now()), Id(id)});
 }
 
 struct StatusWords {
@@ -142,7 +142,7 @@ std::string Document::GetDocumentTypeOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs =
-            connection.Query("SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE " + WhereId(iDocID));
+            connection.Query("SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
         if (rs.Eof()) return {};
         return Trim(rs.GetString("DOCUMENTTYPEID"));
     } catch (...) {
@@ -153,7 +153,7 @@ std::string Document::GetDocumentTypeOfDocument(int32_t& iDocID) {
 std::string Document::GetSenderOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT SENDER FROM DOCUMENT WHERE " + WhereId(iDocID));
+        db::Recordset rs = connection.Query("SELECT SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
         if (rs.Eof()) return {};
         return Trim(rs.GetString("SENDER"));
     } catch (...) {
@@ -164,7 +164,7 @@ std::string Document::GetSenderOfDocument(int32_t& iDocID) {
 DOCUMENTSTATUS Document::GetStatusOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT STATUS FROM DOCUMENT WHERE " + WhereId(iDocID));
+        db::Recordset rs = connection.Query("SELECT STATUS FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
         if (rs.Eof() || rs.IsNull("STATUS")) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
         const int64_t status = rs.GetInt("STATUS");
         if (status < 0 || status > 5) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
@@ -177,7 +177,7 @@ DOCUMENTSTATUS Document::GetStatusOfDocument(int32_t& iDocID) {
 bool Document::GetShowFlag(int32_t& i_lDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT SHOW FROM DOCUMENT WHERE " + WhereId(i_lDocID));
+        db::Recordset rs = connection.Query("SELECT SHOW FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(i_lDocID)});
         if (rs.Eof() || rs.IsNull("SHOW")) return false;
         return rs.Field("SHOW").ToBool();
     } catch (...) {
@@ -226,12 +226,9 @@ void Document::SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus) {
         if (!write) return;
         {
             db::Connection connection = GetConnection();
-            const std::string where = "(DOCUMENTID = " + EncodeSqlNumber(iDocID) + ")";
-            db::Recordset rs = connection.Query("SELECT STATUS FROM DOCUMENT WHERE " + where);
-            if (rs.Eof()) return;
-            db::EditRow row(rs);
-            row.Set("STATUS", ToInt(iDocStatus));
-            connection.Update("DOCUMENT", row, where);
+            if (connection.Execute("UPDATE DOCUMENT SET STATUS = ? WHERE DOCUMENTID = ?",
+                                   {Variant(ToInt(iDocStatus)), Id(iDocID)}) == 0)
+                return;
         }
         if (iDocStatus == S::DOCUMENTPUBLISHED && old == S::DOCUMENTNEW) {
             Collaboration collaboration;
@@ -347,7 +344,7 @@ int32_t Document::StoreOriginalDocument(const std::string& body) {
         row.Set("CREATIONDATE", now);
         row.Set("ENTRANCEDATE", now);
         row.Set("STATUS", ToInt(DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS));
-        SetLongText(row, "ORIGINALXMLBODY", body);
+        row.Set("ORIGINALXMLBODY", body);  // one copy of the body, not a chunked second one
         return static_cast<int32_t>(connection.Insert("DOCUMENT", row, "DocumentID"));
     } catch (...) {
         Reraise("Kestrix.Document.StoreOriginalDocument");
@@ -358,18 +355,22 @@ void Document::UpdateDocument(int32_t id, const std::string& docTypeID, const st
                               const std::string& defaultReceiver, DOCUMENTSTATUS status, bool show,
                               int32_t forwardedDocID) {
     try {
+        // Only these columns are written; the bodies are neither read nor written.
+        std::string sql = "UPDATE DOCUMENT SET STATUS = ?, SENDER = ?, DEFAULTRECEIVER = ?, SHOW = ?";
+        std::vector<Variant> values{Variant(ToInt(status)), Variant(sender), Variant(defaultReceiver),
+                                    Variant(show ? 1 : 0)};
+        if (!Trim(docTypeID).empty()) {
+            sql += ", DOCUMENTTYPEID = ?";
+            values.emplace_back(docTypeID);
+        }
+        if (forwardedDocID != -1) {
+            sql += ", DOC_DOCUMENTID = ?";
+            values.emplace_back(forwardedDocID);
+        }
+        sql += " WHERE DOCUMENTID = ?";
+        values.push_back(Id(id));
         db::Connection connection = GetConnection();
-        // Only the columns set below are written back; the bodies are left alone.
-        db::Recordset rs = connection.Query("SELECT * FROM DOCUMENT WHERE " + WhereId(id));
-        if (rs.Eof()) return;
-        db::EditRow row(rs);
-        if (!Trim(docTypeID).empty()) row.Set("DOCUMENTTYPEID", docTypeID);
-        row.Set("STATUS", ToInt(status));
-        row.Set("SENDER", sender);
-        row.Set("DEFAULTRECEIVER", defaultReceiver);
-        if (forwardedDocID != -1) row.Set("DOC_DOCUMENTID", forwardedDocID);
-        row.Set("SHOW", show ? 1 : 0);
-        connection.Update("DOCUMENT", row, WhereId(id));
+        connection.Execute(sql, values);
     } catch (...) {
         Reraise("Kestrix.Document.UpdateDocument");
     }
@@ -377,17 +378,12 @@ void Document::UpdateDocument(int32_t id, const std::string& docTypeID, const st
 
 void Document::CopyOriginalXMLtoXMLBody(int32_t id, bool alsoTemp) {
     try {
+        // The database copies the body itself; a NULL body stays NULL.
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            std::string("SELECT XMLBODY, TEMPXMLBODY, CREATIONDATE, ORIGINALXMLBODY ") +
-            "FROM DOCUMENT WHERE DOCUMENTID = " + EncodeSqlNumber(id));
-        if (rs.Eof()) return;
-        db::EditRow row(rs);
-        const Variant original = rs.Field("ORIGINALXMLBODY");
-        CopyBody(row, original, "XMLBODY");
-        if (alsoTemp) CopyBody(row, original, "TEMPXMLBODY");
-        row.Set("CREATIONDATE", Now());
-        connection.Update("DOCUMENT", row, WhereId(id));
+        connection.Execute(alsoTemp ? "UPDATE DOCUMENT SET XMLBODY = ORIGINALXMLBODY, TEMPXMLBODY = ORIGINALXMLBODY, "
+                                      "CREATIONDATE = ? WHERE DOCUMENTID = ?"
+                                    : "UPDATE DOCUMENT SET XMLBODY = ORIGINALXMLBODY, CREATIONDATE = ? WHERE DOCUMENTID = ?",
+                           {Variant(Now()), Id(id)});
     } catch (...) {
         Reraise("Kestrix.Document.CopyOriginalXMLtoXMLBody");
     }

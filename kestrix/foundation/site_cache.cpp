@@ -11,7 +11,7 @@ namespace kestrix {
 
 namespace {
 
-constexpr size_t kKinds = 4;
+constexpr size_t kKinds = static_cast<size_t>(SiteCacheKind::Count);
 /// Answers kept per kind; past this many the kind starts afresh (a flood of unknown codes
 /// must not grow the cache for ever).
 constexpr size_t kKeptPerKind = 4096;

@@ -7,7 +7,15 @@
 namespace kestrix {
 
 /// What the kept look-ups are of; each kind has its own keys.
-enum class SiteCacheKind { Label, Parameter, DocumentType, Sender };
+enum class SiteCacheKind {
+    Label,
+    Parameter,
+    DocumentType,
+    Sender,
+    SenderList,
+    ReceiveMethod,
+    Count  // the number of kinds
+};
 
 /// Look-ups that every document makes again (label texts, server parameters, document
 /// types, the users that routing tags name) kept by the calling thread from one document to
