@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kestrix/delivery/obi.h"
 #include "kestrix/documents/distribution_list.h"
@@ -255,20 +256,27 @@ class RecipientResolver {
 int32_t Utility::FillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID, int32_t iBPID,
                                       const std::string& iUserID) {
     try {
+        // Values are bound: the text is one of four whatever the document.
         std::string sql =
-            std::string("INSERT INTO PUBLICATION ") + "SELECT " + EncodeSqlNumber(iDocID) +
-            ", DISTRIBUTIONLIST.USERID, 0, 0, NULL " + "FROM DISTRIBUTIONLIST " +
-            "WHERE DISTRIBUTIONLIST.DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID) + " ";
-        if (iBPID != 0) sql += " AND BUSINESSPARTNERID = " + EncodeSqlNumber(iBPID);
-        if (!iUserID.empty()) sql += " AND USERID = " + EncodeSqlText(iUserID) + " ";
+            "INSERT INTO PUBLICATION SELECT CAST(? AS INTEGER), DISTRIBUTIONLIST.USERID, 0, 0, NULL "
+            "FROM DISTRIBUTIONLIST WHERE DISTRIBUTIONLIST.DOCUMENTTYPEID = ?";
+        std::vector<Variant> values{Variant(iDocID), Variant(iDocTypeID)};
+        if (iBPID != 0) {
+            sql += " AND BUSINESSPARTNERID = ?";
+            values.emplace_back(iBPID);
+        }
+        if (!iUserID.empty()) {
+            sql += " AND USERID = ?";
+            values.emplace_back(iUserID);
+        }
         sql +=
             " AND DISTRIBUTIONLIST.USERID NOT IN (SELECT PUBLICATION.USERID FROM PUBLICATION "
-            "WHERE PUBLICATION.USERID = DISTRIBUTIONLIST.USERID AND DOCUMENTID = " +
-            EncodeSqlNumber(iDocID) + ")";
+            "WHERE PUBLICATION.USERID = DISTRIBUTIONLIST.USERID AND DOCUMENTID = ?)";
+        values.emplace_back(iDocID);
         // A user listed twice for the type (under two partners, say) still gets one row.
         sql += " GROUP BY DISTRIBUTIONLIST.USERID";
         db::Connection connection = GetConnection();
-        return static_cast<int32_t>(connection.Execute(sql));
+        return static_cast<int32_t>(connection.Execute(sql, values));
     } catch (...) {
         Reraise("Kestrix.Utility.FillPublicationTable");
     }

@@ -87,9 +87,8 @@ bool UserDefinedFields::Fill(int32_t docID, const std::string& docTypeID,
         WorkingConnection connection(given);
         db::Connection& conn = connection.get();
         db::Recordset definitions = conn.Query(
-            "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = " +
-            EncodeSqlText(docTypeID) + " ");
-        conn.Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = " + EncodeSqlNumber(docID));
+            "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = ?", {Variant(docTypeID)});
+        conn.Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = ?", {Variant(docID)});
         Utility utility;
         for (; !definitions.Eof(); definitions.MoveNext()) {
             std::string value = FieldValue(utility, dom, FieldPattern(utility, definitions));
@@ -149,7 +148,8 @@ void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID, const std:
                                                      const xml::XmlDocument& iStandard) {
     try {
         db::Connection connection = GetConnection();
-        DeleteTagsForDocument(iDocID, connection);
+        // Filling removes the old values itself; only an empty tree leaves them to this.
+        if (iStandard.IsEmpty()) DeleteTagsForDocument(iDocID, connection);
         FillTagsValueTable(iDocID, iDocTypeID, iStandard, connection);
         CloseConnection(connection);
     } catch (...) {
