@@ -2,12 +2,13 @@
 // one thread, on a fresh site per backend. Prints documents per second and peak memory.
 //
 //   process_bench [N] [--pg URL] [--backend sqlite|postgresql] [--fresh]
-//                 [--plain DIR]
+//                 [--plain DIR [--big FILE]]
 //
 // --plain DIR runs the plain route instead: the fixed workload of DIR (orders.py,
 // add-routing.py, site.xml, order-standard.xsl there; N orders, 2000 unless given), each
 // parsed, identified, authorized, stored, transformed and published to one recipient
-// without mail.
+// without mail. With --big FILE the one document of FILE goes that route instead, and a
+// bare parse and transform of it with the same style sheet runs beside, for the peak memory.
 //
 // SQLite always runs; PostgreSQL runs when a connection string is given by --pg or by
 // KESTRIX_BENCH_PG (the site gets a schema of its own, dropped afterwards). Each backend runs
@@ -39,6 +40,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/statistics.h"
 #include "platform/xml/statistics.h"
+#include "platform/xml/xml.h"
 #include "platform/membership/directory.h"
 
 namespace fs = std::filesystem;
@@ -52,6 +54,7 @@ struct Options {
     std::optional<std::string> only;  // run one backend only
     bool freshSite = false;           // start at once, while the site's files are new
     std::string plain;                // the folder of the plain route's workload, if chosen
+    std::string big;                  // one large document for the plain route, if chosen
 };
 
 // Peak resident set of this process in kilobytes.
@@ -238,7 +241,8 @@ bool RunBackend(const std::string& backend, const Options& options) {
     ResetThreadCaches();
     std::vector<std::string> bodies;
     if (!options.plain.empty()) {
-        bodies = SetUpPlainRoute(folder.path(), options.plain, options.count);
+        bodies = SetUpPlainRoute(folder.path(), options.plain, options.big.empty() ? options.count : 1);
+        if (!options.big.empty()) bodies = {ReadWhole(options.big)};
     } else {
         SetUpBusiness(folder.path(), cs);
         bodies.reserve(options.count);
@@ -286,7 +290,7 @@ bool RunBackend(const std::string& backend, const Options& options) {
                 "peak RSS %ld KB (+%ld KB while processing)  failures %d  publications %lld  field values %lld  "
                 "mails %zu\n"
                 "%-10s  per document: %.1f statements (%.1f prepared), %.2f commits, %.2f parses, "
-                "%.3f style sheet reads\n",
+                "%.3f style sheets compiled\n",
                 backend.c_str(), static_cast<int>(bodies.size()), bodies.empty() ? 0 : bytes / bodies.size(), seconds,
                 seconds > 0 ? documents / seconds : 0.0, cpu, cpu > 0 ? documents / cpu : 0.0, rssAfter,
                 rssAfter - rssBefore, failures, static_cast<long long>(publications), static_cast<long long>(tags),
@@ -297,6 +301,19 @@ bool RunBackend(const std::string& backend, const Options& options) {
     ResetThreadCaches();
     unsetenv("KESTRIX_HOME");
     return failures == 0;
+}
+
+// The bare work on the large document: parse it and apply the plain route's style sheet,
+// nothing else; prints the peak memory.
+bool RunBare(const Options& options) {
+    std::string body = ReadWhole(options.big);
+    xml::XmlDocument document = xml::XmlDocument::FromText(body);
+    body = std::string();
+    xml::XslStyleSheet sheet = xml::XslStyleSheet::FromSource((fs::path(options.plain) / "order-standard.xsl").string());
+    const std::string output = sheet.Transform(document);
+    std::printf("%-10s  1 document, parse and transform only: %zu bytes out, peak RSS %ld KB\n", "bare",
+                output.size(), PeakRssKb());
+    return true;
 }
 
 // Runs one backend in a child process; true when it finished without a failed document.
@@ -310,7 +327,7 @@ bool RunInChild(const std::string& backend, const Options& options) {
     if (child == 0) {
         int code = 1;
         try {
-            code = RunBackend(backend, options) ? 0 : 2;
+            code = (backend == "bare" ? RunBare(options) : RunBackend(backend, options)) ? 0 : 2;
         } catch (const Error& e) {
             std::cerr << backend << ": " << e.description() << "\n";
         } catch (const std::exception& e) {
@@ -336,6 +353,8 @@ int main(int argc, char** argv) {
             options.pg = argv[++i];
         } else if (arg == "--plain" && i + 1 < argc) {
             options.plain = argv[++i];
+        } else if (arg == "--big" && i + 1 < argc) {
+            options.big = argv[++i];
         } else if (arg == "--fresh") {
             options.freshSite = true;
         } else if (arg == "--backend" && i + 1 < argc) {
@@ -344,7 +363,7 @@ int main(int argc, char** argv) {
             options.count = std::stoi(arg);
             counted = true;
         } else {
-            std::cerr << "usage: " << argv[0] << " [N] [--pg URL] [--backend sqlite|postgresql] [--fresh] [--plain DIR]\n";
+            std::cerr << "usage: " << argv[0] << " [N] [--pg URL] [--backend sqlite|postgresql] [--fresh] [--plain DIR [--big FILE]]\n";
             return 2;
         }
     }
@@ -358,6 +377,12 @@ int main(int argc, char** argv) {
         std::cerr << "backend " << *options.only << " needs --pg URL or KESTRIX_BENCH_PG\n";
         return 2;
     }
+
+    if (!options.big.empty() && options.plain.empty()) {
+        std::cerr << "--big needs --plain DIR\n";
+        return 2;
+    }
+    if (!options.big.empty()) backends.insert(backends.begin(), "bare");
 
     bool ok = true;
     for (const std::string& backend : backends) ok = RunInChild(backend, options) && ok;

@@ -188,6 +188,9 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                     oDefRecipient = dom ? utility.GetDefaultReceiver(*dom) : utility.GetDefaultReceiver(body);
             },
             "SLBSH1827", true);
+        // The received tree is read no more, except by the administrator's mail of a hidden
+        // document's failure.
+        if (show) dom.reset();
         // 10. Complete the row.
         Run(
             [&] {

@@ -372,8 +372,7 @@ void ErrorScope::AddGenericPiece(std::string_view piece) {
 
 ParseOutcome Parse(std::string_view data, ParseMode mode, const std::string& url, xmlDictPtr dict) {
     EnsureInitialized();
-    ParseCounts& counts = MutableThreadParseCounts();
-    ++(mode == ParseMode::StyleSheet ? counts.styleSheets : counts.documents);
+    ++MutableThreadParseCounts().documents;
     ParseOutcome out;
     out.error.url = url;
     if (data.size() > static_cast<size_t>(INT_MAX)) {

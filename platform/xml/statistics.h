@@ -7,9 +7,9 @@ namespace kestrix::xml {
 /// What the calling thread parsed and compiled since its counts were last reset. The
 /// benchmarks print them per document; nothing else depends on them.
 struct ParseCounts {
-    /// Documents parsed (texts, files, addresses), style sheets not included.
+    /// Texts, files and addresses parsed (a style sheet's file included).
     int64_t documents = 0;
-    /// Style sheet files and addresses read and parsed.
+    /// Style sheets compiled.
     int64_t styleSheets = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/i18n.h"
+#include "platform/base/error.h"
 #include "platform/db/connection.h"
 #include "platform/db/statistics.h"
 #include "tests/support/site/test_site.h"
@@ -35,8 +36,9 @@ TEST_P(SiteCache, ChangesBySqlAreSeenByTheNextScope) {
         SiteCacheScope document;
         const int64_t before = Statements();
         EXPECT_EQ(GetParameter("CacheProbe"), "first");
+        EXPECT_EQ(Statements(), before) << "a kept parameter must not ask the database";
         EXPECT_EQ(TranslateLabel("TEST0100"), "old text");
-        EXPECT_EQ(Statements(), before) << "kept answers must not ask the database";
+        EXPECT_EQ(Statements(), before) << "a kept label must not ask the database";
 
         // A change inside a document is not seen before the next one.
         Sql("UPDATE COLLABORATIONPARAMETER SET PARAMVALUE = 'second' WHERE PARAMNAME = 'CacheProbe'");

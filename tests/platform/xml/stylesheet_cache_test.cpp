@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/base/error.h"
 #include "platform/xml/statistics.h"
 #include "platform/xml/xml_utility.h"
 
