@@ -80,13 +80,13 @@ std::string ReadBody(int32_t id, std::string_view column) {
 }
 
 /// Replaces one body column and sets the date column that goes with it.
-void WriteBody(int32_t id, std::string_view bodyColumn, std::string_view dateColumn,
-               const std::string& body) {
+void WriteBody(int32_t id, std::string_view bodyColumn, std::string_view dateColumn, Variant body) {
     // Written straight away: the old body is not read first, and no row means no change.
     db::Connection connection = GetConnection();
+    const Variant values[] = {std::move(body), Variant(Now()), Id(id)};
     connection.Execute("UPDATE DOCUMENT SET " + std::string(bodyColumn) + " = ?, " + std::string(dateColumn) +
                            " = ? WHERE DOCUMENTID = ?",
-                       {Variant(body), Variant(Now()), Id(id)});
+                       values);
 }
 
 struct StatusWords {
@@ -201,7 +201,15 @@ bool Document::UpdateDocTableWithDocType(int32_t& iDocID, const std::string& iDo
 
 void Document::UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXmlBody) {
     try {
-        WriteBody(iDocID, "XMLBODY", "CREATIONDATE", iXmlBody);
+        WriteBody(iDocID, "XMLBODY", "CREATIONDATE", Variant(iXmlBody));
+    } catch (...) {
+        Reraise("Kestrix.Document.UpdateDocumentWithXmlBody");
+    }
+}
+
+void Document::UpdateDocumentWithXmlBody(int32_t& iDocID, std::string&& iXmlBody) {
+    try {
+        WriteBody(iDocID, "XMLBODY", "CREATIONDATE", Variant(std::move(iXmlBody)));
     } catch (...) {
         Reraise("Kestrix.Document.UpdateDocumentWithXmlBody");
     }
@@ -210,7 +218,7 @@ void Document::UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXm
 void Document::UpdateDocumentWithOriginalXmlBody(int32_t& iDocID,
                                                  const std::string& iOriginalXmlBody) {
     try {
-        WriteBody(iDocID, "ORIGINALXMLBODY", "ENTRANCEDATE", iOriginalXmlBody);
+        WriteBody(iDocID, "ORIGINALXMLBODY", "ENTRANCEDATE", Variant(iOriginalXmlBody));
     } catch (...) {
         Reraise("Kestrix.Document.UpdateDocumentWithOriginalXmlBody");
     }

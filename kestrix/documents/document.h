@@ -47,6 +47,8 @@ class Document : public Object {
     bool UpdateDocTableWithDocType(int32_t& iDocID, const std::string& iDocTypeID);
     /// Replaces the standard body and sets CREATIONDATE to now. No row, no change.
     void UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXmlBody);
+    /// As above, taking the text over instead of copying it (a large body is then held once).
+    void UpdateDocumentWithXmlBody(int32_t& iDocID, std::string&& iXmlBody);
     /// Replaces the body as received and sets ENTRANCEDATE to now. No row, no change.
     void UpdateDocumentWithOriginalXmlBody(int32_t& iDocID, const std::string& iOriginalXmlBody);
     /// Changes the status. A deleted document stays deleted (only a new deletion is written

@@ -78,10 +78,11 @@ bool Document::TransformDocumentToStandard(int32_t iDocID, const std::string& iD
             return !oStandard.IsEmpty();
         }
         std::string standard = utility.transformXMLToHTMLCommon(iReceived, utility.GetTransformXSLPath() + name);
-        UpdateDocumentWithXmlBody(iDocID, standard);
+        const bool present = !standard.empty();
         // An output that is no XML is left to the readers of the stored body, which report it.
         if (!oStandard.LoadXml(standard)) oStandard = xml::XmlDocument();
-        return !standard.empty();
+        UpdateDocumentWithXmlBody(iDocID, std::move(standard));
+        return present;
     } catch (...) {
         Reraise("Kestrix.Document.TransformDocumentToStandard");
     }
