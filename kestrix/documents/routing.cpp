@@ -284,8 +284,8 @@ int32_t Utility::GetPublicationStatus(int32_t& iDocID, const std::string& iRecip
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
-            "SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = " + EncodeSqlNumber(iDocID) +
-            " AND USERID = " + EncodeSqlText(iRecipientID) + " ");
+            "SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = ? AND USERID = ?",
+            {Variant(iDocID), Variant(iRecipientID)});
         if (rs.Eof() || rs.IsNull("STATUS")) return -1;
         return static_cast<int32_t>(rs.GetInt("STATUS"));
     } catch (...) {
@@ -297,8 +297,8 @@ int32_t Utility::GetForwardFlag(int32_t& iDocID, const std::string& iRecipientID
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
-            "SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = " + EncodeSqlNumber(iDocID) +
-            " AND USERID = " + EncodeSqlText(iRecipientID) + " ");
+            "SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = ? AND USERID = ?",
+            {Variant(iDocID), Variant(iRecipientID)});
         if (rs.Eof() || rs.IsNull("FORWARD")) return -1;
         return static_cast<int32_t>(rs.GetInt("FORWARD"));
     } catch (...) {

@@ -1,6 +1,7 @@
 // Document-type transformations: the standard form of a received document, the change of a
 // document to another type, the folders the style sheets lie in, and the small look-ups on
 // the document type table.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,6 +9,7 @@
 #include "kestrix/documents/receive_method.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/site_cache.h"
 #include "kestrix/foundation/utility.h"
 #include "platform/base/strings.h"
 #include "platform/db/recordset.h"
@@ -32,13 +34,17 @@ std::string StyleSheetFolder(std::string_view parameter) {
 }
 
 /// One text column of the document type's row; "" when there is no row or the value is NULL.
+/// Kept by the thread while a site cache scope lives.
 std::string DocumentTypeColumn(std::string_view column, const std::string& docType) {
-    db::Connection connection = GetConnection();
-    db::Recordset rs = connection.Query(
-        "SELECT " + std::string(column) +
-        " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + EncodeSqlText(docType) + " ");
-    if (rs.Eof()) return {};
-    return rs.GetString(column);
+    const std::string key = std::string(column) + '\x1f' + docType;
+    return CachedSiteValue(SiteCacheKind::DocumentType, key, [&]() -> std::optional<std::string> {
+               db::Connection connection = GetConnection();
+               db::Recordset rs = connection.Query(
+                   "SELECT " + std::string(column) + " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?", {Variant(docType)});
+               if (rs.Eof()) return std::string();
+               return rs.GetString(column);
+           })
+        .value_or(std::string());
 }
 
 }  // namespace
@@ -127,9 +133,9 @@ std::string Document::GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTypeID,
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs =
-            connection.Query(std::string("SELECT TRANSFORMXSLNAME FROM DOCTYPETODOCTYPE WHERE ") +
-                             "DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID.ToString()) +
-                             " AND NEWDOCUMENTTYPEID =" + EncodeSqlText(iNewDocTypeID.ToString()));
+            connection.Query("SELECT TRANSFORMXSLNAME FROM DOCTYPETODOCTYPE WHERE DOCUMENTTYPEID = ? AND "
+                             "NEWDOCUMENTTYPEID = ?",
+                             {Variant(iDocTypeID.ToString()), Variant(iNewDocTypeID.ToString())});
         if (rs.Eof()) return {};
         return rs.GetString("TRANSFORMXSLNAME");
     } catch (...) {
@@ -159,8 +165,8 @@ std::string Utility::getXSL(const std::string& iDocType) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs =
-            connection.Query("SELECT HTMLATTACHMENTXSL FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " +
-                             EncodeSqlText(iDocType) + " ");
+            connection.Query("SELECT HTMLATTACHMENTXSL FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?",
+                             {Variant(iDocType)});
         if (rs.Eof() || rs.IsNull("HTMLATTACHMENTXSL")) return {};
         const std::string name = Trim(rs.GetString("HTMLATTACHMENTXSL"));
         rs.Close();

@@ -162,8 +162,7 @@ void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID, const std:
 void UserDefinedFields::Delete(int32_t docID, db::Connection* given) {
     try {
         WorkingConnection connection(given);
-        connection.get().Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = " +
-                                 EncodeSqlNumber(docID));
+        connection.get().Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = ?", {Variant(docID)});
     } catch (...) {
         Reraise("Kestrix.UserDefinedFields.DeleteTagsForDocument");
     }
