@@ -39,9 +39,9 @@
 #include "platform/base/error.h"
 #include "platform/db/connection.h"
 #include "platform/db/statistics.h"
+#include "platform/membership/directory.h"
 #include "platform/xml/statistics.h"
 #include "platform/xml/xml.h"
-#include "platform/membership/directory.h"
 
 namespace fs = std::filesystem;
 using namespace kestrix;
@@ -206,7 +206,8 @@ std::string ReadWhole(const fs::path& path) {
 }
 
 // The plain route's site and orders from the workload folder; the bodies in name order.
-std::vector<std::string> SetUpPlainRoute(const fs::path& site, const fs::path& workload, int count) {
+std::vector<std::string> SetUpPlainRoute(const fs::path& site, const fs::path& workload,
+                                         int count) {
     SiteAdministration administration;
     ApplySiteFile((workload / "site.xml").string(), administration);
     const fs::path sheets = GetParameter("TransformXSLPath");
@@ -214,10 +215,10 @@ std::vector<std::string> SetUpPlainRoute(const fs::path& site, const fs::path& w
     fs::copy_file(workload / "order-standard.xsl", sheets / "order-standard.xsl",
                   fs::copy_options::overwrite_existing);
     const fs::path orders = site / "orders", routed = site / "routed";
-    Shell("python3 '" + (workload / "orders.py").string() + "' " + std::to_string(count) + " '" + orders.string() +
-          "' > /dev/null");
-    Shell("python3 '" + (workload / "add-routing.py").string() + "' '" + orders.string() + "' '" + routed.string() +
-          "' > /dev/null");
+    Shell("python3 '" + (workload / "orders.py").string() + "' " + std::to_string(count) + " '" +
+          orders.string() + "' > /dev/null");
+    Shell("python3 '" + (workload / "add-routing.py").string() + "' '" + orders.string() + "' '" +
+          routed.string() + "' > /dev/null");
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(routed)) files.push_back(entry.path());
     std::sort(files.begin(), files.end());
@@ -241,7 +242,8 @@ bool RunBackend(const std::string& backend, const Options& options) {
     ResetThreadCaches();
     std::vector<std::string> bodies;
     if (!options.plain.empty()) {
-        bodies = SetUpPlainRoute(folder.path(), options.plain, options.big.empty() ? options.count : 1);
+        bodies =
+            SetUpPlainRoute(folder.path(), options.plain, options.big.empty() ? options.count : 1);
         if (!options.big.empty()) bodies = {ReadWhole(options.big)};
     } else {
         SetUpBusiness(folder.path(), cs);
@@ -286,16 +288,21 @@ bool RunBackend(const std::string& backend, const Options& options) {
     size_t mails = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder.path() / "out" / "mail")) ++mails;
 
-    std::printf("%-10s  %6d docs (%zu bytes avg)  %7.2f s  %7.1f docs/s  (cpu %.2f s, %.1f docs per cpu-s)  "
-                "peak RSS %ld KB (+%ld KB while processing)  failures %d  publications %lld  field values %lld  "
-                "mails %zu\n"
-                "%-10s  per document: %.1f statements (%.1f prepared), %.2f commits, %.2f parses, "
-                "%.3f style sheets compiled\n",
-                backend.c_str(), static_cast<int>(bodies.size()), bodies.empty() ? 0 : bytes / bodies.size(), seconds,
-                seconds > 0 ? documents / seconds : 0.0, cpu, cpu > 0 ? documents / cpu : 0.0, rssAfter,
-                rssAfter - rssBefore, failures, static_cast<long long>(publications), static_cast<long long>(tags),
-                mails, backend.c_str(), statements.statements / documents, statements.preparations / documents,
-                statements.commits / documents, parses.documents / documents, parses.styleSheets / documents);
+    std::printf(
+        "%-10s  %6d docs (%zu bytes avg)  %7.2f s  %7.1f docs/s  (cpu %.2f s, %.1f docs per cpu-s) "
+        " "
+        "peak RSS %ld KB (+%ld KB while processing)  failures %d  publications %lld  field values "
+        "%lld  "
+        "mails %zu\n"
+        "%-10s  per document: %.1f statements (%.1f prepared), %.2f commits, %.2f parses, "
+        "%.3f style sheets compiled\n",
+        backend.c_str(), static_cast<int>(bodies.size()),
+        bodies.empty() ? 0 : bytes / bodies.size(), seconds,
+        seconds > 0 ? documents / seconds : 0.0, cpu, cpu > 0 ? documents / cpu : 0.0, rssAfter,
+        rssAfter - rssBefore, failures, static_cast<long long>(publications),
+        static_cast<long long>(tags), mails, backend.c_str(), statements.statements / documents,
+        statements.preparations / documents, statements.commits / documents,
+        parses.documents / documents, parses.styleSheets / documents);
     std::fflush(stdout);
 
     ResetThreadCaches();
@@ -309,10 +316,11 @@ bool RunBare(const Options& options) {
     std::string body = ReadWhole(options.big);
     xml::XmlDocument document = xml::XmlDocument::FromText(body);
     body = std::string();
-    xml::XslStyleSheet sheet = xml::XslStyleSheet::FromSource((fs::path(options.plain) / "order-standard.xsl").string());
+    xml::XslStyleSheet sheet =
+        xml::XslStyleSheet::FromSource((fs::path(options.plain) / "order-standard.xsl").string());
     const std::string output = sheet.Transform(document);
-    std::printf("%-10s  1 document, parse and transform only: %zu bytes out, peak RSS %ld KB\n", "bare",
-                output.size(), PeakRssKb());
+    std::printf("%-10s  1 document, parse and transform only: %zu bytes out, peak RSS %ld KB\n",
+                "bare", output.size(), PeakRssKb());
     return true;
 }
 
@@ -363,7 +371,9 @@ int main(int argc, char** argv) {
             options.count = std::stoi(arg);
             counted = true;
         } else {
-            std::cerr << "usage: " << argv[0] << " [N] [--pg URL] [--backend sqlite|postgresql] [--fresh] [--plain DIR [--big FILE]]\n";
+            std::cerr << "usage: " << argv[0]
+                      << " [N] [--pg URL] [--backend sqlite|postgresql] [--fresh] [--plain DIR "
+                         "[--big FILE]]\n";
             return 2;
         }
     }

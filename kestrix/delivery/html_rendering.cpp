@@ -50,7 +50,8 @@ std::string Utility::transformXMLStringToHTML(const std::string& iXmlString,
 std::string Utility::transformXMLToHTMLCommon(const xml::XmlDocument& iDoc,
                                               const std::string& iXslFileName) {
     try {
-        if (services::IsNetworkPath(iXslFileName)) return transformXMLStringToHTML(iDoc.Xml(), iXslFileName);
+        if (services::IsNetworkPath(iXslFileName))
+            return transformXMLStringToHTML(iDoc.Xml(), iXslFileName);
         // A local sheet is applied to the tree itself, without writing it out and parsing
         // it again.
         XML xml;

@@ -73,8 +73,8 @@ xml::XmlDocument LoadDom(const std::string& sql, std::string_view column,
 
 std::string ReadBody(int32_t id, std::string_view column) {
     db::Connection connection = GetConnection();
-    db::Recordset rs =
-        connection.Query("SELECT " + std::string(column) + " FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(id)});
+    db::Recordset rs = connection.Query(
+        "SELECT " + std::string(column) + " FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(id)});
     if (rs.Eof()) return {};
     return BodyText(rs, column);
 }
@@ -84,8 +84,8 @@ void WriteBody(int32_t id, std::string_view bodyColumn, std::string_view dateCol
     // Written straight away: the old body is not read first, and no row means no change.
     db::Connection connection = GetConnection();
     const Variant values[] = {std::move(body), Variant(Now()), Id(id)};
-    connection.Execute("UPDATE DOCUMENT SET " + std::string(bodyColumn) + " = ?, " + std::string(dateColumn) +
-                           " = ? WHERE DOCUMENTID = ?",
+    connection.Execute("UPDATE DOCUMENT SET " + std::string(bodyColumn) + " = ?, " +
+                           std::string(dateColumn) + " = ? WHERE DOCUMENTID = ?",
                        values);
 }
 
@@ -141,8 +141,8 @@ xml::XmlDocument Document::GetXmlDomDocument(int32_t& iDocID) {
 std::string Document::GetDocumentTypeOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs =
-            connection.Query("SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
+        db::Recordset rs = connection.Query(
+            "SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
         if (rs.Eof()) return {};
         return Trim(rs.GetString("DOCUMENTTYPEID"));
     } catch (...) {
@@ -153,7 +153,8 @@ std::string Document::GetDocumentTypeOfDocument(int32_t& iDocID) {
 std::string Document::GetSenderOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
+        db::Recordset rs =
+            connection.Query("SELECT SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
         if (rs.Eof()) return {};
         return Trim(rs.GetString("SENDER"));
     } catch (...) {
@@ -164,7 +165,8 @@ std::string Document::GetSenderOfDocument(int32_t& iDocID) {
 DOCUMENTSTATUS Document::GetStatusOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT STATUS FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
+        db::Recordset rs =
+            connection.Query("SELECT STATUS FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
         if (rs.Eof() || rs.IsNull("STATUS")) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
         const int64_t status = rs.GetInt("STATUS");
         if (status < 0 || status > 5) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
@@ -177,7 +179,8 @@ DOCUMENTSTATUS Document::GetStatusOfDocument(int32_t& iDocID) {
 bool Document::GetShowFlag(int32_t& i_lDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT SHOW FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(i_lDocID)});
+        db::Recordset rs =
+            connection.Query("SELECT SHOW FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(i_lDocID)});
         if (rs.Eof() || rs.IsNull("SHOW")) return false;
         return rs.Field("SHOW").ToBool();
     } catch (...) {
@@ -364,9 +367,10 @@ void Document::UpdateDocument(int32_t id, const std::string& docTypeID, const st
                               int32_t forwardedDocID) {
     try {
         // Only these columns are written; the bodies are neither read nor written.
-        std::string sql = "UPDATE DOCUMENT SET STATUS = ?, SENDER = ?, DEFAULTRECEIVER = ?, SHOW = ?";
-        std::vector<Variant> values{Variant(ToInt(status)), Variant(sender), Variant(defaultReceiver),
-                                    Variant(show ? 1 : 0)};
+        std::string sql =
+            "UPDATE DOCUMENT SET STATUS = ?, SENDER = ?, DEFAULTRECEIVER = ?, SHOW = ?";
+        std::vector<Variant> values{Variant(ToInt(status)), Variant(sender),
+                                    Variant(defaultReceiver), Variant(show ? 1 : 0)};
         if (!Trim(docTypeID).empty()) {
             sql += ", DOCUMENTTYPEID = ?";
             values.emplace_back(docTypeID);
@@ -388,10 +392,13 @@ void Document::CopyOriginalXMLtoXMLBody(int32_t id, bool alsoTemp) {
     try {
         // The database copies the body itself; a NULL body stays NULL.
         db::Connection connection = GetConnection();
-        connection.Execute(alsoTemp ? "UPDATE DOCUMENT SET XMLBODY = ORIGINALXMLBODY, TEMPXMLBODY = ORIGINALXMLBODY, "
-                                      "CREATIONDATE = ? WHERE DOCUMENTID = ?"
-                                    : "UPDATE DOCUMENT SET XMLBODY = ORIGINALXMLBODY, CREATIONDATE = ? WHERE DOCUMENTID = ?",
-                           {Variant(Now()), Id(id)});
+        connection.Execute(
+            alsoTemp
+                ? "UPDATE DOCUMENT SET XMLBODY = ORIGINALXMLBODY, TEMPXMLBODY = ORIGINALXMLBODY, "
+                  "CREATIONDATE = ? WHERE DOCUMENTID = ?"
+                : "UPDATE DOCUMENT SET XMLBODY = ORIGINALXMLBODY, CREATIONDATE = ? WHERE "
+                  "DOCUMENTID = ?",
+            {Variant(Now()), Id(id)});
     } catch (...) {
         Reraise("Kestrix.Document.CopyOriginalXMLtoXMLBody");
     }

@@ -122,8 +122,9 @@ class Document : public Object {
     /// As above, from the body as received that the caller holds parsed (it is not read
     /// again). True when there is a standard form; `oStandard` receives its tree, left empty
     /// when the style sheet's output is no XML (readers of the stored body report that).
-    bool TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID, int32_t iSenderBPID,
-                                     const xml::XmlDocument& iReceived, xml::XmlDocument& oStandard);
+    bool TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
+                                     int32_t iSenderBPID, const xml::XmlDocument& iReceived,
+                                     xml::XmlDocument& oStandard);
     /// Converts the document from one type to another with the style sheet configured for
     /// the pair (DOCTYPETODOCTYPE), working on the work copy: the current standard body (or
     /// the body as received) is transformed and stored as the standard body. Without a

@@ -121,8 +121,10 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         Run(
             [&] {
                 if (oSenderBPID == 0 && !empty) {
-                    if (dom) utility.GetSenderBPAndName(*dom, oSenderBPID, oSenderName);
-                    else utility.GetSenderBPAndName(body, oSenderBPID, oSenderName);
+                    if (dom)
+                        utility.GetSenderBPAndName(*dom, oSenderBPID, oSenderName);
+                    else
+                        utility.GetSenderBPAndName(body, oSenderBPID, oSenderName);
                 }
                 if (oSenderBPID == 0 && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown sender.");
@@ -132,7 +134,8 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         Run(
             [&] {
                 if (oDocTypeID.empty() && !empty)
-                    oDocTypeID = dom ? utility.GetDocType(*dom, oSenderBPID) : utility.GetDocType(body, oSenderBPID);
+                    oDocTypeID = dom ? utility.GetDocType(*dom, oSenderBPID)
+                                     : utility.GetDocType(body, oSenderBPID);
                 if (oDocTypeID.empty() && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown type.");
             },
@@ -177,15 +180,20 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         Run(
             [&] {
                 if (!iOriginalDocTypeID.empty()) TransformDocToNewDocType(oDocID, iOriginalDocTypeID, oDocTypeID);
-                else if (dom) standardForm = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID, *dom, standard);
-                else standardForm = !TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID).empty();
+                else if (dom)
+                    standardForm = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID,
+                                                               *dom, standard);
+                else
+                    standardForm =
+                        !TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID).empty();
             },
             "SLBSH1824", true);
         // 9. Default receiver.
         Run(
             [&] {
                 if (oDefRecipient.empty() && !empty)
-                    oDefRecipient = dom ? utility.GetDefaultReceiver(*dom) : utility.GetDefaultReceiver(body);
+                    oDefRecipient =
+                        dom ? utility.GetDefaultReceiver(*dom) : utility.GetDefaultReceiver(body);
             },
             "SLBSH1827", true);
         // The received tree is read no more, except by the administrator's mail of a hidden
@@ -202,8 +210,10 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         if (!empty) {
             try {
                 UserDefinedFields fields;
-                if (!standard.IsEmpty()) fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID, standard);
-                else fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID);
+                if (!standard.IsEmpty())
+                    fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID, standard);
+                else
+                    fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID);
             } catch (...) {
                 Error failure = CurrentError();
                 LogPublicationError(oDocID, failure.number(), failure.description(), kSource, "SLBSH1828");
@@ -215,11 +225,14 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             [&] {
                 if (!standardForm || oDocID == 0 || oDocTypeID.empty()) return;
                 if (iOriginalDefRecipient.empty() || iInterActive == 0) {
-                    int32_t status = standard.IsEmpty()
-                                         ? utility.GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID)
-                                         : utility.GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID, standard);
+                    int32_t status =
+                        standard.IsEmpty()
+                            ? utility.GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID)
+                            : utility.GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID,
+                                                                           standard);
                     oStatus = static_cast<int16_t>(status);
-                    if (iInterActive != -1 && oStatus != 0) SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
+                    if (iInterActive != -1 && oStatus != 0)
+                        SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
                 } else {
                     utility.FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
                 }
@@ -237,8 +250,8 @@ Variant Document::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         }
         // 14. Announce the document to its recipients and its sender. Delivery through the
         // receivers' send methods is not part of this operation yet.
-        if (oStatus != 0 && standardForm && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1 &&
-            show) {
+        if (oStatus != 0 && standardForm && oDocID != 0 && !oDocTypeID.empty() &&
+            iInterActive != -1 && show) {
             Run([&] { utility.SendEmailToRecipients(oDocID, "", "", "", false); }, "SLBSH1810", true);
             Run([&] { utility.SendEmailToSender(oDocID, "", "", false, "", ""); }, "SLBSH1811", true);
         }

@@ -100,7 +100,8 @@ bool Utility::CheckPublicationErrors(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
-            "SELECT PUBLICATIONERRORID FROM PUBLICATIONERRORS WHERE DOCUMENTID = ? AND CLOSED = 0", {Variant(iDocID)});
+            "SELECT PUBLICATIONERRORID FROM PUBLICATIONERRORS WHERE DOCUMENTID = ? AND CLOSED = 0",
+            {Variant(iDocID)});
         return !rs.Eof();
     } catch (...) {
         Reraise("Kestrix.Utility.checkPublicationErrors", "DocumentID: '" + std::to_string(iDocID) + "'");

@@ -15,14 +15,16 @@ std::string ReceiveMethod::GetXslFileName(int32_t iBPID, const std::string& iDoc
     try {
         // Kept by the thread while a site cache scope lives.
         const std::string key = iDocTypeID + '\x1f' + std::to_string(iBPID);
-        return CachedSiteValue(SiteCacheKind::ReceiveMethod, key, [&]() -> std::optional<std::string> {
-                   db::Connection connection = GetConnection();
-                   db::Recordset rs = connection.Query(
-                       "SELECT XSLFILENAME FROM RECEIVEMETHOD WHERE DOCUMENTTYPEID = ? AND BUSINESSPARTNERID = ?",
-                       {Variant(iDocTypeID), Variant(iBPID)});
-                   if (rs.Eof()) return std::string();
-                   return rs.GetString("XSLFILENAME");
-               })
+        return CachedSiteValue(SiteCacheKind::ReceiveMethod, key,
+                               [&]() -> std::optional<std::string> {
+                                   db::Connection connection = GetConnection();
+                                   db::Recordset rs = connection.Query(
+                                       "SELECT XSLFILENAME FROM RECEIVEMETHOD WHERE DOCUMENTTYPEID "
+                                       "= ? AND BUSINESSPARTNERID = ?",
+                                       {Variant(iDocTypeID), Variant(iBPID)});
+                                   if (rs.Eof()) return std::string();
+                                   return rs.GetString("XSLFILENAME");
+                               })
             .value_or(std::string());
     } catch (...) {
         Reraise("Kestrix.ReceiveMethod.GetXslFileName");

@@ -1,8 +1,8 @@
 // Utility: the sender, type and default receiver a document names in its routing tags, and
 // the small look-ups and conversions around publications.
 #include <array>
-#include <optional>
 #include <cctype>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -91,7 +91,8 @@ bool FindSender(Utility& utility, const std::string& criteria, int32_t& bp, std:
             std::string virtualId;
             db::Recordset users = utility.GetAuoRSByCriteria(Variant(criteria), virtualId);
             if (users.Eof()) return std::nullopt;
-            return std::to_string(users.GetInt("BusinessPartnerID")) + '\x1f' + users.GetString("cn");
+            return std::to_string(users.GetInt("BusinessPartnerID")) + '\x1f' +
+                   users.GetString("cn");
         });
     if (!found) return false;
     const size_t separator = found->find('\x1f');
@@ -101,7 +102,8 @@ bool FindSender(Utility& utility, const std::string& criteria, int32_t& bp, std:
 }
 
 // The sender of a parsed document (see Utility::GetSenderBPAndName).
-void SenderOfTree(Utility& utility, xml::XmlDocument& dom, int32_t& oSenderBP, std::string& oSenderName) {
+void SenderOfTree(Utility& utility, xml::XmlDocument& dom, int32_t& oSenderBP,
+                  std::string& oSenderName) {
     OBI obi;
     obi.GetObiDocumentInfo(dom, "", nullptr, nullptr, &oSenderName);
     if (oSenderName.empty()) oSenderName = utility.ExecuteXSLPattern(dom, "//SENDER");
@@ -134,7 +136,8 @@ void SenderOfTree(Utility& utility, xml::XmlDocument& dom, int32_t& oSenderBP, s
 // The type a parsed document names (see Utility::GetDocType). The type rules may change the
 // tree they read: `toChange` gives the tree they may have.
 template <typename TreeToChange>
-std::string TypeOfTree(Utility& utility, xml::XmlDocument& dom, int32_t iBPID, TreeToChange&& toChange) {
+std::string TypeOfTree(Utility& utility, xml::XmlDocument& dom, int32_t iBPID,
+                       TreeToChange&& toChange) {
     OBI obi;
     std::string type;
     if (obi.GetObiDocumentInfo(dom, "", &type)) return type;
@@ -197,7 +200,8 @@ void Utility::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
     }
 }
 
-void Utility::GetSenderBPAndName(xml::XmlDocument& iDom, int32_t& oSenderBP, std::string& oSenderName) {
+void Utility::GetSenderBPAndName(xml::XmlDocument& iDom, int32_t& oSenderBP,
+                                 std::string& oSenderName) {
     try {
         oSenderBP = 0;
         SenderOfTree(*this, iDom, oSenderBP, oSenderName);
@@ -209,7 +213,8 @@ void Utility::GetSenderBPAndName(xml::XmlDocument& iDom, int32_t& oSenderBP, std
 std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
     try {
         RoutedText routed(iXMLStr);
-        return TypeOfTree(*this, routed.dom(), iBPID, [&]() -> xml::XmlDocument& { return routed.domToChange(); });
+        return TypeOfTree(*this, routed.dom(), iBPID,
+                          [&]() -> xml::XmlDocument& { return routed.domToChange(); });
     } catch (...) {
         Reraise("Kestrix.Utility.GetDocType");
     }
@@ -219,7 +224,8 @@ std::string Utility::GetDocType(xml::XmlDocument& iDom, int32_t iBPID) {
     try {
         // The caller's tree goes on to later steps unchanged: the rules get a copy.
         std::optional<xml::XmlDocument> copy;
-        return TypeOfTree(*this, iDom, iBPID, [&]() -> xml::XmlDocument& { return copy.emplace(iDom.Clone()); });
+        return TypeOfTree(*this, iDom, iBPID,
+                          [&]() -> xml::XmlDocument& { return copy.emplace(iDom.Clone()); });
     } catch (...) {
         Reraise("Kestrix.Utility.GetDocType");
     }
@@ -227,13 +233,16 @@ std::string Utility::GetDocType(xml::XmlDocument& iDom, int32_t iBPID) {
 
 bool Utility::DocTypeFoundInTable(const std::string& iDocTypeID) {
     try {
-        return CachedSiteValue(SiteCacheKind::DocumentType, iDocTypeID, [&]() -> std::optional<std::string> {
-                   db::Connection connection = GetConnection();
-                   db::Recordset rs = connection.Query(
-                       "SELECT DOCUMENTTYPEID FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?", {Variant(iDocTypeID)});
-                   if (rs.Eof()) return std::nullopt;
-                   return std::string();
-               })
+        return CachedSiteValue(
+                   SiteCacheKind::DocumentType, iDocTypeID,
+                   [&]() -> std::optional<std::string> {
+                       db::Connection connection = GetConnection();
+                       db::Recordset rs = connection.Query(
+                           "SELECT DOCUMENTTYPEID FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?",
+                           {Variant(iDocTypeID)});
+                       if (rs.Eof()) return std::nullopt;
+                       return std::string();
+                   })
             .has_value();
     } catch (...) {
         Reraise("Kestrix.Utility.DocTypeFoundInTable");
@@ -283,9 +292,9 @@ bool Utility::CheckXslPattern(std::string& iXslPattern, TagAttrXsl iTagAttrXsl) 
 int32_t Utility::GetPublicationStatus(int32_t& iDocID, const std::string& iRecipientID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            "SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = ? AND USERID = ?",
-            {Variant(iDocID), Variant(iRecipientID)});
+        db::Recordset rs =
+            connection.Query("SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = ? AND USERID = ?",
+                             {Variant(iDocID), Variant(iRecipientID)});
         if (rs.Eof() || rs.IsNull("STATUS")) return -1;
         return static_cast<int32_t>(rs.GetInt("STATUS"));
     } catch (...) {
@@ -296,9 +305,9 @@ int32_t Utility::GetPublicationStatus(int32_t& iDocID, const std::string& iRecip
 int32_t Utility::GetForwardFlag(int32_t& iDocID, const std::string& iRecipientID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            "SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = ? AND USERID = ?",
-            {Variant(iDocID), Variant(iRecipientID)});
+        db::Recordset rs =
+            connection.Query("SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = ? AND USERID = ?",
+                             {Variant(iDocID), Variant(iRecipientID)});
         if (rs.Eof() || rs.IsNull("FORWARD")) return -1;
         return static_cast<int32_t>(rs.GetInt("FORWARD"));
     } catch (...) {

@@ -258,7 +258,8 @@ int32_t Utility::FillPublicationTable(int32_t& iDocID, const std::string& iDocTy
     try {
         // Values are bound: the text is one of four whatever the document.
         std::string sql =
-            "INSERT INTO PUBLICATION SELECT CAST(? AS INTEGER), DISTRIBUTIONLIST.USERID, 0, 0, NULL "
+            "INSERT INTO PUBLICATION SELECT CAST(? AS INTEGER), DISTRIBUTIONLIST.USERID, 0, 0, "
+            "NULL "
             "FROM DISTRIBUTIONLIST WHERE DISTRIBUTIONLIST.DOCUMENTTYPEID = ?";
         std::vector<Variant> values{Variant(iDocID), Variant(iDocTypeID)};
         if (iBPID != 0) {
@@ -330,7 +331,8 @@ namespace {
 
 // The publication rows of a stored document from its parsed standard body (see
 // Utility::GetRecipientsAndFillPublicationTable).
-int32_t RecipientsOfTree(Utility& utility, int32_t& iDocID, const std::string& docType, xml::XmlDocument& dom) {
+int32_t RecipientsOfTree(Utility& utility, int32_t& iDocID, const std::string& docType,
+                         xml::XmlDocument& dom) {
     if (utility.ExecuteXSLPattern(dom, "//USESDISTLIST") == "1") {
         const int32_t result = utility.FillPublicationTable(iDocID, docType, 0, {}) > 0 ? 1 : 0;
         utility.RemoveAllRoutingInfoFromDocument(iDocID, dom);
@@ -345,18 +347,19 @@ int32_t RecipientsOfTree(Utility& utility, int32_t& iDocID, const std::string& d
         return utility.FillPublicationTable(iDocID, docType, 0, receiver) > 0 ? 1 : 0;
     }
 
-    bool found = utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//RECEIVER");
+    bool found =
+        utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//RECEIVER");
     if (!utility.ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
         found = utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom,
-                                                         "//BUSINESSPARTNER") ||
+                                                                 "//BUSINESSPARTNER") ||
                 found;
     } else {
-        found =
-            utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-C") ||
-            found;
-        found =
-            utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-S") ||
-            found;
+        found = utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom,
+                                                                 "//BUS-PART-C") ||
+                found;
+        found = utility.ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom,
+                                                                 "//BUS-PART-S") ||
+                found;
     }
     return found ? 1 : 0;
 }
@@ -381,7 +384,8 @@ int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
     }
 }
 
-int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+int32_t Utility::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
+                                                      const std::string& iDocTypeID,
                                                       xml::XmlDocument& iStandard) {
     try {
         if (iDocID <= 0 || iDocTypeID.empty() || iStandard.IsEmpty()) return 0;

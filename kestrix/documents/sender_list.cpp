@@ -16,14 +16,15 @@ namespace {
 // user wants a mail afterwards and "" when not. Kept by the thread while a site cache scope
 // lives.
 std::optional<std::string> SenderRow(const std::string& docType, const std::string& user) {
-    return CachedSiteValue(SiteCacheKind::SenderList, docType + '\x1f' + user, [&]() -> std::optional<std::string> {
-        db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            "SELECT NOTIFICATION FROM SENDERLIST WHERE DOCUMENTTYPEID = ? AND USERID = ?",
-            {Variant(docType), Variant(user)});
-        if (rs.Eof()) return std::nullopt;
-        return !rs.IsNull("NOTIFICATION") && rs.Field("NOTIFICATION").ToBool() ? "1" : "";
-    });
+    return CachedSiteValue(
+        SiteCacheKind::SenderList, docType + '\x1f' + user, [&]() -> std::optional<std::string> {
+            db::Connection connection = GetConnection();
+            db::Recordset rs = connection.Query(
+                "SELECT NOTIFICATION FROM SENDERLIST WHERE DOCUMENTTYPEID = ? AND USERID = ?",
+                {Variant(docType), Variant(user)});
+            if (rs.Eof()) return std::nullopt;
+            return !rs.IsNull("NOTIFICATION") && rs.Field("NOTIFICATION").ToBool() ? "1" : "";
+        });
 }
 
 }  // namespace

@@ -37,13 +37,16 @@ std::string StyleSheetFolder(std::string_view parameter) {
 /// Kept by the thread while a site cache scope lives.
 std::string DocumentTypeColumn(std::string_view column, const std::string& docType) {
     const std::string key = std::string(column) + '\x1f' + docType;
-    return CachedSiteValue(SiteCacheKind::DocumentType, key, [&]() -> std::optional<std::string> {
-               db::Connection connection = GetConnection();
-               db::Recordset rs = connection.Query(
-                   "SELECT " + std::string(column) + " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?", {Variant(docType)});
-               if (rs.Eof()) return std::string();
-               return rs.GetString(column);
-           })
+    return CachedSiteValue(SiteCacheKind::DocumentType, key,
+                           [&]() -> std::optional<std::string> {
+                               db::Connection connection = GetConnection();
+                               db::Recordset rs = connection.Query(
+                                   "SELECT " + std::string(column) +
+                                       " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?",
+                                   {Variant(docType)});
+                               if (rs.Eof()) return std::string();
+                               return rs.GetString(column);
+                           })
         .value_or(std::string());
 }
 
@@ -71,8 +74,9 @@ std::string Document::TransformDocumentToStandard(int32_t iDocID, const std::str
     }
 }
 
-bool Document::TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID, int32_t iSenderBPID,
-                                          const xml::XmlDocument& iReceived, xml::XmlDocument& oStandard) {
+bool Document::TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
+                                           int32_t iSenderBPID, const xml::XmlDocument& iReceived,
+                                           xml::XmlDocument& oStandard) {
     try {
         oStandard = xml::XmlDocument();
         Utility utility;
@@ -83,7 +87,8 @@ bool Document::TransformDocumentToStandard(int32_t iDocID, const std::string& iD
             oStandard = iReceived.Clone();
             return !oStandard.IsEmpty();
         }
-        std::string standard = utility.transformXMLToHTMLCommon(iReceived, utility.GetTransformXSLPath() + name);
+        std::string standard =
+            utility.transformXMLToHTMLCommon(iReceived, utility.GetTransformXSLPath() + name);
         const bool present = !standard.empty();
         // An output that is no XML is left to the readers of the stored body, which report it.
         if (!oStandard.LoadXml(standard)) oStandard = xml::XmlDocument();
@@ -132,10 +137,10 @@ std::string Document::GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTypeID,
                                                       const Variant& iNewDocTypeID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs =
-            connection.Query("SELECT TRANSFORMXSLNAME FROM DOCTYPETODOCTYPE WHERE DOCUMENTTYPEID = ? AND "
-                             "NEWDOCUMENTTYPEID = ?",
-                             {Variant(iDocTypeID.ToString()), Variant(iNewDocTypeID.ToString())});
+        db::Recordset rs = connection.Query(
+            "SELECT TRANSFORMXSLNAME FROM DOCTYPETODOCTYPE WHERE DOCUMENTTYPEID = ? AND "
+            "NEWDOCUMENTTYPEID = ?",
+            {Variant(iDocTypeID.ToString()), Variant(iNewDocTypeID.ToString())});
         if (rs.Eof()) return {};
         return rs.GetString("TRANSFORMXSLNAME");
     } catch (...) {

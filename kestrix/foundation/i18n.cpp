@@ -15,8 +15,9 @@ std::optional<std::string> LookUp(std::string_view code, int32_t language) {
     const std::string key = std::string(code) + '\x1f' + std::to_string(locale);
     return CachedSiteValue(SiteCacheKind::Label, key, [&]() -> std::optional<std::string> {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT TEXT FROM I18NTEXT WHERE LABEL = ? AND LOCALEID = ?",
-                                            {Variant(std::string(code)), Variant(static_cast<long long>(locale))});
+        db::Recordset rs =
+            connection.Query("SELECT TEXT FROM I18NTEXT WHERE LABEL = ? AND LOCALEID = ?",
+                             {Variant(std::string(code)), Variant(static_cast<long long>(locale))});
         if (rs.Eof()) return std::nullopt;
         return rs.GetString("TEXT");
     });

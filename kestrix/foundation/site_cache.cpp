@@ -41,9 +41,11 @@ std::optional<int64_t> ReadMarker(const std::string& connectionString) {
         auto read = [&] {
             db::Connection connection = GetConnection();
             db::Recordset rs = connection.Query("SELECT VERSION FROM SITEVERSION WHERE ID = 1");
-            return rs.Eof() ? std::optional<int64_t>() : std::optional<int64_t>(rs.GetInt("VERSION"));
+            return rs.Eof() ? std::optional<int64_t>()
+                            : std::optional<int64_t>(rs.GetInt("VERSION"));
         };
-        if (db::DialectOf(connectionString) == db::Dialect::PostgreSQL && db::InTransaction(connectionString)) {
+        if (db::DialectOf(connectionString) == db::Dialect::PostgreSQL &&
+            db::InTransaction(connectionString)) {
             db::Transaction guard(connectionString);
             std::optional<int64_t> version = read();
             guard.Commit();

@@ -28,7 +28,7 @@ enum class SiteCacheKind {
 /// plain SQL statement included, is seen by the next document. A database without the
 /// marker keeps nothing.
 class SiteCacheScope {
-public:
+  public:
     SiteCacheScope();
     ~SiteCacheScope();
     SiteCacheScope(const SiteCacheScope&) = delete;

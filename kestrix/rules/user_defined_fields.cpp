@@ -87,7 +87,8 @@ bool UserDefinedFields::Fill(int32_t docID, const std::string& docTypeID,
         WorkingConnection connection(given);
         db::Connection& conn = connection.get();
         db::Recordset definitions = conn.Query(
-            "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = ?", {Variant(docTypeID)});
+            "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = ?",
+            {Variant(docTypeID)});
         conn.Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = ?", {Variant(docID)});
         Utility utility;
         for (; !definitions.Eof(); definitions.MoveNext()) {

@@ -201,21 +201,21 @@ public:
     }
 
 private:
-    /// Counts a statement run by `Run`: the server prepares every text afresh; a COMMIT, or
-    /// a statement that changed rows outside a transaction, is a commit.
-    void Count(PGTransactionStatusType before, const PGresult* r) {
-        StatementCounts& counts = detail::MutableThreadStatementCounts();
-        ++counts.statements;
-        ++counts.preparations;
-        if (PQresultStatus(r) != PGRES_COMMAND_OK && PQresultStatus(r) != PGRES_TUPLES_OK) return;
-        const PGTransactionStatusType after = PQtransactionStatus(conn_);
-        const char* command = PQcmdStatus(const_cast<PGresult*>(r));
-        if (before == PQTRANS_INTRANS && after == PQTRANS_IDLE && IStartsWith(command, "COMMIT"))
-            ++counts.commits;
-        else if (before == PQTRANS_IDLE && after == PQTRANS_IDLE && !IStartsWith(command, "SELECT") &&
-                 !IStartsWith(command, "SET"))
-            ++counts.commits;
-    }
+  /// Counts a statement run by `Run`: the server prepares every text afresh; a COMMIT, or
+  /// a statement that changed rows outside a transaction, is a commit.
+  void Count(PGTransactionStatusType before, const PGresult* r) {
+      StatementCounts& counts = detail::MutableThreadStatementCounts();
+      ++counts.statements;
+      ++counts.preparations;
+      if (PQresultStatus(r) != PGRES_COMMAND_OK && PQresultStatus(r) != PGRES_TUPLES_OK) return;
+      const PGTransactionStatusType after = PQtransactionStatus(conn_);
+      const char* command = PQcmdStatus(const_cast<PGresult*>(r));
+      if (before == PQTRANS_INTRANS && after == PQTRANS_IDLE && IStartsWith(command, "COMMIT"))
+          ++counts.commits;
+      else if (before == PQTRANS_IDLE && after == PQTRANS_IDLE && !IStartsWith(command, "SELECT") &&
+               !IStartsWith(command, "SET"))
+          ++counts.commits;
+  }
 
     void SetTimeout(int seconds) {
         if (seconds < 0) seconds = 0;

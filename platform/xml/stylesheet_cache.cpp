@@ -34,11 +34,13 @@ std::optional<FileSignature> SignatureOf(const std::string& path) {
     signature.device = static_cast<unsigned long long>(st.st_dev);
     signature.inode = static_cast<unsigned long long>(st.st_ino);
     signature.size = static_cast<long long>(st.st_size);
-    signature.modifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    signature.modifiedNs =
+        static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     return signature;
 }
 
-std::shared_ptr<XslStyleSheet> FindThreadStyleSheet(const std::string& path, const FileSignature& signature) {
+std::shared_ptr<XslStyleSheet> FindThreadStyleSheet(const std::string& path,
+                                                    const FileSignature& signature) {
     auto& sheets = ThreadSheets();
     auto found = sheets.find(path);
     if (found == sheets.end()) return nullptr;

@@ -30,7 +30,8 @@ std::optional<FileSignature> SignatureOf(const std::string& path);
 /// A thread keeps at most a few dozen sheets.
 ///
 /// The sheet found with `signature` taken before the file is read, or null.
-std::shared_ptr<XslStyleSheet> FindThreadStyleSheet(const std::string& path, const FileSignature& signature);
+std::shared_ptr<XslStyleSheet> FindThreadStyleSheet(const std::string& path,
+                                                    const FileSignature& signature);
 /// Keeps `sheet`, compiled from the file at `path` whose signature was `signature` before it
 /// was read.
 void KeepThreadStyleSheet(const std::string& path, const FileSignature& signature,

@@ -100,7 +100,8 @@ std::shared_ptr<XslStyleSheet> XmlUtility::CompiledStyleSheet(const std::string&
         // Taken before the file is read: a change while it is read shows at the next use.
         signature = SignatureOf(path);
         if (signature)
-            if (std::shared_ptr<XslStyleSheet> kept = FindThreadStyleSheet(path, *signature)) return kept;
+            if (std::shared_ptr<XslStyleSheet> kept = FindThreadStyleSheet(path, *signature))
+                return kept;
     }
     std::shared_ptr<XmlDocument> sheetDocument = XslFileToDomDocument(xslFileOrUrl);
     // Includes of the sheet are fetched with the same time-out.
@@ -117,7 +118,8 @@ std::shared_ptr<XslStyleSheet> XmlUtility::CompiledStyleSheet(const std::string&
     return sheet;
 }
 
-std::string XmlUtility::ApplyXslStyleSheetToTree(const XmlDocument& document, const std::string& xslFileOrUrl) {
+std::string XmlUtility::ApplyXslStyleSheetToTree(const XmlDocument& document,
+                                                 const std::string& xslFileOrUrl) {
     try {
         if (Trim(xslFileOrUrl).empty()) return document.Xml();
         std::shared_ptr<XslStyleSheet> sheet = CompiledStyleSheet(xslFileOrUrl);

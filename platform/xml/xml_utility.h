@@ -52,7 +52,8 @@ class XmlUtility : public Object {
     /// `ApplyXslStyleSheetToXmlDomDocument` on a document the caller owns, reported under the
     /// same name. The compiled sheet of a local file is kept by the thread until the file
     /// changes (see `FindThreadStyleSheet`).
-    std::string ApplyXslStyleSheetToTree(const XmlDocument& document, const std::string& xslFileOrUrl);
+    std::string ApplyXslStyleSheetToTree(const XmlDocument& document,
+                                         const std::string& xslFileOrUrl);
 
     /// Late-bound calls of the five operations by name (arguments as `Variant`s; a document
     /// travels as an object).

@@ -279,7 +279,8 @@ TEST_P(Pipeline, ChangesToTheSiteReachTheNextDocument) {
     Document document;
     EXPECT_NE(document.GetXmlDocument(stored.docId).find("standard=\"1\""), std::string::npos);
 
-    Sql("UPDATE I18NTEXT SET TEXT = 'Refused: [%USER%] / [%DOCTYPE%]' WHERE LABEL = 'SLBSH1720' AND LOCALEID = 1033");
+    Sql("UPDATE I18NTEXT SET TEXT = 'Refused: [%USER%] / [%DOCTYPE%]' WHERE LABEL = 'SLBSH1720' "
+        "AND LOCALEID = 1033");
     Sql("UPDATE DOCUMENTTYPE SET DESCRIPTION = 'Order form' WHERE DOCUMENTTYPEID = 'ORDER'");
     Outcome refused = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), -1);
     ASSERT_TRUE(refused.error);

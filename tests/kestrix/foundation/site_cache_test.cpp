@@ -13,7 +13,7 @@ namespace kestrix {
 namespace {
 
 class SiteCache : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     void Sql(const std::string& sql) const {
         db::Connection c(site_.connectionString());
         c.Execute(sql);
@@ -41,7 +41,8 @@ TEST_P(SiteCache, ChangesBySqlAreSeenByTheNextScope) {
         EXPECT_EQ(Statements(), before) << "a kept label must not ask the database";
 
         // A change inside a document is not seen before the next one.
-        Sql("UPDATE COLLABORATIONPARAMETER SET PARAMVALUE = 'second' WHERE PARAMNAME = 'CacheProbe'");
+        Sql("UPDATE COLLABORATIONPARAMETER SET PARAMVALUE = 'second' WHERE PARAMNAME = "
+            "'CacheProbe'");
         Sql("UPDATE I18NTEXT SET TEXT = 'new text' WHERE LABEL = 'TEST0100'");
         EXPECT_EQ(GetParameter("CacheProbe"), "first");
     }

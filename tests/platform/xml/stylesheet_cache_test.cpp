@@ -20,8 +20,8 @@ void Write(const std::filesystem::path& path, const std::string& text) {
 
 std::string TextSheet(const std::string& prefix) {
     return "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
-           "<xsl:output method='text'/><xsl:template match='/'>" + prefix +
-           "<xsl:value-of select='/A'/></xsl:template></xsl:stylesheet>";
+           "<xsl:output method='text'/><xsl:template match='/'>" +
+           prefix + "<xsl:value-of select='/A'/></xsl:template></xsl:stylesheet>";
 }
 
 // A sheet is read and compiled once while its file stands still, and read again as soon as
