@@ -22,9 +22,11 @@ struct ThreadSiteCache {
     std::string connectionString;
     int64_t version = -1;
     std::array<std::unordered_map<std::string, std::optional<std::string>>, kKinds> values;
+    std::array<std::unordered_map<std::string, std::shared_ptr<const void>>, kKinds> objects;
 
     void Forget() {
         for (auto& kind : values) kind.clear();
+        for (auto& kind : objects) kind.clear();
     }
 };
 
@@ -100,6 +102,20 @@ void KeepSiteValue(SiteCacheKind kind, std::string_view key, std::optional<std::
     auto& values = Cache().values[static_cast<size_t>(kind)];
     if (values.size() >= kKeptPerKind) values.clear();
     values.insert_or_assign(std::string(key), std::move(value));
+}
+
+std::shared_ptr<const void> FindSiteObject(SiteCacheKind kind, std::string_view key) {
+    if (!Active()) return nullptr;
+    const auto& objects = Cache().objects[static_cast<size_t>(kind)];
+    auto found = objects.find(std::string(key));
+    return found == objects.end() ? nullptr : found->second;
+}
+
+void KeepSiteObject(SiteCacheKind kind, std::string_view key, std::shared_ptr<const void> object) {
+    if (!Active() || !object) return;
+    auto& objects = Cache().objects[static_cast<size_t>(kind)];
+    if (objects.size() >= kKeptPerKind) objects.clear();
+    objects.insert_or_assign(std::string(key), std::move(object));
 }
 
 void ClearSiteCaches() {

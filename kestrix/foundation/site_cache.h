@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@ enum class SiteCacheKind {
     Sender,
     SenderList,
     ReceiveMethod,
+    User,
     Count  // the number of kinds
 };
 
@@ -44,6 +46,11 @@ KeptSiteValue FindSiteValue(SiteCacheKind kind, std::string_view key);
 /// Keeps the answer for `key` while the scope lives and the marker stands still; does
 /// nothing outside a scope.
 void KeepSiteValue(SiteCacheKind kind, std::string_view key, std::optional<std::string> value);
+/// The object kept for `key` (a user's record, say), or null.
+std::shared_ptr<const void> FindSiteObject(SiteCacheKind kind, std::string_view key);
+/// Keeps `object` for `key` as `KeepSiteValue` keeps answers.
+void KeepSiteObject(SiteCacheKind kind, std::string_view key, std::shared_ptr<const void> object);
+
 /// Forgets every kept answer of the calling thread.
 void ClearSiteCaches();
 

@@ -1,6 +1,7 @@
 // Utility: the users of the membership directory, as the rest of the library reads them.
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
+#include "kestrix/foundation/site_cache.h"
 #include "kestrix/foundation/utility.h"
 #include "platform/membership/members.h"
 #include "platform/membership/user.h"
@@ -53,8 +54,14 @@ std::shared_ptr<membership::User> Utility::getAUOAddress(std::string /*iIISVirtI
 
 std::shared_ptr<membership::User> Utility::GetAUObject(std::string& iUserID) {
     try {
+        // The user's record is kept by the thread while a site cache scope lives; each
+        // caller gets a copy of its own.
+        if (auto kept = std::static_pointer_cast<const membership::User>(FindSiteObject(SiteCacheKind::User, iUserID)))
+            return std::make_shared<membership::User>(*kept);
         if (virtualId_.empty()) getIISVirtID();
-        return getAUOAddress(virtualId_, iUserID);
+        std::shared_ptr<membership::User> user = getAUOAddress(virtualId_, iUserID);
+        KeepSiteObject(SiteCacheKind::User, iUserID, std::make_shared<const membership::User>(*user));
+        return user;
     } catch (...) {
         Reraise("Kestrix.Utility.GetAUObject");
     }

@@ -286,7 +286,8 @@ TEST_P(Pipeline, ChangesToTheSiteReachTheNextDocument) {
     ASSERT_TRUE(refused.error);
     EXPECT_EQ(refused.error->description(), "Refused: ghost / Order form");
 
-    // A rewritten style sheet is compiled again.
+    // A user's new address and a rewritten style sheet count from the next document on.
+    Sql("UPDATE MEMBERUSER SET EMAIL = 'alice@new.test' WHERE USERID = 'alice'");
     std::ofstream(site_.root() / "xsl" / "acme-order.xsl", std::ios::trunc)
         << "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
            "<xsl:template match='/*'><xsl:copy><xsl:attribute name='standard'>2</xsl:attribute>"
@@ -294,6 +295,9 @@ TEST_P(Pipeline, ChangesToTheSiteReachTheNextDocument) {
     Outcome restyled = Process(Order("<RECEIVER>bob</RECEIVER>"));
     ASSERT_FALSE(restyled.error) << restyled.error->description();
     EXPECT_NE(document.GetXmlDocument(restyled.docId).find("standard=\"2\""), std::string::npos);
+    bool newAddress = false;
+    for (const std::string& mail : Mails()) newAddress = newAddress || mail.find("To: alice@new.test") != std::string::npos;
+    EXPECT_TRUE(newAddress);
 
     // Taken off the sender list, alice may no longer send orders.
     Sql("DELETE FROM SENDERLIST WHERE USERID = 'alice'");
