@@ -2,6 +2,13 @@
 // one thread, on a fresh site per backend. Prints documents per second and peak memory.
 //
 //   process_bench [N] [--pg URL] [--backend sqlite|postgresql] [--fresh]
+//                 [--plain DIR [--big FILE]]
+//
+// --plain DIR runs the plain route instead: the fixed workload of DIR (orders.py,
+// add-routing.py, site.xml, order-standard.xsl there; N orders, 2000 unless given), each
+// parsed, identified, authorized, stored, transformed and published to one recipient
+// without mail. With --big FILE the one document of FILE goes that route instead, and a
+// bare parse and transform of it with the same style sheet runs beside, for the peak memory.
 //
 // SQLite always runs; PostgreSQL runs when a connection string is given by --pg or by
 // KESTRIX_BENCH_PG (the site gets a schema of its own, dropped afterwards). Each backend runs
@@ -12,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,11 +32,16 @@
 #include <vector>
 
 #include "kestrix/api/document.h"
+#include "kestrix/documents/site_administration.h"
+#include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
 #include "platform/base/error.h"
 #include "platform/db/connection.h"
+#include "platform/db/statistics.h"
 #include "platform/membership/directory.h"
+#include "platform/xml/statistics.h"
+#include "platform/xml/xml.h"
 
 namespace fs = std::filesystem;
 using namespace kestrix;
@@ -40,6 +53,8 @@ struct Options {
     std::string pg;
     std::optional<std::string> only;  // run one backend only
     bool freshSite = false;           // start at once, while the site's files are new
+    std::string plain;                // the folder of the plain route's workload, if chosen
+    std::string big;                  // one large document for the plain route, if chosen
 };
 
 // Peak resident set of this process in kilobytes.
@@ -180,6 +195,38 @@ std::string Order(int n) {
     return body;
 }
 
+// Runs a command of the shell; raises when it fails.
+void Shell(const std::string& command) {
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+std::string ReadWhole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The plain route's site and orders from the workload folder; the bodies in name order.
+std::vector<std::string> SetUpPlainRoute(const fs::path& site, const fs::path& workload,
+                                         int count) {
+    SiteAdministration administration;
+    ApplySiteFile((workload / "site.xml").string(), administration);
+    const fs::path sheets = GetParameter("TransformXSLPath");
+    fs::create_directories(sheets);
+    fs::copy_file(workload / "order-standard.xsl", sheets / "order-standard.xsl",
+                  fs::copy_options::overwrite_existing);
+    const fs::path orders = site / "orders", routed = site / "routed";
+    Shell("python3 '" + (workload / "orders.py").string() + "' " + std::to_string(count) + " '" +
+          orders.string() + "' > /dev/null");
+    Shell("python3 '" + (workload / "add-routing.py").string() + "' '" + orders.string() + "' '" +
+          routed.string() + "' > /dev/null");
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(routed)) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> bodies;
+    for (const fs::path& file : files) bodies.push_back(ReadWhole(file));
+    return bodies;
+}
+
 // Sets up a site on `backend` and processes `count` orders; prints one line of figures.
 // Returns false when a document failed.
 bool RunBackend(const std::string& backend, const Options& options) {
@@ -193,15 +240,18 @@ bool RunBackend(const std::string& backend, const Options& options) {
     const std::string cs = InitSite(folder.path().string(), siteOptions);
     setenv("KESTRIX_HOME", folder.path().c_str(), 1);
     ResetThreadCaches();
-    SetUpBusiness(folder.path(), cs);
-
     std::vector<std::string> bodies;
-    bodies.reserve(options.count);
-    size_t bytes = 0;
-    for (int n = 0; n < options.count; ++n) {
-        bodies.push_back(Order(n));
-        bytes += bodies.back().size();
+    if (!options.plain.empty()) {
+        bodies =
+            SetUpPlainRoute(folder.path(), options.plain, options.big.empty() ? options.count : 1);
+        if (!options.big.empty()) bodies = {ReadWhole(options.big)};
+    } else {
+        SetUpBusiness(folder.path(), cs);
+        bodies.reserve(options.count);
+        for (int n = 0; n < options.count; ++n) bodies.push_back(Order(n));
     }
+    size_t bytes = 0;
+    for (const std::string& body : bodies) bytes += body.size();
 
     // A running site's configuration files are long unchanged; those of a site made a moment
     // ago are read afresh on every call until they have stood still for a second or two.
@@ -210,6 +260,8 @@ bool RunBackend(const std::string& backend, const Options& options) {
 
     const long rssBefore = PeakRssKb();
     const double cpuBefore = CpuSeconds();
+    db::ResetThreadStatementCounts();
+    xml::ResetThreadParseCounts();
     int failures = 0;
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& body : bodies) {
@@ -227,24 +279,49 @@ bool RunBackend(const std::string& backend, const Options& options) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long rssAfter = PeakRssKb();
     const double cpu = CpuSeconds() - cpuBefore;
+    const db::StatementCounts statements = db::ThreadStatementCounts();
+    const xml::ParseCounts parses = xml::ThreadParseCounts();
+    const double documents = bodies.empty() ? 1.0 : static_cast<double>(bodies.size());
 
     const int64_t publications = Count(cs, "SELECT COUNT(*) AS N FROM PUBLICATION");
     const int64_t tags = Count(cs, "SELECT COUNT(*) AS N FROM TAGSVALUE");
     size_t mails = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder.path() / "out" / "mail")) ++mails;
 
-    std::printf("%-10s  %6d docs (%zu bytes avg)  %7.2f s  %7.1f docs/s  (cpu %.2f s, %.1f docs per cpu-s)  "
-                "peak RSS %ld KB (+%ld KB while processing)  failures %d  publications %lld  field values %lld  "
-                "mails %zu\n",
-                backend.c_str(), options.count, options.count ? bytes / options.count : 0, seconds,
-                seconds > 0 ? options.count / seconds : 0.0, cpu, cpu > 0 ? options.count / cpu : 0.0, rssAfter,
-                rssAfter - rssBefore, failures, static_cast<long long>(publications), static_cast<long long>(tags),
-                mails);
+    std::printf(
+        "%-10s  %6d docs (%zu bytes avg)  %7.2f s  %7.1f docs/s  (cpu %.2f s, %.1f docs per cpu-s) "
+        " "
+        "peak RSS %ld KB (+%ld KB while processing)  failures %d  publications %lld  field values "
+        "%lld  "
+        "mails %zu\n"
+        "%-10s  per document: %.1f statements (%.1f prepared), %.2f commits, %.2f parses, "
+        "%.3f style sheets compiled\n",
+        backend.c_str(), static_cast<int>(bodies.size()),
+        bodies.empty() ? 0 : bytes / bodies.size(), seconds,
+        seconds > 0 ? documents / seconds : 0.0, cpu, cpu > 0 ? documents / cpu : 0.0, rssAfter,
+        rssAfter - rssBefore, failures, static_cast<long long>(publications),
+        static_cast<long long>(tags), mails, backend.c_str(), statements.statements / documents,
+        statements.preparations / documents, statements.commits / documents,
+        parses.documents / documents, parses.styleSheets / documents);
     std::fflush(stdout);
 
     ResetThreadCaches();
     unsetenv("KESTRIX_HOME");
     return failures == 0;
+}
+
+// The bare work on the large document: parse it and apply the plain route's style sheet,
+// nothing else; prints the peak memory.
+bool RunBare(const Options& options) {
+    std::string body = ReadWhole(options.big);
+    xml::XmlDocument document = xml::XmlDocument::FromText(body);
+    body = std::string();
+    xml::XslStyleSheet sheet =
+        xml::XslStyleSheet::FromSource((fs::path(options.plain) / "order-standard.xsl").string());
+    const std::string output = sheet.Transform(document);
+    std::printf("%-10s  1 document, parse and transform only: %zu bytes out, peak RSS %ld KB\n",
+                "bare", output.size(), PeakRssKb());
+    return true;
 }
 
 // Runs one backend in a child process; true when it finished without a failed document.
@@ -258,7 +335,7 @@ bool RunInChild(const std::string& backend, const Options& options) {
     if (child == 0) {
         int code = 1;
         try {
-            code = RunBackend(backend, options) ? 0 : 2;
+            code = (backend == "bare" ? RunBare(options) : RunBackend(backend, options)) ? 0 : 2;
         } catch (const Error& e) {
             std::cerr << backend << ": " << e.description() << "\n";
         } catch (const std::exception& e) {
@@ -276,22 +353,32 @@ bool RunInChild(const std::string& backend, const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
+    bool counted = false;
     if (const char* pg = std::getenv("KESTRIX_BENCH_PG")) options.pg = pg;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--pg" && i + 1 < argc) {
             options.pg = argv[++i];
+        } else if (arg == "--plain" && i + 1 < argc) {
+            options.plain = argv[++i];
+        } else if (arg == "--big" && i + 1 < argc) {
+            options.big = argv[++i];
         } else if (arg == "--fresh") {
             options.freshSite = true;
         } else if (arg == "--backend" && i + 1 < argc) {
             options.only = argv[++i];
         } else if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos) {
             options.count = std::stoi(arg);
+            counted = true;
         } else {
-            std::cerr << "usage: " << argv[0] << " [N] [--pg URL] [--backend sqlite|postgresql] [--fresh]\n";
+            std::cerr << "usage: " << argv[0]
+                      << " [N] [--pg URL] [--backend sqlite|postgresql] [--fresh] [--plain DIR "
+                         "[--big FILE]]\n";
             return 2;
         }
     }
+
+    if (!options.plain.empty() && !counted) options.count = 2000;
 
     std::vector<std::string> backends;
     if (!options.only || *options.only == "sqlite") backends.push_back("sqlite");
@@ -300,6 +387,12 @@ int main(int argc, char** argv) {
         std::cerr << "backend " << *options.only << " needs --pg URL or KESTRIX_BENCH_PG\n";
         return 2;
     }
+
+    if (!options.big.empty() && options.plain.empty()) {
+        std::cerr << "--big needs --plain DIR\n";
+        return 2;
+    }
+    if (!options.big.empty()) backends.insert(backends.begin(), "bare");
 
     bool ok = true;
     for (const std::string& backend : backends) ok = RunInChild(backend, options) && ok;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -22,6 +23,9 @@ namespace {
 std::string Now() { return DateTime::Now().Sortable(); }
 
 std::string WhereId(int32_t id) { return "DOCUMENTID = " + EncodeSqlNumber(id); }
+
+/// A document's identifier as the value of a "DOCUMENTID = ?" placeholder.
+Variant Id(int32_t id) { return Variant(static_cast<long long>(id)); }
 
 /// The text of a body column of the current row; NULL is "Invalid use of Null".
 std::string BodyText(const db::Recordset& rs, std::string_view column) {
@@ -70,24 +74,20 @@ xml::XmlDocument LoadDom(const std::string& sql, std::string_view column,
 
 std::string ReadBody(int32_t id, std::string_view column) {
     db::Connection connection = GetConnection();
-    db::Recordset rs =
-        connection.Query("SELECT " + std::string(column) + " FROM DOCUMENT WHERE " + WhereId(id));
+    db::Recordset rs = connection.Query(
+        "SELECT " + std::string(column) + " FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(id)});
     if (rs.Eof()) return {};
     return BodyText(rs, column);
 }
 
 /// Replaces one body column and sets the date column that goes with it.
-void WriteBody(int32_t id, std::string_view bodyColumn, std::string_view dateColumn,
-               const std::string& body) {
+void WriteBody(int32_t id, std::string_view bodyColumn, std::string_view dateColumn, Variant body) {
+    // Written straight away: the old body is not read first, and no row means no change.
     db::Connection connection = GetConnection();
-    db::Recordset rs =
-        connection.Query("SELECT " + std::string(bodyColumn) + ", " + std::string(dateColumn) +
-                         " FROM DOCUMENT WHERE " + WhereId(id));
-    if (rs.Eof()) return;
-    db::EditRow row(rs);
-    row.Set(dateColumn, Now());
-    SetLongText(row, std::string(bodyColumn), body);
-    connection.Update("DOCUMENT", row, WhereId(id));
+    const Variant values[] = {std::move(body), Variant(Now()), Id(id)};
+    connection.Execute("UPDATE DOCUMENT SET " + std::string(bodyColumn) + " = ?, " +
+                           std::string(dateColumn) + " = ? WHERE DOCUMENTID = ?",
+                       values);
 }
 
 struct StatusWords {
@@ -142,8 +142,8 @@ xml::XmlDocument DocumentStore::GetXmlDomDocument(int32_t& iDocID) {
 std::string DocumentStore::GetDocumentTypeOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs =
-            connection.Query("SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE " + WhereId(iDocID));
+        db::Recordset rs = connection.Query(
+            "SELECT DOCUMENTTYPEID FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
         if (rs.Eof()) return {};
         return Trim(rs.GetString("DOCUMENTTYPEID"));
     } catch (...) {
@@ -154,7 +154,8 @@ std::string DocumentStore::GetDocumentTypeOfDocument(int32_t& iDocID) {
 std::string DocumentStore::GetSenderOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT SENDER FROM DOCUMENT WHERE " + WhereId(iDocID));
+        db::Recordset rs =
+            connection.Query("SELECT SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
         if (rs.Eof()) return {};
         return Trim(rs.GetString("SENDER"));
     } catch (...) {
@@ -165,7 +166,8 @@ std::string DocumentStore::GetSenderOfDocument(int32_t& iDocID) {
 DOCUMENTSTATUS DocumentStore::GetStatusOfDocument(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT STATUS FROM DOCUMENT WHERE " + WhereId(iDocID));
+        db::Recordset rs =
+            connection.Query("SELECT STATUS FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(iDocID)});
         if (rs.Eof() || rs.IsNull("STATUS")) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
         const int64_t status = rs.GetInt("STATUS");
         if (status < 0 || status > 5) return DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
@@ -178,7 +180,8 @@ DOCUMENTSTATUS DocumentStore::GetStatusOfDocument(int32_t& iDocID) {
 bool DocumentStore::GetShowFlag(int32_t& i_lDocID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query("SELECT SHOW FROM DOCUMENT WHERE " + WhereId(i_lDocID));
+        db::Recordset rs =
+            connection.Query("SELECT SHOW FROM DOCUMENT WHERE DOCUMENTID = ?", {Id(i_lDocID)});
         if (rs.Eof() || rs.IsNull("SHOW")) return false;
         return rs.Field("SHOW").ToBool();
     } catch (...) {
@@ -202,7 +205,15 @@ bool DocumentStore::UpdateDocTableWithDocType(int32_t& iDocID, const std::string
 
 void DocumentStore::UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXmlBody) {
     try {
-        WriteBody(iDocID, "XMLBODY", "CREATIONDATE", iXmlBody);
+        WriteBody(iDocID, "XMLBODY", "CREATIONDATE", Variant(iXmlBody));
+    } catch (...) {
+        Reraise("Kestrix.Document.UpdateDocumentWithXmlBody");
+    }
+}
+
+void DocumentStore::UpdateDocumentWithXmlBody(int32_t& iDocID, std::string&& iXmlBody) {
+    try {
+        WriteBody(iDocID, "XMLBODY", "CREATIONDATE", Variant(std::move(iXmlBody)));
     } catch (...) {
         Reraise("Kestrix.Document.UpdateDocumentWithXmlBody");
     }
@@ -211,7 +222,7 @@ void DocumentStore::UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string
 void DocumentStore::UpdateDocumentWithOriginalXmlBody(int32_t& iDocID,
                                                  const std::string& iOriginalXmlBody) {
     try {
-        WriteBody(iDocID, "ORIGINALXMLBODY", "ENTRANCEDATE", iOriginalXmlBody);
+        WriteBody(iDocID, "ORIGINALXMLBODY", "ENTRANCEDATE", Variant(iOriginalXmlBody));
     } catch (...) {
         Reraise("Kestrix.Document.UpdateDocumentWithOriginalXmlBody");
     }
@@ -227,12 +238,9 @@ void DocumentStore::SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus
         if (!write) return;
         {
             db::Connection connection = GetConnection();
-            const std::string where = "(DOCUMENTID = " + EncodeSqlNumber(iDocID) + ")";
-            db::Recordset rs = connection.Query("SELECT STATUS FROM DOCUMENT WHERE " + where);
-            if (rs.Eof()) return;
-            db::EditRow row(rs);
-            row.Set("STATUS", ToInt(iDocStatus));
-            connection.Update("DOCUMENT", row, where);
+            if (connection.Execute("UPDATE DOCUMENT SET STATUS = ? WHERE DOCUMENTID = ?",
+                                   {Variant(ToInt(iDocStatus)), Id(iDocID)}) == 0)
+                return;
         }
         if (iDocStatus == S::DOCUMENTPUBLISHED && old == S::DOCUMENTNEW) {
             publication_errors::ClosePublicationErrorsForOneCategory(iDocID, "CannotPublish");
@@ -346,7 +354,7 @@ int32_t DocumentStore::StoreOriginalDocument(const std::string& body) {
         row.Set("CREATIONDATE", now);
         row.Set("ENTRANCEDATE", now);
         row.Set("STATUS", ToInt(DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS));
-        SetLongText(row, "ORIGINALXMLBODY", body);
+        row.Set("ORIGINALXMLBODY", body);  // one copy of the body, not a chunked second one
         return KeyAsInt32(connection.Insert("DOCUMENT", row, "DocumentID"), "DOCUMENT");
     } catch (...) {
         Reraise("Kestrix.Document.StoreOriginalDocument");
@@ -357,18 +365,23 @@ void DocumentStore::UpdateDocument(int32_t id, const std::string& docTypeID, con
                               const std::string& defaultReceiver, DOCUMENTSTATUS status, bool show,
                               int32_t forwardedDocID) {
     try {
+        // Only these columns are written; the bodies are neither read nor written.
+        std::string sql =
+            "UPDATE DOCUMENT SET STATUS = ?, SENDER = ?, DEFAULTRECEIVER = ?, SHOW = ?";
+        std::vector<Variant> values{Variant(ToInt(status)), Variant(sender),
+                                    Variant(defaultReceiver), Variant(show ? 1 : 0)};
+        if (!Trim(docTypeID).empty()) {
+            sql += ", DOCUMENTTYPEID = ?";
+            values.emplace_back(docTypeID);
+        }
+        if (forwardedDocID != -1) {
+            sql += ", DOC_DOCUMENTID = ?";
+            values.emplace_back(forwardedDocID);
+        }
+        sql += " WHERE DOCUMENTID = ?";
+        values.push_back(Id(id));
         db::Connection connection = GetConnection();
-        // Only the columns set below are written back; the bodies are left alone.
-        db::Recordset rs = connection.Query("SELECT * FROM DOCUMENT WHERE " + WhereId(id));
-        if (rs.Eof()) return;
-        db::EditRow row(rs);
-        if (!Trim(docTypeID).empty()) row.Set("DOCUMENTTYPEID", docTypeID);
-        row.Set("STATUS", ToInt(status));
-        row.Set("SENDER", sender);
-        row.Set("DEFAULTRECEIVER", defaultReceiver);
-        if (forwardedDocID != -1) row.Set("DOC_DOCUMENTID", forwardedDocID);
-        row.Set("SHOW", show ? 1 : 0);
-        connection.Update("DOCUMENT", row, WhereId(id));
+        connection.Execute(sql, values);
     } catch (...) {
         Reraise("Kestrix.Document.UpdateDocument");
     }
@@ -376,17 +389,15 @@ void DocumentStore::UpdateDocument(int32_t id, const std::string& docTypeID, con
 
 void DocumentStore::CopyOriginalXMLtoXMLBody(int32_t id, bool alsoTemp) {
     try {
+        // The database copies the body itself; a NULL body stays NULL.
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            std::string("SELECT XMLBODY, TEMPXMLBODY, CREATIONDATE, ORIGINALXMLBODY ") +
-            "FROM DOCUMENT WHERE DOCUMENTID = " + EncodeSqlNumber(id));
-        if (rs.Eof()) return;
-        db::EditRow row(rs);
-        const Variant original = rs.Field("ORIGINALXMLBODY");
-        CopyBody(row, original, "XMLBODY");
-        if (alsoTemp) CopyBody(row, original, "TEMPXMLBODY");
-        row.Set("CREATIONDATE", Now());
-        connection.Update("DOCUMENT", row, WhereId(id));
+        connection.Execute(
+            alsoTemp
+                ? "UPDATE DOCUMENT SET XMLBODY = ORIGINALXMLBODY, TEMPXMLBODY = ORIGINALXMLBODY, "
+                  "CREATIONDATE = ? WHERE DOCUMENTID = ?"
+                : "UPDATE DOCUMENT SET XMLBODY = ORIGINALXMLBODY, CREATIONDATE = ? WHERE "
+                  "DOCUMENTID = ?",
+            {Variant(Now()), Id(id)});
     } catch (...) {
         Reraise("Kestrix.Document.CopyOriginalXMLtoXMLBody");
     }

@@ -47,6 +47,8 @@ class DocumentStore : public Object {
     bool UpdateDocTableWithDocType(int32_t& iDocID, const std::string& iDocTypeID);
     /// Replaces the standard body and sets CREATIONDATE to now. No row, no change.
     void UpdateDocumentWithXmlBody(int32_t& iDocID, const std::string& iXmlBody);
+    /// As above, taking the text over instead of copying it (a large body is then held once).
+    void UpdateDocumentWithXmlBody(int32_t& iDocID, std::string&& iXmlBody);
     /// Replaces the body as received and sets ENTRANCEDATE to now. No row, no change.
     void UpdateDocumentWithOriginalXmlBody(int32_t& iDocID, const std::string& iOriginalXmlBody);
     /// Changes the status. A deleted document stays deleted (only a new deletion is written
@@ -117,6 +119,12 @@ class DocumentStore : public Object {
     /// unchanged. Style sheets lie under the server parameter "TransformXSLPath".
     std::string TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
                                             int32_t iSenderBPID);
+    /// As above, from the body as received that the caller holds parsed (it is not read
+    /// again). True when there is a standard form; `oStandard` receives its tree, left empty
+    /// when the style sheet's output is no XML (readers of the stored body report that).
+    bool TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
+                                     int32_t iSenderBPID, const xml::XmlDocument& iReceived,
+                                     xml::XmlDocument& oStandard);
     /// Converts the document from one type to another with the style sheet configured for
     /// the pair (DOCTYPETODOCTYPE), working on the work copy: the current standard body (or
     /// the body as received) is transformed and stored as the standard body. Without a

@@ -101,8 +101,8 @@ bool publication_errors::CheckPublicationErrors(int32_t& iDocID) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs = connection.Query(
-            "SELECT PUBLICATIONERRORID FROM PUBLICATIONERRORS WHERE DOCUMENTID = " +
-            EncodeSqlNumber(iDocID) + " AND CLOSED = 0");
+            "SELECT PUBLICATIONERRORID FROM PUBLICATIONERRORS WHERE DOCUMENTID = ? AND CLOSED = 0",
+            {Variant(iDocID)});
         return !rs.Eof();
     } catch (...) {
         Reraise("Kestrix.Utility.checkPublicationErrors", "DocumentID: '" + std::to_string(iDocID) + "'");

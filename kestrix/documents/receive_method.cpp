@@ -1,21 +1,31 @@
 // ReceiveMethod: the style sheet of each partner's incoming documents of a type.
 #include "kestrix/documents/receive_method.h"
 
+#include <optional>
+#include <string>
+
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/site_cache.h"
 #include "platform/db/recordset.h"
 
 namespace kestrix {
 
 std::string ReceiveMethod::GetXslFileName(int32_t iBPID, const std::string& iDocTypeID) {
     try {
-        db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            "SELECT XSLFILENAME FROM RECEIVEMETHOD WHERE DOCUMENTTYPEID = " +
-            EncodeSqlText(iDocTypeID) + " " + "AND BUSINESSPARTNERID = " + EncodeSqlNumber(iBPID));
-        CloseConnection(connection);
-        if (rs.Eof()) return {};
-        return rs.GetString("XSLFILENAME");
+        // Kept by the thread while a site cache scope lives.
+        const std::string key = iDocTypeID + '\x1f' + std::to_string(iBPID);
+        return CachedSiteValue(SiteCacheKind::ReceiveMethod, key,
+                               [&]() -> std::optional<std::string> {
+                                   db::Connection connection = GetConnection();
+                                   db::Recordset rs = connection.Query(
+                                       "SELECT XSLFILENAME FROM RECEIVEMETHOD WHERE DOCUMENTTYPEID "
+                                       "= ? AND BUSINESSPARTNERID = ?",
+                                       {Variant(iDocTypeID), Variant(iBPID)});
+                                   if (rs.Eof()) return std::string();
+                                   return rs.GetString("XSLFILENAME");
+                               })
+            .value_or(std::string());
     } catch (...) {
         Reraise("Kestrix.ReceiveMethod.GetXslFileName");
     }

@@ -1,6 +1,7 @@
 // Document-type transformations: the standard form of a received document, the change of a
 // document to another type, the folders the style sheets lie in, and the small look-ups on
 // the document type table.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,7 @@
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/documents/document_types.h"
 #include "kestrix/foundation/style_sheets.h"
+#include "kestrix/foundation/site_cache.h"
 #include "platform/base/strings.h"
 #include "platform/db/recordset.h"
 #include "platform/services/file_paths.h"
@@ -33,13 +35,20 @@ std::string StyleSheetFolder(std::string_view parameter) {
 }
 
 /// One text column of the document type's row; "" when there is no row or the value is NULL.
+/// Kept by the thread while a site cache scope lives.
 std::string DocumentTypeColumn(std::string_view column, const std::string& docType) {
-    db::Connection connection = GetConnection();
-    db::Recordset rs = connection.Query(
-        "SELECT " + std::string(column) +
-        " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " + EncodeSqlText(docType) + " ");
-    if (rs.Eof()) return {};
-    return rs.GetString(column);
+    const std::string key = std::string(column) + '\x1f' + docType;
+    return CachedSiteValue(SiteCacheKind::DocumentType, key,
+                           [&]() -> std::optional<std::string> {
+                               db::Connection connection = GetConnection();
+                               db::Recordset rs = connection.Query(
+                                   "SELECT " + std::string(column) +
+                                       " FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?",
+                                   {Variant(docType)});
+                               if (rs.Eof()) return std::string();
+                               return rs.GetString(column);
+                           })
+        .value_or(std::string());
 }
 
 }  // namespace
@@ -60,6 +69,30 @@ std::string DocumentStore::TransformDocumentToStandard(int32_t iDocID, const std
             style_sheets::transformXMLStringToHTML(received, document_types::GetTransformXSLPath() + name);
         UpdateDocumentWithXmlBody(iDocID, standard);
         return standard;
+    } catch (...) {
+        Reraise("Kestrix.Document.TransformDocumentToStandard");
+    }
+}
+
+bool DocumentStore::TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
+                                           int32_t iSenderBPID, const xml::XmlDocument& iReceived,
+                                           xml::XmlDocument& oStandard) {
+    try {
+        oStandard = xml::XmlDocument();
+        const std::string name = Trim(ReceiveMethod().GetXslFileName(iSenderBPID, iDocTypeID));
+        if (name.empty()) {
+            // No style sheet configured: the body as received is the standard form.
+            CopyOriginalXMLtoXMLBody(iDocID, false);
+            oStandard = iReceived.Clone();
+            return !oStandard.IsEmpty();
+        }
+        std::string standard =
+            style_sheets::transformXMLToHTMLCommon(iReceived, document_types::GetTransformXSLPath() + name);
+        const bool present = !standard.empty();
+        // An output that is no XML is left to the readers of the stored body, which report it.
+        if (!oStandard.LoadXml(standard)) oStandard = xml::XmlDocument();
+        UpdateDocumentWithXmlBody(iDocID, std::move(standard));
+        return present;
     } catch (...) {
         Reraise("Kestrix.Document.TransformDocumentToStandard");
     }
@@ -102,10 +135,10 @@ std::string DocumentStore::GetXSLFromDoctypeToDoctypeTable(const Variant& iDocTy
                                                       const Variant& iNewDocTypeID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs =
-            connection.Query(std::string("SELECT TRANSFORMXSLNAME FROM DOCTYPETODOCTYPE WHERE ") +
-                             "DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID.ToString()) +
-                             " AND NEWDOCUMENTTYPEID =" + EncodeSqlText(iNewDocTypeID.ToString()));
+        db::Recordset rs = connection.Query(
+            "SELECT TRANSFORMXSLNAME FROM DOCTYPETODOCTYPE WHERE DOCUMENTTYPEID = ? AND "
+            "NEWDOCUMENTTYPEID = ?",
+            {Variant(iDocTypeID.ToString()), Variant(iNewDocTypeID.ToString())});
         if (rs.Eof()) return {};
         return rs.GetString("TRANSFORMXSLNAME");
     } catch (...) {
@@ -135,8 +168,8 @@ std::string document_types::getXSL(const std::string& iDocType) {
     try {
         db::Connection connection = GetConnection();
         db::Recordset rs =
-            connection.Query("SELECT HTMLATTACHMENTXSL FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = " +
-                             EncodeSqlText(iDocType) + " ");
+            connection.Query("SELECT HTMLATTACHMENTXSL FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?",
+                             {Variant(iDocType)});
         if (rs.Eof() || rs.IsNull("HTMLATTACHMENTXSL")) return {};
         const std::string name = Trim(rs.GetString("HTMLATTACHMENTXSL"));
         rs.Close();

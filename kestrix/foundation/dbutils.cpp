@@ -6,6 +6,7 @@
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
+#include "kestrix/foundation/site_cache.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
 
@@ -81,14 +82,19 @@ void CloseConnection(db::Connection& connection) {
 
 std::string GetParameter(std::string_view name) {
     try {
-        db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            "SELECT PARAMVALUE FROM COLLABORATIONPARAMETER " "WHERE PARAMNAME = " +
-            connection.EncodeText(name));
-        if (rs.Eof())
+        std::optional<std::string> value =
+            CachedSiteValue(SiteCacheKind::Parameter, name, [&]() -> std::optional<std::string> {
+                db::Connection connection = GetConnection();
+                db::Recordset rs = connection.Query(
+                    "SELECT PARAMVALUE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = ?",
+                    {Variant(std::string(name))});
+                if (rs.Eof()) return std::nullopt;
+                return Trim(rs.GetString("PARAMVALUE"));
+            });
+        if (!value)
             Raise(EnumerationErrors::MissingParameter, "Kestrix.DocumentImport",
                   "Couldn't get the parameter '" + std::string(name) + "' from the database.");
-        return Trim(rs.GetString("PARAMVALUE"));
+        return std::move(*value);
     } catch (...) {
         Reraise("DBUtils.GetParameter");
     }

@@ -2,8 +2,10 @@
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/site_cache.h"
 #include "platform/db/connection.h"
 #include "platform/services/configuration.h"
+#include "platform/xml/stylesheet_cache.h"
 
 namespace kestrix {
 
@@ -111,6 +113,8 @@ std::string GetMemScriptCode() {
 
 void ResetThreadCaches() {
     Caches() = ThreadCaches{};
+    ClearSiteCaches();
+    xml::ClearThreadStyleSheets();
     ResetConnectionCache();
     db::ClearThreadPool();
 }

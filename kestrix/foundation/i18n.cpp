@@ -1,26 +1,26 @@
 #include "kestrix/foundation/i18n.h"
 
 #include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/site_cache.h"
 #include "platform/base/strings.h"
 
 namespace kestrix {
 
 namespace {
 
-// The stored text of the label, or nothing when the language has no row for it.
+// The stored text of the label, or nothing when the language has no row for it; kept by
+// the thread while a site cache scope lives.
 std::optional<std::string> LookUp(std::string_view code, int32_t language) {
-    db::Connection connection = GetConnection();
-    std::string sql;
-    if (language == 0) {
-        sql = "SELECT I18NTEXT.TEXT " "FROM I18NTEXT " "WHERE LABEL = " + EncodeSqlText(code) +
-              " AND LOCALEID = 1033";
-    } else {
-        sql = "SELECT TEXT " "FROM I18NTEXT " "WHERE LABEL = " + EncodeSqlText(code) +
-              " AND LOCALEID = " + EncodeSqlNumber(language);
-    }
-    db::Recordset rs = connection.Query(sql);
-    if (rs.Eof()) return std::nullopt;
-    return rs.GetString("TEXT");
+    const int32_t locale = language == 0 ? 1033 : language;
+    const std::string key = std::string(code) + '\x1f' + std::to_string(locale);
+    return CachedSiteValue(SiteCacheKind::Label, key, [&]() -> std::optional<std::string> {
+        db::Connection connection = GetConnection();
+        db::Recordset rs =
+            connection.Query("SELECT TEXT FROM I18NTEXT WHERE LABEL = ? AND LOCALEID = ?",
+                             {Variant(std::string(code)), Variant(static_cast<long long>(locale))});
+        if (rs.Eof()) return std::nullopt;
+        return rs.GetString("TEXT");
+    });
 }
 
 std::string Missing(std::string_view code) {

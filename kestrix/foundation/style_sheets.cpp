@@ -40,7 +40,12 @@ std::string style_sheets::transformXMLStringToHTML(const std::string& iXmlString
 std::string style_sheets::transformXMLToHTMLCommon(const xml::XmlDocument& iDoc,
                                                    const std::string& iXslFileName) {
     try {
-        return transformXMLStringToHTML(iDoc.Xml(), iXslFileName);
+        if (services::IsNetworkPath(iXslFileName))
+            return transformXMLStringToHTML(iDoc.Xml(), iXslFileName);
+        // A local sheet is applied to the tree itself, without writing it out and parsing
+        // it again.
+        XML xml;
+        return xml.ApplyXslStyleSheetToTree(iDoc, iXslFileName);
     } catch (...) {
         Reraise("Kestrix.Utility.transformXMLToHTMLCommon");
     }

@@ -2,6 +2,7 @@
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/users.h"
+#include "kestrix/foundation/site_cache.h"
 #include "platform/membership/members.h"
 #include "platform/membership/user.h"
 #include "platform/services/configuration.h"
@@ -50,7 +51,13 @@ std::shared_ptr<membership::User> users::getAUOAddress(std::string /*iIISVirtID*
 
 std::shared_ptr<membership::User> users::GetAUObject(std::string& iUserID) {
     try {
-        return getAUOAddress(getIISVirtID(), iUserID);
+        // The user's record is kept by the thread while a site cache scope lives; each
+        // caller gets a copy of its own.
+        if (auto kept = std::static_pointer_cast<const membership::User>(FindSiteObject(SiteCacheKind::User, iUserID)))
+            return std::make_shared<membership::User>(*kept);
+        std::shared_ptr<membership::User> user = getAUOAddress(getIISVirtID(), iUserID);
+        KeepSiteObject(SiteCacheKind::User, iUserID, std::make_shared<const membership::User>(*user));
+        return user;
     } catch (...) {
         Reraise("Kestrix.Utility.GetAUObject");
     }

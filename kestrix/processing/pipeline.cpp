@@ -18,6 +18,7 @@
 #include "kestrix/documents/document_types.h"
 #include "kestrix/foundation/users.h"
 #include "kestrix/rules/routing.h"
+#include "kestrix/foundation/site_cache.h"
 #include "kestrix/rules/user_defined_fields.h"
 #include "platform/base/strings.h"
 #include "platform/membership/user.h"
@@ -153,7 +154,11 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     const bool empty = body.empty();
     std::optional<xml::XmlDocument> dom;
     bool show = true;
-    std::string standardBody;
+    bool standardForm = false;
+    xml::XmlDocument standard;  // the standard form's tree, read by the later steps
+    // Look-ups kept for the document, checked against the site's change marker once, inside
+    // its transaction.
+    std::optional<SiteCacheScope> siteCaches;
     // The document's unit of work: everything it writes, the outbox items included, is
     // committed at once or not at all. It joins the caller's unit of work when there is one.
     std::optional<db::Transaction> work;
@@ -169,6 +174,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                                                  {"[%MAXSIZE%]", std::to_string(limit)}}),
                               ErrNum(EnumerationErrors::ProcessDocumentError), false};
         work.emplace(CurrentConnectionString(), BusyTimeoutMs());
+        siteCaches.emplace();
         // 1. Parse.
         if (!blank) {
             dom.emplace();
@@ -198,7 +204,12 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 4. Sender.
         Run(
             [&] {
-                if (oSenderBPID == 0 && !empty) routing::GetSenderBPAndName(body, oSenderBPID, oSenderName);
+                if (oSenderBPID == 0 && !empty) {
+                    if (dom)
+                        routing::GetSenderBPAndName(*dom, oSenderBPID, oSenderName);
+                    else
+                        routing::GetSenderBPAndName(body, oSenderBPID, oSenderName);
+                }
                 if (oSenderBPID == 0 && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown sender.");
             },
@@ -206,7 +217,9 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 5. Type.
         Run(
             [&] {
-                if (oDocTypeID.empty() && !empty) oDocTypeID = routing::GetDocType(body, oSenderBPID);
+                if (oDocTypeID.empty() && !empty)
+                    oDocTypeID = dom ? routing::GetDocType(*dom, oSenderBPID)
+                                     : routing::GetDocType(body, oSenderBPID);
                 if (oDocTypeID.empty() && !empty && iInterActive != -1)
                     throw Error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, "Unknown type.");
             },
@@ -256,15 +269,25 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         Run(
             [&] {
                 if (!iOriginalDocTypeID.empty()) TransformDocToNewDocType(oDocID, iOriginalDocTypeID, oDocTypeID);
-                else standardBody = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID);
+                else if (dom)
+                    standardForm = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID,
+                                                               *dom, standard);
+                else
+                    standardForm =
+                        !TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID).empty();
             },
             "SLBSH1824", false);
         // 9. Default receiver.
         Run(
             [&] {
-                if (oDefRecipient.empty() && !empty) oDefRecipient = routing::GetDefaultReceiver(body);
+                if (oDefRecipient.empty() && !empty)
+                    oDefRecipient =
+                        dom ? routing::GetDefaultReceiver(*dom) : routing::GetDefaultReceiver(body);
             },
             "SLBSH1827", false);
+        // The received tree is read no more, except by the administrator's mail of a hidden
+        // document's failure.
+        if (show) dom.reset();
         // 10. Complete the row.
         Run(
             [&] {
@@ -278,7 +301,10 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             db::Transaction step(CurrentConnectionString());
             try {
                 UserDefinedFields fields;
-                fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID);
+                if (!standard.IsEmpty())
+                    fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID, standard);
+                else
+                    fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID);
                 step.Commit();
             } catch (...) {
                 PassOnBusy();
@@ -291,11 +317,16 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // 12. Recipients.
         InStep(
             [&] {
-                if (standardBody.empty() || oDocID == 0 || oDocTypeID.empty()) return;
+                if (!standardForm || oDocID == 0 || oDocTypeID.empty()) return;
                 if (iOriginalDefRecipient.empty() || iInterActive == 0) {
-                    int32_t status = routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID, standardBody);
+                    int32_t status =
+                        standard.IsEmpty()
+                            ? routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID)
+                            : routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID,
+                                                                           standard);
                     oStatus = static_cast<int16_t>(status);
-                    if (iInterActive != -1 && oStatus != 0) SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
+                    if (iInterActive != -1 && oStatus != 0)
+                        SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
                 } else {
                     routing::FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
                 }
@@ -316,7 +347,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         }
         // 14. What leaves the system is written down with the document and done after the
         // commit: first the deliveries, then the mails, composed from their outcome.
-        if (oStatus != 0 && !standardBody.empty() && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1 &&
+        if (oStatus != 0 && standardForm && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1 &&
             show) {
             InStep(
                 [&] {

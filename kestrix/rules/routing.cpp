@@ -1,5 +1,6 @@
 // The sender, type and default receiver a document names in its routing tags, and
 // the small look-ups and conversions around publications.
+#include <optional>
 #include <array>
 #include <cctype>
 #include <string>
@@ -11,6 +12,7 @@
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
+#include "kestrix/foundation/site_cache.h"
 #include "kestrix/foundation/users.h"
 #include "kestrix/rules/routing.h"
 #include "kestrix/rules/rules.h"
@@ -83,14 +85,81 @@ private:
     bool keep_ = true;
 };
 
-// The first user the directory finds for the criteria; false when there is none.
+// The first user the directory finds for the criteria; false when there is none. The
+// answer is kept by the thread while a site cache scope lives.
 bool FindSender(const std::string& criteria, int32_t& bp, std::string& name) {
-    std::string virtualId;
-    db::Recordset users = users::GetAuoRSByCriteria(Variant(criteria), virtualId);
-    if (users.Eof()) return false;
-    bp = static_cast<int32_t>(users.GetInt("BusinessPartnerID"));
-    name = users.GetString("cn");
+    const std::optional<std::string> found =
+        CachedSiteValue(SiteCacheKind::Sender, criteria, [&]() -> std::optional<std::string> {
+            std::string virtualId;
+            db::Recordset users = users::GetAuoRSByCriteria(Variant(criteria), virtualId);
+            if (users.Eof()) return std::nullopt;
+            return std::to_string(users.GetInt("BusinessPartnerID")) + '\x1f' +
+                   users.GetString("cn");
+        });
+    if (!found) return false;
+    const size_t separator = found->find('\x1f');
+    bp = static_cast<int32_t>(std::stol(found->substr(0, separator)));
+    name = found->substr(separator + 1);
     return true;
+}
+
+// The sender of a parsed document (see routing::GetSenderBPAndName).
+void SenderOfTree(xml::XmlDocument& dom, int32_t& oSenderBP,
+                  std::string& oSenderName) {
+    OBI obi;
+    obi.GetObiDocumentInfo(dom, "", nullptr, nullptr, &oSenderName);
+    if (oSenderName.empty()) oSenderName = xsl_patterns::ExecuteXSLPattern(dom, "//SENDER");
+
+    if (!oSenderName.empty()) {
+        FindSender("cn=" + oSenderName, oSenderBP, oSenderName);
+    } else {
+        const std::string contact = xsl_patterns::ExecuteXSLPattern(dom, "//CONTACT");
+        if (contact.empty())
+            Raise(EnumerationErrors::TagNotPresentError, "Kestrix.Utility.GetSenderBPAndName",
+                  "The document names its sender neither in SENDER nor in CONTACT.");
+        if (!FindSender("employeenumber=" + contact, oSenderBP, oSenderName))
+            FindSender("cn=" + contact, oSenderBP, oSenderName);
+    }
+}
+
+// The failure of a sender look-up raised on, with the label texts that explain it.
+[[noreturn]] void RaiseSenderFailure(int32_t& oSenderBP, std::string& oSenderName) {
+    oSenderBP = 0;
+    oSenderName.clear();
+    std::string info;
+    try {
+        info = TranslateLabel("SLBSH0004") + "\r\n" + TranslateLabel("SLBSH1903");
+    } catch (...) {
+        // Without the label texts the failure itself still travels up.
+    }
+    Reraise("Kestrix.Utility.GetSenderBPAndName", info);
+}
+
+// The type a parsed document names (see routing::GetDocType). The type rules may change the
+// tree they read: `toChange` gives the tree they may have.
+template <typename TreeToChange>
+std::string TypeOfTree(xml::XmlDocument& dom, int32_t iBPID,
+                       TreeToChange&& toChange) {
+    OBI obi;
+    std::string type;
+    if (obi.GetObiDocumentInfo(dom, "", &type)) return type;
+
+    type = xsl_patterns::ExecuteXSLPattern(dom, "//DOCTYPE-ID");
+    if (!type.empty() && !routing::DocTypeFoundInTable(type)) type.clear();
+    if (type.empty()) {
+        Rules rules;
+        int32_t noDocument = 0;
+        int32_t partner = iBPID;
+        type = rules.ExecuteDocumentTypeRuleSet(noDocument, partner, toChange());
+        if (!type.empty() && !routing::DocTypeFoundInTable(type)) type.clear();
+    }
+    return type;
+}
+
+// The default receiver a parsed document names (see routing::GetDefaultReceiver).
+std::string DefaultReceiverOfTree(const xml::XmlDocument& dom) {
+    if (xsl_patterns::ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return {};
+    return xsl_patterns::ExecuteXSLPattern(dom, "//RECEIVER");
 }
 
 // True for a text that reads as a number: optional blanks and sign, digits with at most
@@ -127,52 +196,38 @@ void routing::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
     try {
         oSenderBP = 0;
         RoutedText routed(iXMLStr);
-        xml::XmlDocument& dom = routed.dom();
-        OBI obi;
-        obi.GetObiDocumentInfo(dom, iXMLStr, nullptr, nullptr, &oSenderName);
-        if (oSenderName.empty()) oSenderName = xsl_patterns::ExecuteXSLPattern(dom, "//SENDER");
-
-        if (!oSenderName.empty()) {
-            FindSender("cn=" + oSenderName, oSenderBP, oSenderName);
-        } else {
-            const std::string contact = xsl_patterns::ExecuteXSLPattern(dom, "//CONTACT");
-            if (contact.empty())
-                Raise(EnumerationErrors::TagNotPresentError, "Kestrix.Utility.GetSenderBPAndName",
-                      "The document names its sender neither in SENDER nor in CONTACT.");
-            if (!FindSender("employeenumber=" + contact, oSenderBP, oSenderName))
-                FindSender("cn=" + contact, oSenderBP, oSenderName);
-        }
+        SenderOfTree(routed.dom(), oSenderBP, oSenderName);
     } catch (...) {
+        RaiseSenderFailure(oSenderBP, oSenderName);
+    }
+}
+
+void routing::GetSenderBPAndName(xml::XmlDocument& iDom, int32_t& oSenderBP,
+                                 std::string& oSenderName) {
+    try {
         oSenderBP = 0;
-        oSenderName.clear();
-        std::string info;
-        try {
-            info = TranslateLabel("SLBSH0004") + "\r\n" + TranslateLabel("SLBSH1903");
-        } catch (...) {
-            // Without the label texts the failure itself still travels up.
-        }
-        Reraise("Kestrix.Utility.GetSenderBPAndName", info);
+        SenderOfTree(iDom, oSenderBP, oSenderName);
+    } catch (...) {
+        RaiseSenderFailure(oSenderBP, oSenderName);
     }
 }
 
 std::string routing::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
     try {
         RoutedText routed(iXMLStr);
-        xml::XmlDocument& dom = routed.dom();
-        OBI obi;
-        std::string type;
-        if (obi.GetObiDocumentInfo(dom, iXMLStr, &type)) return type;
+        return TypeOfTree(routed.dom(), iBPID,
+                          [&]() -> xml::XmlDocument& { return routed.domToChange(); });
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetDocType");
+    }
+}
 
-        type = xsl_patterns::ExecuteXSLPattern(dom, "//DOCTYPE-ID");
-        if (!type.empty() && !DocTypeFoundInTable(type)) type.clear();
-        if (type.empty()) {
-            Rules rules;
-            int32_t noDocument = 0;
-            int32_t partner = iBPID;
-            type = rules.ExecuteDocumentTypeRuleSet(noDocument, partner, routed.domToChange());
-            if (!type.empty() && !DocTypeFoundInTable(type)) type.clear();
-        }
-        return type;
+std::string routing::GetDocType(xml::XmlDocument& iDom, int32_t iBPID) {
+    try {
+        // The caller's tree goes on to later steps unchanged: the rules get a copy.
+        std::optional<xml::XmlDocument> copy;
+        return TypeOfTree(iDom, iBPID,
+                          [&]() -> xml::XmlDocument& { return copy.emplace(iDom.Clone()); });
     } catch (...) {
         Reraise("Kestrix.Utility.GetDocType");
     }
@@ -180,10 +235,17 @@ std::string routing::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
 
 bool routing::DocTypeFoundInTable(const std::string& iDocTypeID) {
     try {
-        db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            "SELECT * FROM documenttype WHERE documenttypeid = " + EncodeSqlText(iDocTypeID) + " ");
-        return !rs.Eof();
+        return CachedSiteValue(
+                   SiteCacheKind::DocumentType, iDocTypeID,
+                   [&]() -> std::optional<std::string> {
+                       db::Connection connection = GetConnection();
+                       db::Recordset rs = connection.Query(
+                           "SELECT DOCUMENTTYPEID FROM DOCUMENTTYPE WHERE DOCUMENTTYPEID = ?",
+                           {Variant(iDocTypeID)});
+                       if (rs.Eof()) return std::nullopt;
+                       return std::string();
+                   })
+            .has_value();
     } catch (...) {
         Reraise("Kestrix.Utility.DocTypeFoundInTable");
     }
@@ -192,9 +254,15 @@ bool routing::DocTypeFoundInTable(const std::string& iDocTypeID) {
 std::string routing::GetDefaultReceiver(const std::string& iXMLStr) {
     try {
         RoutedText routed(iXMLStr);
-        const xml::XmlDocument& dom = routed.dom();
-        if (xsl_patterns::ExecuteXSLPattern(dom, "//REQUISITIONER").empty()) return {};
-        return xsl_patterns::ExecuteXSLPattern(dom, "//RECEIVER");
+        return DefaultReceiverOfTree(routed.dom());
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetDefaultReceiver");
+    }
+}
+
+std::string routing::GetDefaultReceiver(const xml::XmlDocument& iDom) {
+    try {
+        return DefaultReceiverOfTree(iDom);
     } catch (...) {
         Reraise("Kestrix.Utility.GetDefaultReceiver");
     }
@@ -226,9 +294,9 @@ bool routing::CheckXslPattern(std::string& iXslPattern, TagAttrXsl iTagAttrXsl) 
 int32_t routing::GetPublicationStatus(int32_t& iDocID, const std::string& iRecipientID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            "SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = " + EncodeSqlNumber(iDocID) +
-            " AND USERID = " + EncodeSqlText(iRecipientID) + " ");
+        db::Recordset rs =
+            connection.Query("SELECT STATUS FROM PUBLICATION WHERE DOCUMENTID = ? AND USERID = ?",
+                             {Variant(iDocID), Variant(iRecipientID)});
         if (rs.Eof() || rs.IsNull("STATUS")) return -1;
         return static_cast<int32_t>(rs.GetInt("STATUS"));
     } catch (...) {
@@ -239,9 +307,9 @@ int32_t routing::GetPublicationStatus(int32_t& iDocID, const std::string& iRecip
 int32_t routing::GetForwardFlag(int32_t& iDocID, const std::string& iRecipientID) {
     try {
         db::Connection connection = GetConnection();
-        db::Recordset rs = connection.Query(
-            "SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = " + EncodeSqlNumber(iDocID) +
-            " AND USERID = " + EncodeSqlText(iRecipientID) + " ");
+        db::Recordset rs =
+            connection.Query("SELECT FORWARD FROM PUBLICATION WHERE DOCUMENTID = ? AND USERID = ?",
+                             {Variant(iDocID), Variant(iRecipientID)});
         if (rs.Eof() || rs.IsNull("FORWARD")) return -1;
         return static_cast<int32_t>(rs.GetInt("FORWARD"));
     } catch (...) {

@@ -17,13 +17,20 @@ namespace kestrix::routing {
 /// A text that does not parse, or one without SENDER and CONTACT, raises (both outputs
 /// are then 0 and "").
 void GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP, std::string& oSenderName);
+/// `GetSenderBPAndName` of a document already parsed.
+void GetSenderBPAndName(xml::XmlDocument& iDom, int32_t& oSenderBP, std::string& oSenderName);
 /// The document type: the OBI type, else the DOCTYPE-ID tag, else the first document-type
 /// rule of the partner that matches. A type that is not in DOCUMENTTYPE gives "".
 std::string GetDocType(const std::string& iXMLStr, int32_t iBPID = 0);
+/// `GetDocType` of a document already parsed; the tree is left as it is (the type rules
+/// read a copy).
+std::string GetDocType(xml::XmlDocument& iDom, int32_t iBPID);
 /// True when DOCUMENTTYPE has a row for the type.
 bool DocTypeFoundInTable(const std::string& iDocTypeID);
 /// The RECEIVER tag when the REQUISITIONER tag is set; "" otherwise.
 std::string GetDefaultReceiver(const std::string& iXMLStr);
+/// `GetDefaultReceiver` of a document already parsed.
+std::string GetDefaultReceiver(const xml::XmlDocument& iDom);
 /// Writes the publication rows of a stored document from its routing tags (the whole
 /// distribution list, the OBI receiver, or the RECEIVER and business-partner tags).
 /// A missing type or body is read from the document. Answers 1 when at least one
@@ -31,6 +38,10 @@ std::string GetDefaultReceiver(const std::string& iXMLStr);
 /// publication errors.
 int32_t GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID = {},
                                              const std::string& iXMLStr = {});
+/// As above, from the standard body the caller holds parsed (it is not read again; the
+/// routing tags emptied for a distribution list are emptied in this tree too).
+int32_t GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                             xml::XmlDocument& iStandard);
 /// Inserts a new publication row for every user on the type's distribution list
 /// (restricted to the partner when it is not 0 and to the user when it is not "") who
 /// has none for the document yet. Answers the number of rows inserted.

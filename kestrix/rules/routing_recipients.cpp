@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kestrix/documents/obi.h"
 #include "kestrix/documents/distribution_list.h"
@@ -257,20 +258,28 @@ class RecipientResolver {
 int32_t routing::FillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID, int32_t iBPID,
                                       const std::string& iUserID) {
     try {
+        // Values are bound: the text is one of four whatever the document.
         std::string sql =
-            std::string("INSERT INTO PUBLICATION ") + "SELECT " + EncodeSqlNumber(iDocID) +
-            ", DISTRIBUTIONLIST.USERID, 0, 0, NULL " + "FROM DISTRIBUTIONLIST " +
-            "WHERE DISTRIBUTIONLIST.DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID) + " ";
-        if (iBPID != 0) sql += " AND BUSINESSPARTNERID = " + EncodeSqlNumber(iBPID);
-        if (!iUserID.empty()) sql += " AND USERID = " + EncodeSqlText(iUserID) + " ";
+            "INSERT INTO PUBLICATION SELECT CAST(? AS INTEGER), DISTRIBUTIONLIST.USERID, 0, 0, "
+            "NULL "
+            "FROM DISTRIBUTIONLIST WHERE DISTRIBUTIONLIST.DOCUMENTTYPEID = ?";
+        std::vector<Variant> values{Variant(iDocID), Variant(iDocTypeID)};
+        if (iBPID != 0) {
+            sql += " AND BUSINESSPARTNERID = ?";
+            values.emplace_back(iBPID);
+        }
+        if (!iUserID.empty()) {
+            sql += " AND USERID = ?";
+            values.emplace_back(iUserID);
+        }
         sql +=
             " AND DISTRIBUTIONLIST.USERID NOT IN (SELECT PUBLICATION.USERID FROM PUBLICATION "
-            "WHERE PUBLICATION.USERID = DISTRIBUTIONLIST.USERID AND DOCUMENTID = " +
-            EncodeSqlNumber(iDocID) + ")";
+            "WHERE PUBLICATION.USERID = DISTRIBUTIONLIST.USERID AND DOCUMENTID = ?)";
+        values.emplace_back(iDocID);
         // A user listed twice for the type (under two partners, say) still gets one row.
         sql += " GROUP BY DISTRIBUTIONLIST.USERID";
         db::Connection connection = GetConnection();
-        return static_cast<int32_t>(connection.Execute(sql));
+        return static_cast<int32_t>(connection.Execute(sql, values));
     } catch (...) {
         Reraise("Kestrix.Utility.FillPublicationTable");
     }
@@ -320,6 +329,39 @@ void routing::RemoveAllRoutingInfoFromDocument(int32_t& iDocID, xml::XmlDocument
     }
 }
 
+namespace {
+
+// The publication rows of a stored document from its parsed standard body (see
+// routing::GetRecipientsAndFillPublicationTable).
+int32_t RecipientsOfTree(int32_t& iDocID, const std::string& docType, xml::XmlDocument& dom) {
+    using namespace routing;
+    if (xsl_patterns::ExecuteXSLPattern(dom, "//USESDISTLIST") == "1") {
+        const int32_t result = FillPublicationTable(iDocID, docType, 0, {}) > 0 ? 1 : 0;
+        RemoveAllRoutingInfoFromDocument(iDocID, dom);
+        return result;
+    }
+
+    OBI obi;
+    std::string receiver;
+    if (obi.GetObiDocumentInfo(dom, "", nullptr, nullptr, nullptr, nullptr, &receiver)) {
+        // An OBI document without receiver names nobody; it does not go to the whole list.
+        if (receiver.empty()) return 0;
+        return FillPublicationTable(iDocID, docType, 0, receiver) > 0 ? 1 : 0;
+    }
+
+    bool found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//RECEIVER");
+    if (!xsl_patterns::ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
+        found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUSINESSPARTNER") ||
+                found;
+    } else {
+        found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-C") || found;
+        found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-S") || found;
+    }
+    return found ? 1 : 0;
+}
+
+}  // namespace
+
 int32_t routing::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
                                                       const std::string& iDocTypeID,
                                                       const std::string& iXMLStr) {
@@ -332,35 +374,17 @@ int32_t routing::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
         if (docType.empty() || iDocID <= 0 || Trim(xmlText).empty()) return 0;
 
         xml::XmlDocument dom = xml::XmlDocument::FromText(xmlText);
+        return RecipientsOfTree(iDocID, docType, dom);
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetRecipientsAndFillPublicationTable");
+    }
+}
 
-        if (xsl_patterns::ExecuteXSLPattern(dom, "//USESDISTLIST") == "1") {
-            const int32_t result = FillPublicationTable(iDocID, docType, 0, {}) > 0 ? 1 : 0;
-            RemoveAllRoutingInfoFromDocument(iDocID, dom);
-            return result;
-        }
-
-        OBI obi;
-        std::string receiver;
-        if (obi.GetObiDocumentInfo(dom, xmlText, nullptr, nullptr, nullptr, nullptr, &receiver)) {
-            // An OBI document without receiver names nobody; it does not go to the whole list.
-            if (receiver.empty()) return 0;
-            return FillPublicationTable(iDocID, docType, 0, receiver) > 0 ? 1 : 0;
-        }
-
-        bool found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//RECEIVER");
-        if (!xsl_patterns::ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
-            found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom,
-                                                             "//BUSINESSPARTNER") ||
-                    found;
-        } else {
-            found =
-                ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-C") ||
-                found;
-            found =
-                ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-S") ||
-                found;
-        }
-        return found ? 1 : 0;
+int32_t routing::GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                                      xml::XmlDocument& iStandard) {
+    try {
+        if (iDocID <= 0 || iDocTypeID.empty() || iStandard.IsEmpty()) return 0;
+        return RecipientsOfTree(iDocID, iDocTypeID, iStandard);
     } catch (...) {
         Reraise("Kestrix.Utility.GetRecipientsAndFillPublicationTable");
     }

@@ -87,9 +87,9 @@ bool UserDefinedFields::Fill(int32_t docID, const std::string& docTypeID,
         WorkingConnection connection(given);
         db::Connection& conn = connection.get();
         db::Recordset definitions = conn.Query(
-            "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = " +
-            EncodeSqlText(docTypeID) + " ");
-        conn.Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = " + EncodeSqlNumber(docID));
+            "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = ?",
+            {Variant(docTypeID)});
+        conn.Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = ?", {Variant(docID)});
         for (; !definitions.Eof(); definitions.MoveNext()) {
             std::string value = FieldValue(dom, FieldPattern(definitions));
             InsertValue(conn, docID, definitions.GetInt("TAGID"), std::move(value));
@@ -144,13 +144,25 @@ void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID,
     }
 }
 
+void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                                     const xml::XmlDocument& iStandard) {
+    try {
+        db::Connection connection = GetConnection();
+        // Filling removes the old values itself; only an empty tree leaves them to this.
+        if (iStandard.IsEmpty()) DeleteTagsForDocument(iDocID, connection);
+        FillTagsValueTable(iDocID, iDocTypeID, iStandard, connection);
+        CloseConnection(connection);
+    } catch (...) {
+        Reraise("Kestrix.UserDefinedFields.UpdateValuesInTagsValueTable");
+    }
+}
+
 // ---- removing the values of one document ---------------------------------------------------
 
 void UserDefinedFields::Delete(int32_t docID, db::Connection* given) {
     try {
         WorkingConnection connection(given);
-        connection.get().Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = " +
-                                 EncodeSqlNumber(docID));
+        connection.get().Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = ?", {Variant(docID)});
     } catch (...) {
         Reraise("Kestrix.UserDefinedFields.DeleteTagsForDocument");
     }

@@ -36,6 +36,9 @@ class UserDefinedFields : public Object {
 
     /// Recomputes the stored values of a stored document from its standard body.
     void UpdateValuesInTagsValueTable(int32_t& iDocID, const std::string& iDocTypeID);
+    /// As above, from the standard body the caller holds parsed (it is not read again).
+    void UpdateValuesInTagsValueTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                      const xml::XmlDocument& iStandard);
 
     /// Removes every stored value of the document.
     void DeleteTagsForDocument(int32_t iDocID);

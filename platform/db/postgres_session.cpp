@@ -11,6 +11,7 @@
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/db/session.h"
+#include "platform/db/statistics.h"
 
 namespace kestrix::db {
 
@@ -124,9 +125,11 @@ public:
             }
         }
         const std::string text(sql);
+        const PGTransactionStatusType before = PQtransactionStatus(conn_);
         ResultPtr r(PQexecParams(conn_, text.c_str(), static_cast<int>(params.size()), nullptr,
                                  values.data(), nullptr, nullptr, 0));
         const ExecStatusType status = PQresultStatus(r.get());
+        Count(before, r.get());
         if (status == PGRES_COMMAND_OK || status == PGRES_EMPTY_QUERY) {
             if (result) *result = Recordset();
             return std::atoll(PQcmdTuples(r.get()));
@@ -141,6 +144,7 @@ public:
 
     void RunScript(std::string_view sql, int timeoutSeconds) override {
         SetTimeout(timeoutSeconds);
+        ++detail::MutableThreadStatementCounts().statements;
         const std::string text(sql);
         if (!PQsendQuery(conn_, text.c_str())) Fail(nullptr, timeoutSeconds);
         // Every statement of the script answers a result; the first failure ends the script.
@@ -197,6 +201,22 @@ public:
     }
 
 private:
+  /// Counts a statement run by `Run`: the server prepares every text afresh; a COMMIT, or
+  /// a statement that changed rows outside a transaction, is a commit.
+  void Count(PGTransactionStatusType before, const PGresult* r) {
+      StatementCounts& counts = detail::MutableThreadStatementCounts();
+      ++counts.statements;
+      ++counts.preparations;
+      if (PQresultStatus(r) != PGRES_COMMAND_OK && PQresultStatus(r) != PGRES_TUPLES_OK) return;
+      const PGTransactionStatusType after = PQtransactionStatus(conn_);
+      const char* command = PQcmdStatus(const_cast<PGresult*>(r));
+      if (before == PQTRANS_INTRANS && after == PQTRANS_IDLE && IStartsWith(command, "COMMIT"))
+          ++counts.commits;
+      else if (before == PQTRANS_IDLE && after == PQTRANS_IDLE && !IStartsWith(command, "SELECT") &&
+               !IStartsWith(command, "SET"))
+          ++counts.commits;
+  }
+
     void SetTimeout(int seconds) {
         if (seconds < 0) seconds = 0;
         if (seconds == timeout_) return;

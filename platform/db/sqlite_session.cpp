@@ -11,6 +11,7 @@
 
 #include "platform/base/error.h"
 #include "platform/db/session.h"
+#include "platform/db/statistics.h"
 
 namespace kestrix::db {
 
@@ -46,6 +47,7 @@ public:
         db_ = db;
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, kDefaultBusyTimeoutMs);
+        sqlite3_commit_hook(db_, &SqliteSession::OnCommit, nullptr);
         try {
             // Readers and one writer proceed side by side in write-ahead-log mode.
             RunScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", 0);
@@ -69,8 +71,11 @@ public:
                 int timeoutSeconds) override {
         Deadline deadline(*this, timeoutSeconds);
         int rc = SQLITE_OK;
+        StatementCounts& counts = detail::MutableThreadStatementCounts();
+        ++counts.statements;
         StatementPtr stmt = statements_.Take(sql);
         if (!stmt) {
+            ++counts.preparations;
             const char* tail = nullptr;
             sqlite3_stmt* raw = nullptr;
             if (sql.size() > static_cast<size_t>(std::numeric_limits<int>::max()))
@@ -111,6 +116,7 @@ public:
 
     void RunScript(std::string_view sql, int timeoutSeconds) override {
         Deadline deadline(*this, timeoutSeconds);
+        ++detail::MutableThreadStatementCounts().statements;
         const std::string text(sql);
         char* message = nullptr;
         const int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
@@ -206,6 +212,13 @@ private:
     private:
         SqliteSession& session_;
     };
+
+    /// Counts every commit of the session, those of single statements included; it runs on
+    /// the committing thread.
+    static int OnCommit(void*) {
+        ++detail::MutableThreadStatementCounts().commits;
+        return 0;  // lets the commit go ahead
+    }
 
     static int OnProgress(void* self) {
         auto* session = static_cast<SqliteSession*>(self);

@@ -22,6 +22,7 @@
 
 #include "platform/base/strings.h"
 #include "platform/xml/detail.h"
+#include "platform/xml/statistics.h"
 
 namespace kestrix::xml::detail {
 namespace {
@@ -371,6 +372,7 @@ void ErrorScope::AddGenericPiece(std::string_view piece) {
 
 ParseOutcome Parse(std::string_view data, ParseMode mode, const std::string& url, xmlDictPtr dict) {
     EnsureInitialized();
+    ++MutableThreadParseCounts().documents;
     ParseOutcome out;
     out.error.url = url;
     if (data.size() > static_cast<size_t>(INT_MAX)) {

@@ -6,6 +6,7 @@
 #include <libxslt/xsltutils.h>
 
 #include "platform/xml/detail.h"
+#include "platform/xml/statistics.h"
 
 namespace kestrix::xml {
 namespace {
@@ -86,6 +87,7 @@ namespace {
 xsltStylesheetPtr CompileOwned(xmlDocPtr doc, ParseError& error) {
     std::string url = (doc && doc->URL) ? reinterpret_cast<const char*>(doc->URL) : "";
     ErrorScope scope;
+    ++detail::MutableThreadParseCounts().styleSheets;
     xsltStylesheetPtr sheet = xsltParseStylesheetDoc(doc);
     if (sheet != nullptr && sheet->errors == 0) {
         error = ParseError{};

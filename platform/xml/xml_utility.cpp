@@ -1,7 +1,10 @@
 #include "platform/xml/xml_utility.h"
 
+#include <optional>
+
 #include "platform/base/strings.h"
 #include "platform/xml/detail.h"
+#include "platform/xml/stylesheet_cache.h"
 
 namespace kestrix::xml {
 
@@ -89,6 +92,46 @@ std::shared_ptr<XmlDocument> XmlUtility::XslFileToDomDocument(const std::string&
     }
 }
 
+std::shared_ptr<XslStyleSheet> XmlUtility::CompiledStyleSheet(const std::string& xslFileOrUrl) {
+    std::string path;
+    std::optional<FileSignature> signature;
+    if (!IsHttpAddress(xslFileOrUrl)) {
+        path = hooks_.mapPath ? hooks_.mapPath(xslFileOrUrl) : xslFileOrUrl;
+        // Taken before the file is read: a change while it is read shows at the next use.
+        signature = SignatureOf(path);
+        if (signature)
+            if (std::shared_ptr<XslStyleSheet> kept = FindThreadStyleSheet(path, *signature))
+                return kept;
+    }
+    std::shared_ptr<XmlDocument> sheetDocument = XslFileToDomDocument(xslFileOrUrl);
+    // Includes of the sheet are fetched with the same time-out.
+    const LoadOptions options = FetchOptions();
+    detail::LoadOptionsScope includes(options);
+    auto sheet = std::make_shared<XslStyleSheet>();
+    if (!sheet->Compile(*sheetDocument)) {
+        const ParseError& error = sheet->error();
+        throw Error(error.errorCode ? error.errorCode : kestrix::errnum::E_FAIL,
+                    prefix_ + "ApplyXslStyleSheetToXmlDomDocument",
+                    "The XML Object couldn't parse XSL file '" + xslFileOrUrl + "'.");
+    }
+    if (signature) KeepThreadStyleSheet(path, *signature, sheet);
+    return sheet;
+}
+
+std::string XmlUtility::ApplyXslStyleSheetToTree(const XmlDocument& document,
+                                                 const std::string& xslFileOrUrl) {
+    try {
+        if (Trim(xslFileOrUrl).empty()) return document.Xml();
+        std::shared_ptr<XslStyleSheet> sheet = CompiledStyleSheet(xslFileOrUrl);
+        // document() calls of the sheet are fetched with the same time-out.
+        const LoadOptions options = FetchOptions();
+        detail::LoadOptionsScope includes(options);
+        return sheet->Transform(document);
+    } catch (...) {
+        Report("ApplyXslStyleSheetToXmlDomDocument");
+    }
+}
+
 std::string XmlUtility::ApplyXslStyleSheetToXmlDomDocument(std::shared_ptr<XmlDocument>& i_oXmlDom,
                                                            std::string& i_sXslFileOrUrl) {
     try {
@@ -96,22 +139,10 @@ std::string XmlUtility::ApplyXslStyleSheetToXmlDomDocument(std::shared_ptr<XmlDo
             throw Error(kestrix::errnum::E_FAIL, prefix_ + "ApplyXslStyleSheetToXmlDomDocument",
                         "Not a valid Xml DOM document is given");
         }
-        if (Trim(i_sXslFileOrUrl).empty()) return i_oXmlDom->Xml();
-        std::shared_ptr<XmlDocument> sheetDocument = XslFileToDomDocument(i_sXslFileOrUrl);
-        // Includes and document() calls of the sheet are fetched with the same time-out.
-        const LoadOptions options = FetchOptions();
-        detail::LoadOptionsScope includes(options);
-        XslStyleSheet sheet;
-        if (!sheet.Compile(*sheetDocument)) {
-            const ParseError& error = sheet.error();
-            throw Error(error.errorCode ? error.errorCode : kestrix::errnum::E_FAIL,
-                        prefix_ + "ApplyXslStyleSheetToXmlDomDocument",
-                        "The XML Object couldn't parse XSL file '" + i_sXslFileOrUrl + "'.");
-        }
-        return sheet.Transform(*i_oXmlDom);
     } catch (...) {
         Report("ApplyXslStyleSheetToXmlDomDocument");
     }
+    return ApplyXslStyleSheetToTree(*i_oXmlDom, i_sXslFileOrUrl);
 }
 
 std::string XmlUtility::ApplyXslStyleSheetToXmlString(const std::string& i_sXmlString,

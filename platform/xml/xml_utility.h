@@ -49,6 +49,11 @@ class XmlUtility : public Object {
     /// sheet gives the document's own text. A null document is refused.
     std::string ApplyXslStyleSheetToXmlDomDocument(std::shared_ptr<XmlDocument>& i_oXmlDom,
                                                    std::string& i_sXslFileOrUrl);
+    /// `ApplyXslStyleSheetToXmlDomDocument` on a document the caller owns, reported under the
+    /// same name. The compiled sheet of a local file is kept by the thread until the file
+    /// changes (see `FindThreadStyleSheet`).
+    std::string ApplyXslStyleSheetToTree(const XmlDocument& document,
+                                         const std::string& xslFileOrUrl);
 
     /// Late-bound calls of the five operations by name (arguments as `Variant`s; a document
     /// travels as an object).
@@ -59,6 +64,9 @@ class XmlUtility : public Object {
                                       bool styleSheet);
     [[noreturn]] void Report(std::string_view method);
     LoadOptions FetchOptions() const;
+    /// The compiled sheet at the path or address: the thread's kept one while its file is
+    /// unchanged, else read and compiled (and kept when it is a local file).
+    std::shared_ptr<XslStyleSheet> CompiledStyleSheet(const std::string& xslFileOrUrl);
 
     std::string prefix_;
     XmlUtilityHooks hooks_;

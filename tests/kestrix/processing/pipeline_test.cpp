@@ -326,6 +326,44 @@ TEST_P(Pipeline, AProcessKilledAtAnyMomentLeavesEveryDocumentWholeOrAbsent) {
     }
 }
 
+// What the processing keeps from one document to the next (label texts, type descriptions,
+// the sender list, the compiled style sheet) follows changes made by plain SQL and by
+// rewriting the sheet's file, from the very next document on.
+TEST_P(Pipeline, ChangesToTheSiteReachTheNextDocument) {
+    Outcome first = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), -1);
+    ASSERT_TRUE(first.error);
+    Outcome stored = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    ASSERT_FALSE(stored.error) << stored.error->description();
+    Document document;
+    EXPECT_NE(document.GetXmlDocument(stored.docId).find("standard=\"1\""), std::string::npos);
+
+    site_.Exec("UPDATE I18NTEXT SET TEXT = 'Refused: [%USER%] / [%DOCTYPE%]' WHERE LABEL = 'SLBSH1720' "
+        "AND LOCALEID = 1033");
+    site_.Exec("UPDATE DOCUMENTTYPE SET DESCRIPTION = 'Order form' WHERE DOCUMENTTYPEID = 'ORDER'");
+    Outcome refused = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), -1);
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->description(), "Refused: ghost / Order form");
+
+    // A user's new address and a rewritten style sheet count from the next document on.
+    site_.Exec("UPDATE MEMBERUSER SET EMAIL = 'alice@new.test' WHERE USERID = 'alice'");
+    std::ofstream(site_.root() / "xsl" / "acme-order.xsl", std::ios::trunc)
+        << "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+           "<xsl:template match='/*'><xsl:copy><xsl:attribute name='standard'>2</xsl:attribute>"
+           "<xsl:copy-of select='@*|node()'/></xsl:copy></xsl:template></xsl:stylesheet>";
+    Outcome restyled = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    ASSERT_FALSE(restyled.error) << restyled.error->description();
+    EXPECT_NE(document.GetXmlDocument(restyled.docId).find("standard=\"2\""), std::string::npos);
+    bool newAddress = false;
+    for (const std::string& mail : Mails()) newAddress = newAddress || mail.find("To: alice@new.test") != std::string::npos;
+    EXPECT_TRUE(newAddress);
+
+    // Taken off the sender list, alice may no longer send orders.
+    site_.Exec("DELETE FROM SENDERLIST WHERE USERID = 'alice'");
+    Outcome withdrawn = Process(Order("<RECEIVER>bob</RECEIVER>"), -1);
+    ASSERT_TRUE(withdrawn.error);
+    EXPECT_EQ(withdrawn.error->description(), "Refused: alice Tester / Order form");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, Pipeline, ::testing::ValuesIn(test::Backends()));
 
 }  // namespace
