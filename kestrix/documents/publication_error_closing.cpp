@@ -42,14 +42,19 @@ void publication_errors::ClosePublicationErrorsForOneCategory(int32_t i_lDocID,
         if (i_sCategory != "CannotPublish")
             Raise(EnumerationErrors::InvalidParamValue, std::string(kSource),
                   "Not supported Category : " + i_sCategory);
-        std::string sql = std::string(" UPDATE PUBLICATIONERRORS") + " SET CLOSED = 1" +
-                          " WHERE DOCUMENTID = " + EncodeSqlNumber(i_lDocID) + " AND ( LABEL = ";
+        // The document is bound, so the text is the same for every document.
+        std::string sql = " UPDATE PUBLICATIONERRORS SET CLOSED = 1 WHERE DOCUMENTID = ? AND ( LABEL = ";
         for (size_t i = 0; i < kCannotPublishLabels.size(); ++i) {
             if (i > 0) sql += std::string(" OR ") + "       LABEL = ";
             sql += EncodeSqlText(kCannotPublishLabels[i]);
         }
         sql += ")";
-        ExecQuery(sql);
+        try {
+            db::Connection connection = GetConnection();
+            connection.Execute(sql, {Variant(i_lDocID)});
+        } catch (...) {
+            Reraise("Kestrix.Collaboration.ExecQuery", sql);
+        }
     } catch (...) {
         Reraise(kSource);
     }

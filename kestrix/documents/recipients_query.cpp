@@ -11,23 +11,20 @@ db::Recordset recipients::GetRecipientsFromPublicationTable(int32_t iDocID,
                                                          const std::string& iDocTypeID,
                                                          bool iEmailFlag) {
     try {
-        std::string sql = std::string(
-                              "SELECT EMAIL, HTMLATTACHMENTXSL, PUBLICATION.USERID, "
-                              "DISTRIBUTIONLIST.HTMLATTACHMENT ") +
-                          "FROM PUBLICATION INNER JOIN DISTRIBUTIONLIST ON PUBLICATION.USERID = " +
-                          "DISTRIBUTIONLIST.USERID LEFT OUTER JOIN DOCUMENTTYPE ON "
-                          "DOCUMENTTYPE.DOCUMENTTYPEID = " +
-                          "DISTRIBUTIONLIST.DOCUMENTTYPEID WHERE (PUBLICATION.DOCUMENTID = " +
-                          EncodeSqlNumber(iDocID) + ") " +
-                          "AND (DISTRIBUTIONLIST.DOCUMENTTYPEID = " + EncodeSqlText(iDocTypeID);
+        // The document and the type are bound, so the text is one of two whatever the document.
+        std::string sql =
+            "SELECT EMAIL, HTMLATTACHMENTXSL, PUBLICATION.USERID, DISTRIBUTIONLIST.HTMLATTACHMENT "
+            "FROM PUBLICATION INNER JOIN DISTRIBUTIONLIST ON PUBLICATION.USERID = "
+            "DISTRIBUTIONLIST.USERID LEFT OUTER JOIN DOCUMENTTYPE ON DOCUMENTTYPE.DOCUMENTTYPEID = "
+            "DISTRIBUTIONLIST.DOCUMENTTYPEID WHERE (PUBLICATION.DOCUMENTID = ?) "
+            "AND (DISTRIBUTIONLIST.DOCUMENTTYPEID = ?";
         // Publications in a deleted state never count as recipients.
         if (iEmailFlag)
-            sql += std::string(") ") + "AND (DISTRIBUTIONLIST.EMAIL = 1) AND " +
-                   "(PUBLICATION.STATUS NOT IN (2,3,7,8,9) )";
+            sql += ") AND (DISTRIBUTIONLIST.EMAIL = 1) AND (PUBLICATION.STATUS NOT IN (2,3,7,8,9) )";
         else
-            sql += std::string(") AND ") + "(PUBLICATION.STATUS NOT IN (2,3,7,8,9) )";
+            sql += ") AND (PUBLICATION.STATUS NOT IN (2,3,7,8,9) )";
         db::Connection connection = GetConnection();
-        return connection.Query(sql);
+        return connection.Query(sql, {Variant(iDocID), Variant(iDocTypeID)});
     } catch (...) {
         Reraise("Kestrix.Utility.GetRecipientsFromPublicationTable");
     }

@@ -16,6 +16,7 @@ enum class SiteCacheKind {
     SenderList,
     ReceiveMethod,
     User,
+    FieldDefinitions,
     Count  // the number of kinds
 };
 

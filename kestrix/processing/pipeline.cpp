@@ -166,15 +166,17 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     bool kept = false;
     std::vector<int64_t> intents;
 
+    // A row the caller handed in may hold values of an earlier body.
+    const bool reused = oDocID != 0;
     try {
+        work.emplace(CurrentConnectionString(), BusyTimeoutMs());
+        siteCaches.emplace();
         // The size limit comes first: nothing of an oversized document is parsed.
         const uint64_t limit = MaxDocumentSize();
         if (body.size() > limit)
             throw StepFailure{Label("SLBSH1844", {{"[%SIZE%]", std::to_string(body.size())},
                                                  {"[%MAXSIZE%]", std::to_string(limit)}}),
                               ErrNum(EnumerationErrors::ProcessDocumentError), false};
-        work.emplace(CurrentConnectionString(), BusyTimeoutMs());
-        siteCaches.emplace();
         // 1. Parse.
         if (!blank) {
             dom.emplace();
@@ -296,8 +298,9 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             },
             "SLBSH1825", false);
         kept = true;
-        // 11. User-defined fields: a failure is recorded and processing goes on.
-        if (!empty) {
+        // 11. User-defined fields: a failure is recorded and processing goes on. A new row of
+        // a type without fields has no values to store or to replace.
+        if (!empty && (reused || TypeHasUserDefinedFields(oDocTypeID))) {
             db::Transaction step(CurrentConnectionString());
             try {
                 UserDefinedFields fields;

@@ -10,6 +10,7 @@
 
 #include "kestrix/documents/document.h"
 #include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/site_cache.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/documents/xsl_patterns.h"
 #include "platform/db/recordset.h"
@@ -79,6 +80,21 @@ const xml::XmlDocument* DomOf(const Variant& value) {
 }  // namespace
 
 // ---- filling the values of one document ----------------------------------------------------
+
+bool TypeHasUserDefinedFields(const std::string& docTypeId) {
+    try {
+        return CachedSiteValue(SiteCacheKind::FieldDefinitions, docTypeId, [&]() -> std::optional<std::string> {
+                   db::Connection connection = GetConnection();
+                   const db::Recordset rs = connection.Query(
+                       "SELECT COUNT(*) AS N FROM TAGSCONFIG WHERE DOCUMENTTYPEID = ?", {Variant(docTypeId)});
+                   if (rs.GetInt("N") == 0) return std::nullopt;
+                   return std::string("1");
+               })
+            .has_value();
+    } catch (...) {
+        Reraise("Kestrix.UserDefinedFields.TypeHasUserDefinedFields");
+    }
+}
 
 bool UserDefinedFields::Fill(int32_t docID, const std::string& docTypeID,
                              const xml::XmlDocument& dom, db::Connection* given) {

@@ -20,6 +20,10 @@ namespace kestrix {
 /// or the pattern is rejected. Methods given a connection work on it; the others open their
 /// own and close it before they return. Failures are raised on with the source
 /// "Kestrix.UserDefinedFields.<method>".
+/// True when the document type has user-defined fields (TAGSCONFIG rows); kept with the
+/// site's other look-ups while a site cache scope lives.
+bool TypeHasUserDefinedFields(const std::string& docTypeId);
+
 class UserDefinedFields : public Object {
   public:
     /// Replaces the stored values of the document by those of `iXMLDoc` for every field of

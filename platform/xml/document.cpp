@@ -3,6 +3,7 @@
 #include <libxml/xpathInternals.h>
 
 #include <climits>
+#include <unordered_map>
 
 #include "platform/base/strings.h"
 #include "platform/xml/detail.h"
@@ -141,6 +142,20 @@ struct XPathObjectFree {
     void operator()(xmlXPathObjectPtr o) const { xmlXPathFreeObject(o); }
 };
 
+/// Compiled expressions kept per thread at most; past it the kept ones are dropped.
+constexpr size_t kKeptExpressions = 256;
+
+/// The calling thread's XPath context and its compiled expressions (without namespaces).
+struct XPathThreadState {
+    std::unique_ptr<xmlXPathContext, XPathContextFree> context;
+    std::unordered_map<std::string, std::unique_ptr<xmlXPathCompExpr, XPathCompFree>> compiled;
+};
+
+XPathThreadState& ThreadXPath() {
+    thread_local XPathThreadState state;
+    return state;
+}
+
 XPathResult Evaluate(xmlDocPtr doc, xmlNodePtr context, std::string_view expression,
                      const Namespaces& ns, bool firstOnly) {
     detail::EnsureInitialized();
@@ -155,17 +170,48 @@ XPathResult Evaluate(xmlDocPtr doc, xmlNodePtr context, std::string_view express
     };
     std::string expr(expression);
     if (expr.find('\0') != std::string::npos) return fail("Invalid expression");
-    std::unique_ptr<xmlXPathContext, XPathContextFree> ctx(xmlXPathNewContext(doc));
+    // Expressions without namespaces run on the thread's one context and are compiled once:
+    // routing asks the same few patterns of every document.
+    XPathThreadState& state = ThreadXPath();
+    std::unique_ptr<xmlXPathContext, XPathContextFree> own;
+    xmlXPathContextPtr ctx = nullptr;
+    if (ns.empty()) {
+        if (!state.context) state.context.reset(xmlXPathNewContext(nullptr));
+        ctx = state.context.get();
+        if (ctx) ctx->doc = doc;
+    } else {
+        own.reset(xmlXPathNewContext(doc));
+        ctx = own.get();
+    }
     if (!ctx) return fail("Cannot create an XPath context");
     for (const auto& [prefix, uri] : ns)
-        if (xmlXPathRegisterNs(ctx.get(), X(prefix), X(uri)) != 0)
+        if (xmlXPathRegisterNs(ctx, X(prefix), X(uri)) != 0)
             return fail("Invalid namespace prefix");
-    std::unique_ptr<xmlXPathCompExpr, XPathCompFree> comp(xmlXPathCtxtCompile(ctx.get(), X(expr)));
+    std::unique_ptr<xmlXPathCompExpr, XPathCompFree> compiled;
+    xmlXPathCompExprPtr comp = nullptr;
+    if (ns.empty()) {
+        auto kept = state.compiled.find(expr);
+        if (kept != state.compiled.end()) {
+            comp = kept->second.get();
+        } else {
+            compiled.reset(xmlXPathCtxtCompile(ctx, X(expr)));
+            if (!compiled) return fail("Invalid expression");
+            if (state.compiled.size() >= kKeptExpressions) state.compiled.clear();
+            comp = state.compiled.emplace(expr, std::move(compiled)).first->second.get();
+        }
+    } else {
+        compiled.reset(xmlXPathCtxtCompile(ctx, X(expr)));
+        comp = compiled.get();
+    }
     if (!comp) return fail("Invalid expression");
     if (doc == nullptr) return result;
     ctx->node = context != nullptr ? context : reinterpret_cast<xmlNodePtr>(doc);
-    std::unique_ptr<xmlXPathObject, XPathObjectFree> obj(
-        xmlXPathCompiledEval(comp.get(), ctx.get()));
+    std::unique_ptr<xmlXPathObject, XPathObjectFree> obj(xmlXPathCompiledEval(comp, ctx));
+    // The thread's context keeps no pointer into this document.
+    if (!own) {
+        ctx->doc = nullptr;
+        ctx->node = nullptr;
+    }
     if (!obj) return fail("The expression cannot be evaluated");
     if (obj->type != XPATH_NODESET) {
         result.status = XPathStatus::NotANodeSet;
