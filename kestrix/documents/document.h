@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "kestrix/foundation/enums.h"
@@ -125,6 +126,12 @@ class DocumentStore : public Object {
     bool TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
                                      int32_t iSenderBPID, const xml::XmlDocument& iReceived,
                                      xml::XmlDocument& oStandard);
+    /// As above, and the received tree is released as soon as the style sheet has read it,
+    /// before the standard form is parsed, so that the two trees of a large document never
+    /// stand side by side. `ioReceived` is empty afterwards.
+    bool TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
+                                     int32_t iSenderBPID, std::optional<xml::XmlDocument>& ioReceived,
+                                     xml::XmlDocument& oStandard);
     /// Converts the document from one type to another with the style sheet configured for
     /// the pair (DOCTYPETODOCTYPE), working on the work copy: the current standard body (or
     /// the body as received) is transformed and stored as the standard body. Without a
@@ -145,6 +152,13 @@ class DocumentStore : public Object {
     void ParseBatchXMLString(std::string& iXMLStr);
     /// As ParseBatchXMLString, reporting under its own name.
     void ParseBatchXMLFile(std::string& iXMLStr);
+
+  private:
+    /// The standard form of a parsed body; `toRelease`, when it holds the body, is emptied
+    /// as soon as the style sheet has read it.
+    bool StandardOfTree(int32_t iDocID, const std::string& iDocTypeID, int32_t iSenderBPID,
+                        const xml::XmlDocument& iReceived, std::optional<xml::XmlDocument>& toRelease,
+                        xml::XmlDocument& oStandard);
 };
 
 }  // namespace kestrix

@@ -77,17 +77,39 @@ std::string DocumentStore::TransformDocumentToStandard(int32_t iDocID, const std
 bool DocumentStore::TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
                                            int32_t iSenderBPID, const xml::XmlDocument& iReceived,
                                            xml::XmlDocument& oStandard) {
+    std::optional<xml::XmlDocument> received;
+    return StandardOfTree(iDocID, iDocTypeID, iSenderBPID, iReceived, received, oStandard);
+}
+
+bool DocumentStore::TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
+                                           int32_t iSenderBPID, std::optional<xml::XmlDocument>& ioReceived,
+                                           xml::XmlDocument& oStandard) {
+    if (!ioReceived) return TransformDocumentToStandard(iDocID, iDocTypeID, iSenderBPID, xml::XmlDocument(), oStandard);
+    const xml::XmlDocument& received = *ioReceived;
+    return StandardOfTree(iDocID, iDocTypeID, iSenderBPID, received, ioReceived, oStandard);
+}
+
+bool DocumentStore::StandardOfTree(int32_t iDocID, const std::string& iDocTypeID, int32_t iSenderBPID,
+                                   const xml::XmlDocument& iReceived,
+                                   std::optional<xml::XmlDocument>& toRelease, xml::XmlDocument& oStandard) {
     try {
         oStandard = xml::XmlDocument();
         const std::string name = Trim(ReceiveMethod().GetXslFileName(iSenderBPID, iDocTypeID));
         if (name.empty()) {
             // No style sheet configured: the body as received is the standard form.
             CopyOriginalXMLtoXMLBody(iDocID, false);
-            oStandard = iReceived.Clone();
+            if (toRelease) {
+                oStandard = std::move(*toRelease);
+                toRelease.reset();
+            } else {
+                oStandard = iReceived.Clone();
+            }
             return !oStandard.IsEmpty();
         }
         std::string standard =
             style_sheets::transformXMLToHTMLCommon(iReceived, document_types::GetTransformXSLPath() + name);
+        // The received tree has been read: it goes before the standard form is parsed.
+        toRelease.reset();
         const bool present = !standard.empty();
         // An output that is no XML is left to the readers of the stored body, which report it.
         if (!oStandard.LoadXml(standard)) oStandard = xml::XmlDocument();

@@ -267,29 +267,42 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             "SLBSH1812", false);
         // 8. to 10.: a failure rolls the document back whole, so that no untyped row and no
         // half-made record is ever seen.
-        // 8. Transform to the standard form, or to the new type the caller asked for.
+        // The default receiver (step 9) is read from the received tree before the style sheet
+        // runs, so that a shown document's received tree can go as soon as the sheet has read
+        // it; a failure of the look-up is still reported at step 9.
+        std::optional<std::string> defaultReceiver;
+        std::optional<Error> defaultReceiverFailure;
+        if (oDefRecipient.empty() && !empty && dom) {
+            try {
+                defaultReceiver = routing::GetDefaultReceiver(*dom);
+            } catch (...) {
+                PassOnBusy();
+                defaultReceiverFailure = CurrentError();
+            }
+        }
+        // 8. Transform to the standard form, or to the new type the caller asked for. The
+        // received tree is read no more afterwards, except by the administrator's mail of a
+        // hidden document's failure.
         Run(
             [&] {
                 if (!iOriginalDocTypeID.empty()) TransformDocToNewDocType(oDocID, iOriginalDocTypeID, oDocTypeID);
+                else if (dom && show)
+                    standardForm = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID, dom, standard);
                 else if (dom)
-                    standardForm = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID,
-                                                               *dom, standard);
+                    standardForm = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID, *dom, standard);
                 else
-                    standardForm =
-                        !TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID).empty();
+                    standardForm = !TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID).empty();
             },
             "SLBSH1824", false);
+        if (show) dom.reset();
         // 9. Default receiver.
         Run(
             [&] {
-                if (oDefRecipient.empty() && !empty)
-                    oDefRecipient =
-                        dom ? routing::GetDefaultReceiver(*dom) : routing::GetDefaultReceiver(body);
+                if (defaultReceiverFailure) throw *defaultReceiverFailure;
+                if (defaultReceiver) oDefRecipient = *defaultReceiver;
+                else if (oDefRecipient.empty() && !empty) oDefRecipient = routing::GetDefaultReceiver(body);
             },
             "SLBSH1827", false);
-        // The received tree is read no more, except by the administrator's mail of a hidden
-        // document's failure.
-        if (show) dom.reset();
         // 10. Complete the row.
         Run(
             [&] {
