@@ -300,10 +300,15 @@ namespace kestrix {
 
 RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId)
     : notifications_(notifications), docId_(docId) {
-    DocumentStore document;
-    int32_t id = docId;
-    type_ = document.GetDocumentTypeOfDocument(id);
-    std::string sender = document.GetSenderOfDocument(id);
+    db::Connection connection = GetConnection();
+    const db::Recordset row =
+        connection.Query("SELECT DOCUMENTTYPEID, SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Variant(docId)});
+    connection.Close();
+    if (row.Eof())
+        Raise(EnumerationErrors::DocumentIDNotInDatabase, "Kestrix.Utility.SendEmailToRecipients",
+              "Document " + std::to_string(docId) + " is not in the database.");
+    type_ = row.GetString("DOCUMENTTYPEID");
+    std::string sender = row.GetString("SENDER");
     from_ = users::GetAUObject(sender)->EmailAddress();
     recipients_ = recipients::GetRecipientsFromPublicationTable(docId, type_, true);
 }

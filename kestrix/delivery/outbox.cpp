@@ -79,14 +79,25 @@ void RecordFailure(const Item& item, const Error& failure, std::string_view labe
          Variant(errorId), Variant(static_cast<long long>(item.id))});
 }
 
-/// A successful attempt: the item goes, and the publication error of an earlier failure is
-/// closed.
-void RecordSuccess(const Item& item) {
+/// Successful attempts: the items go, and the publication errors of their earlier failures
+/// are closed, in one statement each so that a run commits once.
+void RecordSuccesses(const std::vector<const Item*>& done) {
+    if (done.empty()) return;
+    std::string ids, errors;
+    std::vector<Variant> idValues, errorValues;
+    for (const Item* item : done) {
+        ids += ids.empty() ? "?" : ", ?";
+        idValues.emplace_back(static_cast<long long>(item->id));
+        if (item->publicationErrorId != 0) {
+            errors += errors.empty() ? "?" : ", ?";
+            errorValues.emplace_back(item->publicationErrorId);
+        }
+    }
     db::Connection connection = GetConnection();
-    if (item.publicationErrorId != 0)
-        connection.Execute("UPDATE PUBLICATIONERRORS SET CLOSED = 1 WHERE PUBLICATIONERRORID = ?",
-                           {Variant(item.publicationErrorId)});
-    connection.Execute("DELETE FROM OUTBOX WHERE OUTBOXID = ?", {Variant(static_cast<long long>(item.id))});
+    if (!errorValues.empty())
+        connection.Execute("UPDATE PUBLICATIONERRORS SET CLOSED = 1 WHERE PUBLICATIONERRORID IN (" + errors + ")",
+                           errorValues);
+    connection.Execute("DELETE FROM OUTBOX WHERE OUTBOXID IN (" + ids + ")", idValues);
 }
 
 /// Does one item; true when it succeeded.
@@ -144,12 +155,12 @@ bool Perform(const Item& item) {
         }
         return false;
     }
-    RecordSuccess(item);
     return true;
 }
 
 Outcome WorkOffItems(const std::vector<Item>& items) {
     Outcome outcome;
+    std::vector<const Item*> done;
     for (const Item& item : items) {
         bool ok = false;
         try {
@@ -157,7 +168,14 @@ Outcome WorkOffItems(const std::vector<Item>& items) {
         } catch (...) {
             LogError(kSource);
         }
+        if (ok) done.push_back(&item);
         ++(ok ? outcome.done : outcome.failed);
+    }
+    try {
+        RecordSuccesses(done);
+    } catch (...) {
+        // Done, but still listed: a later run does them again rather than lose them.
+        LogError(kSource);
     }
     return outcome;
 }
@@ -181,6 +199,8 @@ int64_t Add(int32_t docId, std::string_view kind, std::string_view target, std::
         Reraise("Kestrix.Outbox.Add");
     }
 }
+
+Outcome WorkOff(const std::vector<Item>& items) { return WorkOffItems(items); }
 
 Outcome WorkOff(const std::vector<int64_t>& ids) {
     std::vector<Item> items;

@@ -50,6 +50,9 @@ struct Outcome {
 /// error the first time. Never raises for a failing item.
 Outcome WorkOff(const std::vector<int64_t>& ids);
 
+/// As above, for items the caller has just added (see `Add`) and therefore knows.
+Outcome WorkOff(const std::vector<Item>& items);
+
 /// Works off the items that are due (all of them when `ignoreSchedule`), oldest first, at most
 /// `limit` (0: no limit).
 Outcome WorkOffDue(bool ignoreSchedule = false, size_t limit = 0);

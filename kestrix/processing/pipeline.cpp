@@ -164,7 +164,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     std::optional<db::Transaction> work;
     // Whether the row survives a failure (a failure after the row was completed).
     bool kept = false;
-    std::vector<int64_t> intents;
+    std::vector<outbox::Item> intents;
 
     // A row the caller handed in may hold values of an earlier body.
     const bool reused = oDocID != 0;
@@ -367,11 +367,17 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             show) {
             InStep(
                 [&] {
+                    auto add = [&](std::string_view kind) {
+                        outbox::Item item;
+                        item.id = outbox::Add(oDocID, kind);
+                        item.docId = oDocID;
+                        item.kind = kind;
+                        intents.push_back(std::move(item));
+                    };
                     if (!recipients::GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true).Eof())
-                        intents.push_back(outbox::Add(oDocID, outbox::kind::NotifyRecipients));
+                        add(outbox::kind::NotifyRecipients);
                     SenderList senders;
-                    if (senders.GetNotification(oDocTypeID, oSenderName))
-                        intents.push_back(outbox::Add(oDocID, outbox::kind::NotifySender));
+                    if (senders.GetNotification(oDocTypeID, oSenderName)) add(outbox::kind::NotifySender);
                 },
                 "SLBSH1810", true);
         }
@@ -443,7 +449,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 if (dom && !dom->IsEmpty()) text += kCrLf + Label("SLBSH0036") + ":" + kCrLf + dom->Xml();
                 const bool joined = db::InTransaction(CurrentConnectionString());
                 const int64_t item = outbox::Add(storedId, outbox::kind::AdminMail, "", subject, text);
-                if (!joined) outbox::WorkOff({item});
+                if (!joined) outbox::WorkOff(std::vector<int64_t>{item});
             } catch (...) {
                 LogError(kSource);
             }
