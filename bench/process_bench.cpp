@@ -20,12 +20,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -55,6 +57,7 @@ struct Options {
     bool freshSite = false;           // start at once, while the site's files are new
     std::string plain;                // the folder of the plain route's workload, if chosen
     std::string big;                  // one large document for the plain route, if chosen
+    int workers = 1;                  // threads that share the documents
 };
 
 // Peak resident set of this process in kilobytes.
@@ -260,27 +263,47 @@ bool RunBackend(const std::string& backend, const Options& options) {
 
     const long rssBefore = PeakRssKb();
     const double cpuBefore = CpuSeconds();
-    db::ResetThreadStatementCounts();
-    xml::ResetThreadParseCounts();
-    int failures = 0;
-    const auto start = std::chrono::steady_clock::now();
-    for (const std::string& body : bodies) {
-        Document document;
-        std::string originalType, originalRecipient, type, sender, defRecipient;
-        int32_t docId = 0, bp = 0;
-        int16_t status = 0;
-        try {
-            document.ProcessDocument(0, body, originalType, originalRecipient, docId, bp, type, sender,
-                                     defRecipient, status);
-        } catch (const Error& e) {
-            if (failures++ == 0) std::cerr << backend << ": first failure: " << e.description() << "\n";
+    // The documents are dealt out to the workers in turn; each worker is a thread with its
+    // own sessions and caches, as a service's worker threads are.
+    std::atomic<int> failures{0};
+    std::mutex countsLock;
+    db::StatementCounts statements;
+    xml::ParseCounts parses;
+    auto work = [&](size_t first) {
+        db::ResetThreadStatementCounts();
+        xml::ResetThreadParseCounts();
+        for (size_t i = first; i < bodies.size(); i += static_cast<size_t>(options.workers)) {
+            Document document;
+            std::string originalType, originalRecipient, type, sender, defRecipient;
+            int32_t docId = 0, bp = 0;
+            int16_t status = 0;
+            try {
+                document.ProcessDocument(0, bodies[i], originalType, originalRecipient, docId, bp, type, sender,
+                                         defRecipient, status);
+            } catch (const Error& e) {
+                if (failures++ == 0) std::cerr << backend << ": first failure: " << e.description() << "\n";
+            }
         }
+        const db::StatementCounts mine = db::ThreadStatementCounts();
+        const xml::ParseCounts myParses = xml::ThreadParseCounts();
+        std::lock_guard<std::mutex> guard(countsLock);
+        statements.statements += mine.statements;
+        statements.preparations += mine.preparations;
+        statements.commits += mine.commits;
+        parses.documents += myParses.documents;
+        parses.styleSheets += myParses.styleSheets;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    if (options.workers <= 1) {
+        work(0);
+    } else {
+        std::vector<std::thread> threads;
+        for (int w = 0; w < options.workers; ++w) threads.emplace_back(work, static_cast<size_t>(w));
+        for (std::thread& t : threads) t.join();
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long rssAfter = PeakRssKb();
     const double cpu = CpuSeconds() - cpuBefore;
-    const db::StatementCounts statements = db::ThreadStatementCounts();
-    const xml::ParseCounts parses = xml::ThreadParseCounts();
     const double documents = bodies.empty() ? 1.0 : static_cast<double>(bodies.size());
 
     const int64_t publications = Count(cs, "SELECT COUNT(*) AS N FROM PUBLICATION");
@@ -299,7 +322,7 @@ bool RunBackend(const std::string& backend, const Options& options) {
         backend.c_str(), static_cast<int>(bodies.size()),
         bodies.empty() ? 0 : bytes / bodies.size(), seconds,
         seconds > 0 ? documents / seconds : 0.0, cpu, cpu > 0 ? documents / cpu : 0.0, rssAfter,
-        rssAfter - rssBefore, failures, static_cast<long long>(publications),
+        rssAfter - rssBefore, failures.load(), static_cast<long long>(publications),
         static_cast<long long>(tags), mails, backend.c_str(), statements.statements / documents,
         statements.preparations / documents, statements.commits / documents,
         parses.documents / documents, parses.styleSheets / documents);
@@ -307,7 +330,7 @@ bool RunBackend(const std::string& backend, const Options& options) {
 
     ResetThreadCaches();
     unsetenv("KESTRIX_HOME");
-    return failures == 0;
+    return failures.load() == 0;
 }
 
 // The bare work on the large document: parse it and apply the plain route's style sheet,
@@ -363,6 +386,8 @@ int main(int argc, char** argv) {
             options.plain = argv[++i];
         } else if (arg == "--big" && i + 1 < argc) {
             options.big = argv[++i];
+        } else if (arg == "--workers" && i + 1 < argc) {
+            options.workers = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--fresh") {
             options.freshSite = true;
         } else if (arg == "--backend" && i + 1 < argc) {
@@ -372,7 +397,7 @@ int main(int argc, char** argv) {
             counted = true;
         } else {
             std::cerr << "usage: " << argv[0]
-                      << " [N] [--pg URL] [--backend sqlite|postgresql] [--fresh] [--plain DIR "
+                      << " [N] [--pg URL] [--backend sqlite|postgresql] [--fresh] [--workers W] [--plain DIR "
                          "[--big FILE]]\n";
             return 2;
         }
