@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -103,6 +105,19 @@ ScopedHome::ScopedHome(const std::filesystem::path& home) {
 ScopedHome::~ScopedHome() {
     if (old_) setenv("KESTRIX_HOME", old_->c_str(), 1);
     else unsetenv("KESTRIX_HOME");
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteAll(const std::filesystem::path& path, const std::string& bytes) {
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
 }
 
 }  // namespace kestrix::test

@@ -67,6 +67,11 @@ private:
     std::unique_ptr<TempDir> dir_;
 };
 
+/// The bytes of a file ("" when it cannot be read).
+std::string ReadAll(const std::filesystem::path& path);
+/// Writes the bytes into a file (replacing it), making its folder first when missing.
+void WriteAll(const std::filesystem::path& path, const std::string& bytes);
+
 /// Sets KESTRIX_HOME for the life of the object and puts the previous value back.
 class ScopedHome {
 public:

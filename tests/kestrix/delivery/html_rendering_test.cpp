@@ -25,6 +25,8 @@ namespace kestrix {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadAll;
+using test::WriteAll;
 
 constexpr const char* kOrderHtml =
     "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
@@ -32,19 +34,6 @@ constexpr const char* kOrderHtml =
     "<xsl:template match=\"/\"><html><body><h1>Order <xsl:value-of select=\"//NR\"/></h1>"
     "<p><xsl:value-of select=\"//NOTE\"/></p></body></html></xsl:template>"
     "</xsl:stylesheet>";
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;

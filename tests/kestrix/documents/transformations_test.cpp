@@ -23,6 +23,8 @@ namespace kestrix {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadAll;
+using test::WriteAll;
 
 constexpr const char* kReceived = "<PO><NO>4711</NO><ITEM>bolts</ITEM></PO>";
 
@@ -51,12 +53,6 @@ constexpr const char* kStops =
     "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
     "<xsl:template match=\"/\"><xsl:message terminate=\"yes\">no invoice for this order"
     "</xsl:message></xsl:template></xsl:stylesheet>";
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;

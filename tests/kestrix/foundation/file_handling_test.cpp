@@ -15,18 +15,8 @@ namespace kestrix {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
+using test::ReadAll;
+using test::WriteAll;
 
 /// Runs `call` and answers the error it raises (number 0 when it raises none).
 template <typename Call>

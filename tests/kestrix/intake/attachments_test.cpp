@@ -15,11 +15,8 @@ namespace kestrix {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
+using test::ReadAll;
+using test::WriteAll;
 
 class AttachmentsTest : public ::testing::TestWithParam<std::string> {
   protected:

@@ -16,18 +16,8 @@ namespace kestrix {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
+using test::ReadAll;
+using test::WriteAll;
 
 /// A site folder whose configuration names a root for network paths.
 class QelFileFile : public ::testing::Test {

@@ -18,11 +18,8 @@ namespace kestrix {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
+using test::ReadAll;
+using test::WriteAll;
 
 constexpr const char* kSheet =
     "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
