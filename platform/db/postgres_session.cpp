@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/base/error.h"
@@ -20,6 +21,10 @@ namespace {
 constexpr const char* kSource = "PostgreSQL";
 /// Seconds to wait for an unreachable server unless the connection string says otherwise.
 constexpr const char* kConnectTimeout = "10";
+/// Statements kept prepared per session at most; past it the server forgets them all.
+constexpr size_t kPreparedLimit = 256;
+/// Longer texts (values written inline) are never kept prepared.
+constexpr size_t kPreparedTextLimit = 4096;
 
 // Type identifiers of the built-in types whose values come back as numbers.
 constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kOid = 26, kFloat4 = 700,
@@ -126,10 +131,19 @@ public:
         }
         const std::string text(sql);
         const PGTransactionStatusType before = PQtransactionStatus(conn_);
-        ResultPtr r(PQexecParams(conn_, text.c_str(), static_cast<int>(params.size()), nullptr,
-                                 values.data(), nullptr, nullptr, 0));
-        const ExecStatusType status = PQresultStatus(r.get());
-        Count(before, r.get());
+        bool prepared = false;
+        ResultPtr r = Execute(text, values, prepared);
+        ExecStatusType status = PQresultStatus(r.get());
+        if (prepared && status == PGRES_FATAL_ERROR && before == PQTRANS_IDLE && IsStalePlan(r.get())) {
+            // The tables under a kept statement changed shape: forget it and run the text once
+            // more, outside any transaction, so nothing is repeated that the server had done.
+            Forget(text);
+            r.reset(PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
+                                 nullptr, nullptr, 0));
+            status = PQresultStatus(r.get());
+            prepared = false;
+        }
+        Count(before, r.get(), !prepared);
         if (status == PGRES_COMMAND_OK || status == PGRES_EMPTY_QUERY) {
             if (result) *result = Recordset();
             return std::atoll(PQcmdTuples(r.get()));
@@ -203,10 +217,10 @@ public:
 private:
   /// Counts a statement run by `Run`: the server prepares every text afresh; a COMMIT, or
   /// a statement that changed rows outside a transaction, is a commit.
-  void Count(PGTransactionStatusType before, const PGresult* r) {
+  void Count(PGTransactionStatusType before, const PGresult* r, bool preparedAnew) {
       StatementCounts& counts = detail::MutableThreadStatementCounts();
       ++counts.statements;
-      ++counts.preparations;
+      if (preparedAnew) ++counts.preparations;
       if (PQresultStatus(r) != PGRES_COMMAND_OK && PQresultStatus(r) != PGRES_TUPLES_OK) return;
       const PGTransactionStatusType after = PQtransactionStatus(conn_);
       const char* command = PQcmdStatus(const_cast<PGresult*>(r));
@@ -216,6 +230,57 @@ private:
                !IStartsWith(command, "SET"))
           ++counts.commits;
   }
+
+    /// Runs a statement: one with values whose text comes again (the same query of every
+    /// document) as a statement the server keeps prepared for this session, others as they
+    /// are. `prepared` tells which way it ran, and is false when it had to be prepared now.
+    ResultPtr Execute(const std::string& text, const std::vector<const char*>& values, bool& prepared) {
+        prepared = false;
+        if (values.empty() || text.size() > kPreparedTextLimit || !IsPreparable(text))
+            return ResultPtr(PQexecParams(conn_, text.c_str(), static_cast<int>(values.size()), nullptr,
+                                          values.data(), nullptr, nullptr, 0));
+        auto kept = prepared_.find(text);
+        if (kept == prepared_.end()) {
+            if (prepared_.size() >= kPreparedLimit) ForgetAll();
+            const std::string name = "kx_" + std::to_string(++preparedCount_);
+            ResultPtr made(PQprepare(conn_, name.c_str(), text.c_str(), static_cast<int>(values.size()), nullptr));
+            if (PQresultStatus(made.get()) != PGRES_COMMAND_OK) return made;
+            kept = prepared_.emplace(text, name).first;
+            ResultPtr r(PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(),
+                                       nullptr, nullptr, 0));
+            return r;
+        }
+        prepared = true;
+        return ResultPtr(PQexecPrepared(conn_, kept->second.c_str(), static_cast<int>(values.size()),
+                                        values.data(), nullptr, nullptr, 0));
+    }
+
+    /// Statements that the server can keep prepared.
+    static bool IsPreparable(std::string_view text) {
+        while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '('))
+            text.remove_prefix(1);
+        return IStartsWith(text, "SELECT") || IStartsWith(text, "INSERT") || IStartsWith(text, "UPDATE") ||
+               IStartsWith(text, "DELETE") || IStartsWith(text, "WITH");
+    }
+
+    /// True when a kept statement can no longer run because its tables changed.
+    static bool IsStalePlan(const PGresult* r) {
+        const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        return state && (std::strcmp(state, "0A000") == 0 || std::strcmp(state, "26000") == 0);
+    }
+
+    void Forget(const std::string& text) {
+        auto kept = prepared_.find(text);
+        if (kept == prepared_.end()) return;
+        const std::string sql = "DEALLOCATE " + kept->second;
+        ResultPtr r(PQexec(conn_, sql.c_str()));
+        prepared_.erase(kept);
+    }
+
+    void ForgetAll() {
+        ResultPtr r(PQexec(conn_, "DEALLOCATE ALL"));
+        prepared_.clear();
+    }
 
     void SetTimeout(int seconds) {
         if (seconds < 0) seconds = 0;
@@ -273,6 +338,9 @@ private:
 
     PGconn* conn_ = nullptr;
     int timeout_ = 0;
+    /// The statements the server keeps prepared for this session, by their text.
+    std::unordered_map<std::string, std::string> prepared_;
+    int64_t preparedCount_ = 0;
     int busyTimeoutMs_ = kDefaultBusyTimeoutMs;
 };
 
