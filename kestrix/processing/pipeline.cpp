@@ -365,21 +365,29 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // commit: first the deliveries, then the mails, composed from their outcome.
         if (oStatus != 0 && standardForm && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1 &&
             show) {
-            InStep(
+            // Who is to be told is read first; only writing the items needs the savepoint.
+            bool tellRecipients = false, tellSender = false;
+            Run(
                 [&] {
-                    auto add = [&](std::string_view kind) {
-                        outbox::Item item;
-                        item.id = outbox::Add(oDocID, kind);
-                        item.docId = oDocID;
-                        item.kind = kind;
-                        intents.push_back(std::move(item));
-                    };
-                    if (!recipients::GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true).Eof())
-                        add(outbox::kind::NotifyRecipients);
+                    tellRecipients = !recipients::GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true).Eof();
                     SenderList senders;
-                    if (senders.GetNotification(oDocTypeID, oSenderName)) add(outbox::kind::NotifySender);
+                    tellSender = senders.GetNotification(oDocTypeID, oSenderName);
                 },
                 "SLBSH1810", true);
+            if (tellRecipients || tellSender)
+                InStep(
+                    [&] {
+                        auto add = [&](std::string_view kind) {
+                            outbox::Item item;
+                            item.id = outbox::Add(oDocID, kind);
+                            item.docId = oDocID;
+                            item.kind = kind;
+                            intents.push_back(std::move(item));
+                        };
+                        if (tellRecipients) add(outbox::kind::NotifyRecipients);
+                        if (tellSender) add(outbox::kind::NotifySender);
+                    },
+                    "SLBSH1810", true);
         }
         const bool owner = !work->IsNested();
         work->Commit();
