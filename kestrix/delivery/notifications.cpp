@@ -20,6 +20,22 @@
 
 namespace kestrix {
 
+NotificationRendering::~NotificationRendering() {
+    try {
+        if (!file_.empty()) html_rendering::DeleteHTMLAttachment(file_);
+    } catch (...) {
+        LogError("Kestrix.Utility.SendEmailToRecipients");
+    }
+}
+
+const std::string& NotificationRendering::File() {
+    if (!made_) {
+        file_ = html_rendering::getHTMLAttachment(docId_);
+        made_ = true;
+    }
+    return file_;
+}
+
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
@@ -38,30 +54,28 @@ std::string Filled(std::string_view code, int32_t language, const char* key, con
     return TranslateLabel(code, language, replacements);
 }
 
-// The HTML rendering of a document, made on first need and removed with the object.
-class Rendering {
-public:
-    explicit Rendering(int32_t docId) : docId_(docId) {}
-    ~Rendering() {
-        try {
-            if (!file_.empty()) html_rendering::DeleteHTMLAttachment(file_);
-        } catch (...) {
-            LogError("Kestrix.Utility.SendEmailToRecipients");
-        }
-    }
-    const std::string& File() {
-        if (!made_) {
-            file_ = html_rendering::getHTMLAttachment(docId_);
-            made_ = true;
-        }
-        return file_;
-    }
-
-private:
-    int32_t docId_;
-    bool made_ = false;
-    std::string file_;
-};
+/// Mails the notification of a document to the recipient of one row of its recipients
+/// (USERID, HTMLATTACHMENT, HTMLATTACHMENTXSL), in his language. `language` and `readerName`
+/// are filled as soon as they are known, for the report of a failure.
+void MailRecipient(Notifications& notifications, int32_t docId, const std::string& type,
+                   const std::string& from, const db::Recordset& row, const std::string& subjectText,
+                   const std::string& bodyText, NotificationRendering& rendering, std::string& language,
+                   std::string& readerName) {
+    std::string userId = row.GetString("USERID");
+    readerName = userId;
+    auto user = users::GetAUObject(userId);
+    language = user->LanguageID();
+    readerName = user->DisplayName();
+    const std::string subject =
+        notifications.GetSubject(language, subjectText, type, ToInt(SENDERMODE::RECEIVERMODE));
+    const std::string body =
+        notifications.GetBody(language, docId, type, ToInt(SENDERMODE::RECEIVERMODE), bodyText, false, "", "");
+    const Variant& wantsHtml = row.Field("HTMLATTACHMENT");
+    std::string html;
+    if (!wantsHtml.IsNull() && wantsHtml.ToBool() && !Trim(row.GetString("HTMLATTACHMENTXSL")).empty())
+        html = rendering.File();
+    email::SendEmail(from, user->EmailAddress(), subject, body, html, "");
+}
 
 }  // namespace
 
@@ -200,29 +214,18 @@ void Notifications::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUser
         auto senderUser = users::GetAUObject(sender);
         const std::string from = senderUser->EmailAddress();
         const std::string senderLanguage = senderUser->LanguageID();
-        Rendering rendering(iDocID);
+        NotificationRendering rendering(iDocID);
 
         if (!iSkipTo) {
             db::Recordset recipients = iUsePublicationUsersOnly
                                            ? recipients::GetRecipientsFromPublicationTable(iDocID, type, true)
                                            : GetRecipientsFromPublicationTableByUsers(iDocID, type, true, iUserIDs);
             for (; !recipients.Eof(); recipients.MoveNext()) {
-                std::string userId = recipients.GetString("USERID");
                 std::string language;
-                std::string readerName = userId;
+                std::string readerName;
                 try {
-                    auto user = users::GetAUObject(userId);
-                    language = user->LanguageID();
-                    readerName = user->DisplayName();
-                    const std::string subject = GetSubject(language, iSubject, type, ToInt(SENDERMODE::RECEIVERMODE));
-                    const std::string body =
-                        GetBody(language, iDocID, type, ToInt(SENDERMODE::RECEIVERMODE), iBody, false, "", "");
-                    const Variant& wantsHtml = recipients.Field("HTMLATTACHMENT");
-                    std::string html;
-                    if (!wantsHtml.IsNull() && wantsHtml.ToBool() &&
-                        !Trim(recipients.GetString("HTMLATTACHMENTXSL")).empty())
-                        html = rendering.File();
-                    email::SendEmail(from, user->EmailAddress(), subject, body, html, "");
+                    MailRecipient(*this, iDocID, type, from, recipients, iSubject, iBody, rendering, language,
+                                  readerName);
                 } catch (...) {
                     // One recipient's failure is recorded with the document; the others still
                     // get their mail. When even the record fails, the log keeps the failure.
@@ -299,7 +302,7 @@ void Notifications::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const
 namespace kestrix {
 
 RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId)
-    : notifications_(notifications), docId_(docId) {
+    : notifications_(notifications), docId_(docId), rendering_(docId) {
     db::Connection connection = GetConnection();
     const db::Recordset row =
         connection.Query("SELECT DOCUMENTTYPEID, SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Variant(docId)});
@@ -311,14 +314,6 @@ RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId
     std::string sender = row.GetString("SENDER");
     from_ = users::GetAUObject(sender)->EmailAddress();
     recipients_ = recipients::GetRecipientsFromPublicationTable(docId, type_, true);
-}
-
-RecipientNotifier::~RecipientNotifier() {
-    try {
-        if (!html_.empty()) html_rendering::DeleteHTMLAttachment(html_);
-    } catch (...) {
-        LogError("Kestrix.Utility.SendEmailToRecipients");
-    }
 }
 
 std::vector<std::string> RecipientNotifier::Recipients() const {
@@ -344,20 +339,8 @@ void RecipientNotifier::Send(const std::string& userId) {
         throw Error(ErrNum(EnumerationErrors::MissingEmailReceiverError), "Kestrix.Utility.SendEmailToRecipients",
                     "'" + userId + "' is no longer a recipient of document " + std::to_string(docId_) +
                         " who wants mail.");
-    std::string id = userId;
-    auto user = users::GetAUObject(id);
-    const std::string language = user->LanguageID();
-    const std::string subject = notifications_.GetSubject(language, "", type_, ToInt(SENDERMODE::RECEIVERMODE));
-    const std::string body =
-        notifications_.GetBody(language, docId_, type_, ToInt(SENDERMODE::RECEIVERMODE), "", false, "", "");
-    const Variant& wantsHtml = rows.Field("HTMLATTACHMENT");
-    const bool attach =
-        !wantsHtml.IsNull() && wantsHtml.ToBool() && !Trim(rows.GetString("HTMLATTACHMENTXSL")).empty();
-    if (attach && !rendered_) {
-        html_ = html_rendering::getHTMLAttachment(docId_);
-        rendered_ = true;
-    }
-    email::SendEmail(from_, user->EmailAddress(), subject, body, attach ? html_ : "", "");
+    std::string language, readerName;
+    MailRecipient(notifications_, docId_, type_, from_, rows, "", "", rendering_, language, readerName);
 }
 
 }  // namespace kestrix

@@ -64,13 +64,30 @@ class Notifications {
     int32_t publisherLanguage_ = 0;
 };
 
+/// The HTML rendering of a document for its notifications: made on first need, removed with
+/// the object.
+class NotificationRendering {
+  public:
+    explicit NotificationRendering(int32_t docId) : docId_(docId) {}
+    ~NotificationRendering();
+    NotificationRendering(const NotificationRendering&) = delete;
+    NotificationRendering& operator=(const NotificationRendering&) = delete;
+
+    /// The rendering's file ("" when the document's type has no style sheet).
+    const std::string& File();
+
+  private:
+    int32_t docId_;
+    bool made_ = false;
+    std::string file_;
+};
+
 /// Tells the recipients of one stored document about it, one recipient at a time, so that
 /// each failure can be kept and tried again on its own. The HTML rendering is made once, on
 /// first need, and removed with the object.
 class RecipientNotifier {
   public:
     RecipientNotifier(Notifications& notifications, int32_t docId);
-    ~RecipientNotifier();
     RecipientNotifier(const RecipientNotifier&) = delete;
     RecipientNotifier& operator=(const RecipientNotifier&) = delete;
 
@@ -88,8 +105,7 @@ class RecipientNotifier {
     std::string type_;
     std::string from_;
     db::Recordset recipients_;
-    bool rendered_ = false;
-    std::string html_;
+    NotificationRendering rendering_;
 };
 
 }  // namespace kestrix

@@ -55,11 +55,9 @@ struct StepFailure {
     bool keepsRow = false;
 };
 
-bool IsBusy(int32_t number) { return number == errnum::DatabaseBusy; }
-
 // Inside a handler: a busy database is passed on as it is, never hidden under a step's label.
 void PassOnBusy() {
-    if (IsBusy(CurrentError().number())) throw;
+    if (CurrentError().number() == errnum::DatabaseBusy) throw;
 }
 
 // Runs one step; a failure becomes a StepFailure with the step's label text.
@@ -395,33 +393,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // The caller who opened the unit of work commits it and works off the outbox after.
         if (owner && !intents.empty()) outbox::WorkOff(intents);
         return Variant(oDocID);
-    } catch (...) {
-        std::optional<StepFailure> step;
-        Error busy(0, "", "");
-        try {
-            throw;
-        } catch (const StepFailure& failure) {
-            step = failure;
-        } catch (...) {
-            busy = CurrentError();
-        }
-        // A database that stayed locked, or a transaction that could not be had, leaves the
-        // document absent, and the caller is told so plainly rather than with a step's label.
-        if (!step || IsBusy(step->number)) {
-            if (work) work->Rollback();
-            oDocID = 0;
-            Error error = step ? Error(step->number, kSource, step->message) : busy;
-            if (error.number() == errnum::DatabaseBusy)
-                error = Error(errnum::DatabaseBusy, kSource,
-                              "The database is busy; the document was not stored. " + error.description());
-            try {
-                throw error;
-            } catch (...) {
-                LogError(kSource);
-                throw;
-            }
-        }
-        const StepFailure& failure = *step;
+    } catch (const StepFailure& failure) {
         int32_t storedId = 0;
         try {
             if (kept || failure.keepsRow) {
@@ -472,6 +444,20 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 throw;
             }
             Reraise(kSource);
+        }
+    } catch (...) {
+        // A database that stayed locked, or a transaction that could not be had, leaves the
+        // document absent, and the caller is told so plainly rather than with a step's label.
+        if (work) work->Rollback();
+        oDocID = 0;
+        const Error error = CurrentError();
+        try {
+            if (error.number() != errnum::DatabaseBusy) throw;
+            throw Error(errnum::DatabaseBusy, kSource,
+                        "The database is busy; the document was not stored. " + error.description());
+        } catch (...) {
+            LogError(kSource);
+            throw;
         }
     }
 }

@@ -40,6 +40,14 @@ public:
         if (sessions.size() < kMaxIdlePerDatabase) sessions.push_back(std::move(session));
     }
 
+    /// As Give; a session that cannot be given back is closed.
+    void GiveQuietly(const std::string& connectionString, std::unique_ptr<Session> session) noexcept {
+        try {
+            Give(connectionString, std::move(session));
+        } catch (...) {
+        }
+    }
+
     void Clear() { idle_.clear(); }
 
 private:
@@ -70,13 +78,17 @@ Pin* FindPin(const std::string& connectionString) {
     return nullptr;
 }
 
+/// Takes the pinned session of the database off the thread and hands it over.
+std::unique_ptr<Session> Unpin(const std::string& connectionString) {
+    std::unique_ptr<Session> session = std::move(FindPin(connectionString)->session);
+    std::erase_if(Pins(), [&](const Pin& p) { return p.connectionString == connectionString; });
+    return session;
+}
+
 /// True for a statement that only reads: running it twice does no harm.
 bool IsReadOnly(std::string_view sql) {
-    std::string_view text = sql;
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '\t' ||
-                             text.front() == '\r' || text.front() == '('))
-        text.remove_prefix(1);
-    return IStartsWith(text, "SELECT") || IStartsWith(text, "PRAGMA") || IStartsWith(text, "VALUES");
+    const std::string_view verb = StatementVerb(sql);
+    return IEquals(verb, "SELECT") || IEquals(verb, "PRAGMA") || IEquals(verb, "VALUES");
 }
 
 std::string_view SqlitePath(std::string_view connectionString) {
@@ -186,13 +198,7 @@ bool Connection::IsOpen() const { return session_ != nullptr; }
 void Connection::Close() {
     session_ = nullptr;
     pinned_ = false;
-    if (!owned_) return;
-    try {
-        Pool().Give(connectionString_, std::move(owned_));
-    } catch (...) {
-        // A session that cannot be given back is closed; nothing else is lost.
-    }
-    owned_.reset();
+    if (owned_) Pool().GiveQuietly(connectionString_, std::move(owned_));
 }
 
 void Connection::SetCommandTimeout(int seconds) { commandTimeout_ = seconds < 0 ? 0 : seconds; }
@@ -372,13 +378,7 @@ void Transaction::Commit() {
         throw;
     }
     active_ = false;
-    std::unique_ptr<Session> session = std::move(pin->session);
-    std::erase_if(Pins(), [&](const Pin& p) { return p.connectionString == connectionString_; });
-    try {
-        Pool().Give(connectionString_, std::move(session));
-    } catch (...) {
-        // A session that cannot be given back is closed.
-    }
+    Pool().GiveQuietly(connectionString_, Unpin(connectionString_));
 }
 
 void Transaction::Rollback() noexcept {
@@ -396,14 +396,14 @@ void Transaction::Rollback() noexcept {
         --pin->savepoints;
         return;
     }
-    std::unique_ptr<Session> session = std::move(pin->session);
-    std::erase_if(Pins(), [&](const Pin& p) { return p.connectionString == connectionString_; });
+    std::unique_ptr<Session> session = Unpin(connectionString_);
     try {
         session->Run("ROLLBACK", {}, nullptr, 0);
-        Pool().Give(connectionString_, std::move(session));
     } catch (...) {
         // A session whose roll-back failed is closed, which ends its transaction too.
+        return;
     }
+    Pool().GiveQuietly(connectionString_, std::move(session));
 }
 
 }  // namespace kestrix::db

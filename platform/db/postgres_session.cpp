@@ -257,10 +257,9 @@ private:
 
     /// Statements that the server can keep prepared.
     static bool IsPreparable(std::string_view text) {
-        while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '('))
-            text.remove_prefix(1);
-        return IStartsWith(text, "SELECT") || IStartsWith(text, "INSERT") || IStartsWith(text, "UPDATE") ||
-               IStartsWith(text, "DELETE") || IStartsWith(text, "WITH");
+        const std::string_view verb = StatementVerb(text);
+        return IEquals(verb, "SELECT") || IEquals(verb, "INSERT") || IEquals(verb, "UPDATE") ||
+               IEquals(verb, "DELETE") || IEquals(verb, "WITH");
     }
 
     /// True when a kept statement can no longer run because its tables changed.

@@ -55,6 +55,10 @@ std::unique_ptr<Session> OpenPostgresSession(const std::string& connectionString
 /// The connection string with any password replaced by "***", fit for messages.
 std::string RedactConnectionString(std::string_view connectionString);
 
+/// The first word of a statement (its verb: "SELECT", "UPDATE", ...), after blanks and
+/// opening parentheses; "" for a text without one.
+std::string_view StatementVerb(std::string_view sql);
+
 /// Raises the error for a text value that holds a NUL byte (no text column can keep one).
 [[noreturn]] void RaiseNulInText(const char* source);
 

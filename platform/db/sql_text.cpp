@@ -1,5 +1,6 @@
 // SQL literal encoding and the mending of statement texts for each dialect.
 
+#include <cctype>
 #include <vector>
 
 #include "platform/base/error.h"
@@ -163,6 +164,14 @@ void UnwrapCompoundMembers(std::vector<Token>& tokens) {
 }
 
 }  // namespace
+
+std::string_view StatementVerb(std::string_view sql) {
+    size_t start = 0;
+    while (start < sql.size() && (IsSpace(sql[start]) || sql[start] == '(')) ++start;
+    size_t end = start;
+    while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end]))) ++end;
+    return sql.substr(start, end - start);
+}
 
 std::string EncodeSqlText(Dialect, std::string_view text) { return Quote(text, false); }
 
