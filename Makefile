@@ -17,12 +17,15 @@ $(BUILD_DIR)/build.ninja:
 build: $(BUILD_DIR)/build.ninja
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The tests run on SQLite, and on PostgreSQL as well: against $$KESTRIX_TEST_PG when it is set,
+# otherwise against a throwaway server that scripts/with-postgres starts and stops.
 test: bootstrap
 	$(MAKE) build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure
+	scripts/with-postgres ctest --test-dir $(BUILD_DIR) --output-on-failure
 
-demo: bootstrap
-	$(MAKE) build
+# The demo needs the command line only.
+demo: bootstrap $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target kestrix_cli
 	BUILD_DIR=$(BUILD_DIR) scripts/demo
 
 clean:

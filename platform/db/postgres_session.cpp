@@ -78,7 +78,9 @@ public:
         const char* values[] = {kConnectTimeout, connectionString.c_str(), "UTF8", nullptr};
         conn_ = PQconnectdbParams(keywords, values, 1);
         if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-            std::string reason = conn_ ? TrimMessage(PQerrorMessage(conn_)) : "out of memory";
+            std::string reason = conn_ ? RedactConnectionSecrets(TrimMessage(PQerrorMessage(conn_)),
+                                                                connectionString)
+                                     : "out of memory";
             PQfinish(conn_);
             throw Error(errnum::E_FAIL, kSource,
                         "Cannot connect to the PostgreSQL database '" +

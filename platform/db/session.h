@@ -54,6 +54,9 @@ std::unique_ptr<Session> OpenPostgresSession(const std::string& connectionString
 
 /// The connection string with any password replaced by "***", fit for messages.
 std::string RedactConnectionString(std::string_view connectionString);
+/// `message` (a server's or client library's complaint about `connectionString`) with every
+/// secret of the connection string masked, the connection string itself included.
+std::string RedactConnectionSecrets(std::string message, std::string_view connectionString);
 
 /// The first word of a statement (its verb: "SELECT", "UPDATE", ...), after blanks and
 /// opening parentheses; "" for a text without one.

@@ -26,6 +26,9 @@ std::string Described(std::string_view prefix, const Error& pending, std::option
     return text;
 }
 
+/// Whether the failure's description was made by RaiseError on its way up.
+bool PassedUp(const Error& failure) { return failure.description().starts_with("\r\nMETHOD: "); }
+
 /// Writes the text to stderr; what cannot be written is lost, nothing is raised.
 void ToStderr(std::string_view text) noexcept {
     while (!text.empty()) {
@@ -35,15 +38,12 @@ void ToStderr(std::string_view text) noexcept {
     }
 }
 
-}  // namespace
-
-void LogError(std::string_view source, std::optional<std::string_view> info) noexcept {
-    std::string entry;
+/// Writes one error entry to the platform log, or, when the log refuses it, to stderr with
+/// the reason.
+void WriteEntry(std::string_view source, const std::string& entry) noexcept {
     try {
-        Error pending = CurrentError();
-        entry = Described(source, pending, info);
         Log log;
-        log.LogError(pending.source(), entry, 0, Variant{});
+        log.LogError(source, entry, 0, Variant{});
         return;
     } catch (...) {
         // The log refused the entry (or memory ran out building it): the entry and the
@@ -55,6 +55,24 @@ void LogError(std::string_view source, std::optional<std::string_view> info) noe
             ToStderr("kestrix: the log cannot be written; an entry was lost\n");
         }
     }
+}
+
+}  // namespace
+
+void LogError(std::string_view source, std::optional<std::string_view> info) noexcept {
+    std::string entry;
+    std::string pendingSource;
+    try {
+        Error pending = CurrentError();
+        // A failure passed up by RaiseError was logged when it was first passed up.
+        if (!info && PassedUp(pending)) return;
+        entry = Described(source, pending, info);
+        pendingSource = pending.source();
+    } catch (...) {
+        ToStderr("kestrix: an error could not be described for the log\n");
+        return;
+    }
+    WriteEntry(pendingSource, entry);
 }
 
 void RaiseError(std::string_view source, std::optional<std::string_view> info) {
@@ -69,7 +87,10 @@ void RaiseError(std::string_view source, std::optional<std::string_view> info) {
         return;
     }
     std::string wrapped = "\r\nMETHOD: " + Described(source, pending, info);
-    LogError(source, wrapped);
+    // A failure is logged once, where it is first passed up, with the words of the method
+    // that met it; the levels above only add their names to the description they pass on
+    // (and are logged when they add information of their own).
+    if (!PassedUp(pending) || info) WriteEntry(pending.source(), wrapped);
     throw Error(pending.number(), pending.source(), std::move(wrapped), pending.helpFile(),
                 pending.helpContext());
 }

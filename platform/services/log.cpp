@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -40,6 +41,39 @@ std::string OneLine(std::string_view text) {
     return out;
 }
 
+/// A failure passed up through several methods reads "\r\nMETHOD: A caught: \r\nMETHOD: B
+/// caught: what went wrong(8004020C).(8004020C)."; in the log the leading break is dropped so
+/// that the entry starts with the words.
+std::string_view Readable(std::string_view message) {
+    while (!message.empty() && (message.front() == '\r' || message.front() == '\n' || message.front() == ' '))
+        message.remove_prefix(1);
+    return message;
+}
+
+/// `text` as a JSON string, quotes included.
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
 /// Writes all of `data` with one write(2) where the system allows it. The file is opened
 /// for appending, so lines of several processes never overwrite each other.
 void WriteAll(int fd, const std::string& data) {
@@ -65,21 +99,51 @@ Log::Log(std::string folder) : file_((fs::path(folder) / kFileName).string()) {}
 
 void Log::LogError(std::string_view source, std::string_view message, int32_t code,
                    const Variant& extra) {
-    std::string line = DateTime::Now().Sortable();
-    line += " [" + std::to_string(::getpid()) + "] ";
-    line += OneLine(source);
-    line += ": ";
-    line += OneLine(message);
-    if (code != 0) line += " (code " + std::to_string(code) + ")";
+    LogFields fields;
+    if (code != 0) fields.emplace_back("code", std::to_string(code));
     if (!extra.IsEmpty()) {
         std::string text = extra.IsNull() ? "Null" : extra.ToString();
-        if (!text.empty()) line += " [" + OneLine(text) + "]";
+        if (!text.empty()) fields.emplace_back("extra", std::move(text));
     }
-    line += '\n';
+    Write("error", source, message, fields);
+}
+
+void Log::LogInfo(std::string_view source, std::string_view message, const LogFields& fields) {
+    Write("info", source, message, fields);
+}
+
+void Log::Write(std::string_view level, std::string_view source, std::string_view message,
+                const LogFields& fields) {
+    const char* format = std::getenv("KESTRIX_LOG_FORMAT");
+    const bool json = format && IEquals(format, "json");
+    const std::string time = DateTime::Now().Sortable();
+    std::string line;
+    if (json) {
+        line = "{\"time\":" + JsonString(time) + ",\"pid\":" + std::to_string(::getpid()) +
+               ",\"level\":" + JsonString(level) + ",\"source\":" + JsonString(source) +
+               ",\"message\":" + JsonString(Readable(message));
+        for (const auto& [key, value] : fields) line += "," + JsonString(key) + ":" + JsonString(value);
+        line += "}\n";
+    } else {
+        line = time + " [" + std::to_string(::getpid()) + "] ";
+        if (level != "error") line += std::string(level) + " ";
+        line += OneLine(source);
+        line += ": ";
+        line += OneLine(Readable(message));
+        for (const auto& [key, value] : fields) {
+            line += ' ';
+            line += key;
+            line += '=';
+            // A value with blanks is quoted so that the fields can be told apart.
+            const std::string v = OneLine(value);
+            line += v.find_first_of(" \"=") == std::string::npos && !v.empty() ? v : JsonString(v);
+        }
+        line += '\n';
+    }
 
     std::error_code ec;
     fs::create_directories(fs::path(file_).parent_path(), ec);
-    int fd = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
     if (fd < 0) {
         throw Error(errnum::E_FAIL, "Tavrel.Log.LogError",
                     "Cannot open the log file '" + file_ + "': " + std::strerror(errno));
@@ -93,7 +157,7 @@ void Log::LogError(std::string_view source, std::string_view message, int32_t co
     ::close(fd);
 
     const char* toStderr = std::getenv("KESTRIX_LOG_STDERR");
-    if (toStderr && std::string_view(toStderr) == "1") {
+    if (level == "error" && toStderr && std::string_view(toStderr) == "1") {
         (void)!::write(STDERR_FILENO, line.data(), line.size());
     }
 }

@@ -59,11 +59,14 @@ TEST(ErrorReporting, AFailureThreeLevelsDeepKeepsNumberAndSourceAndStacksThreeLi
         EXPECT_NE(e.description().find("(800401FD). Additional information: while reading"),
                   std::string::npos);
     }
-    // Each level logged once (one line each), under the source of the deepest failure.
+    // Logged where it was first passed up and where a level added information, each time
+    // under the source of the deepest failure; the outermost level only passes it on.
     std::string log = site.LogText();
-    EXPECT_EQ(Count(log, "\n"), 3u);
-    EXPECT_EQ(Count(log, "Kestrix.Deep.Innermost: Kestrix.Deep.Outer caught:"), 1u);
-    EXPECT_NE(log.find("Kestrix.Deep.Innermost"), std::string::npos);
+    EXPECT_EQ(Count(log, "\n"), 2u) << log;
+    EXPECT_EQ(Count(log, "Kestrix.Deep.Innermost: METHOD: Kestrix.Deep.Innermost caught: No XML given."), 1u)
+        << log;
+    EXPECT_EQ(Count(log, "Additional information: while reading"), 1u) << log;
+    EXPECT_EQ(Count(log, "Kestrix.Deep.Outer caught:"), 0u) << log;
 }
 
 TEST(ErrorReporting, WithoutAPendingErrorItLogsAndReturns) {

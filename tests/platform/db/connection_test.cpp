@@ -9,6 +9,7 @@
 
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
+#include "platform/db/session.h"
 #include "tests/support/backends.h"
 
 namespace kestrix::db {
@@ -339,6 +340,18 @@ TEST(Connection, UnreachableServerRaisesWithoutShowingThePassword) {
         ADD_FAILURE() << "a connection to a closed port opened";
     } catch (const Error& e) {
         EXPECT_EQ(e.description().find("other-secret"), std::string::npos) << e.description();
+    }
+    // Malformed strings, which the client library echoes back in part or whole.
+    for (const char* malformed : {"postgresql://kx:s3cret-pw/db", "postgresql://kx:s3cret-pw@[bad/db",
+                                  "host=127.0.0.1 password='s3cret pw' port=zz",
+                                  "postgresql://kx@h/db?password=s3cret-pw&port=x"}) {
+        try {
+            Connection c(malformed);
+            ADD_FAILURE() << "a malformed connection string opened";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.description().find("s3cret"), std::string::npos) << e.description();
+        }
+        EXPECT_EQ(RedactConnectionString(malformed).find("s3cret"), std::string::npos) << malformed;
     }
 }
 

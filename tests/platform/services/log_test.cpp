@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -40,7 +41,8 @@ TEST(Log, AnEntryIsOneLineEvenWhenTheMessageHoldsLineBreaks) {
     const std::string& first = lines[0];
     EXPECT_EQ(first.find('\r'), std::string::npos);
     EXPECT_NE(first.find("Kestrix.Document.Open: "), std::string::npos) << first;
-    EXPECT_NE(first.find(" | METHOD: A caught: x | METHOD: B caught: y | last | end"), std::string::npos)
+    EXPECT_NE(first.find("Kestrix.Document.Open: METHOD: A caught: x | METHOD: B caught: y | last | end"),
+              std::string::npos)
         << first;
     // The line starts with the sortable local time.
     ASSERT_GE(first.size(), 19u);
@@ -51,6 +53,34 @@ TEST(Log, AnEntryIsOneLineEvenWhenTheMessageHoldsLineBreaks) {
     EXPECT_NE(lines[1].find("Second.Source: plain"), std::string::npos) << lines[1];
     EXPECT_NE(lines[1].find("42"), std::string::npos) << lines[1];
     EXPECT_NE(lines[1].find("extra | info"), std::string::npos) << lines[1];
+}
+
+TEST(Log, InformationEntriesCarryFieldsAndJsonLinesAreValid) {
+    kestrix::test::TempDir dir;
+    Log log(dir.path().string());
+    log.LogInfo("Kestrix.Document", "processed", {{"document", "7"}, {"file", "in box/a \"b\".xml"}});
+    ::setenv("KESTRIX_LOG_FORMAT", "json", 1);
+    log.LogInfo("Kestrix.Document", "refused", {{"document", "0"}, {"reason", "line1\r\nline2\x01"}});
+    log.LogError("S", "\r\nMETHOD: A caught: x(1).", 5);
+    ::unsetenv("KESTRIX_LOG_FORMAT");
+
+    std::vector<std::string> lines = Lines(log.file());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("info Kestrix.Document: processed document=7 file=\"in box/a \\\"b\\\".xml\""),
+              std::string::npos)
+        << lines[0];
+    // Each JSON line is one object that a strict parser reads back with every field.
+    for (size_t i = 1; i < lines.size(); ++i) {
+        kestrix::test::TempDir scratch;
+        const std::string path = (scratch.path() / "line.json").string();
+        std::ofstream(path) << lines[i];
+        const std::string check = "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+                                  "assert d[\"level\"] in (\"info\",\"error\") and d[\"pid\"] > 0' " + path;
+        EXPECT_EQ(std::system(check.c_str()), 0) << lines[i];
+    }
+    EXPECT_NE(lines[1].find("\"reason\":\"line1\\r\\nline2\\u0001\""), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\"message\":\"METHOD: A caught: x(1).\",\"code\":\"5\""), std::string::npos)
+        << lines[2];
 }
 
 TEST(Log, ProcessesAppendingToOneFileKeepEveryLineWhole) {
