@@ -9,6 +9,7 @@
 #include "kestrix/foundation/site.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
+#include "platform/services/configuration.h"
 
 namespace kestrix::cli {
 
@@ -147,6 +148,15 @@ int main(int argc, char** argv) {
     // The log of a command line run also goes to the terminal.
     setenv("KESTRIX_LOG_STDERR", "1", 0);
     if (!getenv("KESTRIX_HOME")) setenv("KESTRIX_HOME", std::filesystem::current_path().c_str(), 1);
+    // A site that asks for its log as JSON lines ("LogFormat" json) gets it from every command.
+    try {
+        kestrix::services::Configuration site;
+        site.LoadFile(kestrix::getSiteConfigFile());
+        if (kestrix::IEquals(kestrix::Trim(site.GetValue("GLOBAL", "LogFormat").ToString()), "json"))
+            setenv("KESTRIX_LOG_FORMAT", "json", 0);
+    } catch (...) {
+        // No site yet (init) or an unreadable configuration: the command says so itself.
+    }
 
     auto it = commands.find(argv[first]);
     if (it == commands.end()) {

@@ -72,6 +72,7 @@ int Process(Args& args) {
         int32_t docId = 0, senderBp = 0;
         int16_t status = 0;
         std::string type, sender, defaultReceiver, originalTypeArg = originalType, recipientArg = recipient;
+        document.SetOrigin(file);
         try {
             std::string body = ReadDocument(file);
             document.ProcessDocument(interactive ? -1 : 0, body, originalTypeArg, recipientArg, docId, senderBp,

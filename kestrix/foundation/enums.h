@@ -18,6 +18,19 @@ enum class DOCUMENTSTATUS : int32_t {
     DOCUMENTSENT = 5,
 };
 
+/// The word a person reads for a document status ("published"); "unknown" for any other value.
+constexpr const char* DocumentStatusName(int32_t status) {
+    switch (status) {
+        case 0: return "new";
+        case 1: return "published";
+        case 2: return "accepted";
+        case 3: return "partially accepted";
+        case 4: return "deleted";
+        case 5: return "sent";
+        default: return "unknown";
+    }
+}
+
 enum class PUBLICATIONSTATUS : int32_t {
     PUBLICATIONUNKNOWNSTATUS = -1,
     PUBLICATIONNEW = 0,

@@ -1,4 +1,5 @@
 // The processing every road of intake ends in.
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -147,6 +148,46 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                                           int32_t& oSenderBPID, std::string& oDocTypeID,
                                           std::string& oSenderName, std::string& oDefRecipient,
                                           int16_t& oStatus, int32_t iForwardedDocID) {
+    // Every document leaves one entry in the log, whatever became of it.
+    const auto started = std::chrono::steady_clock::now();
+    DocumentTrace& trace = trace_;
+    trace = DocumentTrace{std::move(trace_.origin)};
+    auto finish = [&](bool refused) {
+        trace.docId = oDocID;
+        trace.type = oDocTypeID;
+        trace.sender = oSenderName;
+        trace.status = oStatus;
+        trace.refused = refused;
+        trace.duration =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+        LogDocumentTrace(trace);
+    };
+    try {
+        Variant id = ProcessOnce(iInterActive, iOriginalXmlBody, iOriginalDocTypeID, iOriginalDefRecipient,
+                                 i_oAttachments, oDocID, oSenderBPID, oDocTypeID, oSenderName, oDefRecipient,
+                                 oStatus, iForwardedDocID);
+        try {
+            trace.recipients = PublicationRecipients(oDocID);
+        } catch (...) {
+            // The document is stored; only its entry in the log goes without its recipients.
+        }
+        finish(false);
+        return id;
+    } catch (...) {
+        try {
+            trace.reason = CurrentError().description();
+        } catch (...) {
+        }
+        finish(true);
+        throw;
+    }
+}
+
+Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginalXmlBody,
+                              std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
+                              const Variant& i_oAttachments, int32_t& oDocID, int32_t& oSenderBPID,
+                              std::string& oDocTypeID, std::string& oSenderName, std::string& oDefRecipient,
+                              int16_t& oStatus, int32_t iForwardedDocID) {
     const std::string& body = iOriginalXmlBody;
     const bool blank = Trim(body).empty();
     const bool empty = body.empty();

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "kestrix/documents/document.h"
+#include "kestrix/processing/document_trace.h"
 #include "platform/base/variant.h"
 
 namespace kestrix {
@@ -41,6 +42,20 @@ class Pipeline : public DocumentStore {
         std::string& iOriginalDefRecipient, const Variant& i_oAttachments, int32_t& oDocID,
         int32_t& oSenderBPID, std::string& oDocTypeID, std::string& oSenderName,
         std::string& oDefRecipient, int16_t& oStatus, int32_t iForwardedDocID = -1);
+
+    /// Names the file or source the next documents come from, for their entries in the log.
+    void SetOrigin(std::string origin) { trace_.origin = std::move(origin); }
+    /// What became of the last document processed (also written to the log as one entry).
+    const DocumentTrace& LastTrace() const { return trace_; }
+
+  private:
+    Variant ProcessOnce(int32_t iInterActive, const std::string& iOriginalXmlBody,
+                        std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
+                        const Variant& i_oAttachments, int32_t& oDocID, int32_t& oSenderBPID,
+                        std::string& oDocTypeID, std::string& oSenderName, std::string& oDefRecipient,
+                        int16_t& oStatus, int32_t iForwardedDocID);
+
+    DocumentTrace trace_;
 };
 
 }  // namespace kestrix

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -97,6 +99,13 @@ TEST_P(Pipeline, AnUnattendedOrderIsStoredTransformedPublishedAndAnnounced) {
     EXPECT_NE(all.find("To: bob@bolt.test"), std::string::npos);
     EXPECT_NE(all.find("To: alice@acme.test"), std::string::npos);
     EXPECT_NE(all.find("DocID=" + std::to_string(o.docId)), std::string::npos);
+
+    // One information entry tells what became of the document.
+    const std::string log = site_.LogText();
+    EXPECT_NE(log.find("info Kestrix.Document: processed document=" + std::to_string(o.docId) +
+                       " type=ORDER sender=alice status=published recipients=bob ms="),
+              std::string::npos)
+        << log;
 }
 
 TEST_P(Pipeline, MalformedAndEmptyBodies) {
@@ -144,6 +153,11 @@ TEST_P(Pipeline, AnUnknownSenderStopsUnattendedIntakeButNotAnInteractiveCall) {
     ASSERT_TRUE(unattended.error);
     EXPECT_NE(unattended.error->description().find(TranslateLabel("SLBSH1826")), std::string::npos);
     EXPECT_EQ(site_.Count("DOCUMENT"), 0);
+
+    // The refusal is logged once where it was met, and once more as the document's entry.
+    std::string log = site_.LogText();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+    EXPECT_NE(log.find("info Kestrix.Document: refused document=0 sender=ghost reason=\"The sender"), std::string::npos) << log;
 
     Outcome interactive = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), -1);
     ASSERT_TRUE(interactive.error);  // the unknown user may not publish orders
