@@ -62,7 +62,7 @@ std::string html_rendering::getHTMLAttachmentByUsingXML(const std::string& iDocI
 
         const std::string html =
             style_sheets::transformXMLStringToHTML(body, document_types::GetHTMLXSLPath() + Trim(styleSheet));
-        return files::WriteXMLFileToDisk(html, std::to_string(id) + ".html").ToString();
+        return files::WriteUtf8FileToDisk(html, std::to_string(id) + ".html").ToString();
     } catch (...) {
         Reraise("Kestrix.Utility.getHTMLAttachmentByUsingXML");
     }

@@ -24,32 +24,42 @@ Variant files::WriteXMLFileToDisk(const std::string& i_sXMLStr, const std::strin
     return WriteXMLFileToDiskAsciiOrUnicode(i_sXMLStr, name, true);
 }
 
-Variant files::WriteXMLFileToDiskAsciiOrUnicode(const std::string& i_sXMLStr,
-                                                  std::string& i_sFileName, bool i_bUnicode) {
+namespace {
+
+/// Writes `bytes` to the file `fileName` (a temporary name when blank; the temporary folder
+/// when it names no folder) and answers the name; failures are raised under `source`.
+Variant WriteBytesToDisk(const std::string& bytes, std::string& fileName, const std::string& source,
+                         std::string_view textForErrors) {
     try {
-        if (Trim(i_sFileName).empty()) i_sFileName = services::TempFileName();
-        const std::string name = AddTempPathIfNoDriveFound(i_sFileName);
+        if (Trim(fileName).empty()) fileName = services::TempFileName();
+        const std::string name = files::AddTempPathIfNoDriveFound(fileName);
         const std::string path = LocalFilePath(name);
-        const std::string bytes = i_bUnicode
-                                      ? text::Utf8ToUtf16LE(i_sXMLStr, text::ByteOrderMark::Write)
-                                      : text::Utf8ToCp1252(i_sXMLStr).bytes;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         if (!out)
-            throw services::FileSystemError(std::error_code(errno, std::generic_category()),
-                                            "Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode",
-                                            path);
+            throw services::FileSystemError(std::error_code(errno, std::generic_category()), source, path);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         out.close();
         if (!out)
-            throw Error(fserr::PathFileAccessError,
-                        "Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode",
-                        "The file '" + path + "' could not be written.");
+            throw Error(fserr::PathFileAccessError, source, "The file '" + path + "' could not be written.");
         return Variant(name);
     } catch (...) {
         // The text's first characters and the file name tell one failed write from another.
-        Reraise("Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode(" + i_sXMLStr.substr(0, 6) +
-                ", " + i_sFileName + ")");
+        Reraise(source + "(" + std::string(textForErrors.substr(0, 6)) + ", " + fileName + ")");
     }
+}
+
+}  // namespace
+
+Variant files::WriteXMLFileToDiskAsciiOrUnicode(const std::string& i_sXMLStr,
+                                                  std::string& i_sFileName, bool i_bUnicode) {
+    const std::string bytes = i_bUnicode ? text::Utf8ToUtf16LE(i_sXMLStr, text::ByteOrderMark::Write)
+                                         : text::Utf8ToCp1252(i_sXMLStr).bytes;
+    return WriteBytesToDisk(bytes, i_sFileName, "Kestrix.Utility.WriteXMLFileToDiskAsciiOrUnicode", i_sXMLStr);
+}
+
+Variant files::WriteUtf8FileToDisk(const std::string& text, const std::string& fileName) {
+    std::string name = fileName;
+    return WriteBytesToDisk(text, name, "Kestrix.Utility.WriteUtf8FileToDisk", text);
 }
 
 void files::DeleteXMLFileFromDisk(const std::string& iFileName) {

@@ -11,6 +11,9 @@ namespace kestrix::files {
 
 /// `WriteXMLFileToDiskAsciiOrUnicode` as UTF-16.
 Variant WriteXMLFileToDisk(const std::string& i_sXMLStr, const std::string& i_sFileName = {});
+/// As `WriteXMLFileToDisk`, with the text written as UTF-8, as it stands (no byte order
+/// mark): for files that travel labelled as UTF-8, such as the HTML rendering of a mail.
+Variant WriteUtf8FileToDisk(const std::string& text, const std::string& fileName = {});
 /// Writes the text into a file, overwriting it: UTF-16 with byte-order mark when
 /// `i_bUnicode`, else code page 1252. A blank name becomes a fresh temporary name (handed
 /// back); a name without a drive lands in the temporary folder. Answers the name written.

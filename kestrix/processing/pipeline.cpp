@@ -467,6 +467,8 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
                                                 ? Label("SLBSH0037", {{"[%DOCID%]", std::to_string(storedId)}})
                                                 : Label("SLBSH0038");
                 std::string text = Label("SLBSH0035", {{"[%ERRORDESCRIPTION%]", failure.message}});
+                // The administrator finds the document by the name its road gave it.
+                if (!trace_.origin.empty()) text += kCrLf + Label("KXL0001", {{"[%SOURCE%]", trace_.origin}});
                 if (dom && !dom->IsEmpty()) text += kCrLf + Label("SLBSH0036") + ":" + kCrLf + dom->Xml();
                 const bool joined = db::InTransaction(CurrentConnectionString());
                 const int64_t item = outbox::Add(storedId, outbox::kind::AdminMail, "", subject, text);

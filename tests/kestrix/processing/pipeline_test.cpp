@@ -59,8 +59,9 @@ class Pipeline : public ::testing::TestWithParam<std::string> {
     };
 
     Outcome Process(const std::string& body, int32_t interactive = 0, std::string originalType = {},
-                    const Variant& attachments = {}) {
+                    const Variant& attachments = {}, const std::string& origin = {}) {
         Document document;
+        document.SetOrigin(origin);
         Outcome o;
         std::string defRecipient, oDefRecipient;
         int32_t bp = 0;
@@ -183,12 +184,15 @@ TEST_P(Pipeline, AHiddenDocumentIsNotAnnouncedAndItsFailureGoesToTheAdministrato
     ASSERT_FALSE(shown.error) << shown.error->description();
     EXPECT_TRUE(Mails().empty());
 
-    Outcome failed = Process(Order("<QELSHOW>false</QELSHOW>", "ghost"));
+    Outcome failed = Process(Order("<QELSHOW>false</QELSHOW>", "ghost"), 0, {}, {}, "in/order-17.xml");
     ASSERT_TRUE(failed.error);
     auto mails = Mails();
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_NE(mails[0].find("To: kestrix-admin@localhost"), std::string::npos);
     EXPECT_NE(mails[0].find("ghost"), std::string::npos);  // the document travels with it
+    // Named as its road knows it, and by no document number: nothing of it was kept.
+    EXPECT_NE(mails[0].find("Received as: in/order-17.xml"), std::string::npos) << mails[0];
+    EXPECT_EQ(mails[0].find("Subject: Document "), std::string::npos) << mails[0];
 }
 
 TEST_P(Pipeline, AChangeOfTypePublishesNothing) {
