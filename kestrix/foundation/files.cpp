@@ -125,13 +125,18 @@ bool files::FileExistAlsoRemote(const std::string& iPath, const std::string& iFi
 }
 
 bool files::IsExcelInstalled() {
+    // No workbook engine is built in yet: a workbook can be neither read nor written, and
+    // whatever asks for one fails through its own "not installed" path rather than
+    // pretending to have made it. The site's switch (GLOBAL "ExcelEnabled" "0" or "false")
+    // can only turn the engine off.
+    constexpr bool kWorkbookEngineBuiltIn = false;
+    if (!kWorkbookEngineBuiltIn) return false;
     try {
         services::Configuration site;
         site.LoadFile(getSiteConfigFile());
         const std::string enabled = Trim(site.GetValue("GLOBAL", "ExcelEnabled").ToString());
         return !(enabled == "0" || IEquals(enabled, "false"));
     } catch (...) {
-        // The engine is part of the library: without a readable switch it stays on.
         return true;
     }
 }
