@@ -10,6 +10,7 @@
 #include "kestrix/foundation/imethodcall.h"
 #include "kestrix/documents/obi.h"
 #include "kestrix/delivery/push_doc_utils.h"
+#include "kestrix/delivery/send_method.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/documents/label_replacements.h"
 #include "kestrix/api/utility.h"
@@ -40,6 +41,7 @@ constexpr std::array kClasses{
     component::ClassEntry{"Kestrix.Base64", &Make<Base64>},
     component::ClassEntry{"Kestrix.OBI", &Make<OBI>},
     component::ClassEntry{"Kestrix.PushDocUtils", &Make<PushDocUtils>},
+    component::ClassEntry{"Kestrix.SendMethod", &Make<SendMethod>},
     component::ClassEntry{"Kestrix.PublishCreateDocument", &Make<PublishCreateDocument>},
     component::ClassEntry{"Kestrix.EnumsConstantsGlobalVars", &Make<EnumsConstantsGlobalVars>},
     component::ClassEntry{"Kestrix.LabelReplacements", &Make<LabelReplacements>},
