@@ -14,7 +14,7 @@
 #include "kestrix/foundation/general.h"
 #include "kestrix/documents/label_replacements.h"
 #include "kestrix/api/utility.h"
-#include "kestrix/intake/attachments.h"
+#include "kestrix/documents/attachments.h"
 #include "kestrix/foundation/file_handling.h"
 #include "kestrix/intake/publish_create_document.h"
 #include "kestrix/foundation/xml.h"

@@ -1,4 +1,4 @@
-#include "kestrix/intake/attachments.h"
+#include "kestrix/documents/attachments.h"
 
 #include <filesystem>
 #include <set>
