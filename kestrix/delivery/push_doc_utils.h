@@ -1,22 +1,87 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "kestrix/delivery/send_method.h"
+#include "platform/base/dictionary.h"
 #include "platform/base/object.h"
+#include "platform/base/variant.h"
 #include "platform/db/recordset.h"
 
 namespace kestrix {
 
-/// "Kestrix.PushDocUtils": delivery of documents to their receivers. So far it offers the
-/// escaping of values for web addresses and form posts and the reading of a text field.
+/// "Kestrix.PushDocUtils": delivery of stored documents to the business partners of their
+/// recipients, by each partner's send methods (chosen by rule), with a history row per
+/// attempt and a publication error per failure; and the re-sending of a failed delivery from
+/// the error box.
 class PushDocUtils : public Object {
 public:
+    /// Delivers the document to every partner of its recipients by the send methods their
+    /// rules select that push automatically. Never raises: every failure ends in a
+    /// publication error of the document.
+    void PushDocumentToReceivers(int32_t& i_lDocID, const std::string& i_sDocTypeID,
+                                 const std::string& i_sXMLStr = {});
+    /// As PushDocumentToReceivers, then raises PushDocumentError when the document has open
+    /// publication errors.
+    void PushDocumentToReceiversWithErrorRaise(int32_t& i_lDocID, const std::string& i_sDocTypeID,
+                                               const std::string& i_sXMLStr = {});
+    /// Delivers the document to one partner by every send method its rule selects
+    /// (automatic or not); false when the partner has none or the walk could not be made.
+    bool PushDocumentToReceiver(int32_t i_lBPID, int32_t i_lDocID, const std::string& i_sDocTypeID,
+                                const std::string& i_sXMLStr = {});
+    /// One delivery by one send method, with its history row; a failure is recorded as a
+    /// publication error and raised as CannotExecuteSendMethod. The publication error given
+    /// (a re-send) is closed whatever the outcome.
+    void ExecuteSendMethod(int32_t i_lBPID, int32_t i_lDocID, int32_t i_lSendMethodID, int32_t i_lruleid,
+                           const std::string& i_sXMLStr = {}, int32_t i_lPublicationErrorID = 0);
+    /// Whether the partner has a default send method for the type or rules on send methods.
+    bool CanPush(int32_t iBPID, int32_t iDocID, const std::string& iDocTypeID);
+
     /// A text column of the current row: NULL reads as "", any other value as its text,
     /// trimmed on both sides.
     std::string GetField(const db::Recordset& rs, std::string_view column) const;
+
+    /// The e-mail protocol: the converted document attached to a mail to the send method's
+    /// user or address, from the document's sender.
+    void SendByEmail(int32_t i_lDocID, const Variant& i_vSendData, TSendMethodProperties& i_uProperties);
+    /// As SendByEmail, with the document's uploaded attachments when they are enabled.
+    void SendByEmail2(int32_t i_lDocID, const Variant& i_vSendData, TSendMethodProperties& i_uProperties,
+                      bool& i_bEnableAttachments);
+    /// The fax protocol: a mail to the fax number at the site's fax server.
+    void SendByFax(int32_t i_lDocID, const Variant& i_vSendData, TSendMethodProperties& i_uProperties);
+
     /// The text escaped for the query part of an address, with every "=" as "%3D".
     std::string URLEncode(const std::string& iStr);
+
+    /// The send method of a failed delivery; 0 when unknown.
+    int32_t GetSendMethodIDByPublicationErrorID(int32_t i_lPublicationErrordID);
+    /// What a failed delivery was: partner, send method, document and the document's sender
+    /// (0, 0, 0 and "0" when the error is not a delivery's).
+    void GetSendMethodInfoViaPublicationError(int32_t i_lPublicationErrordID, int32_t& o_lBusinessPartnerID,
+                                              int32_t& o_lSendMethodID, int32_t& o_lDocumentID,
+                                              std::string& o_sSender);
+    /// Sends a failed delivery again, for the document's sender only.
+    void RepushDocumentFromErrorBox(const std::string& i_sCurrentUser, int32_t i_lDocID,
+                                    int32_t i_lPublicationErrorID);
+    /// True exactly when the number is CannotExecuteSendMethod.
+    bool ErrorIsExecSendMethodError(const Variant& i_lErrNumber) const;
+
+    /// The name of the file a send method produces for a document: the send method's name
+    /// (or the document id), "_" and the id when asked for, "." and the extension.
+    static std::string GetSendMethodOutputFileName(int32_t docId, const TSendMethodProperties& properties);
+
+private:
+    db::Recordset GetPushableBPs(int32_t docId, const std::string& docTypeId);
+    void PushDocument(int32_t docId, const std::string& xml, TSendMethodProperties& properties,
+                      bool attachments = false);
+    void SendByFileStream(int32_t docId, const Variant& data, TSendMethodProperties& properties);
+    void SendByFTP(int32_t docId, const Variant& data, TSendMethodProperties& properties);
+    void SendByHTTP(int32_t docId, TSendMethodProperties& properties, const std::string& data);
+    void SendByMethodCall(int32_t docId, const Variant& data, TSendMethodProperties& properties);
+    /// The replacements of a failed delivery's publication error.
+    Dictionary FailureReplacements(int32_t docId, int32_t partner, const TSendMethodProperties& properties);
 };
 
 }  // namespace kestrix

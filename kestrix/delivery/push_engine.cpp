@@ -1,0 +1,532 @@
+// The push engine: which partners get a document, by which send methods, converted how, and
+// what is recorded about every attempt.
+#include <climits>
+
+#include "kestrix/delivery/email.h"
+#include "kestrix/delivery/push_doc_utils.h"
+#include "kestrix/delivery/send_method.h"
+#include "kestrix/documents/attachments.h"
+#include "kestrix/documents/document.h"
+#include "kestrix/documents/document_types.h"
+#include "kestrix/documents/obi.h"
+#include "kestrix/documents/publication_errors.h"
+#include "kestrix/documents/sender_list.h"
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/files.h"
+#include "kestrix/foundation/i18n.h"
+#include "kestrix/foundation/method_call.h"
+#include "kestrix/foundation/style_sheets.h"
+#include "kestrix/foundation/users.h"
+#include "kestrix/rules/routing.h"
+#include "kestrix/rules/rules.h"
+#include "platform/base/strings.h"
+#include "platform/db/connection.h"
+#include "platform/membership/user.h"
+#include "platform/xml/xml.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+/// A label's text in `language` (0: the default) with its placeholders filled.
+std::string Text(std::string_view code, std::initializer_list<std::pair<const char*, std::string>> entries = {},
+                 int32_t language = 0) {
+    Dictionary replacements;
+    for (const auto& [key, value] : entries) replacements.Add(key, value);
+    return TranslateLabel(code, language, replacements);
+}
+
+/// "Document 42" as the failure messages of a delivery name the document.
+std::string DocumentReference(int32_t docId, int32_t language = 0) {
+    return Text("SLBSH4228", {{"[%DOCID%]", std::to_string(docId)}}, language);
+}
+
+/// A step's message: its label text, a blank and the document reference.
+std::string StepMessage(std::string_view code, std::initializer_list<std::pair<const char*, std::string>> entries,
+                        int32_t docId) {
+    return Text(code, entries) + " " + DocumentReference(docId);
+}
+
+/// Raises `code` with `message` under `source`, reported through the error reporter.
+[[noreturn]] void Fail(EnumerationErrors code, const std::string& source, const std::string& message) {
+    try {
+        Raise(code, source, message);
+    } catch (...) {
+        Reraise(source);
+    }
+}
+
+/// Records a publication error with the replacements of a failed delivery.
+int32_t LogDeliveryError(int32_t docId, int32_t number, const std::string& description, std::string_view source,
+                         std::string_view label, const Dictionary& entries) {
+    std::optional<xml::XmlDocument> replacements;
+    FillReplacements(replacements, entries);
+    return LogPublicationErrorWithReplacements(docId, number, description, source, label,
+                                               replacements ? &*replacements : nullptr);
+}
+
+/// The document's data as text (a workbook never reaches here: no engine is built in).
+std::string DataText(const Variant& data) { return data.IsEmpty() || data.IsNull() ? std::string() : data.ToString(); }
+
+/// Writes the text of a delivery to a temporary file named as the send method names its
+/// output, in code page 1252 or UTF-16 as the send method asks; answers the path.
+std::string WriteDeliveryFile(int32_t docId, const std::string& text, const TSendMethodProperties& p) {
+    std::string name = PushDocUtils::GetSendMethodOutputFileName(docId, p);
+    return files::WriteXMLFileToDiskAsciiOrUnicode(text, name, p.nFileFormat == ESendMethodFileFormat::Unicode)
+        .ToString();
+}
+
+}  // namespace
+
+std::string PushDocUtils::GetSendMethodOutputFileName(int32_t docId, const TSendMethodProperties& p) {
+    const std::string id = std::to_string(docId);
+    const std::string suffix = p.nSuffix == ESendMethodSuffix::DocumentID ? "_" + id : "";
+    const std::string base = Trim(p.sFileName).empty() || p.sFileName.starts_with(".") ? id : p.sFileName;
+    const std::string extension = p.nFormat == ESendMethodFormat::Excel ? "xls" : p.sFileExtension;
+    return base + suffix + "." + extension;
+}
+
+db::Recordset PushDocUtils::GetPushableBPs(int32_t docId, const std::string& docTypeId) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            " SELECT DISTINCT s.DOCUMENTTYPEID,s.BUSINESSPARTNERID,s.SENDMETHODID,s.RULEID FROM PUBLICATION AS "
+            "p,DISTRIBUTIONLIST AS d,SENDMETHOD AS s WHERE     p.DOCUMENTID = ? AND d.DOCUMENTTYPEID = ? AND "
+            "p.USERID = d.USERID AND d.DOCUMENTTYPEID = s.DOCUMENTTYPEID AND d.BUSINESSPARTNERID = "
+            "s.BUSINESSPARTNERID ORDER BY s.DOCUMENTTYPEID, s.BUSINESSPARTNERID, s.RULEID",
+            {Variant(docId), Variant(docTypeId)});
+        CloseConnection(connection);
+        return rs;
+    } catch (...) {
+        Reraise("Kestrix.PushDocUtils.GetPushableBPs");
+    }
+}
+
+Dictionary PushDocUtils::FailureReplacements(int32_t docId, int32_t partner, const TSendMethodProperties& p) {
+    Dictionary entries;
+    entries.Add("[%DOCID%]", std::to_string(docId));
+    entries.Add("[%LABEL%]", SendMethod::GetSendMethodFormatLabel(p.nFormat));
+    entries.Add("[%LABEL1%]", SendMethod::GetSendMethodProtocolLabel(p.nProtocol));
+    entries.Add("[%ADDRESS%]", p.sAddress);
+    std::string name;
+    try {
+        name = routing::GetBusinessPartnerName(partner);
+    } catch (...) {
+        LogError("Kestrix.PushDocUtils.FailureReplacements");
+    }
+    entries.Add("[%BUSINESSPARTNER%]", name);
+    return entries;
+}
+
+void PushDocUtils::PushDocumentToReceivers(int32_t& i_lDocID, const std::string& i_sDocTypeID,
+                                           const std::string& i_sXMLStr) {
+    constexpr const char* kSource = "Kestrix.PushDocUtils.PushDocumentToReceivers";
+    try {
+        db::Recordset rows = GetPushableBPs(i_lDocID, i_sDocTypeID);
+        if (rows.Eof()) return;
+        DocumentStore store;
+        const std::string sender = store.GetSenderOfDocument(i_lDocID);
+        if (!SenderList().CheckAuthorizationForSender(i_sDocTypeID, sender)) {
+            const std::string text = Text("SLBSH1720", {{"[%USER%]", sender},
+                                                        {"[%DOCTYPE%]", document_types::GetDocumentTypeDescription(i_sDocTypeID)}});
+            LogPublicationError(i_lDocID, ErrNum(EnumerationErrors::PushDocumentError), text, kSource, "SLBSH0875");
+            return;
+        }
+        const std::string xml = Trim(i_sXMLStr).empty() ? store.GetXmlDocument(i_lDocID) : i_sXMLStr;
+        SendMethod methods;
+        Rules rules;
+        std::string type = i_sDocTypeID;
+        int32_t previous = 0;
+        // A rule that cannot be evaluated matches no row: the partner gets nothing rather
+        // than a guess, and the failure is in the error box.
+        constexpr int32_t kNoRule = INT_MIN;
+        int32_t rule = kNoRule;
+        bool attempted = false;
+        for (; !rows.Eof(); rows.MoveNext()) {
+            int32_t partner = Variant(GetField(rows, "BUSINESSPARTNERID")).ToLong();
+            const int32_t sendMethod = Variant(GetField(rows, "SENDMETHODID")).ToLong();
+            const int32_t rowRule = Variant(GetField(rows, "RULEID")).ToLong();
+            if (partner != previous) {
+                try {
+                    rule = rules.ExecuteSendMethodRuleSet(i_lDocID, type, partner);
+                } catch (...) {
+                    rule = kNoRule;
+                    const Error failure = CurrentError();
+                    LogPublicationError(i_lDocID, failure.number(), failure.description(), kSource, "SLBSH0875");
+                }
+            }
+            previous = partner;
+            if (rowRule != rule) continue;
+            TSendMethodProperties properties;
+            bool attachments = false;
+            try {
+                methods.GetSendMethodProperties2(sendMethod, properties);
+                methods.GetSendMethodProperties3(sendMethod, attachments);
+            } catch (...) {
+                LogError(kSource);
+                continue;
+            }
+            if (!properties.bAutoPush) continue;
+            attempted = true;
+            bool delivered = false;
+            try {
+                PushDocument(i_lDocID, xml, properties, attachments);
+                delivered = true;
+            } catch (...) {
+                const Error failure = CurrentError();
+                const std::string description =
+                    failure.description() + kCrLf + Text("SLBSH5021", {{"[%SENDMETHODID%]", std::to_string(sendMethod)}});
+                const int32_t errorId = LogDeliveryError(i_lDocID, failure.number(), description, kSource, "SLBSH0883",
+                                                         FailureReplacements(i_lDocID, partner, properties));
+                methods.AddSendMethodToHistory(sendMethod, partner, rule, i_lDocID, i_sDocTypeID, errorId,
+                                               methods.getSendMethodStatus_NOTSENT());
+            }
+            // The history of a delivery that was made is written apart from it: a failure to
+            // write it must not turn the delivery into a failed one that would be made again.
+            if (delivered) {
+                try {
+                    methods.AddSendMethodToHistory(sendMethod, partner, rule, i_lDocID, i_sDocTypeID, 0,
+                                                   methods.getSendMethodStatus_SENT());
+                } catch (...) {
+                    LogError(kSource);
+                }
+            }
+        }
+        if (attempted) store.SetDocumentStatus(i_lDocID, DOCUMENTSTATUS::DOCUMENTSENT);
+    } catch (...) {
+        try {
+            const Error failure = CurrentError();
+            LogPublicationError(i_lDocID, failure.number(), failure.description(), kSource, "SLBSH0875");
+        } catch (...) {
+            LogError(kSource);
+        }
+    }
+}
+
+void PushDocUtils::PushDocumentToReceiversWithErrorRaise(int32_t& i_lDocID, const std::string& i_sDocTypeID,
+                                                         const std::string& i_sXMLStr) {
+    constexpr const char* kSource = "Kestrix.PushDocUtils.PushDocumentToReceiversWithErrorRaise";
+    try {
+        PushDocumentToReceivers(i_lDocID, i_sDocTypeID, i_sXMLStr);
+        if (publication_errors::CheckPublicationErrors(i_lDocID))
+            Raise(EnumerationErrors::PushDocumentError, kSource,
+                  Text("SLBSH4327", {{"[%DOCID%]", std::to_string(i_lDocID)}}));
+    } catch (...) {
+        Reraise(kSource);
+    }
+}
+
+bool PushDocUtils::PushDocumentToReceiver(int32_t i_lBPID, int32_t i_lDocID, const std::string& i_sDocTypeID,
+                                          const std::string& i_sXMLStr) {
+    constexpr const char* kSource = "Kestrix.PushDocUtils.PushDocumentToReceiver";
+    try {
+        Rules rules;
+        std::string type = i_sDocTypeID;
+        int32_t partner = i_lBPID;
+        const int32_t rule = rules.ExecuteSendMethodRuleSet(i_lDocID, type, partner);
+        SendMethod methods;
+        db::Recordset listed = methods.GetSendMethodIDs(i_lBPID, i_sDocTypeID, rule);
+        if (listed.Eof()) return false;
+        DocumentStore store;
+        const std::string xml = i_sXMLStr.empty() ? store.GetXmlDocument(i_lDocID) : i_sXMLStr;
+        for (; !listed.Eof(); listed.MoveNext()) {
+            try {
+                ExecuteSendMethod(i_lBPID, i_lDocID, static_cast<int32_t>(listed.GetInt("SENDMETHODID", 0)), rule,
+                                  xml, 0);
+            } catch (...) {
+                // The send method recorded its own publication error and history row.
+            }
+        }
+        store.SetDocumentStatus(i_lDocID, DOCUMENTSTATUS::DOCUMENTSENT);
+        return true;
+    } catch (...) {
+        try {
+            const Error failure = CurrentError();
+            LogDeliveryError(i_lDocID, ErrNum(EnumerationErrors::PublishDocumentError), failure.description(), kSource,
+                             "SLBSH0883", FailureReplacements(i_lDocID, i_lBPID, TSendMethodProperties{}));
+        } catch (...) {
+            LogError(kSource);
+        }
+        return false;
+    }
+}
+
+void PushDocUtils::ExecuteSendMethod(int32_t i_lBPID, int32_t i_lDocID, int32_t i_lSendMethodID, int32_t i_lruleid,
+                                     const std::string& i_sXMLStr, int32_t i_lPublicationErrorID) {
+    constexpr const char* kSource = "Kestrix.PushDocUtils.ExecuteSendMethod";
+    try {
+        DocumentStore store;
+        const std::string type = store.GetDocumentTypeOfDocument(i_lDocID);
+        SendMethod methods;
+        TSendMethodProperties properties;
+        methods.GetSendMethodProperties2(i_lSendMethodID, properties);
+        const std::string xml = i_sXMLStr.empty() ? store.GetXmlDocument(i_lDocID) : i_sXMLStr;
+        std::optional<Error> failure;
+        try {
+            PushDocument(i_lDocID, xml, properties);
+        } catch (...) {
+            failure = CurrentError();
+        }
+        if (!failure) {
+            if (i_lPublicationErrorID > 0) publication_errors::ClosePublicationErrors(i_lPublicationErrorID);
+            methods.AddSendMethodToHistory(i_lSendMethodID, i_lBPID, i_lruleid, i_lDocID, type, 0,
+                                           methods.getSendMethodStatus_SENT());
+            return;
+        }
+        const int32_t errorId =
+            LogDeliveryError(i_lDocID, ErrNum(EnumerationErrors::PublishDocumentError), failure->description(),
+                             kSource, "SLBSH0883", FailureReplacements(i_lDocID, i_lBPID, properties));
+        if (i_lPublicationErrorID > 0) publication_errors::ClosePublicationErrors(i_lPublicationErrorID);
+        methods.AddSendMethodToHistory(i_lSendMethodID, i_lBPID, i_lruleid, i_lDocID, type, errorId,
+                                       methods.getSendMethodStatus_NOTSENT());
+        Raise(EnumerationErrors::CannotExecuteSendMethod, kSource, Text("SLBSH0875"));
+    } catch (...) {
+        Reraise(kSource);
+    }
+}
+
+bool PushDocUtils::CanPush(int32_t iBPID, int32_t /*iDocID*/, const std::string& iDocTypeID) {
+    try {
+        if (!SendMethod().GetSendMethodIDs(iBPID, iDocTypeID, -1).Eof()) return true;
+        return Rules().ExistRulesAttachedToSendMethods(iDocTypeID, iBPID);
+    } catch (...) {
+        Reraise("Kestrix.PushDocUtils.CanPush");
+    }
+}
+
+void PushDocUtils::PushDocument(int32_t docId, const std::string& xml, TSendMethodProperties& p, bool attachments) {
+    try {
+        if (p.nFormat == ESendMethodFormat::Excel) files::IsExcelInstalledWithErrRaise();
+        std::string text = Trim(p.sXslFileName).empty()
+                               ? xml
+                               : style_sheets::transformXMLStringToHTML(
+                                     xml, document_types::GetTransformXSLPath() + p.sXslFileName);
+        Variant data;
+        switch (p.nFormat) {
+            case ESendMethodFormat::XML:
+                data = Variant(std::move(text));
+                break;
+            case ESendMethodFormat::OBI: {
+                OBI obi;
+                xml::XmlDocument dom = obi.XmlToDom(text);
+                ByteArray version = obi.GetObiDocumentVersion(dom, text);
+                ByteArray signature;
+                std::string object;
+                obi.ConstructObiObject(version, EObiLanguage::XML, text, signature, object);
+                data = Variant(std::move(object));
+                break;
+            }
+            default:
+                // Workbooks never get here: the check above refuses them while no engine is built in.
+                Raise(EnumerationErrors::SendMethodFormatNotSupported, "Kestrix.PushDocUtils.PushDocument",
+                      Text("SLBSH4326", {{"[%FORMAT%]", std::to_string(static_cast<int32_t>(p.nFormat))}}));
+        }
+        switch (p.nProtocol) {
+            case ESendMethodProtocol::Email:
+                if (attachments) SendByEmail2(docId, data, p, attachments);
+                else SendByEmail(docId, data, p);
+                break;
+            case ESendMethodProtocol::Fax: SendByFax(docId, data, p); break;
+            case ESendMethodProtocol::FilePath: SendByFileStream(docId, data, p); break;
+            case ESendMethodProtocol::Ftp: SendByFTP(docId, data, p); break;
+            case ESendMethodProtocol::Http: SendByHTTP(docId, p, DataText(data)); break;
+            case ESendMethodProtocol::MethodCall: SendByMethodCall(docId, data, p); break;
+            default:
+                Raise(EnumerationErrors::SendMethodProtocolNotSupported, "Kestrix.PushDocUtils.PushDocument",
+                      Text("SLBSH4325", {{"[%PROTOCOL%]", std::to_string(static_cast<int32_t>(p.nProtocol))}}));
+        }
+    } catch (...) {
+        Reraise("Kestrix.PushDocUtils.PushDocument");
+    }
+}
+
+void PushDocUtils::SendByEmail(int32_t i_lDocID, const Variant& i_vSendData, TSendMethodProperties& i_uProperties) {
+    bool noAttachments = false;
+    SendByEmail2(i_lDocID, i_vSendData, i_uProperties, noAttachments);
+}
+
+void PushDocUtils::SendByEmail2(int32_t i_lDocID, const Variant& i_vSendData, TSendMethodProperties& p,
+                                bool& i_bEnableAttachments) {
+    const char* source = i_bEnableAttachments ? "Kestrix.PushDocUtils.SendByEmail2" : "Kestrix.PushDocUtils.SendByEmail";
+    std::string recipient, from, file, reference;
+    try {
+        if (!Trim(p.sUser).empty()) {
+            std::string user = p.sUser;
+            auto member = users::GetAUObject(user);
+            recipient = member->EmailAddress();
+            reference = DocumentReference(i_lDocID, Variant(member->LanguageID()).ToLong());
+        } else {
+            recipient = p.sAddress;
+            reference = DocumentReference(i_lDocID);
+        }
+        std::string sender;
+        {
+            db::Connection connection = GetConnection();
+            db::Recordset rs = connection.Query("SELECT SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Variant(i_lDocID)});
+            CloseConnection(connection);
+            if (!rs.Eof()) sender = Trim(rs.GetString("SENDER"));
+        }
+        from = users::GetAUEmailAddress(sender);
+        // The document travels as the attachment; an OBI object too, as its text, so that a
+        // mail never arrives without the document it announces.
+        file = WriteDeliveryFile(i_lDocID, DataText(i_vSendData), p);
+        Array paths;
+        if (i_bEnableAttachments) {
+            Attachments attachments;
+            Variant virtualPath, folder;
+            if (attachments.AttachmentsMode(virtualPath, folder).ToLong() !=
+                static_cast<int32_t>(EAttachmentMode::Supported))
+                throw Error(ErrNum(EnumerationErrors::PushDocumentError), "SendByEmail2",
+                            Text("SLBSH5071", {{"[%PARAMNAME%]", "AttachmentsVirtualPath"}}));
+            int32_t docId = i_lDocID;
+            db::Recordset rs = attachments.GetDocumentAttachmentsBySenderRS(sender, docId);
+            for (; !rs.Eof(); rs.MoveNext())
+                paths.push_back(Variant(folder.ToString() + std::to_string(i_lDocID) + "/" +
+                                        rs.GetString("ATTACHMENTFILENAME")));
+        }
+        if (!paths.empty())
+            email::SendEmailWithAttachments(from, recipient, reference, "", "", file, Variant(Array{Variant(paths)}));
+        else
+            email::SendEmail(from, recipient, reference, "", "", file);
+        files::DeleteXMLFileFromDisk(file);
+    } catch (...) {
+        if (!file.empty()) {
+            try {
+                files::DeleteXMLFileFromDisk(file);
+            } catch (...) {
+                LogError(source);
+            }
+        }
+        std::string message;
+        try {
+            message = Text("SLBSH4232", {{"[%RECIPIENTS%]", recipient}}) + " " +
+                      Text("SLBSH4233", {{"[%SENDER%]", from}}) + " " +
+                      Text("SLBSH4234", {{"[%ATTACHMENT%]", file}}) + " " +
+                      (reference.empty() ? DocumentReference(i_lDocID) : reference);
+        } catch (...) {
+            LogError(source);
+        }
+        Reraise(source, message);
+    }
+}
+
+void PushDocUtils::SendByFax(int32_t i_lDocID, const Variant& i_vSendData, TSendMethodProperties& p) {
+    try {
+        p.sAddress = p.sAddress + "@" + GetParameter("FaxServer");
+        SendByEmail(i_lDocID, i_vSendData, p);
+    } catch (...) {
+        Reraise("Kestrix.PushDocUtils.SendByFax",
+                Text("SLBSH4227", {{"[%FAXSERVER%]", p.sAddress}}) + " " + DocumentReference(i_lDocID));
+    }
+}
+
+void PushDocUtils::SendByFileStream(int32_t docId, const Variant& data, TSendMethodProperties& p) {
+    std::string path = p.sAddress;
+    try {
+        if (!path.ends_with("\\") && !path.ends_with("/")) path += "\\";
+        path += GetSendMethodOutputFileName(docId, p);
+        // An OBI object is written as its text, as an XML document is.
+        files::WriteXMLFileToDiskAsciiOrUnicode(DataText(data), path, p.nFileFormat == ESendMethodFileFormat::Unicode);
+    } catch (...) {
+        Reraise("Kestrix.PushDocUtils.SendByFileStream",
+                Text("SLBSH4229", {{"[%FILENAME%]", path}}) + " " + DocumentReference(docId));
+    }
+}
+
+void PushDocUtils::SendByFTP(int32_t docId, const Variant& /*data*/, TSendMethodProperties& p) {
+    try {
+        Raise(EnumerationErrors::PushByFTPError, "Kestrix.PushDocUtils.SendDataByFTP",
+              "FTP delivery is not available in this build.");
+    } catch (...) {
+        Reraise("Kestrix.PushDocUtils.SendByFTP", Text("SLBSH4230", {{"[%FTPSERVER%]", p.sAddress}}) + " " +
+                                                      DocumentReference(docId));
+    }
+}
+
+void PushDocUtils::SendByHTTP(int32_t docId, TSendMethodProperties& /*p*/, const std::string& /*data*/) {
+    try {
+        Raise(EnumerationErrors::PushByHTTPError, "Kestrix.PushDocUtils.SendDataByHTTP",
+              "HTTP delivery is not available in this build. " + DocumentReference(docId));
+    } catch (...) {
+        Reraise("Kestrix.PushDocUtils.SendByHTTP");
+    }
+}
+
+void PushDocUtils::SendByMethodCall(int32_t docId, const Variant& data, TSendMethodProperties& p) {
+    const char* source = p.nFormat == ESendMethodFormat::Excel ? "Kestrix.PushDocUtils.SendByMethodCallForExcel"
+                                                               : "Kestrix.PushDocUtils.SendByMethodCallForXML";
+    try {
+        const std::string address = Trim(p.sAddress);
+        if (address.empty() || address == "..")
+            Raise(EnumerationErrors::PushDocumentError, source, Text("SLBSH4427", {{"[%METHODCALL%]", p.sAddress}}));
+        // Workbooks never get here while no engine is built in (the format check refuses them).
+        Variant arguments = data;
+        plugin_calls::CallMethod(p.sAddress, arguments);
+    } catch (...) {
+        Reraise(source, Text("SLBSH4427", {{"[%METHODCALL%]", p.sAddress}}));
+    }
+}
+
+int32_t PushDocUtils::GetSendMethodIDByPublicationErrorID(int32_t i_lPublicationErrordID) {
+    try {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query("SELECT SENDMETHODID FROM SENDMETHODHISTORY WHERE PUBLICATIONERRORID = ?",
+                                            {Variant(i_lPublicationErrordID)});
+        CloseConnection(connection);
+        return rs.Eof() ? 0 : static_cast<int32_t>(rs.GetInt("SENDMETHODID", 0));
+    } catch (...) {
+        LogError("Kestrix.PushDocUtils.GetSendMethodIDByPublicationErrorID");
+        return 0;
+    }
+}
+
+void PushDocUtils::GetSendMethodInfoViaPublicationError(int32_t i_lPublicationErrordID, int32_t& o_lBusinessPartnerID,
+                                                        int32_t& o_lSendMethodID, int32_t& o_lDocumentID,
+                                                        std::string& o_sSender) {
+    try {
+        o_lBusinessPartnerID = o_lSendMethodID = o_lDocumentID = 0;
+        o_sSender = "0";
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            " SELECT SMH.DOCUMENTID AS DID,  SMH.SENDMETHODID as SID,  SMH.BUSINESSPARTNERID AS BPID,  D.SENDER as "
+            "SENDER  FROM   SENDMETHODHISTORY SMH,  DOCUMENT D  WHERE  SMH.PUBLICATIONERRORID = ? AND    "
+            "D.DOCUMENTID = SMH.DOCUMENTID",
+            {Variant(i_lPublicationErrordID)});
+        CloseConnection(connection);
+        if (rs.Eof()) return;
+        o_lSendMethodID = static_cast<int32_t>(rs.GetInt("SID", 0));
+        o_lBusinessPartnerID = static_cast<int32_t>(rs.GetInt("BPID", 0));
+        o_lDocumentID = static_cast<int32_t>(rs.GetInt("DID", 0));
+        o_sSender = rs.GetString("SENDER");
+    } catch (...) {
+        Reraise("Kestrix.PushDocUtils.GetSendMethodInfoViaPublicationError");
+    }
+}
+
+void PushDocUtils::RepushDocumentFromErrorBox(const std::string& i_sCurrentUser, int32_t i_lDocID,
+                                              int32_t i_lPublicationErrorID) {
+    constexpr const char* kSource = "Kestrix.PushDocUtils.RepushDocumentFromErrorBox";
+    try {
+        int32_t partner = 0, sendMethod = 0, document = 0;
+        std::string sender;
+        GetSendMethodInfoViaPublicationError(i_lPublicationErrorID, partner, sendMethod, document, sender);
+        if (document != i_lDocID || sender != i_sCurrentUser)
+            Raise(EnumerationErrors::PushDocumentError, kSource, Text("SLBSH0875"));
+        ExecuteSendMethod(partner, document, sendMethod, 0, "", i_lPublicationErrorID);
+    } catch (...) {
+        Reraise(kSource);
+    }
+}
+
+bool PushDocUtils::ErrorIsExecSendMethodError(const Variant& i_lErrNumber) const {
+    try {
+        return i_lErrNumber.ToLong() == ErrNum(EnumerationErrors::CannotExecuteSendMethod);
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace kestrix
