@@ -5,9 +5,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 
 #include "kestrix/delivery/notifications.h"
+#include "kestrix/delivery/push_doc_utils.h"
+#include "kestrix/foundation/general.h"
+#include "platform/base/strings.h"
+#include "platform/services/configuration.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -100,8 +105,80 @@ void RecordSuccesses(const std::vector<const Item*>& done) {
     connection.Execute("DELETE FROM OUTBOX WHERE OUTBOXID IN (" + ids + ")", idValues);
 }
 
+/// How often and how far apart a delivery that failed for a passing reason is tried: site
+/// configuration GLOBAL "DeliveryAttempts" (5), "DeliveryFirstRetry" (seconds, 60) and
+/// "DeliveryLongestRetry" (seconds, 3600).
+struct RetryPolicy {
+    int32_t attempts = 5;
+    int64_t first = 60;
+    int64_t longest = 3600;
+};
+
+RetryPolicy DeliveryRetryPolicy() {
+    RetryPolicy policy;
+    try {
+        services::Configuration site;
+        site.LoadFile(getSiteConfigFile());
+        auto read = [&](std::string_view key, int64_t& value) {
+            const std::string text = Trim(site.GetValue("GLOBAL", key).ToString());
+            if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos)
+                value = std::stoll(text);
+        };
+        int64_t attempts = policy.attempts;
+        read("DeliveryAttempts", attempts);
+        policy.attempts = static_cast<int32_t>(std::clamp<int64_t>(attempts, 1, 100));
+        read("DeliveryFirstRetry", policy.first);
+        read("DeliveryLongestRetry", policy.longest);
+    } catch (...) {
+        LogError(kSource);
+    }
+    return policy;
+}
+
+/// One attempt of a delivery item; true when the document was delivered (now or before).
+/// A failure that may pass by itself waits for its next attempt while attempts are left;
+/// otherwise the item goes and its publication error stays in the error box.
+bool PerformDelivery(const Item& item) {
+    int32_t partner = 0, sendMethod = 0, rule = 0;
+    if (std::sscanf(item.target.c_str(), "%d:%d:%d", &partner, &sendMethod, &rule) != 3)
+        throw Error(errnum::E_FAIL, "Kestrix.Outbox", "A delivery item names no partner, send method and rule: '" +
+                                                          item.target + "'.");
+    PushDocUtils push;
+    const PushDocUtils::DeliveryAttempt attempt =
+        push.AttemptDelivery(item.docId, partner, sendMethod, rule, item.publicationErrorId);
+    if (attempt.delivered) return true;
+    const RetryPolicy policy = DeliveryRetryPolicy();
+    db::Connection connection = GetConnection();
+    if (attempt.transient && item.attempts + 1 < policy.attempts) {
+        const int64_t delay =
+            std::min<int64_t>(policy.longest, policy.first << std::min(item.attempts, 20));
+        connection.Execute(
+            "UPDATE OUTBOX SET ATTEMPTS = ?, NEXTATTEMPT = ?, LASTERROR = ?, PUBLICATIONERRORID = ? WHERE OUTBOXID = ?",
+            {Variant(item.attempts + 1),
+             Variant(LocalTime(std::chrono::system_clock::now() + std::chrono::seconds(delay))),
+             Variant(attempt.error), Variant(attempt.publicationErrorId), Variant(static_cast<long long>(item.id))});
+    } else {
+        connection.Execute("DELETE FROM OUTBOX WHERE OUTBOXID = ?", {Variant(static_cast<long long>(item.id))});
+    }
+    return false;
+}
+
 /// Does one item; true when it succeeded.
 bool Perform(const Item& item) {
+    if (item.kind == kind::Deliver) {
+        try {
+            return PerformDelivery(item);
+        } catch (...) {
+            const Error failure = CurrentError();
+            LogError(kSource);
+            try {
+                RecordFailure(item, failure, "SLBSH0883", "");
+            } catch (...) {
+                LogError(kSource);
+            }
+            return false;
+        }
+    }
     Notifications notifications;
     std::string label;
     std::string detail;
@@ -201,6 +278,10 @@ int64_t Add(int32_t docId, std::string_view kind, std::string_view target, std::
 }
 
 Outcome WorkOff(const std::vector<Item>& items) { return WorkOffItems(items); }
+
+std::string DeliveryTarget(int32_t partner, int32_t sendMethod, int32_t rule) {
+    return std::to_string(partner) + ":" + std::to_string(sendMethod) + ":" + std::to_string(rule);
+}
 
 Outcome WorkOff(const std::vector<int64_t>& ids) {
     std::vector<Item> items;

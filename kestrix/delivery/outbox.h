@@ -17,6 +17,10 @@ inline constexpr std::string_view NotifyRecipient = "NOTIFY_RECIPIENT";
 inline constexpr std::string_view NotifySender = "NOTIFY_SENDER";
 /// A mail to the administrator (SUBJECT and BODY as written), about a document that failed.
 inline constexpr std::string_view AdminMail = "ADMIN_MAIL";
+/// Deliver the document by one send method to one partner (TARGET "partner:sendmethod:rule").
+/// A failure that may pass by itself is tried again; the error of each attempt is closed by
+/// the next, so that one stays open.
+inline constexpr std::string_view Deliver = "DELIVER";
 }  // namespace kind
 
 /// One item of the outbox as stored.
@@ -52,6 +56,9 @@ Outcome WorkOff(const std::vector<int64_t>& ids);
 
 /// As above, for items the caller has just added (see `Add`) and therefore knows.
 Outcome WorkOff(const std::vector<Item>& items);
+
+/// The TARGET of a delivery item.
+std::string DeliveryTarget(int32_t partner, int32_t sendMethod, int32_t rule);
 
 /// Works off the items that are due (all of them when `ignoreSchedule`), oldest first, at most
 /// `limit` (0: no limit).

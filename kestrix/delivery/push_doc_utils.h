@@ -68,6 +68,23 @@ public:
     /// True exactly when the number is CannotExecuteSendMethod.
     bool ErrorIsExecSendMethodError(const Variant& i_lErrNumber) const;
 
+    /// What one attempt of a delivery kept in the outbox came to.
+    struct DeliveryAttempt {
+        bool delivered = false;
+        /// A failure that may pass by itself (no connection, a time-out, a server's "later").
+        bool transient = false;
+        /// The publication error of a failed attempt.
+        int32_t publicationErrorId = 0;
+        std::string error;
+    };
+    /// One attempt to deliver the document to the partner by the send method chosen by the
+    /// rule, with its history row and, when it fails, its publication error; the error of
+    /// the attempt before (`previousErrorId`) is closed whatever the outcome. A delivery the
+    /// history already shows as made is not made again. The document's status becomes
+    /// DOCUMENTSENT.
+    DeliveryAttempt AttemptDelivery(int32_t docId, int32_t partner, int32_t sendMethod, int32_t rule,
+                                    int32_t previousErrorId);
+
     /// The name of the file a send method produces for a document: the send method's name
     /// (or the document id), "_" and the id when asked for, "." and the extension.
     static std::string GetSendMethodOutputFileName(int32_t docId, const TSendMethodProperties& properties);
@@ -82,6 +99,9 @@ private:
     void SendByMethodCall(int32_t docId, const Variant& data, TSendMethodProperties& properties);
     /// The replacements of a failed delivery's publication error.
     Dictionary FailureReplacements(int32_t docId, int32_t partner, const TSendMethodProperties& properties);
+
+    /// Whether the last failed transport said its failure may pass by itself.
+    bool transientFailure_ = false;
 };
 
 }  // namespace kestrix

@@ -288,6 +288,51 @@ void PushDocUtils::ExecuteSendMethod(int32_t i_lBPID, int32_t i_lDocID, int32_t 
     }
 }
 
+PushDocUtils::DeliveryAttempt PushDocUtils::AttemptDelivery(int32_t docId, int32_t partner, int32_t sendMethod,
+                                                            int32_t rule, int32_t previousErrorId) {
+    constexpr const char* kSource = "Kestrix.PushDocUtils.PushDocumentToReceivers";
+    DeliveryAttempt attempt;
+    SendMethod methods;
+    DocumentStore store;
+    {
+        // Made before (a run that stopped after the delivery and before the outbox knew it).
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            "SELECT HISTORYID FROM SENDMETHODHISTORY WHERE DOCUMENTID = ? AND BUSINESSPARTNERID = ? AND "
+            "SENDMETHODID = ? AND STATUS = 1",
+            {Variant(docId), Variant(partner), Variant(sendMethod)});
+        if (!rs.Eof()) {
+            attempt.delivered = true;
+            return attempt;
+        }
+    }
+    const std::string type = store.GetDocumentTypeOfDocument(docId);
+    TSendMethodProperties properties;
+    transientFailure_ = false;
+    try {
+        bool attachments = false;
+        methods.GetSendMethodProperties2(sendMethod, properties);
+        methods.GetSendMethodProperties3(sendMethod, attachments);
+        PushDocument(docId, store.GetXmlDocument(docId), properties, attachments);
+        attempt.delivered = true;
+    } catch (...) {
+        const Error failure = CurrentError();
+        attempt.transient = transientFailure_;
+        attempt.error = failure.description();
+        const std::string description =
+            failure.description() + kCrLf + Text("SLBSH5021", {{"[%SENDMETHODID%]", std::to_string(sendMethod)}});
+        attempt.publicationErrorId = LogDeliveryError(docId, failure.number(), description, kSource, "SLBSH0883",
+                                                      FailureReplacements(docId, partner, properties));
+    }
+    if (previousErrorId > 0) publication_errors::ClosePublicationErrors(previousErrorId);
+    methods.AddSendMethodToHistory(sendMethod, partner, rule, docId, type, attempt.delivered ? 0 : attempt.publicationErrorId,
+                                   attempt.delivered ? methods.getSendMethodStatus_SENT()
+                                                     : methods.getSendMethodStatus_NOTSENT());
+    int32_t id = docId;
+    store.SetDocumentStatus(id, DOCUMENTSTATUS::DOCUMENTSENT);
+    return attempt;
+}
+
 bool PushDocUtils::CanPush(int32_t iBPID, int32_t /*iDocID*/, const std::string& iDocTypeID) {
     try {
         if (!SendMethod().GetSendMethodIDs(iBPID, iDocTypeID, -1).Eof()) return true;
@@ -400,6 +445,12 @@ void PushDocUtils::SendByEmail2(int32_t i_lDocID, const Variant& i_vSendData, TS
                 LogError(source);
             }
         }
+        // A mail server that cannot be reached now may take the mail later; a mail without
+        // sender or receiver never will.
+        const int32_t number = CurrentError().number();
+        transientFailure_ = number != ErrNum(EnumerationErrors::MissingEmailSenderError) &&
+                            number != ErrNum(EnumerationErrors::MissingEmailReceiverError) &&
+                            number != ErrNum(EnumerationErrors::PushDocumentError);
         std::string message;
         try {
             message = Text("SLBSH4232", {{"[%RECIPIENTS%]", recipient}}) + " " +
