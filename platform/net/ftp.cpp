@@ -28,10 +28,10 @@ struct Target {
 
     std::string where() const { return HostAndPort(address, port); }
     std::string folderText() const { return folder.empty() ? "(login folder)" : folder; }
-    /// The path of a file of the folder as the quote commands name it.
+    /// The path of a file of the folder as the quote commands name it: from the root, or
+    /// relative to the login folder, where the server starts.
     std::string PathOf(std::string_view name) const {
-        if (!folder.empty()) return folder + "/" + std::string(name);
-        return kind == Kind::Sftp ? "/~/" + std::string(name) : std::string(name);
+        return folder.empty() ? std::string(name) : folder + "/" + std::string(name);
     }
     /// The address of the folder (ending in "/") for the transfer library, no credentials.
     std::string FolderUrl() const {

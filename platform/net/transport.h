@@ -31,7 +31,7 @@ inline constexpr int32_t HttpStatus = static_cast<int32_t>(0x80A4F004u);
 /// folder, a certificate or host key that does not verify, a bad address).
 class TransportError : public Error {
 public:
-    TransportError(int32_t number, std::string source, std::string description, bool transient)
+    TransportError(int32_t number, std::string source, std::string description, bool transient = false)
         : Error(number, std::move(source), std::move(description)), transient_(transient) {}
 
     bool transient() const noexcept { return transient_; }
