@@ -96,6 +96,25 @@ bool IsTransientCode(CURLcode code) {
     }
 }
 
+std::string ConnectionStep(CURLcode code, const std::string& proxy) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return "find the host";
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return "find the proxy '" + proxy + "'";
+        case CURLE_COULDNT_CONNECT:
+            return "connect";
+        case CURLE_USE_SSL_FAILED:
+        case CURLE_SSL_CONNECT_ERROR:
+            return "secure the connection with TLS";
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+            return "verify the server's certificate";
+        default:
+            return {};
+    }
+}
+
 std::string Scrub(std::string text, std::string_view secret) {
     if (secret.size() < 4) return text;
     return ReplaceAll(text, secret, "***");

@@ -73,6 +73,10 @@ private:
 /// connection that broke off. Certificate, host key, login and address failures are not.
 bool IsTransientCode(CURLcode code);
 
+/// The step of reaching the server that a failure names ("connect", "verify the server's
+/// certificate"), or "" when the failure came later.
+std::string ConnectionStep(CURLcode code, const std::string& proxy);
+
 /// `text` with every occurrence of `secret` replaced by "***" (when the secret is long
 /// enough to be told from ordinary words), for texts that come from a server or library.
 std::string Scrub(std::string text, std::string_view secret);

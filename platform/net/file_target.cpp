@@ -60,7 +60,7 @@ private:
     bool transient = false;
     switch (err) {
         case ENOENT:
-            why = "the folder does not exist";
+            why = what == "open the target" ? "the folder does not exist" : std::strerror(err);
             break;
         case ENOTDIR:
             why = "the path is not a folder";

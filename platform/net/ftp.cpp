@@ -226,26 +226,16 @@ void RemovePartFile(const Target& t, const std::string& part, const FtpOptions& 
 
 std::string StepOf(CURLcode rc, const Target& t, const std::string& name, const std::string& part,
                    const Source& source, const HostKeyCheck& keyCheck, const FtpOptions& options) {
+    if (rc == CURLE_PEER_FAILED_VERIFICATION && t.kind == Kind::Sftp) {
+        if (keyCheck.called && keyCheck.match == CURLKHMATCH_MISMATCH)
+            return "verify the server: its host key differs from the one in '" + options.knownHostsFile + "'";
+        return "verify the server: its host key is not in '" + options.knownHostsFile + "'";
+    }
+    if (std::string step = detail::ConnectionStep(rc, options.proxy); !step.empty()) return step;
     switch (rc) {
-        case CURLE_COULDNT_RESOLVE_HOST:
-            return "find the host";
-        case CURLE_COULDNT_RESOLVE_PROXY:
-            return "find the proxy '" + options.proxy + "'";
-        case CURLE_COULDNT_CONNECT:
-            return "connect";
         case CURLE_LOGIN_DENIED:
         case CURLE_AUTH_ERROR:
             return "log in as '" + t.user + "'";
-        case CURLE_USE_SSL_FAILED:
-        case CURLE_SSL_CONNECT_ERROR:
-            return "secure the connection with TLS";
-        case CURLE_PEER_FAILED_VERIFICATION:
-            if (t.kind == Kind::Sftp) {
-                if (keyCheck.called && keyCheck.match == CURLKHMATCH_MISMATCH)
-                    return "verify the server: its host key differs from the one in '" + options.knownHostsFile + "'";
-                return "verify the server: its host key is not in '" + options.knownHostsFile + "'";
-            }
-            return "verify the server's certificate";
         case CURLE_SSH:
             return source.started ? "store '" + part + "'" : "log in as '" + t.user + "' or open the folder";
         case CURLE_REMOTE_ACCESS_DENIED:

@@ -48,18 +48,8 @@ struct Received {
 };
 
 std::string StepOf(CURLcode rc, const HttpOptions& options) {
+    if (std::string step = detail::ConnectionStep(rc, options.proxy); !step.empty()) return step;
     switch (rc) {
-        case CURLE_COULDNT_RESOLVE_HOST:
-            return "find the host";
-        case CURLE_COULDNT_RESOLVE_PROXY:
-            return "find the proxy '" + options.proxy + "'";
-        case CURLE_COULDNT_CONNECT:
-            return "connect";
-        case CURLE_SSL_CONNECT_ERROR:
-            return "secure the connection with TLS";
-        case CURLE_PEER_FAILED_VERIFICATION:
-        case CURLE_SSL_CACERT_BADFILE:
-            return "verify the server's certificate";
         case CURLE_TOO_MANY_REDIRECTS:
             return "follow the redirects (more than " + std::to_string(options.maxRedirects) +
                    ", a redirect loop?)";
