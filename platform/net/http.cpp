@@ -98,8 +98,9 @@ HttpAnswer PostForm(std::string_view text, std::string_view formBody, const Http
         curl.Set(CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
     }
     curl.Set(CURLOPT_POST, 1L);
-    curl.Set(CURLOPT_POSTFIELDS, formBody.data());
+    // The size first: the body is a view, not a terminated string.
     curl.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(formBody.size()));
+    curl.Set(CURLOPT_POSTFIELDS, formBody.data());
     detail::CurlList headers;
     headers.Append("Content-Type: application/x-www-form-urlencoded");
     headers.Append("Cache-Control: no-cache");
