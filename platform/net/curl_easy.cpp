@@ -22,7 +22,8 @@ CurlEasy::CurlEasy() : errorBuffer_(new char[CURL_ERROR_SIZE]) {
     handle_.reset(curl_easy_init());
     if (!handle_) {
         throw TransportError(neterr::TransferErrorBase + CURLE_FAILED_INIT, kSource,
-                             "Cannot start a transfer: the transfer library did not initialise.", true);
+                             "Cannot start a transfer: the transfer library did not initialise.",
+                             true);
     }
     errorBuffer_[0] = '\0';
     Set(CURLOPT_ERRORBUFFER, errorBuffer_.get());

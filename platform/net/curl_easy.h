@@ -18,7 +18,7 @@ void EnsureCurl();
 
 /// One transfer handle with its error buffer; cleaned up when the owner goes.
 class CurlEasy {
-public:
+  public:
     CurlEasy();
     CurlEasy(const CurlEasy&) = delete;
     CurlEasy& operator=(const CurlEasy&) = delete;
@@ -42,7 +42,7 @@ public:
 
     long ResponseCode() const;
 
-private:
+  private:
     [[noreturn]] void ThrowSetting(CURLoption option, CURLcode rc) const;
 
     struct Cleanup {
@@ -54,7 +54,7 @@ private:
 
 /// A list of texts for the handle (quote commands, headers); freed when the owner goes.
 class CurlList {
-public:
+  public:
     CurlList() = default;
     CurlList(const CurlList&) = delete;
     CurlList& operator=(const CurlList&) = delete;
@@ -62,7 +62,7 @@ public:
     void Append(const std::string& text);
     curl_slist* get() const noexcept { return list_.get(); }
 
-private:
+  private:
     struct Free {
         void operator()(curl_slist* l) const noexcept { curl_slist_free_all(l); }
     };

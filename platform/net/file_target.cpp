@@ -19,7 +19,7 @@ constexpr const char* kSource = "Net.WriteFileInFolder";
 
 /// A file descriptor, closed when the owner goes.
 class UniqueFd {
-public:
+  public:
     explicit UniqueFd(int fd = -1) noexcept : fd_(fd) {}
     ~UniqueFd() {
         if (fd_ >= 0) ::close(fd_);
@@ -34,13 +34,13 @@ public:
         return rc;
     }
 
-private:
+  private:
     int fd_;
 };
 
 /// The part file: removed when the owner goes, unless the delivery was completed.
 class PartFile {
-public:
+  public:
     PartFile(int dirFd, std::string name) : dirFd_(dirFd), name_(std::move(name)) {}
     ~PartFile() {
         if (!done_) ::unlinkat(dirFd_, name_.c_str(), 0);
@@ -49,7 +49,7 @@ public:
     PartFile& operator=(const PartFile&) = delete;
     void Done() noexcept { done_ = true; }
 
-private:
+  private:
     int dirFd_;
     std::string name_;
     bool done_ = false;
@@ -91,9 +91,9 @@ private:
             break;
     }
     int32_t number = err == EEXIST ? neterr::TargetExists : neterr::FileErrorBase + err;
-    throw TransportError(number, kSource,
-                         "Cannot " + what + " in the folder '" + folder.string() + "': " + why + ".",
-                         transient);
+    throw TransportError(
+        number, kSource,
+        "Cannot " + what + " in the folder '" + folder.string() + "': " + why + ".", transient);
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -111,8 +111,8 @@ bool WriteAll(int fd, std::string_view data) {
 void WriteFileInFolder(const std::filesystem::path& folder, std::string_view name,
                        std::string_view data, ExistingFile existing) {
     std::string target(name);
-    if (target.empty() || target == "." || target == ".." || target.find('/') != std::string::npos ||
-        target.find('\0') != std::string::npos) {
+    if (target.empty() || target == "." || target == ".." ||
+        target.find('/') != std::string::npos || target.find('\0') != std::string::npos) {
         throw TransportError(neterr::InvalidSetting, kSource,
                              "Cannot deliver into the folder '" + folder.string() +
                                  "': the file name '" + target + "' is not a plain file name.",
@@ -139,9 +139,11 @@ void WriteFileInFolder(const std::filesystem::path& folder, std::string_view nam
     if (existing == ExistingFile::Replace) {
         if (::renameat(dir.get(), part.c_str(), dir.get(), target.c_str()) != 0)
             Fail(errno, "move '" + part + "' to '" + target + "'", folder);
-    } else if (::renameat2(dir.get(), part.c_str(), dir.get(), target.c_str(), RENAME_NOREPLACE) != 0) {
+    } else if (::renameat2(dir.get(), part.c_str(), dir.get(), target.c_str(), RENAME_NOREPLACE) !=
+               0) {
         int err = errno;
-        if (err != EINVAL && err != ENOSYS) Fail(err, "move '" + part + "' to '" + target + "'", folder);
+        if (err != EINVAL && err != ENOSYS)
+            Fail(err, "move '" + part + "' to '" + target + "'", folder);
         // A file system without the no-replace rename: a hard link refuses an existing name
         // just the same; the part name is removed afterwards.
         if (::linkat(dir.get(), part.c_str(), dir.get(), target.c_str(), 0) != 0)

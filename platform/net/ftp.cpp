@@ -72,7 +72,8 @@ Target Resolve(std::string_view text, std::string_view fileName, const FtpOption
     } else if (t.address.scheme == "sftp") {
         t.kind = Kind::Sftp;
     } else {
-        InvalidAddress(text, "has the scheme '" + t.address.scheme + "'; only ftp, ftps and sftp are known");
+        InvalidAddress(
+            text, "has the scheme '" + t.address.scheme + "'; only ftp, ftps and sftp are known");
     }
     int defaultPort = t.kind == Kind::Ftp ? 21 : t.kind == Kind::Ftps ? 990 : 22;
     t.port = t.address.port > 0 ? t.address.port : options.port > 0 ? options.port : defaultPort;
@@ -87,22 +88,23 @@ Target Resolve(std::string_view text, std::string_view fileName, const FtpOption
     }
     std::string name(fileName);
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
-        throw TransportError(neterr::InvalidSetting, kSource,
-                             "Cannot upload to " + t.where() + ": '" + name + "' is not a plain file name.",
-                             false);
+        throw TransportError(
+            neterr::InvalidSetting, kSource,
+            "Cannot upload to " + t.where() + ": '" + name + "' is not a plain file name.", false);
     }
     if (t.kind == Kind::Sftp && Trim(options.knownHostsFile).empty()) {
-        throw TransportError(neterr::InvalidSetting, kSource,
-                             "Cannot upload to " + t.where() +
-                                 " by SFTP without a known-hosts file to check the server's key against.",
-                             false);
+        throw TransportError(
+            neterr::InvalidSetting, kSource,
+            "Cannot upload to " + t.where() +
+                " by SFTP without a known-hosts file to check the server's key against.",
+            false);
     }
     return t;
 }
 
 /// The bytes to upload, handed to the library piece by piece.
 class Source {
-public:
+  public:
     virtual ~Source() = default;
     virtual size_t Read(char* buffer, size_t size) = 0;
     virtual curl_off_t Size() const = 0;
@@ -117,7 +119,7 @@ public:
 };
 
 class MemorySource : public Source {
-public:
+  public:
     explicit MemorySource(std::string_view data) : data_(data) {}
     size_t Read(char* buffer, size_t size) override {
         size_t n = std::min(size, data_.size());
@@ -127,18 +129,19 @@ public:
     }
     curl_off_t Size() const override { return static_cast<curl_off_t>(data_.size()); }
 
-private:
+  private:
     std::string_view data_;
 };
 
 class FileSource : public Source {
-public:
+  public:
     explicit FileSource(const std::filesystem::path& path) : file_(std::fopen(path.c_str(), "rb")) {
         std::error_code ec;
         size_ = static_cast<curl_off_t>(std::filesystem::file_size(path, ec));
         if (!file_ || ec) {
             throw TransportError(neterr::InvalidSetting, kSource,
-                                 "Cannot read the local file '" + path.string() + "' to upload it.", false);
+                                 "Cannot read the local file '" + path.string() + "' to upload it.",
+                                 false);
         }
     }
     size_t Read(char* buffer, size_t size) override {
@@ -147,7 +150,7 @@ public:
     }
     curl_off_t Size() const override { return size_; }
 
-private:
+  private:
     struct Close {
         void operator()(FILE* f) const noexcept { std::fclose(f); }
     };
@@ -160,7 +163,8 @@ struct HostKeyCheck {
     bool called = false;
     curl_khmatch match = CURLKHMATCH_OK;
 
-    static int Callback(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match, void* self) {
+    static int Callback(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match,
+                        void* self) {
         auto* check = static_cast<HostKeyCheck*>(self);
         check->called = true;
         check->match = match;
@@ -169,7 +173,8 @@ struct HostKeyCheck {
 };
 
 /// The settings of connecting and logging in, shared by the upload and the clean-up.
-void Connect(detail::CurlEasy& curl, const Target& t, const FtpOptions& options, HostKeyCheck& keyCheck) {
+void Connect(detail::CurlEasy& curl, const Target& t, const FtpOptions& options,
+             HostKeyCheck& keyCheck) {
     const char* protocols = t.kind == Kind::Sftp ? "sftp" : t.kind == Kind::Ftps ? "ftps" : "ftp";
     curl.Set(CURLOPT_PROTOCOLS_STR, protocols);
     curl.ApplyTimeouts(options.timeouts);
@@ -184,7 +189,8 @@ void Connect(detail::CurlEasy& curl, const Target& t, const FtpOptions& options,
             curl.Set(CURLOPT_SSH_PUBLIC_KEYFILE, options.publicKeyFile.c_str());
             if (!t.password.empty()) curl.Set(CURLOPT_KEYPASSWD, t.password.c_str());
         } else {
-            curl.Set(CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
+            curl.Set(CURLOPT_SSH_AUTH_TYPES,
+                     static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
             curl.Set(CURLOPT_PASSWORD, t.password.c_str());
         }
         curl.Set(CURLOPT_SSH_KNOWNHOSTS, options.knownHostsFile.c_str());
@@ -195,7 +201,9 @@ void Connect(detail::CurlEasy& curl, const Target& t, const FtpOptions& options,
     if (!t.user.empty()) curl.Set(CURLOPT_PASSWORD, t.password.c_str());
     curl.Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     curl.Set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE));
-    if (options.activeMode) curl.Set(CURLOPT_FTPPORT, options.activeAddress.empty() ? "-" : options.activeAddress.c_str());
+    if (options.activeMode)
+        curl.Set(CURLOPT_FTPPORT,
+                 options.activeAddress.empty() ? "-" : options.activeAddress.c_str());
     if (t.kind == Kind::Ftps || options.explicitTls) {
         curl.Set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
         curl.Set(CURLOPT_SSL_VERIFYPEER, 1L);
@@ -211,11 +219,14 @@ void RemovePartFile(const Target& t, const std::string& part, const FtpOptions& 
         detail::CurlEasy curl;
         HostKeyCheck keyCheck;
         FtpOptions quick = options;
-        quick.timeouts.transfer = std::min(options.timeouts.transfer, std::chrono::milliseconds(10000));
+        quick.timeouts.transfer =
+            std::min(options.timeouts.transfer, std::chrono::milliseconds(10000));
         Connect(curl, t, quick, keyCheck);
         detail::CurlList commands;
-        commands.Append(t.kind == Kind::Sftp ? "rm \"" + t.PathOf(part) + "\"" : "DELE " + t.PathOf(part));
-        std::string url = t.address.scheme + "://" + t.where() + (t.kind == Kind::Sftp ? "/~/" : "/");
+        commands.Append(t.kind == Kind::Sftp ? "rm \"" + t.PathOf(part) + "\""
+                                             : "DELE " + t.PathOf(part));
+        std::string url =
+            t.address.scheme + "://" + t.where() + (t.kind == Kind::Sftp ? "/~/" : "/");
         curl.Set(CURLOPT_URL, url.c_str());
         curl.Set(CURLOPT_NOBODY, 1L);
         curl.Set(CURLOPT_QUOTE, commands.get());
@@ -228,7 +239,8 @@ std::string StepOf(CURLcode rc, const Target& t, const std::string& name, const 
                    const Source& source, const HostKeyCheck& keyCheck, const FtpOptions& options) {
     if (rc == CURLE_PEER_FAILED_VERIFICATION && t.kind == Kind::Sftp) {
         if (keyCheck.called && keyCheck.match == CURLKHMATCH_MISMATCH)
-            return "verify the server: its host key differs from the one in '" + options.knownHostsFile + "'";
+            return "verify the server: its host key differs from the one in '" +
+                   options.knownHostsFile + "'";
         return "verify the server: its host key is not in '" + options.knownHostsFile + "'";
     }
     if (std::string step = detail::ConnectionStep(rc, options.proxy); !step.empty()) return step;
@@ -237,7 +249,8 @@ std::string StepOf(CURLcode rc, const Target& t, const std::string& name, const 
         case CURLE_AUTH_ERROR:
             return "log in as '" + t.user + "'";
         case CURLE_SSH:
-            return source.started ? "store '" + part + "'" : "log in as '" + t.user + "' or open the folder";
+            return source.started ? "store '" + part + "'"
+                                  : "log in as '" + t.user + "' or open the folder";
         case CURLE_REMOTE_ACCESS_DENIED:
         case CURLE_REMOTE_FILE_NOT_FOUND:
         case CURLE_FTP_COULDNT_SET_TYPE:
@@ -249,13 +262,15 @@ std::string StepOf(CURLcode rc, const Target& t, const std::string& name, const 
         case CURLE_QUOTE_ERROR:
             return "rename '" + part + "' to '" + name + "'";
         case CURLE_OPERATION_TIMEDOUT:
-            return source.started ? "finish storing '" + part + "' in time" : "connect and log in in time";
+            return source.started ? "finish storing '" + part + "' in time"
+                                  : "connect and log in in time";
         default:
             return source.started ? "store '" + part + "'" : "start the upload";
     }
 }
 
-void Upload(std::string_view address, std::string_view fileName, Source& source, const FtpOptions& options) {
+void Upload(std::string_view address, std::string_view fileName, Source& source,
+            const FtpOptions& options) {
     Target t = Resolve(address, fileName, options);
     const std::string name(fileName);
     const std::string part = options.uploadUnderTemporaryName ? "." + name + ".part" : name;
@@ -290,11 +305,12 @@ void Upload(std::string_view address, std::string_view fileName, Source& source,
     // An FTP reply of the 400s says "not now", one of the 500s "not like this".
     if (t.kind != Kind::Sftp && reply >= 400 && reply < 500 && rc != CURLE_PEER_FAILED_VERIFICATION)
         transient = true;
-    if (t.kind != Kind::Sftp && reply >= 500 && reply < 600 && rc != CURLE_OPERATION_TIMEDOUT) transient = false;
+    if (t.kind != Kind::Sftp && reply >= 500 && reply < 600 && rc != CURLE_OPERATION_TIMEDOUT)
+        transient = false;
     std::string step = StepOf(rc, t, name, part, source, keyCheck, options);
     std::string reason = detail::Scrub(curl.Reason(rc), t.password);
-    std::string message = "Cannot " + step + " at " + t.address.scheme + "://" + t.where() + " (folder " +
-                          t.folderText() + ", file '" + name + "'): " + reason;
+    std::string message = "Cannot " + step + " at " + t.address.scheme + "://" + t.where() +
+                          " (folder " + t.folderText() + ", file '" + name + "'): " + reason;
     if (t.kind != Kind::Sftp && reply > 0) message += " (last reply " + std::to_string(reply) + ")";
     message += ".";
     if (options.uploadUnderTemporaryName && (source.started || rc == CURLE_QUOTE_ERROR))

@@ -58,7 +58,8 @@ std::string StepOf(CURLcode rc, const HttpOptions& options) {
         case CURLE_OPERATION_TIMEDOUT:
             return "get the answer in time";
         case CURLE_WRITE_ERROR:
-            return "read the answer (longer than " + std::to_string(options.maxAnswerBytes) + " bytes)";
+            return "read the answer (longer than " + std::to_string(options.maxAnswerBytes) +
+                   " bytes)";
         default:
             return "post the form";
     }
@@ -75,7 +76,10 @@ HttpAnswer PostForm(std::string_view text, std::string_view formBody, const Http
                              false);
     }
     const bool secure = address->scheme == "https";
-    const int port = address->port > 0 ? address->port : options.port > 0 ? options.port : secure ? 443 : 80;
+    const int port = address->port > 0  ? address->port
+                     : options.port > 0 ? options.port
+                     : secure           ? 443
+                                        : 80;
     const std::string page = address->path.empty() ? "/" : address->path;
     const std::string url = address->scheme + "://" + HostAndPort(*address, port) + page;
 
@@ -117,8 +121,9 @@ HttpAnswer PostForm(std::string_view text, std::string_view formBody, const Http
     if (rc != CURLE_OK) {
         std::string reason = detail::Scrub(curl.Reason(rc), address->password);
         throw TransportError(neterr::TransferErrorBase + rc, kSource,
-                             "Cannot " + StepOf(rc, options) + " for the post to " + MaskAddress(text) + " (" +
-                                 HostAndPort(*address, port) + ", page " + page + "): " + reason + ".",
+                             "Cannot " + StepOf(rc, options) + " for the post to " +
+                                 MaskAddress(text) + " (" + HostAndPort(*address, port) +
+                                 ", page " + page + "): " + reason + ".",
                              detail::IsTransientCode(rc));
     }
     received.answer.status = static_cast<int>(curl.ResponseCode());
@@ -143,8 +148,8 @@ bool IsTransientStatus(int status) {
 void RequireStatus200(const HttpAnswer& answer, std::string_view address) {
     if (answer.status == 200) return;
     throw TransportError(neterr::HttpStatus, kSource,
-                         "Server responded with:" + std::to_string(answer.status) + " " + answer.reason +
-                             " (post to " + MaskAddress(address) + ")",
+                         "Server responded with:" + std::to_string(answer.status) + " " +
+                             answer.reason + " (post to " + MaskAddress(address) + ")",
                          IsTransientStatus(answer.status));
 }
 
@@ -158,10 +163,12 @@ std::optional<ReceiverError> FindReceiverError(std::string_view answer) {
     std::string numberText = textOf("//ERROR_NUMBER");
     if (numberText.empty()) return std::nullopt;
     int64_t number = 0;
-    auto [end, ec] = std::from_chars(numberText.data(), numberText.data() + numberText.size(), number);
+    auto [end, ec] =
+        std::from_chars(numberText.data(), numberText.data() + numberText.size(), number);
     if (ec != std::errc() || end != numberText.data() + numberText.size()) number = errnum::E_FAIL;
     if (number == 0) return std::nullopt;
-    return ReceiverError{static_cast<int32_t>(number), textOf("//ERROR_SOURCE"), textOf("//ERROR_DESCRIPTION")};
+    return ReceiverError{static_cast<int32_t>(number), textOf("//ERROR_SOURCE"),
+                         textOf("//ERROR_DESCRIPTION")};
 }
 
 }  // namespace kestrix::net

@@ -45,7 +45,8 @@ struct HttpAnswer {
 /// as basic authentication. No connection, a time-out, a certificate that does not
 /// verify, a redirect loop or a bad address raise `TransportError` naming host, port and
 /// page and the step that failed (never the password).
-HttpAnswer PostForm(std::string_view address, std::string_view formBody, const HttpOptions& options);
+HttpAnswer PostForm(std::string_view address, std::string_view formBody,
+                    const HttpOptions& options);
 
 /// Status codes that say "try again later": 408, 425, 429, 500, 502, 503, 504.
 bool IsTransientStatus(int status);

@@ -30,13 +30,14 @@ inline constexpr int32_t HttpStatus = static_cast<int32_t>(0x80A4F004u);
 /// will fail the same way until someone changes something (a refused login, a missing
 /// folder, a certificate or host key that does not verify, a bad address).
 class TransportError : public Error {
-public:
-    TransportError(int32_t number, std::string source, std::string description, bool transient = false)
+  public:
+    TransportError(int32_t number, std::string source, std::string description,
+                   bool transient = false)
         : Error(number, std::move(source), std::move(description)), transient_(transient) {}
 
     bool transient() const noexcept { return transient_; }
 
-private:
+  private:
     bool transient_;
 };
 

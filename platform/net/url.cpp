@@ -11,8 +11,8 @@ std::string EscapeQueryValue(std::string_view text) {
     std::string out;
     out.reserve(text.size() * 3 / 2);
     for (unsigned char c : text) {
-        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                          c == '-' || c == '.' || c == '_' || c == '~';
+        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
         if (unreserved) {
             out += static_cast<char>(c);
         } else {
@@ -61,8 +61,10 @@ std::optional<Address> ParseAddress(std::string_view text) {
     }
     if (a.host.empty()) return std::nullopt;
     if (!portText.empty()) {
-        auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), a.port);
-        if (ec != std::errc() || end != portText.data() + portText.size() || a.port < 1 || a.port > 65535)
+        auto [end, ec] =
+            std::from_chars(portText.data(), portText.data() + portText.size(), a.port);
+        if (ec != std::errc() || end != portText.data() + portText.size() || a.port < 1 ||
+            a.port > 65535)
             return std::nullopt;
     }
     return a;
@@ -73,7 +75,8 @@ std::string MaskAddress(std::string_view text) {
     if (sep == std::string_view::npos) return std::string(text);
     size_t start = sep + 3;
     size_t end = text.find('/', start);
-    std::string_view authority = text.substr(start, end == std::string_view::npos ? end : end - start);
+    std::string_view authority =
+        text.substr(start, end == std::string_view::npos ? end : end - start);
     size_t at = authority.rfind('@');
     if (at == std::string_view::npos) return std::string(text);
     size_t colon = authority.find(':');
@@ -85,7 +88,8 @@ std::string MaskAddress(std::string_view text) {
 }
 
 std::string HostAndPort(const Address& address, int port) {
-    std::string host = address.host.find(':') != std::string::npos ? "[" + address.host + "]" : address.host;
+    std::string host =
+        address.host.find(':') != std::string::npos ? "[" + address.host + "]" : address.host;
     return host + ":" + std::to_string(port);
 }
 

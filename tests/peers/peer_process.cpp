@@ -1,18 +1,20 @@
 #include "tests/peers/peer_process.h"
 
-#include <chrono>
-#include <cstdio>
-#include <stdexcept>
-#include <thread>
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
 namespace kestrix::test {
 
-std::string PeerScript(const std::string& name) { return std::string(KESTRIX_TEST_PEERS_DIR) + "/" + name; }
+std::string PeerScript(const std::string& name) {
+    return std::string(KESTRIX_TEST_PEERS_DIR) + "/" + name;
+}
 
 PeerProcess::PeerProcess(const std::string& script, const std::vector<std::string>& args,
                          const std::string& hint) {

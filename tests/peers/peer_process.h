@@ -1,9 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
-
-#include <sys/types.h>
 
 namespace kestrix::test {
 
@@ -12,17 +12,18 @@ namespace kestrix::test {
 /// when its standard input closes (and killed when it does not stop in time) as the object
 /// goes out of scope.
 class PeerProcess {
-public:
+  public:
     /// Runs `/usr/bin/python3 script args...`; `hint` tells what to install when it does not
     /// start (it ends up in the exception's text).
-    PeerProcess(const std::string& script, const std::vector<std::string>& args, const std::string& hint);
+    PeerProcess(const std::string& script, const std::vector<std::string>& args,
+                const std::string& hint);
     ~PeerProcess();
     PeerProcess(const PeerProcess&) = delete;
     PeerProcess& operator=(const PeerProcess&) = delete;
 
     int port() const { return port_; }
 
-private:
+  private:
     void Stop() noexcept;
 
     pid_t pid_ = -1;

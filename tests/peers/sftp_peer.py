@@ -1,12 +1,12 @@
 """A real SFTP server for the tests, on loopback (Debian's python3-asyncssh).
 
-Usage: sftp_peer.py ROOT WORKDIR USER PASSWORD
+Usage: sftp_peer.py ROOT WORKDIR USER PASSWORD [--no-rename]
 
 One user, who may log in with PASSWORD or with the key WORKDIR/client_key, and who sees
 ROOT as "/" (also as the home folder). At start it writes into WORKDIR: the server's host
 key, "known_hosts" naming it for [127.0.0.1]:<port>, "other_known_hosts" naming another
 key for the same host, and the client key pair "client_key", "client_key.pub". Prints
-"READY <port>" once listening and stops when its standard input closes.
+"READY <port>" once listening (with "--no-rename" it refuses every rename) and stops when its standard input closes.
 """
 import asyncio
 import os
@@ -20,6 +20,7 @@ import asyncssh  # noqa: E402
 
 def main():
     root, workdir, user, password = sys.argv[1:5]
+    refuse_rename = "--no-rename" in sys.argv[5:]
     host_key = asyncssh.generate_private_key("ssh-ed25519")
     other_key = asyncssh.generate_private_key("ssh-ed25519")
     client_key = asyncssh.generate_private_key("ssh-ed25519")
@@ -58,6 +59,11 @@ def main():
     class Sftp(asyncssh.SFTPServer):
         def __init__(self, chan):
             super().__init__(chan, chroot=root.encode())
+
+        def rename(self, oldpath, newpath):
+            if refuse_rename:
+                raise asyncssh.SFTPError(asyncssh.FX_PERMISSION_DENIED, "Renaming is not allowed here")
+            return super().rename(oldpath, newpath)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)

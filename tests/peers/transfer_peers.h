@@ -13,12 +13,12 @@ namespace kestrix::test {
 /// A self-signed certificate for 127.0.0.1 and localhost with its key, made by the openssl
 /// command in a folder of its own and removed with it.
 class TestCertificate {
-public:
+  public:
     TestCertificate();
     const std::filesystem::path& certFile() const { return cert_; }
     const std::filesystem::path& keyFile() const { return key_; }
 
-private:
+  private:
     TempDir dir_;
     std::filesystem::path cert_;
     std::filesystem::path key_;
@@ -27,7 +27,7 @@ private:
 /// A real FTP server on loopback whose one user ("deliver", password `kPassword`) has the
 /// folder `root()` as home.
 class FtpServer {
-public:
+  public:
     static constexpr const char* kUser = "deliver";
     static constexpr const char* kPassword = "Secr3t-ftp-pw";
 
@@ -53,7 +53,7 @@ public:
     /// under `root()` as it was stored (before any rename).
     std::vector<std::string> Stored() const;
 
-private:
+  private:
     TempDir root_;
     TempDir work_;
     std::unique_ptr<PeerProcess> process_;
@@ -62,11 +62,12 @@ private:
 /// A real SFTP server on loopback: one user ("deliver", password `kPassword`, or the key
 /// `clientKey()`), who sees `root()` as "/".
 class SftpServer {
-public:
+  public:
     static constexpr const char* kUser = "deliver";
     static constexpr const char* kPassword = "Secr3t-sftp-pw";
 
-    SftpServer();
+    /// With `refuseRename` the server refuses every rename.
+    explicit SftpServer(bool refuseRename = false);
 
     int port() const { return process_->port(); }
     const std::filesystem::path& root() const { return root_.path(); }
@@ -78,7 +79,7 @@ public:
     std::filesystem::path clientKey() const { return work_.path() / "client_key"; }
     std::filesystem::path clientPublicKey() const { return work_.path() / "client_key.pub"; }
 
-private:
+  private:
     TempDir root_;
     TempDir work_;
     std::unique_ptr<PeerProcess> process_;
@@ -87,13 +88,13 @@ private:
 /// A TLS front for a plain test server on loopback (an `HttpServer`, ...): https requests
 /// to `port()` reach the server at `targetPort` decrypted.
 class TlsFront {
-public:
+  public:
     TlsFront(const TestCertificate& certificate, int targetPort);
     int port() const { return process_.port(); }
     /// "https://127.0.0.1:<port>" followed by `path`.
     std::string Url(const std::string& path = "/") const;
 
-private:
+  private:
     PeerProcess process_;
 };
 

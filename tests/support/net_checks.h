@@ -20,8 +20,10 @@ net::TransportError ExpectTransportFailure(Call&& call, bool transient,
     net::TransportError e = RaisedBy<net::TransportError>(std::forward<Call>(call));
     EXPECT_EQ(e.transient(), transient) << e.description();
     for (std::string_view text : mentions)
-        EXPECT_NE(e.description().find(text), std::string::npos) << "no '" << text << "' in: " << e.description();
-    if (!password.empty()) EXPECT_EQ(e.description().find(password), std::string::npos) << e.description();
+        EXPECT_NE(e.description().find(text), std::string::npos)
+            << "no '" << text << "' in: " << e.description();
+    if (!password.empty())
+        EXPECT_EQ(e.description().find(password), std::string::npos) << e.description();
     return e;
 }
 

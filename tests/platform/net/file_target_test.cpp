@@ -41,8 +41,9 @@ TEST(WriteFileInFolder, DeliversWholeFilesAndKeepsOrReplacesAnExistingOne) {
     test::ExpectTransportFailure(
         [&] { WriteFileInFolder(dir.path() / "missing", "a.xml", "x", ExistingFile::Keep); }, false,
         {(dir.path() / "missing").string(), "does not exist"}, {});
-    test::ExpectTransportFailure([&] { WriteFileInFolder(dir.path(), "../a.xml", "x", ExistingFile::Keep); },
-                                 false, {"not a plain file name"}, {});
+    test::ExpectTransportFailure(
+        [&] { WriteFileInFolder(dir.path(), "../a.xml", "x", ExistingFile::Keep); }, false,
+        {"not a plain file name"}, {});
     EXPECT_FALSE(std::filesystem::exists(dir.path().parent_path() / "a.xml"));
 }
 
@@ -57,7 +58,8 @@ std::string InOwnMountNamespace(Body&& body) {
     if (pid == 0) {
         close(fds[0]);
         std::string report;
-        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
             report = "SKIP no mount namespace here";
         } else {
             report = body();
@@ -69,13 +71,15 @@ std::string InOwnMountNamespace(Body&& body) {
     std::string report;
     char buffer[4096];
     ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) report.append(buffer, static_cast<size_t>(n));
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+        report.append(buffer, static_cast<size_t>(n));
     close(fds[0]);
     waitpid(pid, nullptr, 0);
     return report;
 }
 
-std::string Describe(const char* what, const TransportError& e, const std::filesystem::path& folder) {
+std::string Describe(const char* what, const TransportError& e,
+                     const std::filesystem::path& folder) {
     return std::string(what) + (e.transient() ? " transient " : " permanent ") +
            (e.description().find(folder.string()) != std::string::npos ? "names-folder " : "") +
            std::to_string(test::FilesUnder(folder).size()) + "-files: " + e.description() + "\n";
@@ -95,7 +99,8 @@ TEST(WriteFileInFolder, AFullOrReadOnlyFolderFailsWithoutLeavingAPartFile) {
             out += Describe("full:", e, target);
         }
         WriteFileInFolder(target, "small.xml", "<A/>", ExistingFile::Keep);
-        if (mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return out + "SKIP ro";
+        if (mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            return out + "SKIP ro";
         try {
             WriteFileInFolder(target, "late.xml", "<B/>", ExistingFile::Replace);
             out += "read-only: delivered\n";
@@ -108,7 +113,8 @@ TEST(WriteFileInFolder, AFullOrReadOnlyFolderFailsWithoutLeavingAPartFile) {
     // The full folder keeps only what was there; the part file of the big one is gone.
     EXPECT_NE(report.find("full: transient names-folder 0-files: "), std::string::npos) << report;
     EXPECT_NE(report.find("is full"), std::string::npos) << report;
-    EXPECT_NE(report.find("read-only: permanent names-folder 1-files: "), std::string::npos) << report;
+    EXPECT_NE(report.find("read-only: permanent names-folder 1-files: "), std::string::npos)
+        << report;
     EXPECT_NE(report.find("read-only file system"), std::string::npos) << report;
 }
 

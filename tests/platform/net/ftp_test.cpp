@@ -40,7 +40,8 @@ TEST(FtpPut, DeliversByTypeAndModeUnderATemporaryNameIntoTheFolderGiven) {
     FtpOptions ascii = Login();
     ascii.transferType = FtpTransferType::Ascii;
     FtpPut(server.Url("ftp", "/in/orders/"), "order_43.xml", text, ascii);
-    EXPECT_EQ(server.Stored(), (Files{"i in/orders/.order_42.xml.part", "a in/orders/.order_43.xml.part"}));
+    EXPECT_EQ(server.Stored(),
+              (Files{"i in/orders/.order_42.xml.part", "a in/orders/.order_43.xml.part"}));
 
     // Active mode into the login folder, the credentials from the address, a local file.
     test::TempDir local;
@@ -55,7 +56,8 @@ TEST(FtpPut, DeliversByTypeAndModeUnderATemporaryNameIntoTheFolderGiven) {
     EXPECT_EQ(test::ReadAll(server.root() / "book.xls"), std::string("\x00\x01\xff\r\n", 5));
     EXPECT_EQ(server.Stored().back(), "i .book.xls.part");
 
-    EXPECT_EQ(test::FilesUnder(server.root()), (Files{"book.xls", "in/orders/order_42.xml", "in/orders/order_43.xml"}));
+    EXPECT_EQ(test::FilesUnder(server.root()),
+              (Files{"book.xls", "in/orders/order_42.xml", "in/orders/order_43.xml"}));
 }
 
 TEST(FtpPut, SpeaksTlsExplicitlyOrImplicitlyAndRefusesACertificateThatDoesNotVerify) {
@@ -76,15 +78,16 @@ TEST(FtpPut, SpeaksTlsExplicitlyOrImplicitlyAndRefusesACertificateThatDoesNotVer
 
     FtpOptions distrust = tls;
     distrust.caFile = stranger.certFile().string();
-    test::ExpectTransportFailure([&] { FtpPut(explicitTls.Url("ftp"), "c.xml", "<C/>", distrust); }, false,
-                                 {"certificate", "127.0.0.1:" + std::to_string(explicitTls.port())},
-                                 FtpServer::kPassword);
+    test::ExpectTransportFailure(
+        [&] { FtpPut(explicitTls.Url("ftp"), "c.xml", "<C/>", distrust); }, false,
+        {"certificate", "127.0.0.1:" + std::to_string(explicitTls.port())}, FtpServer::kPassword);
     distrust.explicitTls = false;
-    test::ExpectTransportFailure([&] { FtpPut(implicitTls.Url("ftps"), "c.xml", "<C/>", distrust); }, false,
-                                 {"certificate"}, FtpServer::kPassword);
+    test::ExpectTransportFailure(
+        [&] { FtpPut(implicitTls.Url("ftps"), "c.xml", "<C/>", distrust); }, false, {"certificate"},
+        FtpServer::kPassword);
     // A server that insists on TLS does not get the password in plain text.
-    test::ExpectTransportFailure([&] { FtpPut(explicitTls.Url("ftp"), "c.xml", "<C/>", Login()); }, false,
-                                 {"log in"}, FtpServer::kPassword);
+    test::ExpectTransportFailure([&] { FtpPut(explicitTls.Url("ftp"), "c.xml", "<C/>", Login()); },
+                                 false, {"log in"}, FtpServer::kPassword);
     EXPECT_EQ(test::FilesUnder(explicitTls.root()), Files{"a.xml"});
     EXPECT_EQ(test::FilesUnder(implicitTls.root()), Files{"b.xml"});
 }
@@ -95,23 +98,29 @@ TEST(FtpPut, FaultsNameWhatFailedLeaveNothingBehindAndTellTransientFromPermanent
     const std::string where = "127.0.0.1:" + std::to_string(server.port());
 
     test::ExpectTransportFailure(
-        [&] { FtpPut("ftp://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/in", "a.xml", "<A/>", Login()); },
+        [&] {
+            FtpPut("ftp://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/in", "a.xml", "<A/>",
+                   Login());
+        },
         true, {"connect", "/in", "a.xml"}, FtpServer::kPassword);
     const std::string wrong = "Wr0ng-password";
-    test::ExpectTransportFailure([&] { FtpPut(server.Url("ftp", "/"), "a.xml", "<A/>", Login(wrong)); }, false,
-                                 {"log in as 'deliver'", where}, wrong);
+    test::ExpectTransportFailure(
+        [&] { FtpPut(server.Url("ftp", "/"), "a.xml", "<A/>", Login(wrong)); }, false,
+        {"log in as 'deliver'", where}, wrong);
     std::string inAddress = "ftp://deliver:" + wrong + "@" + where + "/";
-    test::ExpectTransportFailure([&] { FtpPut(inAddress, "a.xml", "<A/>", FtpOptions{}); }, false, {"log in"},
-                                 wrong);
-    test::ExpectTransportFailure([&] { FtpPut(server.Url("ftp", "/no/such"), "a.xml", "<A/>", Login()); }, false,
-                                 {"change to the folder '/no/such'", where}, FtpServer::kPassword);
-    for (const std::string& bad : std::vector<std::string>{where + "/in", "ftp:///in", "http://" + where + "/in"}) {
-        const auto e = test::ExpectTransportFailure([&] { FtpPut(bad, "a.xml", "<A/>", Login()); }, false,
-                                                    {"address"}, FtpServer::kPassword);
+    test::ExpectTransportFailure([&] { FtpPut(inAddress, "a.xml", "<A/>", FtpOptions{}); }, false,
+                                 {"log in"}, wrong);
+    test::ExpectTransportFailure(
+        [&] { FtpPut(server.Url("ftp", "/no/such"), "a.xml", "<A/>", Login()); }, false,
+        {"change to the folder '/no/such'", where}, FtpServer::kPassword);
+    for (const std::string& bad :
+         std::vector<std::string>{where + "/in", "ftp:///in", "http://" + where + "/in"}) {
+        const auto e = test::ExpectTransportFailure([&] { FtpPut(bad, "a.xml", "<A/>", Login()); },
+                                                    false, {"address"}, FtpServer::kPassword);
         EXPECT_EQ(e.number(), neterr::InvalidAddress);
     }
-    test::ExpectTransportFailure([&] { FtpPut(noRename.Url("ftp"), "a.xml", "<A/>", Login()); }, false,
-                                 {"rename '.a.xml.part' to 'a.xml'"}, FtpServer::kPassword);
+    test::ExpectTransportFailure([&] { FtpPut(noRename.Url("ftp"), "a.xml", "<A/>", Login()); },
+                                 false, {"rename '.a.xml.part' to 'a.xml'"}, FtpServer::kPassword);
     EXPECT_EQ(test::FilesUnder(server.root()), Files{});
     EXPECT_EQ(test::FilesUnder(noRename.root()), Files{});
 
@@ -127,11 +136,13 @@ TEST(FtpPut, ATimeOutInTheMiddleOfTheTransferLeavesNoFile) {
     FtpOptions o = Login();
     o.timeouts.transfer = 1500ms;
     const auto started = std::chrono::steady_clock::now();
-    test::ExpectTransportFailure([&] { FtpPut(slow.Url("ftp"), "big.xml", std::string(256 * 1024, 'x'), o); },
-                                 true, {"in time", "big.xml"}, FtpServer::kPassword);
+    test::ExpectTransportFailure(
+        [&] { FtpPut(slow.Url("ftp"), "big.xml", std::string(256 * 1024, 'x'), o); }, true,
+        {"in time", "big.xml"}, FtpServer::kPassword);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 8s);
     // The server may still be busy with the bytes it received; the part file goes nonetheless.
-    for (int i = 0; i < 50 && !test::FilesUnder(slow.root()).empty(); ++i) std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 50 && !test::FilesUnder(slow.root()).empty(); ++i)
+        std::this_thread::sleep_for(50ms);
     EXPECT_EQ(test::FilesUnder(slow.root()), Files{});
 }
 

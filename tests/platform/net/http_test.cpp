@@ -63,18 +63,22 @@ TEST(PostForm, PostsTheFormOverHttpAndHttpsAndFollowsARedirect) {
 
     // A proxy gets the whole address and answers for the page.
     test::HttpServer proxy;
-    proxy.SetHandler("*", [](const test::HttpRequest& r) { return Answer(200, "via proxy " + r.target); });
+    proxy.SetHandler(
+        "*", [](const test::HttpRequest& r) { return Answer(200, "via proxy " + r.target); });
     HttpOptions proxied = Quick();
     proxied.proxy = "127.0.0.1";
     proxied.proxyPort = proxy.port();
-    EXPECT_EQ(PostForm("http://partner.invalid/in", body, proxied).body, "via proxy http://partner.invalid/in");
+    EXPECT_EQ(PostForm("http://partner.invalid/in", body, proxied).body,
+              "via proxy http://partner.invalid/in");
 }
 
 TEST(PostForm, AnswersAndFaultsAreToldApart) {
     test::HttpServer page;
-    page.SetResponse("/refuse", Answer(200, "<?xml version=\"1.0\"?><R><ERROR_NUMBER>-2147220991</ERROR_NUMBER>"
-                                            "<ERROR_SOURCE>Partner.Receive</ERROR_SOURCE>"
-                                            "<ERROR_DESCRIPTION>Unknown buyer</ERROR_DESCRIPTION></R>"));
+    page.SetResponse("/refuse",
+                     Answer(200,
+                            "<?xml version=\"1.0\"?><R><ERROR_NUMBER>-2147220991</ERROR_NUMBER>"
+                            "<ERROR_SOURCE>Partner.Receive</ERROR_SOURCE>"
+                            "<ERROR_DESCRIPTION>Unknown buyer</ERROR_DESCRIPTION></R>"));
     page.SetResponse("/fine", Answer(200, "<R><ERROR_NUMBER>0</ERROR_NUMBER></R>"));
     page.SetStatus("/broken", 500);
     page.SetStatus("/gone", 404);
@@ -97,9 +101,11 @@ TEST(PostForm, AnswersAndFaultsAreToldApart) {
     EXPECT_EQ(broken.status, 500);
     EXPECT_EQ(broken.reason, "Internal Server Error");
     test::ExpectTransportFailure([&] { RequireStatus200(broken, page.Url("/broken")); }, true,
-                                 {"Server responded with:500 Internal Server Error", "/broken"}, {});
-    test::ExpectTransportFailure([&] { RequireStatus200(PostForm(page.Url("/gone"), "x", Quick()), "/gone"); },
-                                 false, {"404"}, {});
+                                 {"Server responded with:500 Internal Server Error", "/broken"},
+                                 {});
+    test::ExpectTransportFailure(
+        [&] { RequireStatus200(PostForm(page.Url("/gone"), "x", Quick()), "/gone"); }, false,
+        {"404"}, {});
 
     test::ExpectTransportFailure([&] { PostForm(page.Url("/loop"), "xml=x", Quick()); }, false,
                                  {"redirect", "page /loop"}, {});
@@ -109,20 +115,29 @@ TEST(PostForm, AnswersAndFaultsAreToldApart) {
                                  {"in time", "127.0.0.1:" + std::to_string(page.port())}, {});
     const std::string secret = "Secr3t-http-pw";
     test::ExpectTransportFailure(
-        [&] { PostForm("http://buyer:" + secret + "@127.0.0.1:" + std::to_string(test::ClosedPort()) + "/in", "x", Quick()); },
+        [&] {
+            PostForm("http://buyer:" + secret + "@127.0.0.1:" + std::to_string(test::ClosedPort()) +
+                         "/in",
+                     "x", Quick());
+        },
         true, {"connect", "buyer:***@"}, secret);
-    for (const std::string& bad : std::vector<std::string>{"127.0.0.1/in", "http:///in", "ftp://127.0.0.1/in", "http://buyer:" + secret + "@/in"}) {
-        const auto e = test::ExpectTransportFailure([&] { PostForm(bad, "x", Quick()); }, false, {"address"}, secret);
+    for (const std::string& bad :
+         std::vector<std::string>{"127.0.0.1/in", "http:///in", "ftp://127.0.0.1/in",
+                                  "http://buyer:" + secret + "@/in"}) {
+        const auto e = test::ExpectTransportFailure([&] { PostForm(bad, "x", Quick()); }, false,
+                                                    {"address"}, secret);
         EXPECT_EQ(e.number(), neterr::InvalidAddress);
     }
 
     test::TestCertificate certificate;
     test::TestCertificate stranger;
     test::TlsFront secure(certificate, page.port());
-    test::ExpectTransportFailure([&] { PostForm(secure.Url("/fine"), "x", Quick()); }, false, {"certificate"}, {});
+    test::ExpectTransportFailure([&] { PostForm(secure.Url("/fine"), "x", Quick()); }, false,
+                                 {"certificate"}, {});
     HttpOptions wrongCa = Quick();
     wrongCa.caFile = stranger.certFile().string();
-    test::ExpectTransportFailure([&] { PostForm(secure.Url("/fine"), "x", wrongCa); }, false, {"certificate"}, {});
+    test::ExpectTransportFailure([&] { PostForm(secure.Url("/fine"), "x", wrongCa); }, false,
+                                 {"certificate"}, {});
     EXPECT_EQ(page.RequestCount("/fine"), 1u);
 }
 

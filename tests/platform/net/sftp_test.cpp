@@ -57,17 +57,29 @@ TEST(SftpPut, RefusesAnUnknownOrChangedHostKeyAndABadLoginLeavingNothing) {
                                  {"host key is not in"}, SftpServer::kPassword);
     FtpOptions none = Login(server);
     none.knownHostsFile.clear();
-    EXPECT_EQ(test::ExpectTransportFailure([&] { FtpPut(server.Url("/"), "a.xml", "<A/>", none); }, false,
-                                           {"known-hosts"}, SftpServer::kPassword)
+    EXPECT_EQ(test::ExpectTransportFailure([&] { FtpPut(server.Url("/"), "a.xml", "<A/>", none); },
+                                           false, {"known-hosts"}, SftpServer::kPassword)
                   .number(),
               neterr::InvalidSetting);
 
     const std::string wrong = "Wr0ng-password";
-    test::ExpectTransportFailure([&] { FtpPut(server.Url("/"), "a.xml", "<A/>", Login(server, wrong)); }, false,
-                                 {"log in", where}, wrong);
-    test::ExpectTransportFailure([&] { FtpPut(server.Url("/no/such"), "a.xml", "<A/>", Login(server)); }, false,
-                                 {"/no/such", where}, SftpServer::kPassword);
+    test::ExpectTransportFailure(
+        [&] { FtpPut(server.Url("/"), "a.xml", "<A/>", Login(server, wrong)); }, false,
+        {"log in", where}, wrong);
+    test::ExpectTransportFailure(
+        [&] { FtpPut(server.Url("/no/such"), "a.xml", "<A/>", Login(server)); }, false,
+        {"/no/such", where}, SftpServer::kPassword);
     EXPECT_EQ(test::FilesUnder(server.root()), Files{});
+
+    // A refused rename: the part file is taken away again, from the login folder too.
+    SftpServer noRename(true);
+    std::filesystem::create_directories(noRename.root() / "in");
+    for (const char* folder : {"/", "/in"}) {
+        test::ExpectTransportFailure(
+            [&] { FtpPut(noRename.Url(folder), "a.xml", "<A/>", Login(noRename)); }, false,
+            {"rename '.a.xml.part' to 'a.xml'"}, SftpServer::kPassword);
+    }
+    EXPECT_EQ(test::FilesUnder(noRename.root()), Files{});
 }
 
 }  // namespace
