@@ -145,12 +145,13 @@ bool IsTransientStatus(int status) {
     }
 }
 
-void RequireStatus200(const HttpAnswer& answer, std::string_view address) {
+void RequireStatus200(const HttpAnswer& answer, std::string_view address,
+                      const std::function<bool(int)>& isTransient) {
     if (answer.status == 200) return;
     throw TransportError(neterr::HttpStatus, kSource,
                          "Server responded with:" + std::to_string(answer.status) + " " +
                              answer.reason + " (post to " + MaskAddress(address) + ")",
-                         IsTransientStatus(answer.status));
+                         isTransient(answer.status));
 }
 
 std::optional<ReceiverError> FindReceiverError(std::string_view answer) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,10 +52,11 @@ HttpAnswer PostForm(std::string_view address, std::string_view formBody,
 /// Status codes that say "try again later": 408, 425, 429, 500, 502, 503, 504.
 bool IsTransientStatus(int status);
 
-/// Raises `TransportError` (`neterr::HttpStatus`, transient as `IsTransientStatus` says)
-/// when the status is not 200: "Server responded with: 500 Internal Server Error", with
-/// the masked address.
-void RequireStatus200(const HttpAnswer& answer, std::string_view address);
+/// Raises `TransportError` (`neterr::HttpStatus`) when the status is not 200: "Server
+/// responded with:500 Internal Server Error", with the masked address. Transient as
+/// `isTransient` says (a site may count other statuses as passing).
+void RequireStatus200(const HttpAnswer& answer, std::string_view address,
+                      const std::function<bool(int)>& isTransient = IsTransientStatus);
 
 /// The error a receiving page reports in its answer.
 struct ReceiverError {

@@ -1,5 +1,6 @@
 #include "platform/net/url.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/base/strings.h"
@@ -71,19 +72,19 @@ std::optional<Address> ParseAddress(std::string_view text) {
 }
 
 std::string MaskAddress(std::string_view text) {
+    // Rather too much masked than a password shown: without a scheme the text is taken as
+    // beginning with its user part, and a password that holds "/" reaches to the last "@".
     size_t sep = text.find("://");
-    if (sep == std::string_view::npos) return std::string(text);
-    size_t start = sep + 3;
-    size_t end = text.find('/', start);
-    std::string_view authority =
-        text.substr(start, end == std::string_view::npos ? end : end - start);
-    size_t at = authority.rfind('@');
-    if (at == std::string_view::npos) return std::string(text);
-    size_t colon = authority.find(':');
+    size_t start = sep == std::string_view::npos ? 0 : sep + 3;
+    size_t end = std::min(text.find('/', start), text.size());
+    size_t at = text.substr(start, end - start).rfind('@');
+    at = at != std::string_view::npos ? start + at : text.rfind('@');
+    if (at == std::string_view::npos || at < start) return std::string(text);
+    size_t colon = text.find(':', start);
     if (colon == std::string_view::npos || colon > at) return std::string(text);
-    std::string out(text.substr(0, start + colon + 1));
+    std::string out(text.substr(0, colon + 1));
     out += "***";
-    out += text.substr(start + at);
+    out += text.substr(at);
     return out;
 }
 
