@@ -4,7 +4,8 @@ Usage: ftp_peer.py ROOT USER PASSWORD LOG [--tls explicit|implicit --cert FILE -
        [--throttle BYTES_PER_SECOND] [--no-rename]
 
 One user, whose home is ROOT, with every right. Each file stored is recorded as a line of
-LOG: the transfer type in force ("a" ASCII, "i" binary), a blank and its path under ROOT. "explicit" secures the connection after
+LOG: the transfer type in force ("a" ASCII, "i" binary), how the data connection was made
+("passive" or "active") and its path under ROOT, separated by blanks. "explicit" secures the connection after
 AUTH TLS and refuses to log in without it; "implicit" speaks TLS from the first byte.
 "--throttle" reads uploads at that rate (for time-outs in the middle of a transfer);
 "--no-rename" refuses RNFR. Prints "READY <port>" once listening and stops when its
@@ -37,9 +38,28 @@ def handler_class(args):
         base = TLS_FTPHandler
 
     class Handler(base):
+        data_mode = "passive"
+
+        def ftp_PORT(self, line):
+            self.data_mode = "active"
+            return super().ftp_PORT(line)
+
+        def ftp_EPRT(self, line):
+            self.data_mode = "active"
+            return super().ftp_EPRT(line)
+
+        def ftp_PASV(self, line):
+            self.data_mode = "passive"
+            return super().ftp_PASV(line)
+
+        def ftp_EPSV(self, line):
+            self.data_mode = "passive"
+            return super().ftp_EPSV(line)
+
         def on_file_received(self, file):
             with open(args.log, "a") as log:
-                log.write("%s %s\n" % (self._current_type, os.path.relpath(file, args.root)))
+                log.write("%s %s %s\n" % (self._current_type, self.data_mode,
+                                           os.path.relpath(file, args.root)))
 
         def ftp_RNFR(self, path):
             if args.no_rename:

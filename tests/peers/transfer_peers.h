@@ -49,8 +49,9 @@ class FtpServer {
     const std::filesystem::path& root() const { return root_.path(); }
     /// "<scheme>://127.0.0.1:<port><folder>".
     std::string Url(const std::string& scheme = "ftp", const std::string& folder = "/") const;
-    /// One line a file stored so far: the transfer type ("a" or "i"), a blank, its path
-    /// under `root()` as it was stored (before any rename).
+    /// One line a file stored so far: the transfer type ("a" or "i"), the data connection
+    /// ("passive" or "active") and its path under `root()` as it was stored (before any
+    /// rename), separated by blanks.
     std::vector<std::string> Stored() const;
 
   private:

@@ -41,7 +41,7 @@ TEST(FtpPut, DeliversByTypeAndModeUnderATemporaryNameIntoTheFolderGiven) {
     ascii.transferType = FtpTransferType::Ascii;
     FtpPut(server.Url("ftp", "/in/orders/"), "order_43.xml", text, ascii);
     EXPECT_EQ(server.Stored(),
-              (Files{"i in/orders/.order_42.xml.part", "a in/orders/.order_43.xml.part"}));
+              (Files{"i passive in/orders/.order_42.xml.part", "a passive in/orders/.order_43.xml.part"}));
 
     // Active mode into the login folder, the credentials from the address, a local file.
     test::TempDir local;
@@ -54,7 +54,7 @@ TEST(FtpPut, DeliversByTypeAndModeUnderATemporaryNameIntoTheFolderGiven) {
                            "@127.0.0.1:" + std::to_string(server.port()) + "/";
     FtpPutFile(withUser, "book.xls", local.path() / "book.xls", active);
     EXPECT_EQ(test::ReadAll(server.root() / "book.xls"), std::string("\x00\x01\xff\r\n", 5));
-    EXPECT_EQ(server.Stored().back(), "i .book.xls.part");
+    EXPECT_EQ(server.Stored().back(), "i active .book.xls.part");
 
     EXPECT_EQ(test::FilesUnder(server.root()),
               (Files{"book.xls", "in/orders/order_42.xml", "in/orders/order_43.xml"}));
