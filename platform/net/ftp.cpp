@@ -87,7 +87,14 @@ Target Resolve(std::string_view text, std::string_view fileName, const FtpOption
         t.password = t.address.password;
     }
     std::string name(fileName);
-    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+    // A control character would end a command line and begin another one.
+    auto hasControl = [](std::string_view s) {
+        return std::any_of(s.begin(), s.end(),
+                           [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+    };
+    if (hasControl(t.folder)) InvalidAddress(text, "names a folder with control characters");
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == ".." ||
+        hasControl(name)) {
         throw TransportError(
             neterr::InvalidSetting, kSource,
             "Cannot upload to " + t.where() + ": '" + name + "' is not a plain file name.", false);

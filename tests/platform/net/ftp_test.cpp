@@ -40,8 +40,8 @@ TEST(FtpPut, DeliversByTypeAndModeUnderATemporaryNameIntoTheFolderGiven) {
     FtpOptions ascii = Login();
     ascii.transferType = FtpTransferType::Ascii;
     FtpPut(server.Url("ftp", "/in/orders/"), "order_43.xml", text, ascii);
-    EXPECT_EQ(server.Stored(),
-              (Files{"i passive in/orders/.order_42.xml.part", "a passive in/orders/.order_43.xml.part"}));
+    EXPECT_EQ(server.Stored(), (Files{"i passive in/orders/.order_42.xml.part",
+                                      "a passive in/orders/.order_43.xml.part"}));
 
     // Active mode into the login folder, the credentials from the address, a local file.
     test::TempDir local;
@@ -114,7 +114,8 @@ TEST(FtpPut, FaultsNameWhatFailedLeaveNothingBehindAndTellTransientFromPermanent
         [&] { FtpPut(server.Url("ftp", "/no/such"), "a.xml", "<A/>", Login()); }, false,
         {"change to the folder '/no/such'", where}, FtpServer::kPassword);
     for (const std::string& bad :
-         std::vector<std::string>{where + "/in", "ftp:///in", "http://" + where + "/in"}) {
+         std::vector<std::string>{where + "/in", "ftp:///in", "http://" + where + "/in",
+                                  "ftp://" + where + "/in\r\nDELE x"}) {
         const auto e = test::ExpectTransportFailure([&] { FtpPut(bad, "a.xml", "<A/>", Login()); },
                                                     false, {"address"}, FtpServer::kPassword);
         EXPECT_EQ(e.number(), neterr::InvalidAddress);
