@@ -2,67 +2,35 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestrix::test {
-
-namespace {
-constexpr const char* kScript = KESTRIX_TEST_PEERS_DIR "/smtp_sink.py";
-}
 
 SmtpServer::SmtpServer(Mode mode) {
     char pattern[] = "/tmp/kestrix-smtp-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("cannot make the SMTP server's folder");
     folder_ = pattern;
-    int toChild[2], fromChild[2];
-    if (pipe(toChild) != 0 || pipe(fromChild) != 0) throw std::runtime_error("pipe failed");
     const char* modeName = mode == Mode::Accept ? "accept" : mode == Mode::Refuse ? "refuse" : "stall";
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(toChild[0], 0);
-        dup2(fromChild[1], 1);
-        close(toChild[1]);
-        close(fromChild[0]);
-        execl("/usr/bin/python3", "python3", kScript, folder_.c_str(), modeName, static_cast<char*>(nullptr));
-        _exit(127);
+    try {
+        process_ = std::make_unique<PeerProcess>(PeerScript("smtp_sink.py"),
+                                                 std::vector<std::string>{folder_.string(), modeName},
+                                                 "is python3-aiosmtpd installed?");
+    } catch (...) {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+        throw;
     }
-    close(toChild[0]);
-    close(fromChild[1]);
-    stdinFd_ = toChild[1];
-    FILE* out = fdopen(fromChild[0], "r");
-    char line[128] = {0};
-    if (!out || !fgets(line, sizeof line, out) || std::sscanf(line, "READY %d", &port_) != 1) {
-        if (out) fclose(out);
-        throw std::runtime_error("the SMTP server did not start (is python3-aiosmtpd installed?)");
-    }
-    fclose(out);
 }
 
 SmtpServer::~SmtpServer() {
-    if (stdinFd_ >= 0) close(stdinFd_);
-    if (pid_ > 0) {
-        for (int i = 0; i < 50; ++i) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
+    process_.reset();
     std::error_code ec;
     std::filesystem::remove_all(folder_, ec);
 }

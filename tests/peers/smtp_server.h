@@ -1,10 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
+#include "tests/peers/peer_process.h"
 
 namespace kestrix::test {
 
@@ -18,7 +19,7 @@ public:
     SmtpServer(const SmtpServer&) = delete;
     SmtpServer& operator=(const SmtpServer&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return process_->port(); }
     /// The messages received so far, oldest first, each with "X-Mail-From:" and
     /// "X-Rcpt-To:" lines before the message itself.
     std::vector<std::string> Messages() const;
@@ -27,9 +28,7 @@ public:
 
 private:
     std::filesystem::path folder_;
-    pid_t pid_ = -1;
-    int stdinFd_ = -1;
-    int port_ = 0;
+    std::unique_ptr<PeerProcess> process_;
 };
 
 /// A loopback port on which nothing listens.
