@@ -100,6 +100,9 @@ private:
     /// The replacements of a failed delivery's publication error.
     Dictionary FailureReplacements(int32_t docId, int32_t partner, const TSendMethodProperties& properties);
 
+    /// Notes, from the failure being handled, whether it may pass by itself.
+    void NoteTransient();
+
     /// Whether the last failed transport said its failure may pass by itself.
     bool transientFailure_ = false;
 };

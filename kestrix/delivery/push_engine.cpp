@@ -23,7 +23,17 @@
 #include "platform/base/strings.h"
 #include "platform/db/connection.h"
 #include "platform/membership/user.h"
+#include "platform/net/file_target.h"
+#include "platform/net/ftp.h"
+#include "platform/net/http.h"
+#include "platform/net/transport.h"
+#include "platform/net/url.h"
+#include "platform/services/configuration.h"
+#include "platform/services/file_paths.h"
+#include "platform/text/code_page.h"
 #include "platform/xml/xml.h"
+#include "kestrix/foundation/file_handling.h"
+#include "kestrix/foundation/general.h"
 
 namespace kestrix {
 
@@ -79,7 +89,65 @@ std::string WriteDeliveryFile(int32_t docId, const std::string& text, const TSen
         .ToString();
 }
 
+/// A value of the site configuration's GLOBAL section, trimmed; "" when unset or unreadable.
+std::string SiteSetting(std::string_view key) {
+    try {
+        services::Configuration site;
+        site.LoadFile(getSiteConfigFile());
+        return Trim(site.GetValue("GLOBAL", key).ToString());
+    } catch (...) {
+        return {};
+    }
+}
+
+/// A switch of the site configuration: on when "1" or "true".
+bool SiteSwitch(std::string_view key) {
+    const std::string value = SiteSetting(key);
+    return value == "1" || IEquals(value, "true");
+}
+
+/// The limits of one transfer: "TransferConnectTimeout" (seconds, 30) and "TransferTimeout"
+/// (seconds, 300) of the site configuration.
+net::Timeouts TransferTimeouts() {
+    net::Timeouts timeouts;
+    auto seconds = [](std::string_view key, std::chrono::milliseconds& value) {
+        const std::string text = SiteSetting(key);
+        if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos)
+            value = std::chrono::seconds(std::stoll(text));
+    };
+    seconds("TransferConnectTimeout", timeouts.connect);
+    seconds("TransferTimeout", timeouts.transfer);
+    return timeouts;
+}
+
+/// Whether a web page's status means "later": the site's list "HttpTransientStatuses"
+/// (statuses separated by commas) when set, else the transport's own.
+bool TransientHttpStatus(int status) {
+    const std::string list = SiteSetting("HttpTransientStatuses");
+    if (list.empty()) return net::IsTransientStatus(status);
+    for (const std::string& item : Split(list, ','))
+        if (Trim(item) == std::to_string(status)) return true;
+    return false;
+}
+
+/// The bytes of a text as a send method writes it: UTF-16 with a byte order mark, or code
+/// page 1252.
+std::string EncodedText(const std::string& text, const TSendMethodProperties& p) {
+    return p.nFileFormat == ESendMethodFileFormat::Unicode ? text::Utf8ToUtf16LE(text, text::ByteOrderMark::Write)
+                                                           : text::Utf8ToCp1252(text).bytes;
+}
+
 }  // namespace
+
+void PushDocUtils::NoteTransient() {
+    try {
+        throw;
+    } catch (const net::TransportError& failure) {
+        transientFailure_ = failure.transient();
+    } catch (...) {
+        transientFailure_ = false;
+    }
+}
 
 std::string PushDocUtils::GetSendMethodOutputFileName(int32_t docId, const TSendMethodProperties& p) {
     const std::string id = std::to_string(docId);
@@ -478,29 +546,121 @@ void PushDocUtils::SendByFileStream(int32_t docId, const Variant& data, TSendMet
     std::string path = p.sAddress;
     try {
         if (!path.ends_with("\\") && !path.ends_with("/")) path += "\\";
-        path += GetSendMethodOutputFileName(docId, p);
+        const std::string name = GetSendMethodOutputFileName(docId, p);
+        path += name;
+        // A network share is reached under the site's root of shares, a local folder as it
+        // stands. The file appears whole or not at all, replacing one of the same name as
+        // the file functions of the house do: a partner polling the folder never reads half.
+        std::string folder = p.sAddress;
+        folder = services::IsNetworkPath(folder) ? services::MapNetworkPath(folder, SiteSetting("UncRoot"))
+                                                 : LocalFilePath(folder);
         // An OBI object is written as its text, as an XML document is.
-        files::WriteXMLFileToDiskAsciiOrUnicode(DataText(data), path, p.nFileFormat == ESendMethodFileFormat::Unicode);
+        net::WriteFileInFolder(folder, name, EncodedText(DataText(data), p), net::ExistingFile::Replace);
     } catch (...) {
+        NoteTransient();
         Reraise("Kestrix.PushDocUtils.SendByFileStream",
                 Text("SLBSH4229", {{"[%FILENAME%]", path}}) + " " + DocumentReference(docId));
     }
 }
 
-void PushDocUtils::SendByFTP(int32_t docId, const Variant& /*data*/, TSendMethodProperties& p) {
+void PushDocUtils::SendByFTP(int32_t docId, const Variant& data, TSendMethodProperties& p) {
     try {
-        Raise(EnumerationErrors::PushByFTPError, "Kestrix.PushDocUtils.SendDataByFTP",
-              "FTP delivery is not available in this build.");
+        // The transfer type is checked before anything is prepared or sent.
+        net::FtpOptions options;
+        if (p.nFTPTransferType == ESendMethodFTPTransferType::ASCII)
+            options.transferType = net::FtpTransferType::Ascii;
+        else if (p.nFTPTransferType == ESendMethodFTPTransferType::Binary)
+            options.transferType = net::FtpTransferType::Binary;
+        else
+            Raise(EnumerationErrors::InvalidParamValue, "Kestrix.PushDocUtils.SendDataByFTP",
+                  StepMessage("SLBSH4328",
+                              {{"[%FTPTRANSFERTYPE%]", std::to_string(static_cast<int32_t>(p.nFTPTransferType))}},
+                              docId));
+        const std::string lower = ToLower(Trim(p.sAddress));
+        if (!lower.starts_with("ftp://") && !lower.starts_with("ftps://") && !lower.starts_with("sftp://"))
+            Raise(EnumerationErrors::PushByFTPError, "Kestrix.PushDocUtils.SendDataByFTP",
+                  StepMessage("SLBSH4239", {{"[%ADDRESS%]", net::MaskAddress(p.sAddress)}}, docId));
+        p.sFileName = GetSendMethodOutputFileName(docId, p);
+        options.user = p.sUser;
+        options.password = p.sPassword;
+        options.port = p.lPort > 0 ? p.lPort : 0;
+        options.proxy = p.sProxy;
+        options.proxyPort = p.lProxyPort > 0 ? p.lProxyPort : 0;
+        options.explicitTls = SiteSwitch("FtpTls");
+        options.activeMode = SiteSwitch("FtpActiveMode");
+        options.caFile = SiteSetting("TransferCaFile");
+        options.privateKeyFile = SiteSetting("SftpPrivateKey");
+        options.knownHostsFile = SiteSetting("SftpKnownHosts");
+        options.timeouts = TransferTimeouts();
+        try {
+            net::FtpPut(Trim(p.sAddress), p.sFileName, EncodedText(DataText(data), p), options);
+        } catch (...) {
+            NoteTransient();
+            const Error failure = CurrentError();
+            const std::optional<net::Address> address = net::ParseAddress(Trim(p.sAddress));
+            throw Error(ErrNum(EnumerationErrors::PushByFTPError), "Kestrix.PushDocUtils.SendDataByFTP",
+                        StepMessage("SLBSH4237",
+                                    {{"[%SERVER%]", address ? address->host : std::string()},
+                                     {"[%PORT%]", std::to_string(address && address->port ? address->port : p.lPort)},
+                                     {"[%SOURCEFILE%]", p.sFileName},
+                                     {"[%DESTINATIONFILE%]", p.sFileName}},
+                                    docId) +
+                            kCrLf + failure.description());
+        }
     } catch (...) {
-        Reraise("Kestrix.PushDocUtils.SendByFTP", Text("SLBSH4230", {{"[%FTPSERVER%]", p.sAddress}}) + " " +
+        Reraise("Kestrix.PushDocUtils.SendByFTP", Text("SLBSH4230", {{"[%FTPSERVER%]", net::MaskAddress(p.sAddress)}}) +
+                                                      " " + Text("SLBSH4231", {{"[%FILENAME%]", p.sFileName}}) + " " +
                                                       DocumentReference(docId));
     }
 }
 
-void PushDocUtils::SendByHTTP(int32_t docId, TSendMethodProperties& /*p*/, const std::string& /*data*/) {
+void PushDocUtils::SendByHTTP(int32_t docId, TSendMethodProperties& p, const std::string& data) {
+    constexpr const char* kStep = "Kestrix.PushDocUtils.SendDataByHTTP";
     try {
-        Raise(EnumerationErrors::PushByHTTPError, "Kestrix.PushDocUtils.SendDataByHTTP",
-              "HTTP delivery is not available in this build. " + DocumentReference(docId));
+        std::string body = (p.nFormat == ESendMethodFormat::OBI ? "EOBIO=" : "xml=") + URLEncode(data);
+        if (!p.sUser.empty()) body += "&USER=" + URLEncode(p.sUser) + "&PASSWORD=" + URLEncode(p.sPassword);
+        body += "&DocID=" + URLEncode(std::to_string(docId));
+
+        // The address: "http://" or "https://", a host, an optional ":port", and the page,
+        // which must be there (at least "/").
+        const std::string masked = net::MaskAddress(p.sAddress);
+        const std::string lower = ToLower(p.sAddress);
+        const bool secure = lower.starts_with("https://");
+        if (!secure && !lower.starts_with("http://"))
+            Raise(EnumerationErrors::PushByHTTPError, kStep, StepMessage("SLBSH4241", {{"[%ADDRESS%]", masked}}, docId));
+        const std::string rest = p.sAddress.substr(secure ? 8 : 7);
+        const size_t slash = rest.find('/');
+        if (slash == std::string::npos)
+            Raise(EnumerationErrors::PushByHTTPError, kStep, StepMessage("SLBSH4243", {{"[%ADDRESS%]", masked}}, docId));
+        const std::optional<net::Address> address = net::ParseAddress(p.sAddress);
+        if (!address || address->host.empty())
+            Raise(EnumerationErrors::PushByHTTPError, kStep, StepMessage("SLBSH4242", {{"[%ADDRESS%]", masked}}, docId));
+
+        net::HttpOptions options;
+        options.port = p.lPort > 0 ? p.lPort : 0;
+        options.proxy = p.sProxy;
+        options.proxyPort = p.lProxyPort > 0 ? p.lProxyPort : 0;
+        options.caFile = SiteSetting("TransferCaFile");
+        options.verifyPeer = SiteSetting("HttpVerifyCertificate") != "0";
+        options.timeouts = TransferTimeouts();
+        net::HttpAnswer answer;
+        try {
+            answer = net::PostForm(p.sAddress, body, options);
+            net::RequireStatus200(answer, p.sAddress, [](int status) { return TransientHttpStatus(status); });
+        } catch (...) {
+            NoteTransient();
+            const Error failure = CurrentError();
+            const int port = address->port ? address->port : options.port > 0 ? options.port : secure ? 443 : 80;
+            throw Error(ErrNum(EnumerationErrors::PushByHTTPError), kStep,
+                        StepMessage("SLBSH4247",
+                                    {{"[%SERVER%]", address->host}, {"[%PORT%]", std::to_string(port)},
+                                     {"[%PAGE%]", rest.substr(slash)}},
+                                    docId) +
+                            kCrLf + failure.description());
+        }
+        // A receiving page that is not XML, or says nothing of an error, took the document.
+        if (const std::optional<net::ReceiverError> refused = net::FindReceiverError(answer.body))
+            throw Error(refused->number, "Error from receiving web page: " + refused->source, refused->description);
     } catch (...) {
         Reraise("Kestrix.PushDocUtils.SendByHTTP");
     }

@@ -4,10 +4,13 @@
 #include <string>
 
 #include "kestrix/api/document.h"
+#include "kestrix/delivery/outbox.h"
 #include "kestrix/delivery/push_doc_utils.h"
 #include "kestrix/delivery/send_method.h"
 #include "kestrix/foundation/enums.h"
 #include "platform/base/error.h"
+#include "tests/peers/http_server.h"
+#include "tests/peers/transfer_peers.h"
 #include "tests/support/site/test_site.h"
 
 namespace kestrix {
@@ -19,6 +22,13 @@ namespace fs = std::filesystem;
 // folder of the site, and by a second file-path method whose folder does not exist.
 class PushEngine : public ::testing::TestWithParam<std::string> {
   protected:
+    int32_t Add(TSendMethodProperties p) {
+        int32_t id = methods_.AddSendMethodProperties2(p);
+        int32_t bp = site_.bolt(), rule = -1;
+        std::string type = "ORDER";
+        methods_.AddSendMethod2(id, bp, type, rule);
+        return id;
+    }
     int32_t AddFilePath(const std::string& folder, bool autoPush, int32_t rule = -1) {
         TSendMethodProperties p;
         p.nProtocol = ESendMethodProtocol::FilePath;
@@ -116,6 +126,73 @@ TEST_P(PushEngine, DeliversByEveryAutomaticMethodRecordsEachAttemptAndRepushesFr
         EXPECT_TRUE(push_.ErrorIsExecSendMethodError(Variant(e.number())));
     }
     EXPECT_FALSE(push_.PushDocumentToReceiver(site_.acme(), docId, "ORDER"));
+}
+
+TEST_P(PushEngine, OutboxDeliveriesByFtpAndHttpRetryWhatMayPassAndKeepWhatWillNot) {
+    test::FtpServer ftp;
+    test::HttpServer web;
+    int calls = 0;
+    web.SetHandler("/receive", [&](const test::HttpRequest&) {
+        test::HttpResponse answer;
+        if (++calls == 1) answer.status = 503;  // busy: try again later
+        else answer.body = "<ANSWER><ERROR_NUMBER>0</ERROR_NUMBER></ANSWER>";
+        return answer;
+    });
+    web.SetResponse("/refuse", {200, "<R><ERROR_NUMBER>42</ERROR_NUMBER><ERROR_SOURCE>buyer</ERROR_SOURCE>"
+                                     "<ERROR_DESCRIPTION>No such buyer.</ERROR_DESCRIPTION></R>", "text/xml", {}});
+
+    TSendMethodProperties byFtp;
+    byFtp.nProtocol = ESendMethodProtocol::Ftp;
+    byFtp.nFormat = ESendMethodFormat::XML;
+    byFtp.bAutoPush = true;
+    byFtp.sAddress = ftp.Url("ftp", "/");
+    byFtp.sUser = test::FtpServer::kUser;
+    byFtp.sPassword = test::FtpServer::kPassword;
+    byFtp.sFileExtension = "xml";
+    byFtp.nFTPTransferType = ESendMethodFTPTransferType::Binary;
+    const int32_t ftpId = Add(byFtp);
+    TSendMethodProperties byHttp;
+    byHttp.nProtocol = ESendMethodProtocol::Http;
+    byHttp.nFormat = ESendMethodFormat::XML;
+    byHttp.bAutoPush = true;
+    byHttp.sAddress = web.Url("/receive");
+    const int32_t httpId = Add(byHttp);
+    byHttp.sAddress = web.Url("/refuse");
+    const int32_t refusedId = Add(byHttp);
+
+    int32_t docId = Order();
+    std::vector<int64_t> items;
+    for (int32_t method : {ftpId, httpId, refusedId})
+        items.push_back(outbox::Add(docId, outbox::kind::Deliver, outbox::DeliveryTarget(site_.bolt(), method, -1)));
+    outbox::Outcome first = outbox::WorkOff(items);
+    EXPECT_EQ(first.done, 1);
+    EXPECT_EQ(first.failed, 2);
+    EXPECT_TRUE(fs::exists(ftp.root() / (std::to_string(docId) + ".xml")));
+    // The busy page waits for its next attempt with its error open; the refusing page will
+    // refuse again, so its item is gone and its error stays in the error box.
+    std::vector<outbox::Item> waiting = outbox::List();
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(waiting[0].attempts, 1);
+    EXPECT_NE(waiting[0].lastError.find("503"), std::string::npos) << waiting[0].lastError;
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE CLOSED = 0 AND DESCRIPTION LIKE '%No such buyer.%'"), 1);
+    EXPECT_EQ(History(docId, 0), 2);
+
+    outbox::Outcome second = outbox::WorkOffDue(true);
+    EXPECT_EQ(second.done, 1);
+    EXPECT_TRUE(outbox::List().empty());
+    EXPECT_EQ(History(docId, 1), 2);
+    // Only the refusal stays open: the busy page's error was closed when it took the document.
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " + std::to_string(docId)), 1);
+    std::vector<test::HttpRequest> posts;
+    for (const test::HttpRequest& request : web.Requests())
+        if (request.path == "/receive") posts.push_back(request);
+    ASSERT_EQ(posts.size(), 2u);
+    EXPECT_EQ(posts[1].body.rfind("xml=%3C", 0), 0u) << posts[1].body;
+    EXPECT_NE(posts[1].body.find("&DocID=" + std::to_string(docId)), std::string::npos);
+    // A delivery the history shows as made is not made again.
+    outbox::WorkOff(std::vector<int64_t>{
+        outbox::Add(docId, outbox::kind::Deliver, outbox::DeliveryTarget(site_.bolt(), httpId, -1))});
+    EXPECT_EQ(web.RequestCount("/receive"), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PushEngine, ::testing::ValuesIn(test::Backends()));
