@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kestrix/delivery/send_method.h"
 #include "platform/base/dictionary.h"
@@ -67,6 +68,19 @@ public:
                                     int32_t i_lPublicationErrorID);
     /// True exactly when the number is CannotExecuteSendMethod.
     bool ErrorIsExecSendMethodError(const Variant& i_lErrNumber) const;
+
+    /// One delivery the automatic push of a document makes.
+    struct PlannedDelivery {
+        int32_t partner = 0;
+        int32_t sendMethod = 0;
+        int32_t rule = 0;
+    };
+    /// The deliveries an automatic push of the document makes: every automatic send method
+    /// that the rule of each partner of its recipients selects, as PushDocumentToReceivers
+    /// would walk them. A sender who may not publish the type gets nothing delivered, and a
+    /// partner whose rule cannot be evaluated nothing; both are recorded as publication
+    /// errors of the document.
+    std::vector<PlannedDelivery> PlanDeliveries(int32_t docId, const std::string& docTypeId);
 
     /// What one attempt of a delivery kept in the outbox came to.
     struct DeliveryAttempt {

@@ -193,52 +193,21 @@ void PushDocUtils::PushDocumentToReceivers(int32_t& i_lDocID, const std::string&
                                            const std::string& i_sXMLStr) {
     constexpr const char* kSource = "Kestrix.PushDocUtils.PushDocumentToReceivers";
     try {
-        db::Recordset rows = GetPushableBPs(i_lDocID, i_sDocTypeID);
-        if (rows.Eof()) return;
+        const std::vector<PlannedDelivery> planned = PlanDeliveries(i_lDocID, i_sDocTypeID);
+        if (planned.empty()) return;
         DocumentStore store;
-        const std::string sender = store.GetSenderOfDocument(i_lDocID);
-        if (!SenderList().CheckAuthorizationForSender(i_sDocTypeID, sender)) {
-            const std::string text = Text("SLBSH1720", {{"[%USER%]", sender},
-                                                        {"[%DOCTYPE%]", document_types::GetDocumentTypeDescription(i_sDocTypeID)}});
-            LogPublicationError(i_lDocID, ErrNum(EnumerationErrors::PushDocumentError), text, kSource, "SLBSH0875");
-            return;
-        }
         const std::string xml = Trim(i_sXMLStr).empty() ? store.GetXmlDocument(i_lDocID) : i_sXMLStr;
         SendMethod methods;
-        Rules rules;
-        std::string type = i_sDocTypeID;
-        int32_t previous = 0;
-        // A rule that cannot be evaluated matches no row: the partner gets nothing rather
-        // than a guess, and the failure is in the error box.
-        constexpr int32_t kNoRule = INT_MIN;
-        int32_t rule = kNoRule;
-        bool attempted = false;
-        for (; !rows.Eof(); rows.MoveNext()) {
-            int32_t partner = Variant(GetField(rows, "BUSINESSPARTNERID")).ToLong();
-            const int32_t sendMethod = Variant(GetField(rows, "SENDMETHODID")).ToLong();
-            const int32_t rowRule = Variant(GetField(rows, "RULEID")).ToLong();
-            if (partner != previous) {
-                try {
-                    rule = rules.ExecuteSendMethodRuleSet(i_lDocID, type, partner);
-                } catch (...) {
-                    rule = kNoRule;
-                    const Error failure = CurrentError();
-                    LogPublicationError(i_lDocID, failure.number(), failure.description(), kSource, "SLBSH0875");
-                }
-            }
-            previous = partner;
-            if (rowRule != rule) continue;
+        for (const PlannedDelivery& delivery : planned) {
             TSendMethodProperties properties;
             bool attachments = false;
             try {
-                methods.GetSendMethodProperties2(sendMethod, properties);
-                methods.GetSendMethodProperties3(sendMethod, attachments);
+                methods.GetSendMethodProperties2(delivery.sendMethod, properties);
+                methods.GetSendMethodProperties3(delivery.sendMethod, attachments);
             } catch (...) {
                 LogError(kSource);
                 continue;
             }
-            if (!properties.bAutoPush) continue;
-            attempted = true;
             bool delivered = false;
             try {
                 PushDocument(i_lDocID, xml, properties, attachments);
@@ -246,24 +215,26 @@ void PushDocUtils::PushDocumentToReceivers(int32_t& i_lDocID, const std::string&
             } catch (...) {
                 const Error failure = CurrentError();
                 const std::string description =
-                    failure.description() + kCrLf + Text("SLBSH5021", {{"[%SENDMETHODID%]", std::to_string(sendMethod)}});
-                const int32_t errorId = LogDeliveryError(i_lDocID, failure.number(), description, kSource, "SLBSH0883",
-                                                         FailureReplacements(i_lDocID, partner, properties));
-                methods.AddSendMethodToHistory(sendMethod, partner, rule, i_lDocID, i_sDocTypeID, errorId,
-                                               methods.getSendMethodStatus_NOTSENT());
+                    failure.description() + kCrLf +
+                    Text("SLBSH5021", {{"[%SENDMETHODID%]", std::to_string(delivery.sendMethod)}});
+                const int32_t errorId =
+                    LogDeliveryError(i_lDocID, failure.number(), description, kSource, "SLBSH0883",
+                                     FailureReplacements(i_lDocID, delivery.partner, properties));
+                methods.AddSendMethodToHistory(delivery.sendMethod, delivery.partner, delivery.rule, i_lDocID,
+                                               i_sDocTypeID, errorId, methods.getSendMethodStatus_NOTSENT());
             }
             // The history of a delivery that was made is written apart from it: a failure to
             // write it must not turn the delivery into a failed one that would be made again.
             if (delivered) {
                 try {
-                    methods.AddSendMethodToHistory(sendMethod, partner, rule, i_lDocID, i_sDocTypeID, 0,
-                                                   methods.getSendMethodStatus_SENT());
+                    methods.AddSendMethodToHistory(delivery.sendMethod, delivery.partner, delivery.rule, i_lDocID,
+                                                   i_sDocTypeID, 0, methods.getSendMethodStatus_SENT());
                 } catch (...) {
                     LogError(kSource);
                 }
             }
         }
-        if (attempted) store.SetDocumentStatus(i_lDocID, DOCUMENTSTATUS::DOCUMENTSENT);
+        store.SetDocumentStatus(i_lDocID, DOCUMENTSTATUS::DOCUMENTSENT);
     } catch (...) {
         try {
             const Error failure = CurrentError();
@@ -354,6 +325,52 @@ void PushDocUtils::ExecuteSendMethod(int32_t i_lBPID, int32_t i_lDocID, int32_t 
     } catch (...) {
         Reraise(kSource);
     }
+}
+
+std::vector<PushDocUtils::PlannedDelivery> PushDocUtils::PlanDeliveries(int32_t docId, const std::string& docTypeId) {
+    constexpr const char* kSource = "Kestrix.PushDocUtils.PushDocumentToReceivers";
+    std::vector<PlannedDelivery> planned;
+    db::Recordset rows = GetPushableBPs(docId, docTypeId);
+    if (rows.Eof()) return planned;
+    int32_t id = docId;
+    const std::string sender = DocumentStore().GetSenderOfDocument(id);
+    if (!SenderList().CheckAuthorizationForSender(docTypeId, sender)) {
+        const std::string text = Text("SLBSH1720", {{"[%USER%]", sender},
+                                                    {"[%DOCTYPE%]", document_types::GetDocumentTypeDescription(docTypeId)}});
+        LogPublicationError(docId, ErrNum(EnumerationErrors::PushDocumentError), text, kSource, "SLBSH0875");
+        return planned;
+    }
+    SendMethod methods;
+    Rules rules;
+    std::string type = docTypeId;
+    int32_t previous = 0;
+    constexpr int32_t kNoRule = INT_MIN;
+    int32_t rule = kNoRule;
+    for (; !rows.Eof(); rows.MoveNext()) {
+        int32_t partner = Variant(GetField(rows, "BUSINESSPARTNERID")).ToLong();
+        const int32_t sendMethod = Variant(GetField(rows, "SENDMETHODID")).ToLong();
+        const int32_t rowRule = Variant(GetField(rows, "RULEID")).ToLong();
+        if (partner != previous) {
+            try {
+                rule = rules.ExecuteSendMethodRuleSet(id, type, partner);
+            } catch (...) {
+                rule = kNoRule;
+                const Error failure = CurrentError();
+                LogPublicationError(docId, failure.number(), failure.description(), kSource, "SLBSH0875");
+            }
+        }
+        previous = partner;
+        if (rowRule != rule) continue;
+        TSendMethodProperties properties;
+        try {
+            methods.GetSendMethodProperties2(sendMethod, properties);
+        } catch (...) {
+            LogError(kSource);
+            continue;
+        }
+        if (properties.bAutoPush) planned.push_back({partner, sendMethod, rule});
+    }
+    return planned;
 }
 
 PushDocUtils::DeliveryAttempt PushDocUtils::AttemptDelivery(int32_t docId, int32_t partner, int32_t sendMethod,
