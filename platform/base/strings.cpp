@@ -123,7 +123,9 @@ std::string XmlEscape(std::string_view s) {
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
             case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
+            case '\n': out += "&#10;"; break;
+            case '\r': out += "&#13;"; break;
+            case '\t': out += "&#9;"; break;
             default: out += c;
         }
     }

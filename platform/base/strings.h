@@ -31,8 +31,9 @@ bool HasControlCharacter(std::string_view s);
 /// The text with every control character shown as "\xHH" (line breaks and tabs included),
 /// so that printing it can never move a terminal's cursor or change its colours.
 std::string Printable(std::string_view s);
-/// The text with "&", "<", ">", '"' and "'" written as XML entities, for text and attribute
-/// values of an XML file made by hand.
+/// The text with "&", "<", ">" and '"' written as XML entities, and line breaks and tabs as
+/// character references, so that it stands as it is in a text or a double-quoted attribute
+/// value of XML written by hand.
 std::string XmlEscape(std::string_view s);
 
 }  // namespace kestrix

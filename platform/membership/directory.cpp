@@ -55,6 +55,18 @@ Variant TextOrNull(const std::string& value) {
     return value.empty() ? Variant(Null{}) : Variant(value);
 }
 
+/// The columns of a user's details: e-mail, language, locale, names, employee number.
+db::EditRow DetailsRow(const UserRecord& user) {
+    db::EditRow row;
+    row.Set("EMAIL", TextOrNull(user.email));
+    row.Set("LANGUAGEID", NumberOrNull(user.languageId));
+    row.Set("LOCALEID", NumberOrNull(user.localeId));
+    row.Set("FIRSTNAME", TextOrNull(user.firstName));
+    row.Set("SECONDNAME", TextOrNull(user.secondName));
+    row.Set("EMPLOYEENUMBER", TextOrNull(user.employeeNumber));
+    return row;
+}
+
 }  // namespace
 
 Directory::Directory(std::string connectionString) : connectionString_(std::move(connectionString)) {}
@@ -136,15 +148,9 @@ void Directory::AddUser(const UserRecord& user, const std::optional<std::string>
         throw Error(errnum::InvalidArgument, source,
                     "The user '" + user.login + "' exists already.");
     }
-    db::EditRow row;
+    db::EditRow row = DetailsRow(user);
     row.Set("USERID", Variant(user.login));
     row.Set("BUSINESSPARTNERID", Variant(user.businessPartnerId));
-    row.Set("EMAIL", TextOrNull(user.email));
-    row.Set("LANGUAGEID", NumberOrNull(user.languageId));
-    row.Set("LOCALEID", NumberOrNull(user.localeId));
-    row.Set("FIRSTNAME", TextOrNull(user.firstName));
-    row.Set("SECONDNAME", TextOrNull(user.secondName));
-    row.Set("EMPLOYEENUMBER", TextOrNull(user.employeeNumber));
     row.Set("PASSWORDHASH", password ? Variant(HashPassword(*password)) : Variant(Null{}));
     connection.Insert("MEMBERUSER", row);
     connection.Close();
@@ -153,14 +159,7 @@ void Directory::AddUser(const UserRecord& user, const std::optional<std::string>
 
 void Directory::UpdateUserDetails(const UserRecord& user) {
     db::Connection connection(connectionString_);
-    db::EditRow row;
-    row.Set("EMAIL", TextOrNull(user.email));
-    row.Set("LANGUAGEID", NumberOrNull(user.languageId));
-    row.Set("LOCALEID", NumberOrNull(user.localeId));
-    row.Set("FIRSTNAME", TextOrNull(user.firstName));
-    row.Set("SECONDNAME", TextOrNull(user.secondName));
-    row.Set("EMPLOYEENUMBER", TextOrNull(user.employeeNumber));
-    if (connection.Update("MEMBERUSER", row, "USERID = " + connection.EncodeText(user.login)) == 0) {
+    if (connection.Update("MEMBERUSER", DetailsRow(user), "USERID = " + connection.EncodeText(user.login)) == 0) {
         throw Error(errnum::NoSuchUser, "Ulmara.Directory.UpdateUserDetails",
                     "The user '" + user.login + "' does not exist.");
     }

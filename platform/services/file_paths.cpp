@@ -51,7 +51,9 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
 }
 
 std::string InSite(std::string_view path, std::string_view site) {
-    if (path.empty() || HasDrive(path) || IsNetworkPath(path)) return std::string(path);
+    // An address ("http://...", "ftp://...") is no path of the site either.
+    if (path.empty() || HasDrive(path) || IsNetworkPath(path) || path.find("://") != std::string_view::npos)
+        return std::string(path);
     std::string_view rest = path;
     while (rest.size() >= 2 && rest[0] == '.' && (rest[1] == '/' || rest[1] == '\\')) rest.remove_prefix(2);
     if (rest == ".") return std::string(site);

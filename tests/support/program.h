@@ -25,4 +25,9 @@ struct ProgramOptions {
 /// environment of the caller (KESTRIX_HOME of the test's site).
 ProgramRun RunKestrix(const std::vector<std::string>& arguments, const ProgramOptions& options = {});
 
+/// True when `part` stands somewhere in `text`.
+inline bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 }  // namespace kestrix::test

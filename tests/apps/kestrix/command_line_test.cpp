@@ -15,14 +15,12 @@ namespace fs = std::filesystem;
 using test::ProgramRun;
 using test::RunKestrix;
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 TEST(CommandLine, HelpVersionAndWrongUsageAnswerTheirOwnStatus) {
     test::TwoPartnerSite site("sqlite");
     for (const char* help : {"--help", "-h"}) {
         const ProgramRun run = RunKestrix({help});
         EXPECT_EQ(run.status, 0) << help;
-        EXPECT_TRUE(Has(run.out, "usage: kestrix")) << run.out;
+        EXPECT_TRUE(test::Contains(run.out, "usage: kestrix")) << run.out;
     }
     const ProgramRun version = RunKestrix({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -33,19 +31,19 @@ TEST(CommandLine, HelpVersionAndWrongUsageAnswerTheirOwnStatus) {
                                 "distribution", "transform", "apply", "process", "doc", "outbox"}) {
         const ProgramRun run = RunKestrix({command, "--help"});
         EXPECT_EQ(run.status, 0) << command << ": " << run.err;
-        EXPECT_TRUE(Has(run.out, std::string("usage: kestrix [--site DIR] ") + command)) << run.out;
+        EXPECT_TRUE(test::Contains(run.out, std::string("usage: kestrix [--site DIR] ") + command)) << run.out;
     }
 
     const ProgramRun none = RunKestrix({});
     EXPECT_EQ(none.status, 2);
-    EXPECT_TRUE(Has(none.err, "usage: kestrix")) << none.err;
+    EXPECT_TRUE(test::Contains(none.err, "usage: kestrix")) << none.err;
     EXPECT_EQ(RunKestrix({"frobnicate"}).status, 2);
     EXPECT_EQ(RunKestrix({"partner", "list", "extra"}).status, 2);
     EXPECT_EQ(RunKestrix({"partner", "list", "--colour", "red"}).status, 2);
     EXPECT_EQ(RunKestrix({"partner", "rename"}).status, 2);
     const ProgramRun number = RunKestrix({"user", "add", "dave", "--partner", "two"});
     EXPECT_EQ(number.status, 2);
-    EXPECT_TRUE(Has(number.err, "--partner") && Has(number.err, "'two'")) << number.err;
+    EXPECT_TRUE(test::Contains(number.err, "--partner") && test::Contains(number.err, "'two'")) << number.err;
     EXPECT_EQ(site.Count("MEMBERUSER", "USERID = 'dave'"), 0);
 
     // A command that fails at its work answers 1.
@@ -60,14 +58,14 @@ TEST(CommandLine, TheSiteIsFoundWhereverSiteStandsAndAMissingOneIsLeftAlone) {
           {"partner", "list", "--site=" + folder}}) {
         const ProgramRun run = RunKestrix(line, {.withoutHome = true});
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_TRUE(Has(run.out, "\tAcme\t")) << run.out;
+        EXPECT_TRUE(test::Contains(run.out, "\tAcme\t")) << run.out;
     }
 
     test::TempDir elsewhere;
     const fs::path missing = elsewhere.path() / "no-site";
     const ProgramRun run = RunKestrix({"--site", missing.string(), "doc", "list"});
     EXPECT_EQ(run.status, 3);
-    EXPECT_TRUE(Has(run.err, "kestrix init")) << run.err;
+    EXPECT_TRUE(test::Contains(run.err, "kestrix init")) << run.err;
     EXPECT_FALSE(fs::exists(missing));
     // No site named at all: the current folder, which is none, gets no log either.
     const ProgramRun here = RunKestrix({"partner", "list"}, {.folder = elsewhere.path(), .withoutHome = true});
@@ -91,8 +89,8 @@ TEST(CommandLine, ANewSiteIsPrivateRelocatableAndNeverGetsAnEmptyDatabase) {
     const fs::path copy = dir.path() / "copy";
     fs::copy(original, copy, fs::copy_options::recursive);
     ASSERT_EQ(RunKestrix({"--site", copy.string(), "partner", "add", "Elm"}).status, 0);
-    EXPECT_FALSE(Has(RunKestrix({"--site", original.string(), "partner", "list"}).out, "Elm"));
-    EXPECT_TRUE(Has(RunKestrix({"--site", copy.string(), "partner", "list"}).out, "Elm"));
+    EXPECT_FALSE(test::Contains(RunKestrix({"--site", original.string(), "partner", "list"}).out, "Elm"));
+    EXPECT_TRUE(test::Contains(RunKestrix({"--site", copy.string(), "partner", "list"}).out, "Elm"));
     EXPECT_EQ(RunKestrix({"--site", copy.string(), "param", "get", "TransformXSLPath"}).out,
               (copy / "xsl").string() + "\n");
 
@@ -100,7 +98,7 @@ TEST(CommandLine, ANewSiteIsPrivateRelocatableAndNeverGetsAnEmptyDatabase) {
     fs::remove(copy / "var" / "kestrix.db");
     const ProgramRun run = RunKestrix({"--site", copy.string(), "partner", "list"});
     EXPECT_EQ(run.status, 3);
-    EXPECT_TRUE(Has(run.err, "kestrix.db")) << run.err;
+    EXPECT_TRUE(test::Contains(run.err, "kestrix.db")) << run.err;
     EXPECT_FALSE(fs::exists(copy / "var" / "kestrix.db"));
 }
 

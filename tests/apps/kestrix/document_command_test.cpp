@@ -11,8 +11,6 @@ namespace {
 using test::ProgramRun;
 using test::RunKestrix;
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 class DocumentCommand : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(DocumentCommand, ShowsWhatBecameOfADocumentInWords) {
@@ -28,15 +26,15 @@ TEST_P(DocumentCommand, ShowsWhatBecameOfADocumentInWords) {
     EXPECT_EQ(show.status, 0) << show.err;
     for (const char* part : {"  type:         ORDER\n", "  sender:       alice\n", "  status:       published",
                              "recipients:\n  bob  new\n", "delivery history: none\n"})
-        EXPECT_TRUE(Has(show.out, part)) << part << "\n" << show.out;
+        EXPECT_TRUE(test::Contains(show.out, part)) << part << "\n" << show.out;
     // The unknown recipient's error, with its label's text.
-    EXPECT_TRUE(Has(show.out, "error ")) << show.out;
+    EXPECT_TRUE(test::Contains(show.out, "error ")) << show.out;
     const std::string label = site.Query("SELECT LABEL FROM PUBLICATIONERRORS").GetString("LABEL");
     const std::string text =
         site.Query("SELECT TEXT FROM I18NTEXT WHERE LOCALEID = 1033 AND LABEL = '" + label + "'").GetString("TEXT");
-    EXPECT_TRUE(Has(show.out, "[" + label + "] " + text)) << show.out;
+    EXPECT_TRUE(test::Contains(show.out, "[" + label + "] " + text)) << show.out;
 
-    EXPECT_TRUE(Has(RunKestrix({"doc", "list", "--status", "published", "--sender", "alice"}).out,
+    EXPECT_TRUE(test::Contains(RunKestrix({"doc", "list", "--status", "published", "--sender", "alice"}).out,
                     id + "\tORDER\talice\tpublished\t"));
     EXPECT_EQ(RunKestrix({"doc", "list", "--since", "2999-01-01"}).out, "no documents\n");
     EXPECT_EQ(RunKestrix({"doc", "list", "--status", "lost"}).status, 2);

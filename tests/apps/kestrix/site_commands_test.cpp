@@ -11,8 +11,6 @@ namespace {
 using test::ProgramRun;
 using test::RunKestrix;
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 class SiteCommands : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(SiteCommands, ASiteFileIsStoredWholeOrNotAtAll) {
@@ -26,7 +24,7 @@ TEST_P(SiteCommands, ASiteFileIsStoredWholeOrNotAtAll) {
     test::WriteAll(file, good + "<distribution doctype='QUOTE' user='nobody'/></site>");
     ProgramRun run = RunKestrix({"apply", file.string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Has(run.err, "nobody")) << run.err;
+    EXPECT_TRUE(test::Contains(run.err, "nobody")) << run.err;
     EXPECT_EQ(site.Count("BUSINESSPARTNER", "NAME = 'Oak'"), 0);
     EXPECT_EQ(site.Count("DOCUMENTTYPE", "DOCUMENTTYPEID = 'QUOTE'"), 0);
 
@@ -46,18 +44,18 @@ TEST_P(SiteCommands, ASiteFileIsStoredWholeOrNotAtAll) {
 
 TEST_P(SiteCommands, AddingWhatExistsSaysWhetherItChanged) {
     test::TwoPartnerSite site(GetParam());
-    EXPECT_TRUE(Has(RunKestrix({"partner", "add", "Acme"}).out, ": unchanged"));
+    EXPECT_TRUE(test::Contains(RunKestrix({"partner", "add", "Acme"}).out, ": unchanged"));
     ProgramRun run = RunKestrix({"partner", "add", "Acme", "--code0", "ACME-C,ACME-X"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Has(run.out, "business partner " + std::to_string(site.acme()) + " Acme: changed")) << run.out;
+    EXPECT_TRUE(test::Contains(run.out, "business partner " + std::to_string(site.acme()) + " Acme: changed")) << run.out;
     EXPECT_EQ(site.Count("BUSINESSPARTNER", "NAME = 'Acme'"), 1);
     EXPECT_EQ(site.Count("BUSINESSPARTNERCODE", "CODE = 'ACME-X'"), 1);
 
     const std::string bolt = std::to_string(site.bolt());
-    EXPECT_TRUE(Has(RunKestrix({"user", "add", "bob", "--partner", bolt}).out, ": unchanged"));
-    EXPECT_TRUE(Has(RunKestrix({"user", "add", "bob", "--password", "pw-bob"}).out, ": unchanged"));
+    EXPECT_TRUE(test::Contains(RunKestrix({"user", "add", "bob", "--partner", bolt}).out, ": unchanged"));
+    EXPECT_TRUE(test::Contains(RunKestrix({"user", "add", "bob", "--password", "pw-bob"}).out, ": unchanged"));
     run = RunKestrix({"user", "add", "bob", "--email", "bob@new.test"});
-    EXPECT_TRUE(Has(run.out, "user bob (business partner " + bolt + "): changed")) << run.out << run.err;
+    EXPECT_TRUE(test::Contains(run.out, "user bob (business partner " + bolt + "): changed")) << run.out << run.err;
     EXPECT_EQ(site.Count("MEMBERUSER", "USERID = 'bob' AND EMAIL = 'bob@new.test' AND FIRSTNAME = 'bob'"), 1);
     // Another partner is refused, not a second user.
     EXPECT_EQ(RunKestrix({"user", "add", "bob", "--partner", std::to_string(site.acme())}).status, 1);
@@ -76,23 +74,23 @@ TEST(SiteCommands, NamesWithControlCharactersAreRefusedAndNeverPrintedRaw) {
     site.Exec("INSERT INTO BUSINESSPARTNER (NAME) VALUES ('Blink\x1b[5m')");
     const ProgramRun list = RunKestrix({"partner", "list"});
     EXPECT_EQ(list.status, 0);
-    EXPECT_TRUE(Has(list.out, "Blink\\x1b[5m")) << list.out;
-    EXPECT_FALSE(Has(list.out, "\x1b"));
+    EXPECT_TRUE(test::Contains(list.out, "Blink\\x1b[5m")) << list.out;
+    EXPECT_FALSE(test::Contains(list.out, "\x1b"));
 }
 
 TEST(SiteCommands, ParametersAreDescribedAndAnUnknownOneIsWarnedAbout) {
     test::TwoPartnerSite site("sqlite");
     ProgramRun run = RunKestrix({"param", "list"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(Has(run.out, "MaxDocumentSize = 104857600\n    largest document")) << run.out;
-    EXPECT_TRUE(Has(run.out, "(default: 104857600)")) << run.out;
+    EXPECT_TRUE(test::Contains(run.out, "MaxDocumentSize = 104857600\n    largest document")) << run.out;
+    EXPECT_TRUE(test::Contains(run.out, "(default: 104857600)")) << run.out;
 
     run = RunKestrix({"param", "set", "MaxDocumentSise", "10"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(Has(run.err, "warning") && Has(run.err, "MaxDocumentSise")) << run.err;
+    EXPECT_TRUE(test::Contains(run.err, "warning") && test::Contains(run.err, "MaxDocumentSise")) << run.err;
     run = RunKestrix({"param", "set", "MaxDocumentSize", "10"});
-    EXPECT_FALSE(Has(run.err, "warning")) << run.err;
-    EXPECT_TRUE(Has(RunKestrix({"param", "list"}).out, "MaxDocumentSise = 10\n    (not read by Kestrix)"));
+    EXPECT_FALSE(test::Contains(run.err, "warning")) << run.err;
+    EXPECT_TRUE(test::Contains(RunKestrix({"param", "list"}).out, "MaxDocumentSise = 10\n    (not read by Kestrix)"));
 }
 
 }  // namespace
