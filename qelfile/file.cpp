@@ -55,7 +55,8 @@ std::string UncRoot() {
                     "Path not found: the site configuration names no root for network paths "
                     "(GLOBAL UncRoot).");
     }
-    return root;
+    // A root inside the site is named relative to the site folder.
+    return services::InSite(root, fs::path(folder).parent_path().string());
 }
 
 std::string LocalPath(std::string_view path) {

@@ -1,4 +1,6 @@
 // The command line of Kestrix: set up a site, administer it, run documents through it.
+#include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -13,108 +15,129 @@
 
 namespace kestrix::cli {
 
-Args::Args(int argc, char** argv, int first) {
-    for (int i = first; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a.rfind("--", 0) == 0 && a.size() > 2) {
-            std::string name = a.substr(2);
-            size_t eq = name.find('=');
-            if (eq != std::string::npos) {
-                options_[name.substr(0, eq)] = name.substr(eq + 1);
-            } else if (i + 1 < argc && std::string(argv[i + 1]).rfind("--", 0) != 0) {
-                options_[name] = argv[++i];
-            } else {
-                options_[name] = "\x01";  // a switch
-            }
-        } else {
+Args::Args(const std::vector<std::string>& tokens, const std::set<std::string>& switches) {
+    bool wordsOnly = false;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& a = tokens[i];
+        if (wordsOnly || a.size() < 2 || a[0] != '-') {
             words_.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            wordsOnly = true;
+            continue;
+        }
+        if (a[1] != '-') throw UsageError("unknown option " + a);
+        std::string name = a.substr(2);
+        if (size_t eq = name.find('='); eq != std::string::npos) {
+            options_[name.substr(0, eq)] = name.substr(eq + 1);
+        } else if (switches.count(name)) {
+            options_[name] = std::nullopt;
+        } else if (i + 1 < tokens.size()) {
+            options_[name] = tokens[++i];
+        } else {
+            throw UsageError("option --" + name + " needs a value");
         }
     }
 }
 
-std::string Args::word(size_t i, const char* what) const {
-    if (i >= words_.size()) throw std::runtime_error(std::string("missing ") + what);
+std::string Args::Word(size_t i, const char* what) const {
+    if (i >= words_.size()) throw UsageError(std::string("missing ") + what);
+    wordsUsed_ = std::max(wordsUsed_, i + 1);
     return words_[i];
 }
 
-std::optional<std::string> Args::option(const std::string& name) const {
-    asked_[name] = true;
+std::optional<std::string> Args::OptionalWord(size_t i) const {
+    if (i >= words_.size()) return std::nullopt;
+    wordsUsed_ = std::max(wordsUsed_, i + 1);
+    return words_[i];
+}
+
+std::vector<std::string> Args::Rest(size_t from) const {
+    wordsUsed_ = std::max(wordsUsed_, words_.size());
+    if (from >= words_.size()) return {};
+    return {words_.begin() + static_cast<std::ptrdiff_t>(from), words_.end()};
+}
+
+std::optional<std::string> Args::Option(const std::string& name) const {
+    asked_.insert(name);
     auto it = options_.find(name);
     if (it == options_.end()) return std::nullopt;
-    if (it->second == "\x01") throw std::runtime_error("option --" + name + " needs a value");
+    if (!it->second) throw UsageError("option --" + name + " needs a value");
     return it->second;
 }
 
-std::string Args::option(const std::string& name, const std::string& fallback) const {
-    return option(name).value_or(fallback);
+std::string Args::Option(const std::string& name, const std::string& fallback) const {
+    return Option(name).value_or(fallback);
 }
 
-bool Args::flag(const std::string& name) const {
-    asked_[name] = true;
+int32_t Args::Number(const std::string& name, int32_t fallback) const {
+    const std::optional<std::string> text = Option(name);
+    if (!text) return fallback;
+    int32_t value = 0;
+    const char* end = text->data() + text->size();
+    auto [stop, ec] = std::from_chars(text->data(), end, value);
+    if (text->empty() || ec != std::errc() || stop != end)
+        throw UsageError("option --" + name + ": '" + Printable(*text) + "' is not a whole number");
+    return value;
+}
+
+bool Args::Flag(const std::string& name) const {
+    asked_.insert(name);
     auto it = options_.find(name);
-    return it != options_.end() && it->second == "\x01";
+    if (it == options_.end()) return false;
+    if (it->second) throw UsageError("option --" + name + " takes no value");
+    return true;
 }
 
-void Args::finish() const {
+void Args::Finish() const {
     for (const auto& [name, value] : options_)
-        if (!asked_.count(name)) throw std::runtime_error("unknown option --" + name);
+        if (!asked_.count(name)) throw UsageError("unknown option --" + Printable(name));
+    if (wordsUsed_ < words_.size()) throw UsageError("unexpected argument '" + Printable(words_[wordsUsed_]) + "'");
+}
+
+void UnknownVerb(const Args& args, const std::string& verb) {
+    throw UsageError("unknown verb '" + args.command() + " " + Printable(verb) + "'");
 }
 
 namespace {
 
-int Init(Args& args) {
-    std::string folder = args.word(1, "site folder");
-    SiteOptions options;
-    options.database = args.option("database", "");
-    args.finish();
-    std::string connection = InitSite(folder, options);
-    std::string shown = connection;
-    if (size_t at = shown.find('@'); at != std::string::npos && shown.rfind("postgres", 0) == 0) {
-        size_t scheme = shown.find("://");
-        size_t colon = shown.find(':', scheme + 3);
-        if (colon != std::string::npos && colon < at) shown.replace(colon + 1, at - colon - 1, "****");
-    }
-    std::cout << "Site ready in " << std::filesystem::absolute(folder).lexically_normal().string()
-              << "\n  database: " << shown << "\n";
-    return 0;
-}
+constexpr const char* kVersion = KESTRIX_VERSION;
 
-int Param(Args& args) {
-    std::string verb = args.word(1, "param get|set|list");
-    args.finish();
-    db::Connection connection = GetConnection();
-    if (verb == "list") {
-        db::Recordset rs = connection.Query(
-            "SELECT PARAMNAME, PARAMVALUE FROM COLLABORATIONPARAMETER ORDER BY PARAMNAME");
-        for (; !rs.Eof(); rs.MoveNext())
-            std::cout << rs.GetString("PARAMNAME") << " = " << rs.GetString("PARAMVALUE") << "\n";
-        return 0;
-    }
-    std::string name = args.word(2, "parameter name");
-    if (verb == "get") {
-        std::cout << GetParameter(name) << "\n";
-        return 0;
-    }
-    if (verb == "set") {
-        std::string value = args.word(3, "parameter value");
-        db::EditRow row;
-        row.Set("PARAMVALUE", value);
-        std::string where = "PARAMNAME = " + EncodeSqlText(name);
-        if (connection.Update("COLLABORATIONPARAMETER", row, where) == 0) {
-            row.Set("PARAMNAME", name);
-            connection.Insert("COLLABORATIONPARAMETER", row);
-        }
-        std::cout << name << " = " << value << "\n";
-        return 0;
-    }
-    throw std::runtime_error("unknown verb 'param " + verb + "'");
-}
-
-void Usage(const std::map<std::string, Command>& commands) {
-    std::cout << "usage: kestrix [--site DIR] COMMAND ...\n\n"
-                 "The site is DIR, else $KESTRIX_HOME, else the current folder.\n\n";
+void Usage(const Commands& commands, std::ostream& out) {
+    out << "usage: kestrix [--site DIR] COMMAND ...\n"
+           "       kestrix COMMAND --help | kestrix --help | kestrix --version\n\n"
+           "The site is DIR, else $KESTRIX_HOME, else the current folder.\n"
+           "Exit status: 0 done, 1 a document refused or a command failed, 2 wrong usage,\n"
+           "3 the site or its database cannot be used.\n\n";
     for (const auto& [name, command] : commands)
-        std::cout << "  " << command.usage << "\n      " << command.summary << "\n";
+        out << "  " << command.usage << "\n      " << command.summary << "\n";
+}
+
+void CommandUsage(const Command& command, std::ostream& out) {
+    out << "usage: kestrix [--site DIR] " << command.usage << "\n\n  " << command.summary << "\n";
+}
+
+/// An error's text for the terminal: each line kept, control characters shown as escapes.
+std::string ShownMessage(const std::string& text) {
+    std::string out;
+    for (const std::string& line : Split(ReplaceAll(Trim(text), "\r\n", "\n"), '\n'))
+        out += (out.empty() ? "" : "\n  ") + Printable(line);
+    return out;
+}
+
+/// Why the site's database cannot be used ("" when it can): it cannot be opened, or it has
+/// no schema.
+std::string DatabaseProblem() {
+    try {
+        db::Connection connection = GetConnection();
+        connection.Query("SELECT COUNT(*) AS N FROM COLLABORATIONPARAMETER");
+        return {};
+    } catch (const Error& e) {
+        return e.description();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
 }
 
 }  // namespace
@@ -122,32 +145,96 @@ void Usage(const std::map<std::string, Command>& commands) {
 
 int main(int argc, char** argv) {
     using namespace kestrix::cli;
-    std::map<std::string, Command> commands{
-        {"init",
-         {"init DIR [--database URL]",
-          "create (or complete) a site: folders, configuration, schema, labels, parameters",
-          Init}},
-        {"param",
-         {"param get NAME | param set NAME VALUE | param list",
-          "read and write the server parameters", Param}},
-    };
+    // Line by line, so that a run that is stopped has printed everything it finished.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    Commands commands;
+    AddSiteSetupCommands(commands);
     AddMembershipCommands(commands);
     AddSiteCommands(commands);
     AddProcessCommand(commands);
+    AddDocumentCommand(commands);
     AddOutboxCommand(commands);
 
-    int first = 1;
-    if (argc > 2 && std::string(argv[1]) == "--site") {
-        setenv("KESTRIX_HOME", std::filesystem::absolute(argv[2]).c_str(), 1);
-        first = 3;
+    // --site, --help and --version stand anywhere; the first other word is the command.
+    std::vector<std::string> tokens;
+    std::optional<std::string> site;
+    bool help = false, version = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--") {
+            for (++i; i < argc; ++i) tokens.emplace_back(argv[i]);
+            break;
+        }
+        if (a == "--site" || a.rfind("--site=", 0) == 0) {
+            if (a == "--site" && i + 1 >= argc) {
+                std::cerr << "kestrix: option --site needs a folder\n";
+                return exit_status::Usage;
+            }
+            site = a == "--site" ? argv[++i] : a.substr(7);
+        } else if (a == "--help" || a == "-h") {
+            help = true;
+        } else if (a == "--version") {
+            version = true;
+        } else if (tokens.empty() && a.size() > 1 && a[0] == '-') {
+            std::cerr << "kestrix: unknown option " << kestrix::Printable(a) << " (try 'kestrix --help')\n";
+            return exit_status::Usage;
+        } else {
+            tokens.push_back(a);
+        }
     }
-    if (argc <= first || std::string(argv[first]) == "help" || std::string(argv[first]) == "--help") {
-        Usage(commands);
-        return argc <= first ? 2 : 0;
+    if (version) {
+        std::cout << "kestrix " << kVersion << "\n";
+        return exit_status::Done;
+    }
+    if (!tokens.empty() && tokens.front() == "help") {
+        tokens.erase(tokens.begin());
+        help = true;
+        if (tokens.size() > 1) {
+            std::cerr << "kestrix: help takes one command\n";
+            return exit_status::Usage;
+        }
+    }
+    if (tokens.empty()) {
+        Usage(commands, help ? std::cout : std::cerr);
+        return help ? exit_status::Done : exit_status::Usage;
+    }
+    auto it = commands.find(tokens.front());
+    if (it == commands.end()) {
+        std::cerr << "kestrix: unknown command '" << kestrix::Printable(tokens.front()) << "' (try 'kestrix --help')\n";
+        return exit_status::Usage;
+    }
+    const std::string& name = it->first;
+    const Command& command = it->second;
+    if (help) {
+        CommandUsage(command, std::cout);
+        return exit_status::Done;
+    }
+
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (site) {
+        setenv("KESTRIX_HOME", fs::absolute(*site, ec).lexically_normal().c_str(), 1);
+    } else if (!getenv("KESTRIX_HOME") || !*getenv("KESTRIX_HOME")) {
+        setenv("KESTRIX_HOME", fs::current_path(ec).c_str(), 1);
+    }
+    // Every command but init works on an existing site, and touches nothing (not even a log
+    // file) when there is none.
+    if (name != "init") {
+        std::string problem = kestrix::SiteProblem(getenv("KESTRIX_HOME"));
+        if (problem.empty()) {
+            if (std::string reason = DatabaseProblem(); !reason.empty())
+                problem = "the database of the site " + std::string(getenv("KESTRIX_HOME")) +
+                          " cannot be used: " + reason;
+        }
+        if (!problem.empty()) {
+            std::cerr << "kestrix " << name << ": " << ShownMessage(problem)
+                      << "\n  (make a site with 'kestrix init DIR', or name one with --site DIR)\n";
+            return exit_status::Site;
+        }
     }
     // The log of a command line run also goes to the terminal.
     setenv("KESTRIX_LOG_STDERR", "1", 0);
-    if (!getenv("KESTRIX_HOME")) setenv("KESTRIX_HOME", std::filesystem::current_path().c_str(), 1);
     // A site that asks for its log as JSON lines ("LogFormat" json) gets it from every command.
     try {
         kestrix::services::Configuration site;
@@ -158,21 +245,19 @@ int main(int argc, char** argv) {
         // No site yet (init) or an unreadable configuration: the command says so itself.
     }
 
-    auto it = commands.find(argv[first]);
-    if (it == commands.end()) {
-        std::cerr << "kestrix: unknown command '" << argv[first] << "' (try 'kestrix help')\n";
-        return 2;
-    }
     try {
-        Args args(argc, argv, first);
-        return it->second.run(args);
+        Args args(tokens, command.switches);
+        return command.run(args);
+    } catch (const UsageError& e) {
+        std::cerr << "kestrix " << name << ": " << e.what() << " (try 'kestrix " << name << " --help')\n";
+        return exit_status::Usage;
     } catch (const kestrix::Error& e) {
-        std::cerr << "kestrix " << it->first << ": error " << kestrix::HexNumber(e.number());
-        if (!e.source().empty()) std::cerr << " in " << e.source();
-        std::cerr << ": " << kestrix::Trim(e.description()) << "\n";
-        return 1;
+        std::cerr << "kestrix " << name << ": error " << kestrix::HexNumber(e.number());
+        if (!e.source().empty()) std::cerr << " in " << kestrix::Printable(e.source());
+        std::cerr << ": " << ShownMessage(e.description()) << "\n";
+        return exit_status::Failed;
     } catch (const std::exception& e) {
-        std::cerr << "kestrix " << it->first << ": " << e.what() << "\n";
-        return 1;
+        std::cerr << "kestrix " << name << ": " << ShownMessage(e.what()) << "\n";
+        return exit_status::Failed;
     }
 }

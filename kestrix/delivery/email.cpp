@@ -8,6 +8,7 @@
 #include "kestrix/delivery/email.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
+#include "platform/services/file_paths.h"
 
 namespace kestrix {
 
@@ -17,7 +18,7 @@ mail::Settings SiteMailSettings() {
     auto value = [&](const char* key) { return Trim(configuration.GetValue("MAIL", key).ToString()); };
     mail::Settings settings;
     settings.mode = IEquals(value("Mode"), "smtp") ? mail::Settings::Mode::Smtp : mail::Settings::Mode::Pickup;
-    settings.pickupFolder = value("PickupFolder");
+    settings.pickupFolder = services::InSite(value("PickupFolder"), getInstallDir());
     if (settings.pickupFolder.empty())
         settings.pickupFolder = (std::filesystem::path(getInstallDir()) / "out" / "mail").string();
     settings.host = value("SmtpHost");

@@ -123,7 +123,7 @@ Variant Attachments::AttachmentsMode(Variant& o_sVirtualPath, Variant& o_sFolder
                 if (IEquals(rs.GetString("PARAMNAME"), "AttachmentsVirtualPath"))
                     virtualPath = Trim(rs.GetString("PARAMVALUE"));
                 else
-                    folder = Trim(rs.GetString("PARAMVALUE"));
+                    folder = services::InSite(Trim(rs.GetString("PARAMVALUE")), getInstallDir());
             }
             CloseConnection(connection);
         }

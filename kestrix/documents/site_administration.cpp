@@ -2,6 +2,8 @@
 // changes of type, kept so that a set-up can be stored again without doubling anything.
 #include "kestrix/documents/site_administration.h"
 
+#include <algorithm>
+
 #include "kestrix/documents/receive_method.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
@@ -9,6 +11,7 @@
 #include "kestrix/foundation/general.h"
 #include "platform/base/strings.h"
 #include "platform/db/recordset.h"
+#include "platform/membership/store.h"
 
 namespace kestrix {
 
@@ -100,11 +103,78 @@ int32_t SiteAdministration::PartnerByName(const std::string& name) const {
     return 0;
 }
 
+Change SiteAdministration::PutPartner(const std::string& name, const std::vector<std::string>& codes0,
+                                      const std::vector<std::string>& codes1, int32_t* id) {
+    membership::Directory writer(directory_.connectionString());
+    for (const membership::PartnerRecord& existing : directory_.BusinessPartners()) {
+        if (existing.name != name) continue;
+        if (id) *id = existing.id;
+        bool changed = false;
+        for (int16_t kind : {int16_t{0}, int16_t{1}}) {
+            const auto& wanted = kind == 0 ? codes0 : codes1;
+            const auto& has = kind == 0 ? existing.codes0 : existing.codes1;
+            for (const std::string& code : wanted) {
+                if (std::find(has.begin(), has.end(), code) != has.end()) continue;
+                writer.AddPartnerCode(existing.id, kind, code);
+                changed = true;
+            }
+        }
+        return changed ? Change::Changed : Change::Unchanged;
+    }
+    const int32_t added = writer.AddBusinessPartner(name, codes0, codes1);
+    if (id) *id = added;
+    return Change::Added;
+}
+
+Change SiteAdministration::PutUser(const membership::UserRecord& user,
+                                   const std::optional<std::string>& password, UserDetails details) {
+    const char* source = "Kestrix.SiteAdministration.PutUser";
+    membership::Directory writer(directory_.connectionString());
+    std::optional<membership::UserRecord> existing;
+    std::optional<std::string> hash;
+    {
+        db::Connection connection(directory_.connectionString());
+        existing = membership::FindUser(connection, user.login);
+        if (existing) hash = membership::FindPasswordHash(connection, user.login);
+    }
+    if (!existing) {
+        writer.AddUser(user, password);
+        return Change::Added;
+    }
+    if (existing->businessPartnerId != user.businessPartnerId) {
+        Raise(EnumerationErrors::MissingBusinessPartnerID, source,
+              "The user '" + user.login + "' exists already under business partner " +
+                  std::to_string(existing->businessPartnerId) + ", not under " +
+                  std::to_string(user.businessPartnerId) + ".");
+    }
+    bool changed = false;
+    for (int32_t app : user.applications) {
+        if (std::find(existing->applications.begin(), existing->applications.end(), app) !=
+            existing->applications.end())
+            continue;
+        writer.GrantApplication(user.login, app);
+        changed = true;
+    }
+    if (details == UserDetails::Keep) return changed ? Change::Changed : Change::Unchanged;
+    if (user.email != existing->email || user.languageId != existing->languageId ||
+        user.localeId != existing->localeId || user.firstName != existing->firstName ||
+        user.secondName != existing->secondName || user.employeeNumber != existing->employeeNumber) {
+        writer.UpdateUserDetails(user);
+        changed = true;
+    }
+    if (password && !(hash && membership::VerifyPassword(*hash, *password))) {
+        writer.SetPassword(user.login, *password);
+        changed = true;
+    }
+    return changed ? Change::Changed : Change::Unchanged;
+}
+
 Change SiteAdministration::PutDocumentType(const DocumentTypeRecord& type) {
     const char* source = "Kestrix.SiteAdministration.PutDocumentType";
-    if (type.id.empty() || Trim(type.id) != type.id) {
+    if (type.id.empty() || Trim(type.id) != type.id || HasControlCharacter(type.id)) {
         Raise(EnumerationErrors::MissingDocumentTypeID, source,
-              "A document type needs an identifier that neither begins nor ends with a blank.");
+              "A document type needs an identifier that neither begins nor ends with a blank "
+              "and holds no control character.");
     }
     db::EditRow row;
     row.Set("DOCUMENTTYPEID", type.id);

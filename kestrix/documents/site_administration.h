@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,24 @@ class SiteAdministration {
 
     const membership::Directory& directory() const { return directory_; }
 
-    /// Key: the identifier, which must not be empty nor begin or end with a blank.
+    /// Key: the name. A new partner is added with its codes; an existing one gets the codes
+    /// it lacks (it keeps the others). `id`, when given, receives the partner's identifier.
+    Change PutPartner(const std::string& name, const std::vector<std::string>& codes0,
+                      const std::vector<std::string>& codes1, int32_t* id = nullptr);
+
+    /// What storing an existing user does with the details it brings.
+    enum class UserDetails {
+        Keep,   ///< the stored details and password stay; only missing applications are granted
+        Update  ///< details that differ are written, a password given is set when it differs
+    };
+    /// Key: the login. A new user is added with its password and applications; an existing
+    /// one must belong to the same partner, is granted the applications it lacks, and gets
+    /// its details as `details` says.
+    Change PutUser(const membership::UserRecord& user, const std::optional<std::string>& password,
+                   UserDetails details);
+
+    /// Key: the identifier, which must not be empty, begin or end with a blank, nor hold a
+    /// control character.
     Change PutDocumentType(const DocumentTypeRecord& type);
     /// All document types, by identifier.
     std::vector<DocumentTypeRecord> DocumentTypes() const;

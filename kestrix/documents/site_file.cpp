@@ -2,9 +2,12 @@
 // changes of type of a site, stored so that applying the same file again changes nothing.
 #include <algorithm>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 
 #include "kestrix/documents/site_administration.h"
+#include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
@@ -189,43 +192,14 @@ class SiteFile {
     }
 
     void Partner(const xml::XmlNode& element) {
-        const membership::Directory& directory = site_.directory();
-        membership::Directory writer(directory.connectionString());
         const std::string name = Text(element, "name");
-        const std::vector<std::string> codes0 = List(element, "code0");
-        const std::vector<std::string> codes1 = List(element, "code1");
-
-        const membership::PartnerRecord* existing = nullptr;
-        std::vector<membership::PartnerRecord> partners = directory.BusinessPartners();
-        for (const membership::PartnerRecord& partner : partners) {
-            if (partner.name == name) {
-                existing = &partner;
-                break;
-            }
-        }
         int32_t id = 0;
-        if (!existing) {
-            id = writer.AddBusinessPartner(name, codes0, codes1);
-            Note("business partner " + name, Change::Added);
-        } else {
-            id = existing->id;
-            bool changed = false;
-            for (int16_t kind : {int16_t{0}, int16_t{1}}) {
-                const auto& wanted = kind == 0 ? codes0 : codes1;
-                const auto& has = kind == 0 ? existing->codes0 : existing->codes1;
-                for (const std::string& code : wanted) {
-                    if (std::find(has.begin(), has.end(), code) != has.end()) continue;
-                    writer.AddPartnerCode(id, kind, code);
-                    changed = true;
-                }
-            }
-            Note("business partner " + name, changed ? Change::Changed : Change::Unchanged);
-        }
-        for (const xml::XmlNode& user : Elements(element, "user")) User(user, id, name);
+        Note("business partner " + name,
+             site_.PutPartner(name, List(element, "code0"), List(element, "code1"), &id));
+        for (const xml::XmlNode& user : Elements(element, "user")) User(user, id);
     }
 
-    void User(const xml::XmlNode& element, int32_t partnerId, const std::string& partnerName) {
-        membership::Directory writer(site_.directory().connectionString());
+    void User(const xml::XmlNode& element, int32_t partnerId) {
         membership::UserRecord wanted;
         wanted.login = Text(element, "login");
         wanted.businessPartnerId = partnerId;
@@ -237,35 +211,10 @@ class SiteFile {
         wanted.employeeNumber = Text(element, "employee");
         for (const std::string& app : List(element, "apps"))
             wanted.applications.push_back(ApplicationId(app));
-
-        std::optional<membership::UserRecord> existing;
-        {
-            db::Connection connection(writer.connectionString());
-            existing = membership::FindUser(connection, wanted.login);
-        }
-        if (!existing) {
-            std::optional<std::string> password = element.Attribute("password");
-            writer.AddUser(wanted, password);
-            Note("user " + wanted.login, Change::Added);
-            return;
-        }
-        if (existing->businessPartnerId != partnerId) {
-            Raise(EnumerationErrors::MissingBusinessPartnerID, kSource,
-                  "The user '" + wanted.login + "' exists already under business partner " +
-                      std::to_string(existing->businessPartnerId) + ", not under '" + partnerName +
-                      "'.");
-        }
         // An existing user keeps its details and password; only missing applications are
         // granted, so that a second run finds nothing to do.
-        bool changed = false;
-        for (int32_t app : wanted.applications) {
-            if (std::find(existing->applications.begin(), existing->applications.end(), app) !=
-                existing->applications.end())
-                continue;
-            writer.GrantApplication(wanted.login, app);
-            changed = true;
-        }
-        Note("user " + wanted.login, changed ? Change::Changed : Change::Unchanged);
+        Note("user " + wanted.login,
+             site_.PutUser(wanted, element.Attribute("password"), SiteAdministration::UserDetails::Keep));
     }
 
     int32_t ApplicationId(const std::string& name) {
@@ -281,6 +230,55 @@ class SiteFile {
     std::unique_ptr<services::Configuration> configuration_;
 };
 
+/// Whatever the records of a file refer to (partners, users, document types, applications)
+/// must be in the file or on the site already; checked before anything is stored, so that a
+/// bad reference late in the file is reported as such and not as a half-applied file.
+void CheckReferences(const xml::XmlNode& root, const SiteAdministration& site) {
+    std::set<std::string> partners, users, types;
+    for (const membership::PartnerRecord& p : site.directory().BusinessPartners()) partners.insert(p.name);
+    for (const membership::UserRecord& u : site.directory().Users()) users.insert(u.login);
+    for (const DocumentTypeRecord& t : site.DocumentTypes()) types.insert(t.id);
+    std::unique_ptr<services::Configuration> configuration;
+    for (const xml::XmlNode& element : root.ChildElements()) {
+        if (element.Name() == "partner") {
+            partners.insert(Text(element, "name"));
+            for (const xml::XmlNode& user : element.ChildElements()) {
+                users.insert(Text(user, "login"));
+                for (const std::string& app : List(user, "apps")) {
+                    if (!configuration) {
+                        configuration = std::make_unique<services::Configuration>();
+                        configuration->LoadFile(GetQelConfigFile());
+                    }
+                    const std::map<std::string, int32_t> apps = configuration->Applications();
+                    if (std::none_of(apps.begin(), apps.end(), [&](const auto& known) { return IEquals(known.first, app); }))
+                        Raise(EnumerationErrors::MissingInput, kSource,
+                              Shown(user) + ": there is no application '" + app + "'.");
+                }
+            }
+        } else if (element.Name() == "doctype") {
+            types.insert(Text(element, "id"));
+        }
+    }
+    auto require = [](const std::set<std::string>& known, const std::string& name, const xml::XmlNode& element,
+                      EnumerationErrors error, const char* what) {
+        if (!known.count(name))
+            Raise(error, kSource, Shown(element) + ": there is no " + what + " '" + name + "'.");
+    };
+    for (const xml::XmlNode& e : root.ChildElements()) {
+        const std::string& name = e.Name();
+        if (name == "receive") {
+            require(partners, Text(e, "partner"), e, EnumerationErrors::MissingBusinessPartnerID, "business partner");
+            require(types, Text(e, "doctype"), e, EnumerationErrors::MissingDocumentTypeID, "document type");
+        } else if (name == "sender" || name == "distribution") {
+            require(types, Text(e, "doctype"), e, EnumerationErrors::MissingDocumentTypeID, "document type");
+            require(users, Text(e, "user"), e, EnumerationErrors::MissingUserID, "user");
+        } else if (name == "transform") {
+            require(types, Text(e, "from"), e, EnumerationErrors::MissingDocumentTypeID, "document type");
+            require(types, Text(e, "to"), e, EnumerationErrors::MissingDocumentTypeID, "document type");
+        }
+    }
+}
+
 }  // namespace
 
 SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site) {
@@ -289,8 +287,17 @@ SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site) 
         if (!document.LoadFile(path)) throw document.parseError().ToError(kSource);
         xml::XmlNode root = document.DocumentElement();
         CheckFile(root);
+        CheckReferences(root, site);
+        // All of the file or nothing: one transaction on the site's database, and one on the
+        // membership directory's when that is another.
+        const std::string& directoryDatabase = site.directory().connectionString();
+        db::Transaction transaction(CurrentConnectionString());
+        std::optional<db::Transaction> directoryTransaction;
+        if (directoryDatabase != CurrentConnectionString()) directoryTransaction.emplace(directoryDatabase);
         SiteFileReport report;
         SiteFile(site, report).Apply(root);
+        if (directoryTransaction) directoryTransaction->Commit();
+        transaction.Commit();
         return report;
     } catch (const Error& e) {
         // The file's name leads, so that a message on the command line says which file.

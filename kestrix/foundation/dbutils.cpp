@@ -6,9 +6,11 @@
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
+#include "kestrix/foundation/site.h"
 #include "kestrix/foundation/site_cache.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
+#include "platform/services/file_paths.h"
 
 namespace kestrix {
 
@@ -94,6 +96,10 @@ std::string GetParameter(std::string_view name) {
         if (!value)
             Raise(EnumerationErrors::MissingParameter, "Kestrix.DocumentImport",
                   "Couldn't get the parameter '" + std::string(name) + "' from the database.");
+        // A folder of the site is stored relative to it, so that a copied site keeps to its
+        // own folders; a value stored as an absolute path is used as it is.
+        if (const ParameterInfo* known = FindKnownParameter(name); known && known->isFolder)
+            return services::InSite(*value, services::SiteHome());
         return std::move(*value);
     } catch (...) {
         Reraise("DBUtils.GetParameter");

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 // The enumerations the library publishes with its classes. Each is its own scope: several
 // reuse a member name with another value (Condition::GREATERTHAN is 2,
@@ -18,19 +21,6 @@ enum class DOCUMENTSTATUS : int32_t {
     DOCUMENTSENT = 5,
 };
 
-/// The word a person reads for a document status ("published"); "unknown" for any other value.
-constexpr const char* DocumentStatusName(int32_t status) {
-    switch (status) {
-        case 0: return "new";
-        case 1: return "published";
-        case 2: return "accepted";
-        case 3: return "partially accepted";
-        case 4: return "deleted";
-        case 5: return "sent";
-        default: return "unknown";
-    }
-}
-
 enum class PUBLICATIONSTATUS : int32_t {
     PUBLICATIONUNKNOWNSTATUS = -1,
     PUBLICATIONNEW = 0,
@@ -44,6 +34,15 @@ enum class PUBLICATIONSTATUS : int32_t {
     PUBLICATIONVIEWEDDEL = 8,
     PUBLICATIONDOWNLOADEDDEL = 9,
 };
+
+/// The name of a document status as people read it ("published", "partially accepted");
+/// "status N" for a number that is no status.
+std::string DocumentStatusName(int32_t status);
+/// The status of that name (ignoring case; "-" or "_" may stand for the blank), or nothing.
+std::optional<DOCUMENTSTATUS> DocumentStatusByName(std::string_view name);
+/// The name of a recipient's publication status ("new", "viewed, deleted"); "status N" for a
+/// number that is no status.
+std::string PublicationStatusName(int32_t status);
 
 enum class SENDERMODE : int32_t {
     SENDERMODE = 0,

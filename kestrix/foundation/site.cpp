@@ -1,6 +1,11 @@
 #include "kestrix/foundation/site.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -17,8 +22,6 @@ namespace fs = std::filesystem;
 namespace kestrix {
 
 namespace {
-
-std::string Slash(const fs::path& p) { return p.string() + "/"; }
 
 std::string RandomCode() {
     std::random_device rd;
@@ -48,15 +51,31 @@ bool ParseLabelLine(const std::string& line, std::string& code, std::string& tex
     return true;
 }
 
+/// Writes a configuration file that is not there yet, readable by its owner only (it may
+/// hold passwords), under a temporary name first so that a failure leaves no half file.
 void WriteFileIfMissing(const fs::path& path, const std::string& content) {
     if (fs::exists(path)) return;
     fs::path temp = path;
     temp += ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary);
-        out << content;
-        if (!out) throw Error(errnum::E_FAIL, "Kestrix.Site", "Cannot write " + temp.string());
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throw Error(errnum::E_FAIL, "Kestrix.Site", "Cannot write " + temp.string() + ": " + std::strerror(errno));
+    const char* p = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int reason = errno;
+            ::close(fd);
+            fs::remove(temp, ignored);
+            throw Error(errnum::E_FAIL, "Kestrix.Site", "Cannot write " + temp.string() + ": " + std::strerror(reason));
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
     }
+    ::close(fd);
     fs::rename(temp, path);
 }
 
@@ -94,27 +113,37 @@ std::string ServerConfiguration() {
            "</Configuration>\n";
 }
 
-std::string SiteConfiguration(const fs::path& site) {
+/// The site configuration of a new site. Folders of the site are named relative to it; every
+/// value is escaped, whatever it holds.
+std::string SiteConfiguration() {
+    auto key = [](std::string_view name, std::string_view value) {
+        return "    <Key name=\"" + XmlEscape(name) + "\">" + XmlEscape(value) + "</Key>\n";
+    };
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<Configuration>\n"
-           "  <Section name=\"GLOBAL\">\n"
-           "    <Key name=\"IISVirtId\">1</Key>\n"
-           "    <Key name=\"NONSECUREHOSTNAME\">localhost</Key>\n"
-           "    <Key name=\"APPLICATIONDIRECTORY\">" + site.string() + "</Key>\n"
-           "    <Key name=\"UncRoot\">" + (site / "unc").string() + "</Key>\n"
+           "  <Section name=\"GLOBAL\">\n" +
+           key("IISVirtId", "1") + key("NONSECUREHOSTNAME", "localhost") +
+           key("APPLICATIONDIRECTORY", "kestrix") + key("UncRoot", "unc") +
            "  </Section>\n"
-           "  <Section name=\"MEMBERSHIP\">\n"
-           "    <Key name=\"MemScriptUser\">kestrix-service</Key>\n"
-           "    <Key name=\"MemScriptCode\">" + RandomCode() + "</Key>\n"
-           "    <Key name=\"LDAPRoot\"></Key>\n"
+           "  <Section name=\"MEMBERSHIP\">\n" +
+           key("MemScriptUser", "kestrix-service") + key("MemScriptCode", RandomCode()) + key("LDAPRoot", "") +
            "  </Section>\n"
-           "  <Section name=\"MAIL\">\n"
-           "    <Key name=\"Mode\">pickup</Key>\n"
-           "    <Key name=\"PickupFolder\">" + (site / "out" / "mail").string() + "</Key>\n"
-           "    <Key name=\"SmtpHost\"></Key>\n"
-           "    <Key name=\"SmtpPort\">25</Key>\n"
+           "  <Section name=\"MAIL\">\n" +
+           key("Mode", "pickup") + key("PickupFolder", "out/mail") + key("SmtpHost", "") + key("SmtpPort", "25") +
            "  </Section>\n"
            "</Configuration>\n";
+}
+
+/// The connection string as the site's configuration keeps it: a database file inside the
+/// site is named relative to the site folder.
+std::string StoredConnectionString(const std::string& connectionString, const fs::path& site) {
+    constexpr std::string_view kSqlite = "sqlite:";
+    if (!IStartsWith(connectionString, kSqlite)) return connectionString;
+    const fs::path file = fs::path(connectionString.substr(kSqlite.size())).lexically_normal();
+    if (!file.is_absolute()) return connectionString;
+    const fs::path inside = file.lexically_relative(site);
+    if (inside.empty() || *inside.begin() == "..") return connectionString;
+    return std::string(kSqlite) + inside.string();
 }
 
 }  // namespace
@@ -124,30 +153,61 @@ std::string DataFolder() {
     return KESTRIX_DATA_DIR;
 }
 
-std::vector<std::pair<std::string, std::string>> DefaultParameters(const std::string& folder) {
-    fs::path site = fs::absolute(folder).lexically_normal();
-    return {
-        {"AdminEmailAddress", "kestrix-admin@localhost"},
-        {"AttachmentsFolder", (site / "attachments").string()},
-        {"AttachmentsVirtualPath", "attachments"},
-        {"EDIDelimiter", "~"},
-        {"EnableAttachments", "YES"},
-        {"ErrorPath", (site / "error").string()},
-        {"ExcelTempFolder", (site / "temp" / "excel").string()},
-        {"ExcelTemplatesPath", (site / "templates").string()},
-        {"FaxServer", "fax.localhost"},
-        {"HTMLXSLPath", (site / "xsl" / "html").string()},
-        {"MaxDocumentSize", "104857600"},
-        {"ObiPath", (site / "import" / "obi").string()},
-        {"SiteLink", "http://localhost:8080/"},
-        {"SiteLinkStartingPoint", "kestrix/document.asp"},
-        {"TempFolder", (site / "temp").string()},
-        {"TransformXSLPath", (site / "xsl").string()},
-        {"XMLErrorPath", (site / "error").string()},
-        {"XMLPath1", Slash(site / "import" / "in")},
-        {"XMLPath2", Slash(site / "import" / "queue")},
-        {"XmlUploadTempDir", (site / "upload").string()},
+std::span<const ParameterInfo> KnownParameters() {
+    static constexpr ParameterInfo kParameters[] = {
+        {"AdminEmailAddress", "kestrix-admin@localhost",
+         "address of the administrator, who is told of documents that fail unseen"},
+        {"AttachmentsFolder", "attachments", "folder under which each document's attachments lie", true},
+        {"AttachmentsVirtualPath", "attachments", "address part under which attachments are served"},
+        {"EDIDelimiter", "~", "segment delimiter of EDI documents; the folder import needs one"},
+        {"EnableAttachments", "YES", "YES: deliveries carry the document's attachments"},
+        {"ErrorPath", "error", "folder into which files that could not be imported are moved", true},
+        {"ExcelTempFolder", "temp/excel", "scratch folder of the spreadsheet engine", true},
+        {"ExcelTemplatesPath", "templates", "folder of the spreadsheet templates of send methods", true},
+        {"FaxServer", "fax.localhost", "host appended to a fax number to make the fax gateway's address"},
+        {"HTMLXSLPath", "xsl/html", "folder of the style sheets that render documents as HTML pages", true},
+        {"MaxDocumentSize", "104857600", "largest document taken, in bytes; a larger one is refused unread"},
+        {"ObiPath", "import/obi", "import folder of OBI documents", true},
+        {"SiteLink", "http://localhost:8080/", "address of the web site, the start of links in mails"},
+        {"SiteLinkStartingPoint", "kestrix/document.asp", "page of a document, appended to SiteLink"},
+        {"TempFolder", "temp", "scratch folder (blank: the system's temporary folder)", true},
+        {"TransformXSLPath", "xsl", "folder of the receive-method and change-of-type style sheets", true},
+        {"XMLErrorPath", "error", "folder of the error files written for refused documents", true},
+        {"XMLPath1", "import/in/", "import folder read by the folder import; mail attachments go here", true},
+        {"XMLPath2", "import/queue/", "import folder of documents published to be processed later", true},
+        {"XmlUploadTempDir", "upload", "folder of uploaded files while they wait to be published", true},
     };
+    return kParameters;
+}
+
+const ParameterInfo* FindKnownParameter(std::string_view name) {
+    for (const ParameterInfo& parameter : KnownParameters())
+        if (parameter.name == name) return &parameter;
+    return nullptr;
+}
+
+std::string SiteProblem(const std::string& folder) {
+    std::error_code ec;
+    const fs::path site = fs::absolute(folder, ec).lexically_normal();
+    if (!fs::is_directory(site, ec)) return "there is no site at " + site.string() + ": the folder does not exist";
+    const fs::path serverConfig = site / "config" / "QelServerConfiguration.xml";
+    if (!fs::is_regular_file(serverConfig, ec))
+        return site.string() + " is not a site: it has no config/QelServerConfiguration.xml";
+    std::string connectionString;
+    try {
+        services::Configuration configuration;
+        configuration.LoadFile(serverConfig.string());
+        connectionString = configuration.ConnectionString("Kestrix");
+    } catch (const Error& e) {
+        return "the site " + site.string() + " cannot be used: " + Trim(e.description());
+    }
+    constexpr std::string_view kSqlite = "sqlite:";
+    if (IStartsWith(connectionString, kSqlite)) {
+        const std::string file = connectionString.substr(kSqlite.size());
+        if (file != ":memory:" && !fs::is_regular_file(file, ec))
+            return "the database file " + file + " of the site " + site.string() + " is missing";
+    }
+    return {};
 }
 
 size_t LoadLabels(const std::string& connectionString, const std::string& labelsFolder) {
@@ -189,14 +249,15 @@ std::string InitSite(const std::string& folder, const SiteOptions& options) {
         try {
             db::ApplySchema(connection, DataFolder() + "/schema");
             LoadLabelsInto(connection, DataFolder() + "/labels");
-            for (const auto& [name, value] : DefaultParameters(site.string())) {
+            for (const ParameterInfo& parameter : KnownParameters()) {
+                const std::string name(parameter.name);
                 db::Recordset rs = connection.Query(
                     "SELECT PARAMVALUE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = " +
                     connection.EncodeText(name));
                 if (rs.Eof())
                     connection.Execute("INSERT INTO COLLABORATIONPARAMETER (PARAMNAME, PARAMVALUE) VALUES (" +
                                        connection.EncodeText(name) + ", " +
-                                       connection.EncodeText(value) + ")");
+                                       connection.EncodeText(parameter.defaultValue) + ")");
             }
             connection.Execute("COMMIT");
         } catch (...) {
@@ -204,10 +265,19 @@ std::string InitSite(const std::string& folder, const SiteOptions& options) {
             throw;
         }
     }
+    // The database file may hold passwords as well: its owner's only.
+    if (IStartsWith(connectionString, "sqlite:")) {
+        const std::string file = connectionString.substr(std::string_view("sqlite:").size());
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            std::error_code ignored;
+            fs::permissions(file + suffix, fs::perms::owner_read | fs::perms::owner_write, ignored);
+        }
+    }
 
     WriteFileIfMissing(serverConfig, ServerConfiguration());
-    services::Configuration::SetApplication(serverConfig.string(), "Kestrix", connectionString);
-    WriteFileIfMissing(site / "config" / "SiteConfiguration.xml", SiteConfiguration(site));
+    services::Configuration::SetApplication(serverConfig.string(), "Kestrix",
+                                            StoredConnectionString(connectionString, site));
+    WriteFileIfMissing(site / "config" / "SiteConfiguration.xml", SiteConfiguration());
     WriteFileIfMissing(site / "config" / "components.xml",
                        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                        "<!-- Plug-in classes: <Component progId=\"Acme.Orders\" library=\"lib/libacme.so\"/> -->\n"

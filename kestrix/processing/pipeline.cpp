@@ -151,7 +151,9 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     // Every document leaves one entry in the log, whatever became of it.
     const auto started = std::chrono::steady_clock::now();
     DocumentTrace& trace = trace_;
-    trace = DocumentTrace{std::move(trace_.origin)};
+    std::string origin = std::move(trace_.origin);
+    trace = DocumentTrace{};
+    trace.origin = std::move(origin);
     auto finish = [&](bool refused) {
         trace.docId = oDocID;
         trace.type = oDocTypeID;

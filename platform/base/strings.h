@@ -25,5 +25,15 @@ size_t Utf8Bytes(std::string_view text, size_t from, size_t count);
 std::string Utf8Prefix(std::string_view text, size_t count);
 /// The parts of `s` between the separators (an empty text gives one empty part).
 std::vector<std::string> Split(std::string_view s, char sep);
+/// True when the text holds a control character (below 0x20, or DEL): what a name must not
+/// contain, because it breaks the files and terminals the name is written to.
+bool HasControlCharacter(std::string_view s);
+/// The text with every control character shown as "\xHH" (line breaks and tabs included),
+/// so that printing it can never move a terminal's cursor or change its colours.
+std::string Printable(std::string_view s);
+/// The text with "&", "<", ">" and '"' written as XML entities, and line breaks and tabs as
+/// character references, so that it stands as it is in a text or a double-quoted attribute
+/// value of XML written by hand.
+std::string XmlEscape(std::string_view s);
 
 }  // namespace kestrix

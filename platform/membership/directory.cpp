@@ -55,6 +55,18 @@ Variant TextOrNull(const std::string& value) {
     return value.empty() ? Variant(Null{}) : Variant(value);
 }
 
+/// The columns of a user's details: e-mail, language, locale, names, employee number.
+db::EditRow DetailsRow(const UserRecord& user) {
+    db::EditRow row;
+    row.Set("EMAIL", TextOrNull(user.email));
+    row.Set("LANGUAGEID", NumberOrNull(user.languageId));
+    row.Set("LOCALEID", NumberOrNull(user.localeId));
+    row.Set("FIRSTNAME", TextOrNull(user.firstName));
+    row.Set("SECONDNAME", TextOrNull(user.secondName));
+    row.Set("EMPLOYEENUMBER", TextOrNull(user.employeeNumber));
+    return row;
+}
+
 }  // namespace
 
 Directory::Directory(std::string connectionString) : connectionString_(std::move(connectionString)) {}
@@ -67,8 +79,9 @@ int32_t Directory::AddBusinessPartner(const std::string& name,
                                       const std::vector<std::string>& codes0,
                                       const std::vector<std::string>& codes1) {
     const char* source = "Ulmara.Directory.AddBusinessPartner";
-    if (Trim(name).empty()) {
-        throw Error(errnum::InvalidArgument, source, "A business partner needs a name.");
+    if (Trim(name).empty() || HasControlCharacter(name)) {
+        throw Error(errnum::InvalidArgument, source,
+                    "A business partner needs a name without control characters.");
     }
     db::Connection connection(connectionString_);
     // Checked before anything is written, so that a taken code leaves no half partner.
@@ -121,9 +134,9 @@ std::vector<PartnerRecord> Directory::BusinessPartners() const {
 
 void Directory::AddUser(const UserRecord& user, const std::optional<std::string>& password) {
     const char* source = "Ulmara.Directory.AddUser";
-    if (Trim(user.login).empty() || user.login != Trim(user.login)) {
+    if (Trim(user.login).empty() || user.login != Trim(user.login) || HasControlCharacter(user.login)) {
         throw Error(errnum::InvalidArgument, source,
-                    "A login cannot be empty nor begin or end with a blank.");
+                    "A login cannot be empty, begin or end with a blank, nor hold control characters.");
     }
     db::Connection connection(connectionString_);
     if (!PartnerExists(connection, user.businessPartnerId)) {
@@ -135,19 +148,21 @@ void Directory::AddUser(const UserRecord& user, const std::optional<std::string>
         throw Error(errnum::InvalidArgument, source,
                     "The user '" + user.login + "' exists already.");
     }
-    db::EditRow row;
+    db::EditRow row = DetailsRow(user);
     row.Set("USERID", Variant(user.login));
     row.Set("BUSINESSPARTNERID", Variant(user.businessPartnerId));
-    row.Set("EMAIL", TextOrNull(user.email));
-    row.Set("LANGUAGEID", NumberOrNull(user.languageId));
-    row.Set("LOCALEID", NumberOrNull(user.localeId));
-    row.Set("FIRSTNAME", TextOrNull(user.firstName));
-    row.Set("SECONDNAME", TextOrNull(user.secondName));
-    row.Set("EMPLOYEENUMBER", TextOrNull(user.employeeNumber));
     row.Set("PASSWORDHASH", password ? Variant(HashPassword(*password)) : Variant(Null{}));
     connection.Insert("MEMBERUSER", row);
     connection.Close();
     for (int32_t application : user.applications) GrantApplication(user.login, application);
+}
+
+void Directory::UpdateUserDetails(const UserRecord& user) {
+    db::Connection connection(connectionString_);
+    if (connection.Update("MEMBERUSER", DetailsRow(user), "USERID = " + connection.EncodeText(user.login)) == 0) {
+        throw Error(errnum::NoSuchUser, "Ulmara.Directory.UpdateUserDetails",
+                    "The user '" + user.login + "' does not exist.");
+    }
 }
 
 std::vector<UserRecord> Directory::Users() const {

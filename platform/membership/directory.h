@@ -36,6 +36,9 @@ public:
     /// login must be new and not empty. Without a password the user cannot log in until
     /// `SetPassword`.
     void AddUser(const UserRecord& user, const std::optional<std::string>& password = {});
+    /// Writes the user's details (e-mail, language, locale, names, employee number) as
+    /// given; partner, password and applications stay. NoSuchUser when unknown.
+    void UpdateUserDetails(const UserRecord& user);
     /// All users, by login.
     std::vector<UserRecord> Users() const;
     /// Replaces the user's password (stored only as a hash); NoSuchUser when unknown.

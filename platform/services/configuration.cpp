@@ -15,6 +15,7 @@
 
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
+#include "platform/services/file_paths.h"
 #include "platform/services/xml_doc_internal.h"
 #include "platform/services/xml_file.h"
 
@@ -93,10 +94,16 @@ void SaveAtomically(xmlDoc* doc, const std::string& path, const char* source) {
     std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" +
                        std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id())) +
                        "-" + std::to_string(counter++);
+    // Made first with the owner's permissions only, so that it is never readable by others.
+    if (int made = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600); made >= 0) ::close(made);
     if (xmlSaveFormatFileEnc(temp.c_str(), doc, "UTF-8", 1) < 0) {
         fs::remove(temp, ec);
         throw Error(errnum::E_FAIL, source, "Cannot write the configuration file '" + temp + "'.");
     }
+    // A configuration file may hold passwords: it keeps the permissions it had, and a new one
+    // is readable by its owner only.
+    struct stat existing {};
+    ::chmod(temp.c_str(), ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0600);
     int fd = ::open(temp.c_str(), O_RDONLY);
     if (fd >= 0) {
         ::fsync(fd);
@@ -243,7 +250,13 @@ Variant Configuration::GetValue(std::string_view section, std::string_view key) 
 std::string Configuration::ConnectionString(std::string_view application) const {
     for (const AppEntry& app : contents_->apps) {
         if (IEquals(app.name, application) && !Trim(app.connectionString).empty()) {
-            return app.connectionString;
+            // A database file inside the site is named relative to the site folder, the
+            // parent of the configuration file's folder.
+            constexpr std::string_view kSqlite = "sqlite:";
+            if (!IStartsWith(app.connectionString, kSqlite) || path_.empty()) return app.connectionString;
+            const std::string file = app.connectionString.substr(kSqlite.size());
+            if (file == ":memory:") return app.connectionString;
+            return std::string(kSqlite) + InSite(file, fs::path(path_).parent_path().parent_path().string());
         }
     }
     throw Error(errnum::E_FAIL, "Tavrel.Configuration.ConnectionString",
@@ -281,7 +294,7 @@ std::string Configuration::RootFolder() {
         Configuration config;
         config.LoadFile(siteConfig.string());
         std::string root = Trim(config.GetValue("GLOBAL", "AttachmentsRoot").ToString());
-        if (!root.empty()) return root;
+        if (!root.empty()) return InSite(root, site.string());
     }
     return site.string();
 }
@@ -304,6 +317,11 @@ void Configuration::SetValue(const std::string& path, std::string_view section,
 int32_t Configuration::SetApplication(const std::string& path, std::string_view application,
                                       std::optional<std::string> connectionString) {
     const char* source = "Tavrel.Configuration.SetApplication";
+    if (Trim(application).empty() || HasControlCharacter(application)) {
+        throw Error(errnum::E_FAIL, source,
+                    "An application needs a name without control characters, not '" +
+                        Printable(application) + "'.");
+    }
     detail::XmlDocHandle doc = OpenForChange(path, source);
     xmlNode* root = xmlDocGetRootElement(doc.get());
     xmlNode* apps = FindChild(root, "Applications");

@@ -50,6 +50,16 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
     return out;
 }
 
+std::string InSite(std::string_view path, std::string_view site) {
+    // An address ("http://...", "ftp://...") is no path of the site either.
+    if (path.empty() || HasDrive(path) || IsNetworkPath(path) || path.find("://") != std::string_view::npos)
+        return std::string(path);
+    std::string_view rest = path;
+    while (rest.size() >= 2 && rest[0] == '.' && (rest[1] == '/' || rest[1] == '\\')) rest.remove_prefix(2);
+    if (rest == ".") return std::string(site);
+    return JoinPath(site, NormalizeSeparators(rest));
+}
+
 std::string WithTrailingSeparator(std::string_view folder) {
     std::string out(folder);
     if (out.empty() || (out.back() != '/' && out.back() != '\\')) out += '/';

@@ -43,6 +43,11 @@ std::string MapNetworkPath(std::string_view path, std::string_view uncRoot);
 /// the end of `folder` or the start of `name` is not doubled. An empty folder gives the name.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
+/// A path read from a site's settings: a relative one is taken inside the folder `site`, so
+/// that a site copied elsewhere keeps working on its own files; an absolute path, a network
+/// path, an address ("http://...") and "" are answered as they are.
+std::string InSite(std::string_view path, std::string_view site);
+
 /// The folder plus a separator, unless it already ends in "/" or "\".
 std::string WithTrailingSeparator(std::string_view folder);
 

@@ -102,36 +102,6 @@ std::string SaveMarkup(xmlNodePtr node) {
     return out;
 }
 
-std::string EscapeAttribute(std::string_view value) {
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\n':
-                out += "&#10;";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            case '\t':
-                out += "&#9;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 struct XPathContextFree {
     void operator()(xmlXPathContextPtr c) const { xmlXPathFreeContext(c); }
 };
@@ -449,7 +419,7 @@ void XmlNode::Remove() {
 
 std::string XmlNode::Xml() const {
     if (node_ == nullptr) return {};
-    if (node_->type == XML_ATTRIBUTE_NODE) return Name() + "=\"" + EscapeAttribute(Text()) + "\"";
+    if (node_->type == XML_ATTRIBUTE_NODE) return Name() + "=\"" + XmlEscape(Text()) + "\"";
     return SaveMarkup(node_);
 }
 

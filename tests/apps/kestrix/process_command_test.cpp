@@ -1,37 +1,21 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "tests/support/program.h"
 #include "tests/support/site/test_site.h"
 
 namespace kestrix {
 namespace {
 
 namespace fs = std::filesystem;
+using test::RunKestrix;
 
-struct Outcome {
-    std::string output;
-    int status = -1;
-};
-
-/// Runs the command line program in the site of the calling thread (KESTRIX_HOME).
-Outcome Kestrix(const std::string& arguments) {
-    const std::string command =
-        std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix " + arguments + " 2>/dev/null";
-    Outcome run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
-}
+constexpr const char* kOrder =
+    "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><USESDISTLIST>1</USESDISTLIST>"
+    "<LINE qty='2'>Bolts</LINE></ORDER>";
 
 TEST(ProcessCommand, EveryFileIsReportedAndTheRunGoesOnPastOnesThatCannotBeRead) {
     test::TwoPartnerSite site("sqlite");
@@ -40,31 +24,52 @@ TEST(ProcessCommand, EveryFileIsReportedAndTheRunGoesOnPastOnesThatCannotBeRead)
                    empty = dir / "empty.xml", order = dir / "order.xml";
     fs::create_directories(folder);
     std::ofstream(empty) << "  \r\n";
-    std::ofstream(order) << "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><LINE "
-                            "qty='2'>Bolts</LINE></ORDER>";
+    std::ofstream(order) << kOrder;
 
-    const Outcome run = Kestrix("process " + missing.string() + " " + folder.string() + " " +
-                                empty.string() + " " + order.string());
-    EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_NE(run.output.find(missing.string() + "\n  refused:      Cannot read " +
-                              missing.string() + ": No such file or directory"),
+    const test::ProgramRun run =
+        RunKestrix({"process", missing.string(), folder.string(), empty.string(), order.string()});
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find(missing.string() + "\n  refused:      Cannot read " +
+                           missing.string() + ": No such file or directory"),
               std::string::npos)
-        << run.output;
-    EXPECT_NE(run.output.find(folder.string() + "\n  refused:      " + folder.string() +
-                              " is a folder, not a document file."),
+        << run.out;
+    EXPECT_NE(run.out.find(folder.string() + "\n  refused:      " + folder.string() +
+                           " is a folder, not a document file."),
               std::string::npos)
-        << run.output;
-    EXPECT_NE(run.output.find(empty.string() + "\n  refused:      " + empty.string() +
-                              " is empty: it is not a document."),
+        << run.out;
+    EXPECT_NE(run.out.find(empty.string() + "\n  refused:      " + empty.string() +
+                           " is empty: it is not a document."),
               std::string::npos)
-        << run.output;
-    // The last file was still processed.
-    EXPECT_NE(run.output.find(order.string() + "\n  document:     "), std::string::npos)
-        << run.output;
+        << run.out;
+    // The last file was still processed, and the run ends with its tally.
+    EXPECT_NE(run.out.find(order.string() + "\n  document:     "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("recipients:   bob (new), carol (new)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("4 files: 1 processed, 3 refused, 0 with open publication errors; "),
+              std::string::npos)
+        << run.out;
     EXPECT_EQ(site.Count("DOCUMENT", "DOCUMENTTYPEID = 'ORDER'"), 1);
 
     // Nothing refused: the status is 0.
-    EXPECT_EQ(Kestrix("process " + order.string()).status, 0);
+    EXPECT_EQ(RunKestrix({"process", order.string()}).status, 0);
+}
+
+TEST(ProcessCommand, ADocumentThatReachesNobodyIsStoredWithAWarning) {
+    test::TwoPartnerSite site("sqlite");
+    const fs::path nobody = site.root() / "nobody.xml", stranger = site.root() / "stranger.xml";
+    test::WriteAll(nobody, "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID></ORDER>");
+    test::WriteAll(stranger,
+                   "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><RECEIVER>zed</RECEIVER></ORDER>");
+
+    const test::ProgramRun run = RunKestrix({"process", nobody.string(), stranger.string()});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find(nobody.string() + "\n  document:     1\n  type:         ORDER\n  sender:       alice "
+                           "(business partner " + std::to_string(site.acme()) + ")\n  recipients:   (none)\n"
+                           "  warning:      no recipient"),
+              std::string::npos)
+        << run.out;
+    // The unknown receiver leaves an open publication error, which the tally counts.
+    EXPECT_NE(run.out.find("2 files: 2 processed, 0 refused, 1 with open publication errors"), std::string::npos)
+        << run.out;
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+#include "tests/support/program.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include "tests/support/backends.h"
+
+namespace kestrix::test {
+
+namespace {
+
+/// A file descriptor, closed when the object goes.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { Close(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+std::string ReadUntilEnd(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return text;
+}
+
+}  // namespace
+
+ProgramRun RunKestrix(const std::vector<std::string>& arguments, const ProgramOptions& options) {
+    const std::string program = std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix";
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    // The environment is made before the fork: the child only calls what is safe there.
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e)
+        if (!options.withoutHome || std::string_view(*e).rfind("KESTRIX_HOME=", 0) != 0) envp.push_back(*e);
+    envp.push_back(nullptr);
+
+    // Standard error goes into a file, so that neither stream can block the other.
+    TempDir scratch;
+    const std::string errFile = (scratch.path() / "stderr").string();
+    int pipeEnds[2];
+    ProgramRun run;
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return run;
+    Fd readEnd(pipeEnds[0]), writeEnd(pipeEnds[1]);
+    Fd errFd(::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(writeEnd.get(), STDOUT_FILENO);
+        ::dup2(errFd.get(), STDERR_FILENO);
+        if (!options.folder.empty() && ::chdir(options.folder.c_str()) != 0) ::_exit(126);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    writeEnd.Close();
+    errFd.Close();
+    if (child < 0) return run;
+    run.out = ReadUntilEnd(readEnd.get());
+    int raw = 0;
+    while (::waitpid(child, &raw, 0) < 0 && errno == EINTR) {
+    }
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.err = ReadAll(errFile);
+    return run;
+}
+
+}  // namespace kestrix::test
