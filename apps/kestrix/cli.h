@@ -94,4 +94,10 @@ void AddDocumentCommand(Commands& commands);
 /// The command that shows and works off the outbox (outbox).
 void AddOutboxCommand(Commands& commands);
 
+/// The commands of deliveries (sendmethod, push, repush, history).
+void AddDeliveryCommands(Commands& commands);
+
+/// A business partner given by identifier or by name; an error naming it when there is none.
+int32_t PartnerId(const std::string& given);
+
 }  // namespace kestrix::cli

@@ -155,6 +155,7 @@ int main(int argc, char** argv) {
     AddProcessCommand(commands);
     AddDocumentCommand(commands);
     AddOutboxCommand(commands);
+    AddDeliveryCommands(commands);
 
     // --site, --help and --version stand anywhere; the first other word is the command.
     std::vector<std::string> tokens;

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "apps/kestrix/cli.h"
+#include "kestrix/delivery/send_method_site.h"
 #include "platform/db/session.h"
 #include "kestrix/documents/distribution_list.h"
 #include "kestrix/documents/receive_method.h"
@@ -174,7 +175,7 @@ int Apply(Args& args) {
     std::string file = args.Word(1, "site file");
     args.Finish();
     SiteAdministration site;
-    SiteFileReport report = ApplySiteFile(file, site);
+    SiteFileReport report = ApplySiteFile(file, site, {SendMethodSiteElement()});
     for (const std::string& line : report.changes) std::cout << Printable(line) << "\n";
     std::cout << report.changes.size() << " changed, " << report.unchanged
               << " already as the file says\n";
@@ -239,6 +240,8 @@ int Param(Args& args) {
 }
 
 }  // namespace
+
+int32_t PartnerId(const std::string& given) { return Partner(SiteAdministration(), given); }
 
 void AddSiteCommands(Commands& commands) {
     commands["doctype"] = {

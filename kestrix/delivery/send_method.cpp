@@ -1,5 +1,7 @@
 #include "kestrix/delivery/send_method.h"
 
+#include <vector>
+
 #include "kestrix/delivery/push_doc_utils.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -63,7 +65,69 @@ int32_t EnumColumn(const db::Recordset& rs, std::string_view column) {
     return static_cast<int32_t>(rs.GetInt(column, 0));
 }
 
+struct WordValue {
+    const char* word;
+    int32_t value;
+};
+
+struct Field {
+    const char* name;
+    std::vector<WordValue> words;
+};
+
+const std::vector<Field>& Fields() {
+    static const std::vector<Field> fields{
+        {"protocol", {{"email", 10}, {"fax", 20}, {"filepath", 30}, {"ftp", 40}, {"http", 50}, {"methodcall", 60}}},
+        {"format", {{"excel", 10}, {"obi", 20}, {"xml", 30}}},
+        {"writemode", {{"append", 10}, {"create", 20}, {"update", 30}}},
+        {"suffix", {{"docid", 10}, {"none", 20}}},
+        {"fileformat", {{"ascii", 10}, {"unicode", 20}}},
+        {"transfertype", {{"ascii", 10}, {"binary", 20}}},
+    };
+    return fields;
+}
+
+const Field* FindField(std::string_view name) {
+    for (const Field& field : Fields())
+        if (IEquals(field.name, name)) return &field;
+    return nullptr;
+}
+
 }  // namespace
+
+TSendMethodProperties NewSendMethodProperties() {
+    TSendMethodProperties p;
+    p.nFormat = ESendMethodFormat::XML;
+    p.bAutoPush = true;
+    p.lPort = -1;
+    p.lProxyPort = -1;
+    p.sFileExtension = "xml";
+    p.nFileFormat = ESendMethodFileFormat::ASCII;
+    p.nFTPTransferType = ESendMethodFTPTransferType::Binary;
+    p.nSuffix = ESendMethodSuffix::None;
+    return p;
+}
+
+std::optional<int32_t> send_method_words::Value(std::string_view field, std::string_view word) {
+    if (const Field* f = FindField(field))
+        for (const WordValue& w : f->words)
+            if (IEquals(w.word, Trim(word))) return w.value;
+    return std::nullopt;
+}
+
+std::string send_method_words::Word(std::string_view field, int32_t value) {
+    if (const Field* f = FindField(field))
+        for (const WordValue& w : f->words)
+            if (w.value == value) return w.word;
+    return value == 0 ? "-" : std::to_string(value);
+}
+
+std::string send_method_words::Words(std::string_view field) {
+    std::string words;
+    if (const Field* f = FindField(field))
+        for (const WordValue& w : f->words) words += (words.empty() ? "" : ", ") + std::string(w.word);
+    return words;
+}
 
 void SendMethod::AddSendMethodToHistory(int32_t iSendMethodID, int32_t iBusinessPartnerID, int32_t iRuleID,
                                         int32_t iDocID, const std::string& iDocTypeID,

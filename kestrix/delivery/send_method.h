@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "kestrix/foundation/enums.h"
 #include "platform/base/object.h"
@@ -35,6 +37,24 @@ struct TSendMethodProperties {
     bool bTempFileCanBeRemoved = false;
     ESendMethodFTPTransferType nFTPTransferType{};
 };
+
+/// What a new send method is unless told otherwise: an automatic XML delivery named by the
+/// document number with the extension "xml", in code page 1252, binary over FTP, on the
+/// protocol's own port and without proxy. The protocol is left to the caller.
+TSendMethodProperties NewSendMethodProperties();
+
+/// The words by which people name the values of a send method's enumerated fields
+/// ("protocol": email, fax, filepath, ftp, http, methodcall; "format": excel, obi, xml;
+/// "writemode": append, create, update; "suffix": docid, none; "fileformat": ascii,
+/// unicode; "transfertype": ascii, binary).
+namespace send_method_words {
+/// The value of `word` for `field` (ignoring case); nothing for an unknown word.
+std::optional<int32_t> Value(std::string_view field, std::string_view word);
+/// The word of `value` for `field`; "-" for 0, the number for anything else unknown.
+std::string Word(std::string_view field, int32_t value);
+/// The words of `field`, separated by ", ".
+std::string Words(std::string_view field);
+}  // namespace send_method_words
 
 /// The seventeen plain values by which the web forms add, change and read a send method, in
 /// their order: protocol, format, auto-push, style sheet, address, port, user, password,

@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/membership/directory.h"
+#include "platform/xml/xml.h"
 
 namespace kestrix {
 
@@ -138,6 +141,27 @@ struct SiteFileReport {
     int unchanged = 0;  ///< records that were already as the file says
 };
 
+/// The partners, users and document types that a site file may refer to: those of the site
+/// and those the file itself adds.
+struct SiteFileNames {
+    std::set<std::string> partners;
+    std::set<std::string> users;
+    std::set<std::string> types;
+};
+
+/// An element that a room above adds to the site file.
+struct SiteFileElement {
+    std::string name;
+    std::vector<std::string> required;
+    std::vector<std::string> optional;
+    /// Checks the element's values and references before anything is stored; raises with a
+    /// message that names what is wrong.
+    std::function<void(const xml::XmlNode& element, const SiteFileNames& known)> check;
+    /// Stores the element in the file's transaction; answers what it was ("send method of
+    /// Alder for ORDER") and what changed.
+    std::function<std::pair<std::string, Change>(const xml::XmlNode& element, SiteAdministration& site)> apply;
+};
+
 /// Applies a site file: an XML document whose root "site" holds, in any order,
 ///
 ///     <parameter name="TransformXSLPath" value="..."/>
@@ -158,6 +182,10 @@ struct SiteFileReport {
 /// come first, then parameters and document types, then the rest, whatever the order in
 /// the file. A file that cannot be read, an unknown element or a missing attribute raises
 /// before anything is stored.
-SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site);
+///
+/// Rooms above add elements of their own (`extra`, such as the send methods of deliveries):
+/// each is checked with the others before anything is stored, and stored after the lists.
+SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site,
+                             const std::vector<SiteFileElement>& extra = {});
 
 }  // namespace kestrix

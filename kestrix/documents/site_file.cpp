@@ -84,10 +84,17 @@ void CheckValues(const xml::XmlNode& element) {
 }
 
 /// The structure of the whole file, checked before anything is stored.
-void CheckFile(const xml::XmlNode& root) {
+void CheckFile(const xml::XmlNode& root, const std::vector<SiteFileElement>& extra) {
     if (root.Name() != "site")
         Refuse("the root element must be <site>, not <" + root.Name() + ">.");
     for (const xml::XmlNode& element : root.ChildElements()) {
+        auto added = std::find_if(extra.begin(), extra.end(), [&](const SiteFileElement& e) { return e.name == element.Name(); });
+        if (added != extra.end()) {
+            Check(element, ElementRule{added->required, added->optional});
+            for (const xml::XmlNode& child : element.ChildElements())
+                Refuse(Shown(child) + " cannot stand inside " + Shown(element) + ".");
+            continue;
+        }
         auto rule = TopLevelRules().find(element.Name());
         if (rule == TopLevelRules().end()) Refuse("unknown element " + Shown(element) + ".");
         Check(element, rule->second);
@@ -167,20 +174,20 @@ class SiteFile {
         }
     }
 
-  private:
-    static std::vector<xml::XmlNode> Elements(const xml::XmlNode& parent, std::string_view name) {
-        std::vector<xml::XmlNode> found;
-        for (const xml::XmlNode& element : parent.ChildElements())
-            if (element.Name() == name) found.push_back(element);
-        return found;
-    }
-
     void Note(const std::string& what, Change change) {
         if (change == Change::Unchanged) {
             ++report_.unchanged;
         } else {
             report_.changes.push_back(what + ": " + ChangeName(change));
         }
+    }
+
+  private:
+    static std::vector<xml::XmlNode> Elements(const xml::XmlNode& parent, std::string_view name) {
+        std::vector<xml::XmlNode> found;
+        for (const xml::XmlNode& element : parent.ChildElements())
+            if (element.Name() == name) found.push_back(element);
+        return found;
     }
 
     int32_t PartnerId(const std::string& name, const xml::XmlNode& element) {
@@ -233,8 +240,12 @@ class SiteFile {
 /// Whatever the records of a file refer to (partners, users, document types, applications)
 /// must be in the file or on the site already; checked before anything is stored, so that a
 /// bad reference late in the file is reported as such and not as a half-applied file.
-void CheckReferences(const xml::XmlNode& root, const SiteAdministration& site) {
-    std::set<std::string> partners, users, types;
+void CheckReferences(const xml::XmlNode& root, const SiteAdministration& site,
+                     const std::vector<SiteFileElement>& extra) {
+    SiteFileNames known;
+    std::set<std::string>& partners = known.partners;
+    std::set<std::string>& users = known.users;
+    std::set<std::string>& types = known.types;
     for (const membership::PartnerRecord& p : site.directory().BusinessPartners()) partners.insert(p.name);
     for (const membership::UserRecord& u : site.directory().Users()) users.insert(u.login);
     for (const DocumentTypeRecord& t : site.DocumentTypes()) types.insert(t.id);
@@ -276,18 +287,21 @@ void CheckReferences(const xml::XmlNode& root, const SiteAdministration& site) {
             require(types, Text(e, "from"), e, EnumerationErrors::MissingDocumentTypeID, "document type");
             require(types, Text(e, "to"), e, EnumerationErrors::MissingDocumentTypeID, "document type");
         }
+        for (const SiteFileElement& added : extra)
+            if (added.name == name && added.check) added.check(e, known);
     }
 }
 
 }  // namespace
 
-SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site) {
+SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site,
+                             const std::vector<SiteFileElement>& extra) {
     try {
         xml::XmlDocument document;
         if (!document.LoadFile(path)) throw document.parseError().ToError(kSource);
         xml::XmlNode root = document.DocumentElement();
-        CheckFile(root);
-        CheckReferences(root, site);
+        CheckFile(root, extra);
+        CheckReferences(root, site, extra);
         // All of the file or nothing: one transaction on the site's database, and one on the
         // membership directory's when that is another.
         const std::string& directoryDatabase = site.directory().connectionString();
@@ -295,7 +309,14 @@ SiteFileReport ApplySiteFile(const std::string& path, SiteAdministration& site) 
         std::optional<db::Transaction> directoryTransaction;
         if (directoryDatabase != CurrentConnectionString()) directoryTransaction.emplace(directoryDatabase);
         SiteFileReport report;
-        SiteFile(site, report).Apply(root);
+        SiteFile file(site, report);
+        file.Apply(root);
+        for (const SiteFileElement& added : extra)
+            for (const xml::XmlNode& element : root.ChildElements())
+                if (element.Name() == added.name) {
+                    const auto [what, change] = added.apply(element, site);
+                    file.Note(what, change);
+                }
         if (directoryTransaction) directoryTransaction->Commit();
         transaction.Commit();
         return report;
