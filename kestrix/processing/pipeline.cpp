@@ -5,6 +5,7 @@
 
 #include "kestrix/documents/obi.h"
 #include "kestrix/delivery/outbox.h"
+#include "kestrix/delivery/push_doc_utils.h"
 #include "kestrix/processing/pipeline.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/documents/sender_list.h"
@@ -404,9 +405,21 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
         }
         // 14. What leaves the system is written down with the document and done after the
         // commit: first the deliveries, then the mails, composed from their outcome.
-        if (oStatus != 0 && standardForm && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1 &&
-            show) {
-            // Who is to be told is read first; only writing the items needs the savepoint.
+        const bool leaves = oStatus != 0 && standardForm && oDocID != 0 && !oDocTypeID.empty() && iInterActive != -1;
+        // An OBI document is announced only once its deliveries went out, so its mails wait
+        // for them.
+        bool obi = false;
+        bool delivering = false;
+        auto addItem = [&](std::string_view kind, const std::string& target = {}) {
+            outbox::Item item;
+            item.id = outbox::Add(oDocID, kind, target);
+            item.docId = oDocID;
+            item.kind = kind;
+            item.target = target;
+            intents.push_back(std::move(item));
+        };
+        // Who is to be told is read first; only writing the items needs the savepoint.
+        auto announce = [&] {
             bool tellRecipients = false, tellSender = false;
             Run(
                 [&] {
@@ -418,23 +431,47 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
             if (tellRecipients || tellSender)
                 InStep(
                     [&] {
-                        auto add = [&](std::string_view kind) {
-                            outbox::Item item;
-                            item.id = outbox::Add(oDocID, kind);
-                            item.docId = oDocID;
-                            item.kind = kind;
-                            intents.push_back(std::move(item));
-                        };
-                        if (tellRecipients) add(outbox::kind::NotifyRecipients);
-                        if (tellSender) add(outbox::kind::NotifySender);
+                        if (tellRecipients) addItem(outbox::kind::NotifyRecipients);
+                        if (tellSender) addItem(outbox::kind::NotifySender);
                     },
                     "SLBSH1810", true);
+        };
+        if (leaves) {
+            std::vector<PushDocUtils::PlannedDelivery> deliveries;
+            Run(
+                [&] {
+                    obi = OBI().IsObiDocument(oDocTypeID);
+                    deliveries = PushDocUtils().PlanDeliveries(oDocID, oDocTypeID);
+                },
+                "SLBSH1809", true);
+            if (!deliveries.empty())
+                InStep(
+                    [&] {
+                        for (const PushDocUtils::PlannedDelivery& d : deliveries)
+                            addItem(outbox::kind::Deliver, outbox::DeliveryTarget(d.partner, d.sendMethod, d.rule));
+                    },
+                    "SLBSH1809", true);
+            delivering = !deliveries.empty();
+            if (show && !obi) announce();
         }
         const bool owner = !work->IsNested();
         work->Commit();
         work.reset();
         // The caller who opened the unit of work commits it and works off the outbox after.
         if (owner && !intents.empty()) outbox::WorkOff(intents);
+        if (leaves && obi && owner) {
+            // An OBI document whose first deliveries failed ends here, kept with its errors.
+            if (delivering && publication_errors::CheckPublicationErrors(oDocID))
+                throw StepFailure{Label("SLBSH1809"), ErrNum(EnumerationErrors::ProcessDocumentError), true, true};
+            if (show) {
+                intents.clear();
+                work.emplace(CurrentConnectionString(), BusyTimeoutMs());
+                announce();
+                work->Commit();
+                work.reset();
+                if (!intents.empty()) outbox::WorkOff(intents);
+            }
+        }
         return Variant(oDocID);
     } catch (const StepFailure& failure) {
         int32_t storedId = 0;

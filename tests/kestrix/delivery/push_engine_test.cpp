@@ -45,12 +45,13 @@ class PushEngine : public ::testing::TestWithParam<std::string> {
         methods_.AddSendMethod2(id, bp, type, rule);
         return id;
     }
-    int32_t Order() {
+    // Interactive by default, so that nothing is delivered before the test pushes it.
+    int32_t Order(int32_t interactive = -1) {
         Document document;
         std::string type, recipient, outType, sender, defRecipient;
         int32_t docId = 0, bp = 0;
         int16_t status = 0;
-        document.ProcessDocument(0, "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><RECEIVER>bob</RECEIVER>"
+        document.ProcessDocument(interactive, "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><RECEIVER>bob</RECEIVER>"
                                     "<LINE>Bolts</LINE></ORDER>",
                                  type, recipient, docId, bp, outType, sender, defRecipient, status);
         return docId;
@@ -126,6 +127,25 @@ TEST_P(PushEngine, DeliversByEveryAutomaticMethodRecordsEachAttemptAndRepushesFr
         EXPECT_TRUE(push_.ErrorIsExecSendMethodError(Variant(e.number())));
     }
     EXPECT_FALSE(push_.PushDocumentToReceiver(site_.acme(), docId, "ORDER"));
+}
+
+TEST_P(PushEngine, AProcessedDocumentIsDeliveredAfterItsCommitAndBeforeItsMails) {
+    const fs::path out = site_.root() / "out" / "bolt";
+    fs::create_directories(out);
+    AddFilePath(out.string(), true);
+    AddFilePath((site_.root() / "out" / "nowhere").string(), true);
+
+    const int32_t docId = Order(0);
+    ASSERT_GT(docId, 0);
+    EXPECT_TRUE(fs::exists(out / ("order_" + std::to_string(docId) + ".xml")));
+    EXPECT_EQ(History(docId, 1), 1);
+    EXPECT_EQ(History(docId, 0), 1);  // the missing folder: in the error box, not tried again
+    EXPECT_TRUE(outbox::List().empty());
+    EXPECT_EQ(site_.Count("DOCUMENT WHERE DOCUMENTID = " + std::to_string(docId) + " AND STATUS = 5"), 1);
+    // The mails went out after the deliveries, and say that something failed.
+    size_t mails = 0;
+    for (const auto& e : fs::directory_iterator(site_.root() / "out" / "mail")) mails += e.is_regular_file();
+    EXPECT_EQ(mails, 2u);
 }
 
 TEST_P(PushEngine, OutboxDeliveriesByFtpAndHttpRetryWhatMayPassAndKeepWhatWillNot) {
