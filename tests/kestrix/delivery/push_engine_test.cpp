@@ -9,6 +9,7 @@
 #include "kestrix/delivery/send_method.h"
 #include "kestrix/foundation/enums.h"
 #include "platform/base/error.h"
+#include "platform/text/code_page.h"
 #include "tests/peers/http_server.h"
 #include "tests/peers/transfer_peers.h"
 #include "tests/support/site/test_site.h"
@@ -146,6 +147,44 @@ TEST_P(PushEngine, AProcessedDocumentIsDeliveredAfterItsCommitAndBeforeItsMails)
     size_t mails = 0;
     for (const auto& e : fs::directory_iterator(site_.root() / "out" / "mail")) mails += e.is_regular_file();
     EXPECT_EQ(mails, 2u);
+}
+
+TEST_P(PushEngine, UnicodeFilesMailsAndPlugInsCarryTheConvertedDocument) {
+    site_.RegisterTestPlugin();
+    const fs::path out = site_.root() / "out" / "bolt";
+    fs::create_directories(out);
+    TSendMethodProperties unicode = NewSendMethodProperties();
+    unicode.nProtocol = ESendMethodProtocol::FilePath;
+    unicode.sAddress = out.string();
+    unicode.nFileFormat = ESendMethodFileFormat::Unicode;
+    Add(unicode);
+    TSendMethodProperties mail = NewSendMethodProperties();
+    mail.nProtocol = ESendMethodProtocol::Email;
+    mail.sAddress = "orders@bolt.test";
+    Add(mail);
+    TSendMethodProperties plugIn = NewSendMethodProperties();
+    plugIn.nProtocol = ESendMethodProtocol::MethodCall;
+    plugIn.sAddress = "KestrixTest.Receiver";
+    Add(plugIn);
+    plugIn.sAddress = "KestrixTest.Nobody";
+    const int32_t missing = Add(plugIn);
+
+    int32_t docId = Order();
+    push_.PushDocumentToReceivers(docId, "ORDER");
+    Document document;
+    const std::string standard = document.GetXmlDocument(docId);
+    // The file holds the standard form as UTF-16 with its byte order mark.
+    const std::string bytes = test::ReadAll(out / (std::to_string(docId) + ".xml"));
+    EXPECT_EQ(bytes, text::Utf8ToUtf16LE(standard, text::ByteOrderMark::Write));
+    // The mail goes from the sender to the send method's address with the document attached.
+    std::string sent;
+    for (const auto& e : fs::directory_iterator(site_.root() / "out" / "mail"))
+        if (test::ReadAll(e.path()).find("To: orders@bolt.test") != std::string::npos) sent = test::ReadAll(e.path());
+    ASSERT_FALSE(sent.empty());
+    EXPECT_NE(sent.find("From: alice@acme.test"), std::string::npos);
+    EXPECT_NE(sent.find(std::to_string(docId) + ".xml"), std::string::npos);
+    EXPECT_EQ(History(docId, 1), 3);
+    EXPECT_EQ(site_.Count("SENDMETHODHISTORY WHERE STATUS = 0 AND SENDMETHODID = " + std::to_string(missing)), 1);
 }
 
 TEST_P(PushEngine, OutboxDeliveriesByFtpAndHttpRetryWhatMayPassAndKeepWhatWillNot) {

@@ -16,17 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kPlugin = fs::path(KESTRIX_BINARY_DIR) / "lib" / "libkestrix_test_plugin.so";
+const fs::path kPlugin = test::TestSite::TestPluginLibrary();
 const std::string kNotFound = " not found or method called with wrong number/type of arguments";
-
-/// Registers the example plug-in's classes in the site's components file.
-void RegisterTestPlugin(const fs::path& site) {
-    std::ofstream(site / "config" / "components.xml")
-        << "<?xml version=\"1.0\"?>\n<Components>\n"
-        << "<Component progId=\"KestrixTest.Receiver\" library=\"" << kPlugin.string() << "\"/>\n"
-        << "<Component progId=\"KestrixTest.Judge\" library=\"" << kPlugin.string() << "\"/>\n"
-        << "</Components>\n";
-}
 
 template <typename Call>
 Error RaisedBy(Call&& call) {
@@ -57,7 +48,7 @@ class MethodCalls : public ::testing::TestWithParam<std::string> {
     void SetUp() override {
         ASSERT_TRUE(fs::exists(kPlugin)) << kPlugin;
         site_ = std::make_unique<test::TestSite>(GetParam());
-        RegisterTestPlugin(site_->root());
+        site_->RegisterTestPlugin();
     }
     void TearDown() override { site_.reset(); }
 

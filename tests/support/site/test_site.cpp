@@ -101,4 +101,17 @@ TwoPartnerSite::TwoPartnerSite(const std::string& backend) : TestSite(backend) {
            "<xsl:copy-of select='@*|node()'/></xsl:copy></xsl:template></xsl:stylesheet>";
 }
 
+std::filesystem::path TestSite::TestPluginLibrary() {
+    return std::filesystem::path(KESTRIX_BINARY_DIR) / "lib" / "libkestrix_test_plugin.so";
+}
+
+void TestSite::RegisterTestPlugin() const {
+    const std::string library = TestPluginLibrary().string();
+    std::ofstream(root() / "config" / "components.xml")
+        << "<?xml version=\"1.0\"?>\n<Components>\n"
+        << "<Component progId=\"KestrixTest.Receiver\" library=\"" << library << "\"/>\n"
+        << "<Component progId=\"KestrixTest.Judge\" library=\"" << library << "\"/>\n"
+        << "</Components>\n";
+}
+
 }  // namespace kestrix::test

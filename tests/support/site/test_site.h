@@ -40,6 +40,11 @@ public:
     /// "pw-" login, and the e-mail address given ("" for none).
     void AddUser(const std::string& login, int32_t partner, const std::string& email = {},
                  int32_t locale = 1033) const;
+    /// Registers the classes of the example plug-in (tests/plugins/kestrix_test_plugin:
+    /// "KestrixTest.Receiver", "KestrixTest.Judge") in the site's components file.
+    void RegisterTestPlugin() const;
+    /// The example plug-in library as built.
+    static std::filesystem::path TestPluginLibrary();
 
   private:
     ScratchDatabase database_;
