@@ -185,6 +185,10 @@ void Connect(detail::CurlEasy& curl, const Target& t, const FtpOptions& options,
     const char* protocols = t.kind == Kind::Sftp ? "sftp" : t.kind == Kind::Ftps ? "ftps" : "ftp";
     curl.Set(CURLOPT_PROTOCOLS_STR, protocols);
     curl.ApplyTimeouts(options.timeouts);
+    // The data connection of a passive transfer is otherwise often started only when the
+    // wait between the address families (200 ms) runs out: one delivery would take that
+    // long for nothing.
+    curl.Set(CURLOPT_HAPPY_EYEBALLS_TIMEOUT_MS, 1L);
     curl.ApplyProxy(options.proxy, options.proxyPort);
     if (!Trim(options.proxy).empty()) curl.Set(CURLOPT_HTTPPROXYTUNNEL, 1L);
     if (!t.user.empty()) curl.Set(CURLOPT_USERNAME, t.user.c_str());
