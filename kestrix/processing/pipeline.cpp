@@ -154,6 +154,10 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     bool show = true;
     bool standardForm = false;
     xml::XmlDocument standard;  // the standard form's tree, read by the later steps
+    // The style sheet's output for a row written whole, until it is stored.
+    std::optional<std::string> standardBody;
+    // The received tree of a hidden document, kept for the administrator's mail.
+    std::optional<xml::XmlDocument> unreleased;
     // Look-ups kept for the document, checked against the site's change marker once, inside
     // its transaction.
     std::optional<SiteCacheScope> siteCaches;
@@ -256,13 +260,19 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 throw StepFailure{Label("SLBSH1720", {{"[%USER%]", user}, {"[%DOCTYPE%]", description}}), number, false};
             }
         }
+        // A new row of a parsed body is written whole, once everything it holds is known
+        // (after step 9), and its standard body once, after the routing tags are emptied;
+        // until then nothing reads either from the database. A failure up to step 10 rolls
+        // the document back whole, so that the row is stored later is seen by nobody.
+        const bool whole = oDocID == 0 && dom && iOriginalDocTypeID.empty();
         // 7. Store.
-        Run(
-            [&] {
-                if (oDocID != 0) UpdateDocumentWithOriginalXmlBody(oDocID, body);
-                else oDocID = StoreOriginalDocument(body);
-            },
-            "SLBSH1812", false);
+        if (!whole)
+            Run(
+                [&] {
+                    if (oDocID != 0) UpdateDocumentWithOriginalXmlBody(oDocID, body);
+                    else oDocID = StoreOriginalDocument(body);
+                },
+                "SLBSH1812", false);
         // 8. to 10.: a failure rolls the document back whole, so that no untyped row and no
         // half-made record is ever seen.
         // The default receiver (step 9) is read from the received tree before the style sheet
@@ -283,7 +293,14 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // hidden document's failure.
         Run(
             [&] {
-                if (!iOriginalDocTypeID.empty()) TransformDocToNewDocType(oDocID, iOriginalDocTypeID, oDocTypeID);
+                if (whole) {
+                    std::optional<std::string> output =
+                        show ? StandardFormOfTree(oDocTypeID, oSenderBPID, *dom, dom, standard)
+                             : StandardFormOfTree(oDocTypeID, oSenderBPID, *dom, unreleased, standard);
+                    standardForm = output ? !output->empty() : !standard.IsEmpty();
+                    if (output) standardBody = std::move(*output);
+                    else standardBody.reset();
+                } else if (!iOriginalDocTypeID.empty()) TransformDocToNewDocType(oDocID, iOriginalDocTypeID, oDocTypeID);
                 else if (dom && show)
                     standardForm = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID, dom, standard);
                 else if (dom)
@@ -301,13 +318,39 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 else if (oDefRecipient.empty() && !empty) oDefRecipient = routing::GetDefaultReceiver(body);
             },
             "SLBSH1827", false);
-        // 10. Complete the row.
-        Run(
-            [&] {
-                UpdateDocument(oDocID, oDocTypeID, oSenderName, oDefRecipient, static_cast<DOCUMENTSTATUS>(oStatus),
-                               show, iForwardedDocID);
-            },
-            "SLBSH1825", false);
+        // 10. Complete the row; a new one is stored now, whole. Its standard body waits for
+        // the routing step when that step will run on the tree.
+        const DOCUMENTSTATUS completedStatus = ConvertStatusFromIntToEnum(oStatus);
+        const bool routedTree = whole && standardForm && !standard.IsEmpty() && !oDocTypeID.empty();
+        if (whole) {
+            Run(
+                [&] {
+                    const std::string& standardText = standardBody ? *standardBody : body;
+                    oDocID = StoreCompleteDocument(body, routedTree ? nullptr : &standardText, oDocTypeID,
+                                                   oSenderName, oDefRecipient,
+                                                   static_cast<DOCUMENTSTATUS>(oStatus), show, iForwardedDocID);
+                },
+                "SLBSH1812", false);
+            if (!routedTree) standardBody.reset();
+        } else {
+            Run(
+                [&] {
+                    UpdateDocument(oDocID, oDocTypeID, oSenderName, oDefRecipient,
+                                   static_cast<DOCUMENTSTATUS>(oStatus), show, iForwardedDocID);
+                },
+                "SLBSH1825", false);
+        }
+        // The standard body still to be written (the body as received when no style sheet
+        // applies); written by the routing step, or after it when it fails.
+        bool standardPending = routedTree;
+        auto writeStandard = [&](std::optional<DOCUMENTSTATUS> status, bool mayHaveOpenErrors,
+                                 bool changed) {
+            std::string text = changed ? std::string() : standardBody ? std::move(*standardBody) : body;
+            standardBody.reset();
+            if (changed) text = standard.Xml();
+            SetDocumentStatus(oDocID, status, completedStatus, mayHaveOpenErrors, &text);
+            standardPending = false;
+        };
         kept = true;
         // 11. User-defined fields: a failure is recorded and processing goes on. A new row of
         // a type without fields has no values to store or to replace.
@@ -329,23 +372,48 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             }
         }
         // 12. Recipients.
-        InStep(
-            [&] {
-                if (!standardForm || oDocID == 0 || oDocTypeID.empty()) return;
-                if (iOriginalDefRecipient.empty() || iInterActive == 0) {
-                    int32_t status =
-                        standard.IsEmpty()
-                            ? routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID)
-                            : routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID,
-                                                                           standard);
-                    oStatus = static_cast<int16_t>(status);
-                    if (iInterActive != -1 && oStatus != 0)
-                        SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
-                } else {
-                    routing::FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
+        try {
+            InStep(
+                [&] {
+                    if (!standardForm || oDocID == 0 || oDocTypeID.empty()) return;
+                    if (iOriginalDefRecipient.empty() || iInterActive == 0) {
+                        routing::RoutingOutcome outcome;
+                        int32_t status =
+                            standard.IsEmpty()
+                                ? routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID)
+                            : standardPending
+                                ? routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID,
+                                                                               standard, outcome)
+                                : routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID,
+                                                                               standard);
+                        oStatus = static_cast<int16_t>(status);
+                        const bool move = iInterActive != -1 && oStatus != 0;
+                        if (standardPending)
+                            // A row made in this unit of work has only the publication
+                            // errors that routing recorded just now.
+                            writeStandard(move ? std::optional(ConvertStatusFromIntToEnum(oStatus))
+                                               : std::nullopt,
+                                          outcome.errorsRecorded, outcome.bodyChanged);
+                        else if (move)
+                            SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
+                    } else {
+                        routing::FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
+                        if (standardPending) writeStandard(std::nullopt, false, false);
+                    }
+                },
+                "SLBSH1829", true);
+        } catch (const StepFailure&) {
+            // The step was undone: the standard body goes in as the style sheet made it.
+            if (standardPending) {
+                try {
+                    writeStandard(std::nullopt, false, false);
+                } catch (...) {
+                    PassOnBusy();
+                    LogError(kSource);
                 }
-            },
-            "SLBSH1829", true);
+            }
+            throw;
+        }
         // 13. Attachments.
         if (i_oAttachments.IsArray()) {
             db::Transaction step(CurrentConnectionString());
