@@ -8,6 +8,7 @@
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
 #include "platform/base/error.h"
+#include "platform/base/process_heap.h"
 #include "platform/base/strings.h"
 
 namespace kestrix::cli {
@@ -121,6 +122,7 @@ void Usage(const std::map<std::string, Command>& commands) {
 
 int main(int argc, char** argv) {
     using namespace kestrix::cli;
+    kestrix::KeepFreedHeap();
     std::map<std::string, Command> commands{
         {"init",
          {"init DIR [--database URL]",
