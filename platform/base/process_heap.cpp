@@ -1,5 +1,6 @@
 #include "platform/base/process_heap.h"
 
+#include <cstddef>  // defines __GLIBC__ where the C library is glibc
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
