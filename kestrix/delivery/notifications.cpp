@@ -1,5 +1,7 @@
 // The notification mails that tell a document's sender and recipients that it was
 // published, each in the reader's own language.
+#include <utility>
+
 #include "kestrix/foundation/users.h"
 #include "kestrix/foundation/files.h"
 #include "kestrix/documents/recipients_query.h"
@@ -39,6 +41,15 @@ const std::string& NotificationRendering::File() {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
+
+/// The trimmed type and sender of a document, in one read; both "" when there is no row.
+std::pair<std::string, std::string> TypeAndSender(int32_t docId) {
+    db::Connection connection = GetConnection();
+    const db::Recordset row =
+        connection.Query("SELECT DOCUMENTTYPEID, SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Variant(docId)});
+    if (row.Eof()) return {};
+    return {Trim(row.GetString("DOCUMENTTYPEID")), Trim(row.GetString("SENDER"))};
+}
 
 int32_t Language(const std::string& text) {
     try {
@@ -171,10 +182,7 @@ void Notifications::SendEmailToSender(int32_t iDocID, const std::string& iSubjec
                                 bool /*iAddHtmlAttachment*/, const std::string& iToRecipientList,
                                 const std::string& iCcRecipientList) {
     try {
-        DocumentStore document;
-        int32_t docId = iDocID;
-        const std::string type = document.GetDocumentTypeOfDocument(docId);
-        std::string sender = document.GetSenderOfDocument(docId);
+        auto [type, sender] = TypeAndSender(iDocID);
         SenderList senders;
         if (!senders.GetNotification(type, sender)) return;
         auto user = users::GetAUObject(sender);
@@ -207,10 +215,7 @@ void Notifications::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUser
                                       bool iSkipCC, bool iUsePublicationUsersOnly) {
     try {
         if (iSkipTo && iSkipCC) return;
-        DocumentStore document;
-        int32_t docId = iDocID;
-        const std::string type = document.GetDocumentTypeOfDocument(docId);
-        std::string sender = document.GetSenderOfDocument(docId);
+        auto [type, sender] = TypeAndSender(iDocID);
         auto senderUser = users::GetAUObject(sender);
         const std::string from = senderUser->EmailAddress();
         const std::string senderLanguage = senderUser->LanguageID();

@@ -358,7 +358,9 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             db::Transaction step(CurrentConnectionString());
             try {
                 UserDefinedFields fields;
-                if (!standard.IsEmpty())
+                if (whole && !standard.IsEmpty())
+                    fields.FillValuesOfNewDocument(oDocID, oDocTypeID, standard);
+                else if (!standard.IsEmpty())
                     fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID, standard);
                 else
                     fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID);
