@@ -39,8 +39,8 @@ std::string ReadDocument(const std::string& path) {
 }
 
 void ShowRecipients(db::Connection& connection, int32_t docId) {
-    db::Recordset rs = connection.Query("SELECT USERID, STATUS FROM PUBLICATION WHERE DOCUMENTID = " +
-                                        EncodeSqlNumber(docId) + " ORDER BY USERID");
+    db::Recordset rs = connection.Query("SELECT USERID, STATUS FROM PUBLICATION WHERE DOCUMENTID = ? ORDER BY USERID",
+                                        {Variant(docId)});
     std::string list;
     for (; !rs.Eof(); rs.MoveNext()) list += (list.empty() ? "" : ", ") + rs.GetString("USERID");
     std::cout << "  recipients:   " << (list.empty() ? "(none)" : list) << "\n";
@@ -48,8 +48,9 @@ void ShowRecipients(db::Connection& connection, int32_t docId) {
 
 void ShowPublicationErrors(db::Connection& connection, int32_t docId) {
     db::Recordset rs = connection.Query(
-        "SELECT PUBLICATIONERRORID, LABEL, DESCRIPTION FROM PUBLICATIONERRORS WHERE DOCUMENTID = " +
-        EncodeSqlNumber(docId) + " AND CLOSED = 0 ORDER BY PUBLICATIONERRORID");
+        "SELECT PUBLICATIONERRORID, LABEL, DESCRIPTION FROM PUBLICATIONERRORS WHERE DOCUMENTID = ? AND CLOSED = 0 "
+        "ORDER BY PUBLICATIONERRORID",
+        {Variant(docId)});
     for (; !rs.Eof(); rs.MoveNext()) {
         const int32_t id = static_cast<int32_t>(rs.GetInt("PUBLICATIONERRORID"));
         std::string text = Trim(rs.GetString("DESCRIPTION"));
