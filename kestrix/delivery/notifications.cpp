@@ -182,20 +182,35 @@ void Notifications::SendEmailToSender(int32_t iDocID, const std::string& iSubjec
                                 bool /*iAddHtmlAttachment*/, const std::string& iToRecipientList,
                                 const std::string& iCcRecipientList) {
     try {
-        auto [type, sender] = TypeAndSender(iDocID);
-        SenderList senders;
-        if (!senders.GetNotification(type, sender)) return;
-        auto user = users::GetAUObject(sender);
-        const std::string language = user->LanguageID();
-        const std::string subject = GetSubject(language, iSubject, type, ToInt(SENDERMODE::SENDERMODE));
-        const std::string body = GetBody(language, iDocID, type, ToInt(SENDERMODE::SENDERMODE), iBody, false,
-                                         iToRecipientList, iCcRecipientList);
-        if (publisherLanguage_ == 0) publisherLanguage_ = Language(language);
-        const std::string address = user->EmailAddress();
-        email::SendEmail(address, address, subject, body, "", "");
+        const auto [type, sender] = TypeAndSender(iDocID);
+        MailSender(iDocID, type, sender, iSubject, iBody, iToRecipientList, iCcRecipientList);
     } catch (...) {
         Reraise("Kestrix.Utility.SendEmailToSender");
     }
+}
+
+void Notifications::NotifySender(int32_t iDocID, const std::string& iDocTypeID, const std::string& iSender) {
+    try {
+        MailSender(iDocID, Trim(iDocTypeID), Trim(iSender), "", "", "", "");
+    } catch (...) {
+        Reraise("Kestrix.Utility.SendEmailToSender");
+    }
+}
+
+void Notifications::MailSender(int32_t docId, const std::string& type, const std::string& sender,
+                               const std::string& subjectText, const std::string& bodyText,
+                               const std::string& toRecipients, const std::string& ccRecipients) {
+    SenderList senders;
+    if (!senders.GetNotification(type, sender)) return;
+    std::string login = sender;
+    auto user = users::GetAUObject(login);
+    const std::string language = user->LanguageID();
+    const std::string subject = GetSubject(language, subjectText, type, ToInt(SENDERMODE::SENDERMODE));
+    const std::string body =
+        GetBody(language, docId, type, ToInt(SENDERMODE::SENDERMODE), bodyText, false, toRecipients, ccRecipients);
+    if (publisherLanguage_ == 0) publisherLanguage_ = Language(language);
+    const std::string address = user->EmailAddress();
+    email::SendEmail(address, address, subject, body, "", "");
 }
 
 void Notifications::SendEmailToRecipients(int32_t iDocID, const std::string& iCcRecipientList,
@@ -306,8 +321,10 @@ void Notifications::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const
 
 namespace kestrix {
 
-RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId)
-    : notifications_(notifications), docId_(docId), rendering_(docId) {
+namespace {
+
+/// The stored type and sender of a document, untrimmed; an error when there is no row.
+std::pair<std::string, std::string> StoredTypeAndSender(int32_t docId) {
     db::Connection connection = GetConnection();
     const db::Recordset row =
         connection.Query("SELECT DOCUMENTTYPEID, SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Variant(docId)});
@@ -315,9 +332,22 @@ RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId
     if (row.Eof())
         Raise(EnumerationErrors::DocumentIDNotInDatabase, "Kestrix.Utility.SendEmailToRecipients",
               "Document " + std::to_string(docId) + " is not in the database.");
-    type_ = row.GetString("DOCUMENTTYPEID");
-    std::string sender = row.GetString("SENDER");
-    from_ = users::GetAUObject(sender)->EmailAddress();
+    return {row.GetString("DOCUMENTTYPEID"), row.GetString("SENDER")};
+}
+
+}  // namespace
+
+RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId)
+    : RecipientNotifier(notifications, docId, StoredTypeAndSender(docId)) {}
+
+RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId, const std::string& docTypeId,
+                                     const std::string& sender)
+    : RecipientNotifier(notifications, docId, std::pair(docTypeId, sender)) {}
+
+RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId,
+                                     std::pair<std::string, std::string> typeAndSender)
+    : notifications_(notifications), docId_(docId), type_(std::move(typeAndSender.first)), rendering_(docId) {
+    from_ = users::GetAUObject(typeAndSender.second)->EmailAddress();
     recipients_ = recipients::GetRecipientsFromPublicationTable(docId, type_, true);
 }
 

@@ -120,7 +120,12 @@ bool Perform(const Item& item) {
             // Each recipient is told on his own; one who cannot be told now becomes an item of
             // his own, so a retry never mails the others twice.
             label = "SLBSH1810";
-            RecipientNotifier notifier(notifications, item.docId);
+            std::optional<RecipientNotifier> known;
+            if (item.typeAndSender)
+                known.emplace(notifications, item.docId, item.typeAndSender->first, item.typeAndSender->second);
+            else
+                known.emplace(notifications, item.docId);
+            RecipientNotifier& notifier = *known;
             for (const std::string& user : notifier.Recipients()) {
                 try {
                     notifier.Send(user);
@@ -145,7 +150,10 @@ bool Perform(const Item& item) {
             notifier.Send(item.target);
         } else if (item.kind == kind::NotifySender) {
             label = "SLBSH1811";
-            notifications.SendEmailToSender(item.docId, "", "", false, "", "");
+            if (item.typeAndSender)
+                notifications.NotifySender(item.docId, item.typeAndSender->first, item.typeAndSender->second);
+            else
+                notifications.SendEmailToSender(item.docId, "", "", false, "", "");
         } else if (item.kind == kind::AdminMail) {
             const std::string address = GetParameter("AdminEmailAddress");
             db::Connection connection = GetConnection();

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +33,9 @@ struct Item {
     std::string lastError;
     int32_t publicationErrorId = 0;
     std::string created;
+    /// The document's type and sender as stored, when the one who wrote the item in this
+    /// process holds them (not kept in the outbox); the work then does not read them back.
+    std::optional<std::pair<std::string, std::string>> typeAndSender;
 };
 
 /// Adds an item and returns its identifier. Inside a unit of work the item is written in its

@@ -171,8 +171,14 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     // A row the caller handed in may hold values of an earlier body.
     const bool reused = oDocID != 0;
     try {
+        // A server database shows each statement what was committed before it, inside a
+        // transaction or not, so its change marker is read before the transaction opens,
+        // where reading it needs no savepoint. SQLite's is read inside, in the snapshot the
+        // document works in.
+        const bool serverDatabase = db::DialectOf(CurrentConnectionString()) == db::Dialect::PostgreSQL;
+        if (serverDatabase) siteCaches.emplace();
         work.emplace(CurrentConnectionString(), BusyTimeoutMs());
-        siteCaches.emplace();
+        if (!serverDatabase) siteCaches.emplace();
         // The size limit comes first: nothing of an oversized document is parsed.
         const uint64_t limit = MaxDocumentSize();
         if (body.size() > limit)
@@ -343,12 +349,13 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // The standard body still to be written (the body as received when no style sheet
         // applies); written by the routing step, or after it when it fails.
         bool standardPending = routedTree;
+        // The style sheet's output is kept until it or the tree it became is stored, so that
+        // a routing step undone still finds it.
         auto writeStandard = [&](std::optional<DOCUMENTSTATUS> status, bool mayHaveOpenErrors,
                                  bool changed) {
-            std::string text = changed ? std::string() : standardBody ? std::move(*standardBody) : body;
-            standardBody.reset();
-            if (changed) text = standard.Xml();
+            std::string text = changed ? standard.Xml() : standardBody ? *standardBody : body;
             SetDocumentStatus(oDocID, status, completedStatus, mayHaveOpenErrors, &text);
+            standardBody.reset();
             standardPending = false;
         };
         kept = true;
@@ -450,6 +457,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                             item.id = outbox::Add(oDocID, kind);
                             item.docId = oDocID;
                             item.kind = kind;
+                            item.typeAndSender.emplace(oDocTypeID, oSenderName);
                             intents.push_back(std::move(item));
                         };
                         if (tellRecipients) add(outbox::kind::NotifyRecipients);
