@@ -374,16 +374,30 @@ bool DocumentStore::IsValidParentDoc(int32_t& iDocID, const std::string& iUser, 
 
 // ---- used by the processing pipeline and the transformations -----------------------------
 
+namespace {
+
+/// A new DOCUMENT row holding the body as received, both dates now and the status given.
+db::EditRow NewDocumentRow(const std::string& body, DOCUMENTSTATUS status) {
+    db::EditRow row;
+    const std::string now = Now();
+    row.Set("CREATIONDATE", now);
+    row.Set("ENTRANCEDATE", now);
+    row.Set("STATUS", ToInt(status));
+    row.Set("ORIGINALXMLBODY", body);  // one copy of the body, not a chunked second one
+    return row;
+}
+
+/// Inserts the row without a command time-out; returns its generated identifier.
+int32_t InsertDocument(const db::EditRow& row) {
+    db::Connection connection = GetConnectionWithODBCTimeoutIs(0);
+    return KeyAsInt32(connection.Insert("DOCUMENT", row, "DocumentID"), "DOCUMENT");
+}
+
+}  // namespace
+
 int32_t DocumentStore::StoreOriginalDocument(const std::string& body) {
     try {
-        db::Connection connection = GetConnectionWithODBCTimeoutIs(0);
-        db::EditRow row;
-        const std::string now = Now();
-        row.Set("CREATIONDATE", now);
-        row.Set("ENTRANCEDATE", now);
-        row.Set("STATUS", ToInt(DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS));
-        row.Set("ORIGINALXMLBODY", body);  // one copy of the body, not a chunked second one
-        return KeyAsInt32(connection.Insert("DOCUMENT", row, "DocumentID"), "DOCUMENT");
+        return InsertDocument(NewDocumentRow(body, DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS));
     } catch (...) {
         Reraise("Kestrix.Document.StoreOriginalDocument");
     }
@@ -394,20 +408,14 @@ int32_t DocumentStore::StoreCompleteDocument(const std::string& body, const std:
                                              const std::string& defaultReceiver, DOCUMENTSTATUS status,
                                              bool show, int32_t forwardedDocID) {
     try {
-        db::Connection connection = GetConnectionWithODBCTimeoutIs(0);
-        db::EditRow row;
-        const std::string now = Now();
-        row.Set("CREATIONDATE", now);
-        row.Set("ENTRANCEDATE", now);
-        row.Set("STATUS", ToInt(status));
+        db::EditRow row = NewDocumentRow(body, status);
         row.Set("SENDER", sender);
         row.Set("DEFAULTRECEIVER", defaultReceiver);
         row.Set("SHOW", show ? 1 : 0);
         if (!Trim(docTypeID).empty()) row.Set("DOCUMENTTYPEID", docTypeID);
         if (forwardedDocID != -1) row.Set("DOC_DOCUMENTID", forwardedDocID);
-        row.Set("ORIGINALXMLBODY", body);
         if (standardBody) row.Set("XMLBODY", *standardBody);
-        return KeyAsInt32(connection.Insert("DOCUMENT", row, "DocumentID"), "DOCUMENT");
+        return InsertDocument(row);
     } catch (...) {
         Reraise("Kestrix.Document.StoreOriginalDocument");
     }
