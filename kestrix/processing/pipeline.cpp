@@ -156,10 +156,11 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     xml::XmlDocument standard;  // the standard form's tree, read by the later steps
     // The style sheet's output for a row written whole, until it is stored.
     std::optional<std::string> standardBody;
-    // The received tree of a hidden document, kept for the administrator's mail.
-    std::optional<xml::XmlDocument> unreleased;
-    // Look-ups kept for the document, checked against the site's change marker once, inside
-    // its transaction.
+    // Stays empty: a hidden document's received tree is not handed over to be released, as
+    // the administrator's mail of its failure shows it.
+    std::optional<xml::XmlDocument> keptReceived;
+    // Look-ups kept for the document, checked against the site's change marker once per
+    // document.
     std::optional<SiteCacheScope> siteCaches;
     // The document's unit of work: everything it writes, the outbox items included, is
     // committed at once or not at all. It joins the caller's unit of work when there is one.
@@ -269,7 +270,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
         // A new row of a parsed body is written whole, once everything it holds is known
         // (after step 9), and its standard body once, after the routing tags are emptied;
         // until then nothing reads either from the database. A failure up to step 10 rolls
-        // the document back whole, so that the row is stored later is seen by nobody.
+        // the document back whole either way, so nobody can tell that the row came later.
         const bool whole = oDocID == 0 && dom && iOriginalDocTypeID.empty();
         // 7. Store.
         if (!whole)
@@ -302,7 +303,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                 if (whole) {
                     std::optional<std::string> output =
                         show ? StandardFormOfTree(oDocTypeID, oSenderBPID, *dom, dom, standard)
-                             : StandardFormOfTree(oDocTypeID, oSenderBPID, *dom, unreleased, standard);
+                             : StandardFormOfTree(oDocTypeID, oSenderBPID, *dom, keptReceived, standard);
                     standardForm = output ? !output->empty() : !standard.IsEmpty();
                     if (output) standardBody = std::move(*output);
                     else standardBody.reset();
