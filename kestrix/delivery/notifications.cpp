@@ -338,17 +338,19 @@ std::pair<std::string, std::string> StoredTypeAndSender(int32_t docId) {
 }  // namespace
 
 RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId)
-    : RecipientNotifier(notifications, docId, StoredTypeAndSender(docId)) {}
+    : notifications_(notifications), docId_(docId), rendering_(docId) {
+    auto [type, sender] = StoredTypeAndSender(docId);
+    type_ = std::move(type);
+    from_ = users::GetAUObject(sender)->EmailAddress();
+    recipients_ = recipients::GetRecipientsFromPublicationTable(docId, type_, true);
+}
 
 RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId, const std::string& docTypeId,
-                                     const std::string& sender)
-    : RecipientNotifier(notifications, docId, std::pair(docTypeId, sender)) {}
-
-RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId,
-                                     std::pair<std::string, std::string> typeAndSender)
-    : notifications_(notifications), docId_(docId), type_(std::move(typeAndSender.first)), rendering_(docId) {
-    from_ = users::GetAUObject(typeAndSender.second)->EmailAddress();
-    recipients_ = recipients::GetRecipientsFromPublicationTable(docId, type_, true);
+                                     const std::string& sender, db::Recordset recipients)
+    : notifications_(notifications), docId_(docId), type_(docTypeId), recipients_(std::move(recipients)),
+      rendering_(docId) {
+    std::string login = sender;
+    from_ = users::GetAUObject(login)->EmailAddress();
 }
 
 std::vector<std::string> RecipientNotifier::Recipients() const {

@@ -95,9 +95,10 @@ class NotificationRendering {
 class RecipientNotifier {
   public:
     RecipientNotifier(Notifications& notifications, int32_t docId);
-    /// As above, from the type and sender the caller holds as they are stored.
+    /// As above, from the type and sender the caller holds as they are stored and the
+    /// recipients who want mail as GetRecipientsFromPublicationTable answered them.
     RecipientNotifier(Notifications& notifications, int32_t docId, const std::string& docTypeId,
-                      const std::string& sender);
+                      const std::string& sender, db::Recordset recipients);
     RecipientNotifier(const RecipientNotifier&) = delete;
     RecipientNotifier& operator=(const RecipientNotifier&) = delete;
 
@@ -110,7 +111,6 @@ class RecipientNotifier {
     std::string ReaderName(const std::string& userId) const;
 
   private:
-    RecipientNotifier(Notifications& notifications, int32_t docId, std::pair<std::string, std::string> typeAndSender);
 
     Notifications& notifications_;
     int32_t docId_;

@@ -120,12 +120,13 @@ bool Perform(const Item& item) {
             // Each recipient is told on his own; one who cannot be told now becomes an item of
             // his own, so a retry never mails the others twice.
             label = "SLBSH1810";
-            std::optional<RecipientNotifier> known;
-            if (item.typeAndSender)
-                known.emplace(notifications, item.docId, item.typeAndSender->first, item.typeAndSender->second);
+            std::optional<RecipientNotifier> notifiers;
+            if (item.known)
+                notifiers.emplace(notifications, item.docId, item.known->type, item.known->sender,
+                                  item.known->recipients);
             else
-                known.emplace(notifications, item.docId);
-            RecipientNotifier& notifier = *known;
+                notifiers.emplace(notifications, item.docId);
+            RecipientNotifier& notifier = *notifiers;
             for (const std::string& user : notifier.Recipients()) {
                 try {
                     notifier.Send(user);
@@ -150,8 +151,8 @@ bool Perform(const Item& item) {
             notifier.Send(item.target);
         } else if (item.kind == kind::NotifySender) {
             label = "SLBSH1811";
-            if (item.typeAndSender)
-                notifications.NotifySender(item.docId, item.typeAndSender->first, item.typeAndSender->second);
+            if (item.known)
+                notifications.NotifySender(item.docId, item.known->type, item.known->sender);
             else
                 notifications.SendEmailToSender(item.docId, "", "", false, "", "");
         } else if (item.kind == kind::AdminMail) {

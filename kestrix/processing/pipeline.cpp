@@ -1,4 +1,5 @@
 // The processing every road of intake ends in.
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -443,9 +444,13 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
             show) {
             // Who is to be told is read first; only writing the items needs the savepoint.
             bool tellRecipients = false, tellSender = false;
+            auto known = std::make_shared<outbox::KnownDocument>();
+            known->type = oDocTypeID;
+            known->sender = oSenderName;
             Run(
                 [&] {
-                    tellRecipients = !recipients::GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true).Eof();
+                    known->recipients = recipients::GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true);
+                    tellRecipients = !known->recipients.Eof();
                     SenderList senders;
                     tellSender = senders.GetNotification(oDocTypeID, oSenderName);
                 },
@@ -458,7 +463,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
                             item.id = outbox::Add(oDocID, kind);
                             item.docId = oDocID;
                             item.kind = kind;
-                            item.typeAndSender.emplace(oDocTypeID, oSenderName);
+                            item.known = known;
                             intents.push_back(std::move(item));
                         };
                         if (tellRecipients) add(outbox::kind::NotifyRecipients);
