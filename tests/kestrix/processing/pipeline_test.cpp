@@ -57,9 +57,10 @@ class Pipeline : public ::testing::TestWithParam<std::string> {
     };
 
     Outcome Process(const std::string& body, int32_t interactive = 0, std::string originalType = {},
-                    const Variant& attachments = {}) {
+                    const Variant& attachments = {}, int32_t reuse = 0) {
         Document document;
         Outcome o;
+        o.docId = reuse;
         std::string defRecipient, oDefRecipient;
         int32_t bp = 0;
         try {
@@ -263,6 +264,29 @@ TEST_P(Pipeline, TheStandardBodyIsStoredWithItsRoutingTagsEmptiedOrAsTheStyleShe
     EXPECT_EQ(site_.Count("PUBLICATION WHERE DOCUMENTID = " + std::to_string(kept)), 0);
     EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1812' AND DOCUMENTID = " + std::to_string(kept)), 1);
     EXPECT_EQ(Mails().size(), 2u);  // only the routed document's
+}
+
+TEST_P(Pipeline, ARowHandedInIsReprocessedInPlaceWithItsFieldValuesReplaced) {
+    site_.Exec("INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, SEQUENCENUMBER) "
+               "VALUES ('ORDER', 'LINE', 1, 'Line', 1)");
+    Outcome first = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    ASSERT_FALSE(first.error) << first.error->description();
+    const std::string doc = std::to_string(first.docId);
+    ASSERT_EQ(site_.Count("TAGSVALUE WHERE DOCUMENTID = " + doc), 1);
+
+    Outcome again = Process("<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><RECEIVER>carol</RECEIVER>"
+                            "<LINE qty='5'>Nuts</LINE></ORDER>",
+                            0, {}, {}, first.docId);
+    ASSERT_FALSE(again.error) << again.error->description();
+    EXPECT_EQ(again.docId, first.docId);
+    EXPECT_EQ(site_.Count("DOCUMENT"), 1);
+    EXPECT_EQ(site_.Count("TAGSVALUE WHERE DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(site_.Count("TAGSVALUE WHERE TAGVALUE = 'Nuts' AND DOCUMENTID = " + doc), 1);
+    Document document;
+    const std::string body = document.GetXmlDocument(first.docId);
+    EXPECT_NE(body.find("Nuts"), std::string::npos) << body;
+    EXPECT_EQ(body.find(">carol<"), std::string::npos) << body;  // its routing tag emptied
+    EXPECT_EQ(site_.Count("PUBLICATION WHERE USERID = 'carol' AND DOCUMENTID = " + doc), 1);
 }
 
 TEST_P(Pipeline, ExternalEntitiesAreNeverFetched) {
