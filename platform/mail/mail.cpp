@@ -153,18 +153,24 @@ std::string WriteToPickup(const std::string& text, const Settings& settings) {
                      "Cannot " + what + " the message in the pickup folder " +
                          settings.pickupFolder + ": " + std::strerror(error));
     };
-    std::error_code ec;
-    fs::create_directories(settings.pickupFolder, ec);
-    if (ec) throw fail("place", ec.value());
     const std::string name = UniqueName();
     const fs::path final = fs::path(settings.pickupFolder) / (name + ".eml");
+    const fs::path hidden = fs::path(settings.pickupFolder) / ("." + name + ".tmp");
 
     // Written under a hidden name and renamed when whole, so that whoever collects the
-    // folder never sees half a message; on any failure the hidden file is removed.
-    FileDescriptor fd(::open((fs::path(settings.pickupFolder) / ("." + name + ".tmp")).c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    // folder never sees half a message; on any failure the hidden file is removed. The
+    // folder is made when the first message finds it missing.
+    auto create = [&] { return ::open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644); };
+    int created = create();
+    if (created < 0 && errno == ENOENT) {
+        std::error_code ec;
+        fs::create_directories(settings.pickupFolder, ec);
+        if (ec) throw fail("place", ec.value());
+        created = create();
+    }
+    FileDescriptor fd(created);
     if (fd.get() < 0) throw fail("create", errno);
-    TemporaryFile temp(fs::path(settings.pickupFolder) / ("." + name + ".tmp"));
+    TemporaryFile temp(hidden);
     const char* p = text.data();
     size_t left = text.size();
     while (left > 0) {
