@@ -38,6 +38,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
+#include "platform/base/process_heap.h"
 #include "platform/base/error.h"
 #include "platform/db/connection.h"
 #include "platform/db/statistics.h"
@@ -375,6 +376,8 @@ bool RunInChild(const std::string& backend, const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The heap is kept as the command line and the service keep theirs.
+    KeepFreedHeap();
     Options options;
     bool counted = false;
     if (const char* pg = std::getenv("KESTRIX_BENCH_PG")) options.pg = pg;

@@ -10,6 +10,7 @@
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
 #include "platform/base/error.h"
+#include "platform/base/process_heap.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
 
@@ -148,6 +149,7 @@ int main(int argc, char** argv) {
     // Line by line, so that a run that is stopped has printed everything it finished.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
+    kestrix::KeepFreedHeap();
     Commands commands;
     AddSiteSetupCommands(commands);
     AddMembershipCommands(commands);

@@ -1,5 +1,7 @@
 // The notification mails that tell a document's sender and recipients that it was
 // published, each in the reader's own language.
+#include <utility>
+
 #include "kestrix/foundation/users.h"
 #include "kestrix/foundation/files.h"
 #include "kestrix/documents/recipients_query.h"
@@ -39,6 +41,15 @@ const std::string& NotificationRendering::File() {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
+
+/// The trimmed type and sender of a document, in one read; both "" when there is no row.
+std::pair<std::string, std::string> TypeAndSender(int32_t docId) {
+    db::Connection connection = GetConnection();
+    const db::Recordset row =
+        connection.Query("SELECT DOCUMENTTYPEID, SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Variant(docId)});
+    if (row.Eof()) return {};
+    return {Trim(row.GetString("DOCUMENTTYPEID")), Trim(row.GetString("SENDER"))};
+}
 
 int32_t Language(const std::string& text) {
     try {
@@ -171,23 +182,35 @@ void Notifications::SendEmailToSender(int32_t iDocID, const std::string& iSubjec
                                 bool /*iAddHtmlAttachment*/, const std::string& iToRecipientList,
                                 const std::string& iCcRecipientList) {
     try {
-        DocumentStore document;
-        int32_t docId = iDocID;
-        const std::string type = document.GetDocumentTypeOfDocument(docId);
-        std::string sender = document.GetSenderOfDocument(docId);
-        SenderList senders;
-        if (!senders.GetNotification(type, sender)) return;
-        auto user = users::GetAUObject(sender);
-        const std::string language = user->LanguageID();
-        const std::string subject = GetSubject(language, iSubject, type, ToInt(SENDERMODE::SENDERMODE));
-        const std::string body = GetBody(language, iDocID, type, ToInt(SENDERMODE::SENDERMODE), iBody, false,
-                                         iToRecipientList, iCcRecipientList);
-        if (publisherLanguage_ == 0) publisherLanguage_ = Language(language);
-        const std::string address = user->EmailAddress();
-        email::SendEmail(address, address, subject, body, "", "");
+        const auto [type, sender] = TypeAndSender(iDocID);
+        MailSender(iDocID, type, sender, iSubject, iBody, iToRecipientList, iCcRecipientList);
     } catch (...) {
         Reraise("Kestrix.Utility.SendEmailToSender");
     }
+}
+
+void Notifications::NotifySender(int32_t iDocID, const std::string& iDocTypeID, const std::string& iSender) {
+    try {
+        MailSender(iDocID, Trim(iDocTypeID), Trim(iSender), "", "", "", "");
+    } catch (...) {
+        Reraise("Kestrix.Utility.SendEmailToSender");
+    }
+}
+
+void Notifications::MailSender(int32_t docId, const std::string& type, const std::string& sender,
+                               const std::string& subjectText, const std::string& bodyText,
+                               const std::string& toRecipients, const std::string& ccRecipients) {
+    SenderList senders;
+    if (!senders.GetNotification(type, sender)) return;
+    std::string login = sender;
+    auto user = users::GetAUObject(login);
+    const std::string language = user->LanguageID();
+    const std::string subject = GetSubject(language, subjectText, type, ToInt(SENDERMODE::SENDERMODE));
+    const std::string body =
+        GetBody(language, docId, type, ToInt(SENDERMODE::SENDERMODE), bodyText, false, toRecipients, ccRecipients);
+    if (publisherLanguage_ == 0) publisherLanguage_ = Language(language);
+    const std::string address = user->EmailAddress();
+    email::SendEmail(address, address, subject, body, "", "");
 }
 
 void Notifications::SendEmailToRecipients(int32_t iDocID, const std::string& iCcRecipientList,
@@ -207,10 +230,7 @@ void Notifications::SendEmailToRecipientsEx(int32_t iDocID, const Variant& iUser
                                       bool iSkipCC, bool iUsePublicationUsersOnly) {
     try {
         if (iSkipTo && iSkipCC) return;
-        DocumentStore document;
-        int32_t docId = iDocID;
-        const std::string type = document.GetDocumentTypeOfDocument(docId);
-        std::string sender = document.GetSenderOfDocument(docId);
+        auto [type, sender] = TypeAndSender(iDocID);
         auto senderUser = users::GetAUObject(sender);
         const std::string from = senderUser->EmailAddress();
         const std::string senderLanguage = senderUser->LanguageID();
@@ -301,8 +321,10 @@ void Notifications::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const
 
 namespace kestrix {
 
-RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId)
-    : notifications_(notifications), docId_(docId), rendering_(docId) {
+namespace {
+
+/// The stored type and sender of a document, untrimmed; an error when there is no row.
+std::pair<std::string, std::string> StoredTypeAndSender(int32_t docId) {
     db::Connection connection = GetConnection();
     const db::Recordset row =
         connection.Query("SELECT DOCUMENTTYPEID, SENDER FROM DOCUMENT WHERE DOCUMENTID = ?", {Variant(docId)});
@@ -310,10 +332,25 @@ RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId
     if (row.Eof())
         Raise(EnumerationErrors::DocumentIDNotInDatabase, "Kestrix.Utility.SendEmailToRecipients",
               "Document " + std::to_string(docId) + " is not in the database.");
-    type_ = row.GetString("DOCUMENTTYPEID");
-    std::string sender = row.GetString("SENDER");
+    return {row.GetString("DOCUMENTTYPEID"), row.GetString("SENDER")};
+}
+
+}  // namespace
+
+RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId)
+    : notifications_(notifications), docId_(docId), rendering_(docId) {
+    auto [type, sender] = StoredTypeAndSender(docId);
+    type_ = std::move(type);
     from_ = users::GetAUObject(sender)->EmailAddress();
     recipients_ = recipients::GetRecipientsFromPublicationTable(docId, type_, true);
+}
+
+RecipientNotifier::RecipientNotifier(Notifications& notifications, int32_t docId, const std::string& docTypeId,
+                                     const std::string& sender, db::Recordset recipients)
+    : notifications_(notifications), docId_(docId), type_(docTypeId), recipients_(std::move(recipients)),
+      rendering_(docId) {
+    std::string login = sender;
+    from_ = users::GetAUObject(login)->EmailAddress();
 }
 
 std::vector<std::string> RecipientNotifier::Recipients() const {

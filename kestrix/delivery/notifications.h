@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/base/variant.h"
@@ -38,6 +39,9 @@ class Notifications {
     void SendEmailToSender(int32_t iDocID, const std::string& iSubject, const std::string& iBody,
                            bool iAddHtmlAttachment, const std::string& iToRecipientList,
                            const std::string& iCcRecipientList = {});
+    /// SendEmailToSender for the default subject and body, from the type and sender the
+    /// caller already holds as they are stored, which are then not read again.
+    void NotifySender(int32_t iDocID, const std::string& iDocTypeID, const std::string& iSender);
     /// SendEmailToRecipientsEx for every recipient of the publication table.
     void SendEmailToRecipients(int32_t iDocID, const std::string& iCcRecipientList,
                                const std::string& iSubject, const std::string& iBody = {},
@@ -61,6 +65,9 @@ class Notifications {
     int32_t PublisherLanguageID() const { return publisherLanguage_; }
 
   private:
+    void MailSender(int32_t docId, const std::string& type, const std::string& sender, const std::string& subject,
+                    const std::string& body, const std::string& toRecipients, const std::string& ccRecipients);
+
     int32_t publisherLanguage_ = 0;
 };
 
@@ -88,6 +95,10 @@ class NotificationRendering {
 class RecipientNotifier {
   public:
     RecipientNotifier(Notifications& notifications, int32_t docId);
+    /// As above, from the type and sender the caller holds as they are stored and the
+    /// recipients who want mail as GetRecipientsFromPublicationTable answered them.
+    RecipientNotifier(Notifications& notifications, int32_t docId, const std::string& docTypeId,
+                      const std::string& sender, db::Recordset recipients);
     RecipientNotifier(const RecipientNotifier&) = delete;
     RecipientNotifier& operator=(const RecipientNotifier&) = delete;
 
@@ -100,6 +111,7 @@ class RecipientNotifier {
     std::string ReaderName(const std::string& userId) const;
 
   private:
+
     Notifications& notifications_;
     int32_t docId_;
     std::string type_;

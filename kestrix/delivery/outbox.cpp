@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "kestrix/delivery/notifications.h"
 #include "kestrix/delivery/push_doc_utils.h"
@@ -98,11 +99,20 @@ void RecordSuccesses(const std::vector<const Item*>& done) {
             errorValues.emplace_back(item->publicationErrorId);
         }
     }
+    // On a server database the removal does not wait for the disk: lost in a crash, the
+    // items are done once more, as they are when the crash falls between the work and its
+    // removal. (SQLite in write-ahead mode never waits for the disk at a commit.)
+    const std::string connectionString = CurrentConnectionString();
+    std::optional<db::Transaction> relaxed;
+    if (db::DialectOf(connectionString) == db::Dialect::PostgreSQL && !db::InTransaction(connectionString))
+        relaxed.emplace(connectionString);
     db::Connection connection = GetConnection();
+    if (relaxed) connection.Execute("SET LOCAL synchronous_commit TO OFF");
     if (!errorValues.empty())
         connection.Execute("UPDATE PUBLICATIONERRORS SET CLOSED = 1 WHERE PUBLICATIONERRORID IN (" + errors + ")",
                            errorValues);
     connection.Execute("DELETE FROM OUTBOX WHERE OUTBOXID IN (" + ids + ")", idValues);
+    if (relaxed) relaxed->Commit();
 }
 
 /// How often and how far apart a delivery that failed for a passing reason is tried: site
@@ -187,7 +197,13 @@ bool Perform(const Item& item) {
             // Each recipient is told on his own; one who cannot be told now becomes an item of
             // his own, so a retry never mails the others twice.
             label = "SLBSH1810";
-            RecipientNotifier notifier(notifications, item.docId);
+            std::optional<RecipientNotifier> notifiers;
+            if (item.known)
+                notifiers.emplace(notifications, item.docId, item.known->type, item.known->sender,
+                                  item.known->recipients);
+            else
+                notifiers.emplace(notifications, item.docId);
+            RecipientNotifier& notifier = *notifiers;
             for (const std::string& user : notifier.Recipients()) {
                 try {
                     notifier.Send(user);
@@ -212,7 +228,10 @@ bool Perform(const Item& item) {
             notifier.Send(item.target);
         } else if (item.kind == kind::NotifySender) {
             label = "SLBSH1811";
-            notifications.SendEmailToSender(item.docId, "", "", false, "", "");
+            if (item.known)
+                notifications.NotifySender(item.docId, item.known->type, item.known->sender);
+            else
+                notifications.SendEmailToSender(item.docId, "", "", false, "", "");
         } else if (item.kind == kind::AdminMail) {
             const std::string address = GetParameter("AdminEmailAddress");
             db::Connection connection = GetConnection();

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
+
+#include "platform/db/recordset.h"
 
 namespace kestrix::outbox {
 
@@ -24,6 +28,14 @@ inline constexpr std::string_view Deliver = "DELIVER";
 }  // namespace kind
 
 /// One item of the outbox as stored.
+/// A document as its unit of work left it: type and sender as stored, and its recipients
+/// who want mail (USERID, HTMLATTACHMENT, HTMLATTACHMENTXSL), read in that unit of work.
+struct KnownDocument {
+    std::string type;
+    std::string sender;
+    db::Recordset recipients;
+};
+
 struct Item {
     int64_t id = 0;
     int32_t docId = 0;
@@ -35,6 +47,9 @@ struct Item {
     std::string lastError;
     int32_t publicationErrorId = 0;
     std::string created;
+    /// What the one who wrote the item in this process knows of its document (not kept in
+    /// the outbox); the work right after the commit then does not read it back.
+    std::shared_ptr<const KnownDocument> known;
 };
 
 /// Adds an item and returns its identifier. Inside a unit of work the item is written in its

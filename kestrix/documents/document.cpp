@@ -230,25 +230,53 @@ void DocumentStore::UpdateDocumentWithOriginalXmlBody(int32_t& iDocID,
 
 void DocumentStore::SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus) {
     try {
-        using S = DOCUMENTSTATUS;
-        const S old = GetStatusOfDocument(iDocID);
-        const bool write = iDocStatus == S::DOCUMENTDELETED ||
-                           (old != S::DOCUMENTDELETED &&
-                            !(iDocStatus == S::DOCUMENTPUBLISHED && old == S::DOCUMENTSENT));
-        if (!write) return;
-        {
-            db::Connection connection = GetConnection();
-            if (connection.Execute("UPDATE DOCUMENT SET STATUS = ? WHERE DOCUMENTID = ?",
-                                   {Variant(ToInt(iDocStatus)), Id(iDocID)}) == 0)
-                return;
-        }
-        if (iDocStatus == S::DOCUMENTPUBLISHED && old == S::DOCUMENTNEW) {
-            publication_errors::ClosePublicationErrorsForOneCategory(iDocID, "CannotPublish");
-        } else if (iDocStatus == S::DOCUMENTDELETED && old == S::DOCUMENTNEW) {
-            deleteAllUsersFromPublicationList(iDocID);
+        ChangeStatus(iDocID, iDocStatus, GetStatusOfDocument(iDocID), true, nullptr);
+    } catch (...) {
+        Reraise("Kestrix.Document.SetDocumentStatus");
+    }
+}
+
+void DocumentStore::SetDocumentStatus(int32_t& iDocID, std::optional<DOCUMENTSTATUS> status,
+                                      DOCUMENTSTATUS known, bool mayHaveOpenErrors,
+                                      std::string* body) {
+    try {
+        if (status) {
+            ChangeStatus(iDocID, *status, known, mayHaveOpenErrors, body);
+        } else if (body) {
+            WriteBody(iDocID, "XMLBODY", "CREATIONDATE", Variant(std::move(*body)));
         }
     } catch (...) {
         Reraise("Kestrix.Document.SetDocumentStatus");
+    }
+}
+
+void DocumentStore::ChangeStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus, DOCUMENTSTATUS old,
+                                 bool mayHaveOpenErrors, std::string* body) {
+    using S = DOCUMENTSTATUS;
+    const bool write = iDocStatus == S::DOCUMENTDELETED ||
+                       (old != S::DOCUMENTDELETED &&
+                        !(iDocStatus == S::DOCUMENTPUBLISHED && old == S::DOCUMENTSENT));
+    if (!write) {
+        if (body) WriteBody(iDocID, "XMLBODY", "CREATIONDATE", Variant(std::move(*body)));
+        return;
+    }
+    {
+        db::Connection connection = GetConnection();
+        const int64_t changed =
+            body ? connection.Execute(
+                       "UPDATE DOCUMENT SET STATUS = ?, XMLBODY = ?, CREATIONDATE = ? WHERE "
+                       "DOCUMENTID = ?",
+                       {Variant(ToInt(iDocStatus)), Variant(std::move(*body)), Variant(Now()),
+                        Id(iDocID)})
+                 : connection.Execute("UPDATE DOCUMENT SET STATUS = ? WHERE DOCUMENTID = ?",
+                                      {Variant(ToInt(iDocStatus)), Id(iDocID)});
+        if (changed == 0) return;
+    }
+    if (iDocStatus == S::DOCUMENTPUBLISHED && old == S::DOCUMENTNEW) {
+        if (mayHaveOpenErrors)
+            publication_errors::ClosePublicationErrorsForOneCategory(iDocID, "CannotPublish");
+    } else if (iDocStatus == S::DOCUMENTDELETED && old == S::DOCUMENTNEW) {
+        deleteAllUsersFromPublicationList(iDocID);
     }
 }
 
@@ -346,16 +374,48 @@ bool DocumentStore::IsValidParentDoc(int32_t& iDocID, const std::string& iUser, 
 
 // ---- used by the processing pipeline and the transformations -----------------------------
 
+namespace {
+
+/// A new DOCUMENT row holding the body as received, both dates now and the status given.
+db::EditRow NewDocumentRow(const std::string& body, DOCUMENTSTATUS status) {
+    db::EditRow row;
+    const std::string now = Now();
+    row.Set("CREATIONDATE", now);
+    row.Set("ENTRANCEDATE", now);
+    row.Set("STATUS", ToInt(status));
+    row.Set("ORIGINALXMLBODY", body);  // one copy of the body, not a chunked second one
+    return row;
+}
+
+/// Inserts the row without a command time-out; returns its generated identifier.
+int32_t InsertDocument(const db::EditRow& row) {
+    db::Connection connection = GetConnectionWithODBCTimeoutIs(0);
+    return KeyAsInt32(connection.Insert("DOCUMENT", row, "DocumentID"), "DOCUMENT");
+}
+
+}  // namespace
+
 int32_t DocumentStore::StoreOriginalDocument(const std::string& body) {
     try {
-        db::Connection connection = GetConnectionWithODBCTimeoutIs(0);
-        db::EditRow row;
-        const std::string now = Now();
-        row.Set("CREATIONDATE", now);
-        row.Set("ENTRANCEDATE", now);
-        row.Set("STATUS", ToInt(DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS));
-        row.Set("ORIGINALXMLBODY", body);  // one copy of the body, not a chunked second one
-        return KeyAsInt32(connection.Insert("DOCUMENT", row, "DocumentID"), "DOCUMENT");
+        return InsertDocument(NewDocumentRow(body, DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS));
+    } catch (...) {
+        Reraise("Kestrix.Document.StoreOriginalDocument");
+    }
+}
+
+int32_t DocumentStore::StoreCompleteDocument(const std::string& body, const std::string* standardBody,
+                                             const std::string& docTypeID, const std::string& sender,
+                                             const std::string& defaultReceiver, DOCUMENTSTATUS status,
+                                             bool show, int32_t forwardedDocID) {
+    try {
+        db::EditRow row = NewDocumentRow(body, status);
+        row.Set("SENDER", sender);
+        row.Set("DEFAULTRECEIVER", defaultReceiver);
+        row.Set("SHOW", show ? 1 : 0);
+        if (!Trim(docTypeID).empty()) row.Set("DOCUMENTTYPEID", docTypeID);
+        if (forwardedDocID != -1) row.Set("DOC_DOCUMENTID", forwardedDocID);
+        if (standardBody) row.Set("XMLBODY", *standardBody);
+        return InsertDocument(row);
     } catch (...) {
         Reraise("Kestrix.Document.StoreOriginalDocument");
     }

@@ -57,6 +57,13 @@ class DocumentStore : public Object {
     /// closes its "CannotPublish" publication errors; deleting a new one removes its
     /// publication rows.
     void SetDocumentStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus);
+    /// As SetDocumentStatus, for a row that the caller's own unit of work holds, so that its
+    /// status is known and not read again. `mayHaveOpenErrors` false: no "CannotPublish"
+    /// publication error can be open for the row, so there is none to close. With `body`, the
+    /// standard body is written in the same statement (and CREATIONDATE set to now), also
+    /// when the status stays; without `status` only the body is written.
+    void SetDocumentStatus(int32_t& iDocID, std::optional<DOCUMENTSTATUS> status,
+                           DOCUMENTSTATUS known, bool mayHaveOpenErrors, std::string* body);
     /// The status named by a text ("New", "published", "ACCEPT", ...): only the capitalised,
     /// lower-case and upper-case forms of the known words; anything else is
     /// DOCUMENTUNKNOWNSTATUS.
@@ -89,6 +96,15 @@ class DocumentStore : public Object {
     /// Inserts a new row holding the body as received, both dates set to now and status
     /// unknown; returns the generated document identifier. No command time-out applies.
     int32_t StoreOriginalDocument(const std::string& body);
+    /// A new row written whole in one statement, for a caller that has everything a row
+    /// holds before it stores it: the body as received, the standard body (NULL when
+    /// `standardBody` is null; the caller then writes it later), type, sender, default
+    /// receiver, status, show flag and the document it was forwarded from (-1: none); both
+    /// dates are now. Returns the generated document identifier.
+    int32_t StoreCompleteDocument(const std::string& body, const std::string* standardBody,
+                                  const std::string& docTypeID, const std::string& sender,
+                                  const std::string& defaultReceiver, DOCUMENTSTATUS status,
+                                  bool show, int32_t forwardedDocID);
     /// Completes the row: type (only when its trimmed value is not empty), status, sender,
     /// default receiver, show flag, and the document it was forwarded from (unless
     /// forwardedDocID is -1). No row, no change.
@@ -132,6 +148,16 @@ class DocumentStore : public Object {
     bool TransformDocumentToStandard(int32_t iDocID, const std::string& iDocTypeID,
                                      int32_t iSenderBPID, std::optional<xml::XmlDocument>& ioReceived,
                                      xml::XmlDocument& oStandard);
+    /// The standard form of the body as received that the caller holds parsed, stored
+    /// nowhere: the style sheet's output, or nothing when no style sheet is configured (the
+    /// body as received is then the standard form). `oStandard` receives the tree as
+    /// TransformDocumentToStandard gives it; `ioReceived`, when it holds the body, is
+    /// emptied as soon as the style sheet has read it (without a style sheet its tree
+    /// becomes `oStandard`).
+    std::optional<std::string> StandardFormOfTree(const std::string& iDocTypeID, int32_t iSenderBPID,
+                                                  const xml::XmlDocument& iReceived,
+                                                  std::optional<xml::XmlDocument>& ioReceived,
+                                                  xml::XmlDocument& oStandard);
     /// Converts the document from one type to another with the style sheet configured for
     /// the pair (DOCTYPETODOCTYPE), working on the work copy: the current standard body (or
     /// the body as received) is transformed and stored as the standard body. Without a
@@ -154,6 +180,9 @@ class DocumentStore : public Object {
     void ParseBatchXMLFile(std::string& iXMLStr);
 
   private:
+    /// SetDocumentStatus from the status the row had; `body` as SetDocumentStatus takes it.
+    void ChangeStatus(int32_t& iDocID, DOCUMENTSTATUS iDocStatus, DOCUMENTSTATUS old,
+                      bool mayHaveOpenErrors, std::string* body);
     /// The standard form of a parsed body; `toRelease`, when it holds the body, is emptied
     /// as soon as the style sheet has read it.
     bool StandardOfTree(int32_t iDocID, const std::string& iDocTypeID, int32_t iSenderBPID,

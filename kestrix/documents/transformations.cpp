@@ -93,28 +93,45 @@ bool DocumentStore::StandardOfTree(int32_t iDocID, const std::string& iDocTypeID
                                    const xml::XmlDocument& iReceived,
                                    std::optional<xml::XmlDocument>& toRelease, xml::XmlDocument& oStandard) {
     try {
+        std::optional<std::string> standard =
+            StandardFormOfTree(iDocTypeID, iSenderBPID, iReceived, toRelease, oStandard);
+        if (!standard) {
+            // No style sheet configured: the body as received is the standard form.
+            CopyOriginalXMLtoXMLBody(iDocID, false);
+            return !oStandard.IsEmpty();
+        }
+        const bool present = !standard->empty();
+        UpdateDocumentWithXmlBody(iDocID, std::move(*standard));
+        return present;
+    } catch (...) {
+        Reraise("Kestrix.Document.TransformDocumentToStandard");
+    }
+}
+
+std::optional<std::string> DocumentStore::StandardFormOfTree(const std::string& iDocTypeID,
+                                                             int32_t iSenderBPID,
+                                                             const xml::XmlDocument& iReceived,
+                                                             std::optional<xml::XmlDocument>& toRelease,
+                                                             xml::XmlDocument& oStandard) {
+    try {
         oStandard = xml::XmlDocument();
         const std::string name = Trim(ReceiveMethod().GetXslFileName(iSenderBPID, iDocTypeID));
         if (name.empty()) {
-            // No style sheet configured: the body as received is the standard form.
-            CopyOriginalXMLtoXMLBody(iDocID, false);
             if (toRelease) {
                 oStandard = std::move(*toRelease);
                 toRelease.reset();
             } else {
                 oStandard = iReceived.Clone();
             }
-            return !oStandard.IsEmpty();
+            return std::nullopt;
         }
         std::string standard =
             style_sheets::transformXMLToHTMLCommon(iReceived, document_types::GetTransformXSLPath() + name);
         // The received tree has been read: it goes before the standard form is parsed.
         toRelease.reset();
-        const bool present = !standard.empty();
         // An output that is no XML is left to the readers of the stored body, which report it.
         if (!oStandard.LoadXml(standard)) oStandard = xml::XmlDocument();
-        UpdateDocumentWithXmlBody(iDocID, std::move(standard));
-        return present;
+        return standard;
     } catch (...) {
         Reraise("Kestrix.Document.TransformDocumentToStandard");
     }

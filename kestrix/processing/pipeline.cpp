@@ -1,5 +1,6 @@
 // The processing every road of intake ends in.
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -198,8 +199,13 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
     bool show = true;
     bool standardForm = false;
     xml::XmlDocument standard;  // the standard form's tree, read by the later steps
-    // Look-ups kept for the document, checked against the site's change marker once, inside
-    // its transaction.
+    // The style sheet's output for a row written whole, until it is stored.
+    std::optional<std::string> standardBody;
+    // Stays empty: a hidden document's received tree is not handed over to be released, as
+    // the administrator's mail of its failure shows it.
+    std::optional<xml::XmlDocument> keptReceived;
+    // Look-ups kept for the document, checked against the site's change marker once per
+    // document.
     std::optional<SiteCacheScope> siteCaches;
     // The document's unit of work: everything it writes, the outbox items included, is
     // committed at once or not at all. It joins the caller's unit of work when there is one.
@@ -211,8 +217,14 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
     // A row the caller handed in may hold values of an earlier body.
     const bool reused = oDocID != 0;
     try {
+        // A server database shows each statement what was committed before it, inside a
+        // transaction or not, so its change marker is read before the transaction opens,
+        // where reading it needs no savepoint. SQLite's is read inside, in the snapshot the
+        // document works in.
+        const bool serverDatabase = db::DialectOf(CurrentConnectionString()) == db::Dialect::PostgreSQL;
+        if (serverDatabase) siteCaches.emplace();
         work.emplace(CurrentConnectionString(), BusyTimeoutMs());
-        siteCaches.emplace();
+        if (!serverDatabase) siteCaches.emplace();
         // The size limit comes first: nothing of an oversized document is parsed.
         const uint64_t limit = MaxDocumentSize();
         if (body.size() > limit)
@@ -300,13 +312,19 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
                 throw StepFailure{Label("SLBSH1720", {{"[%USER%]", user}, {"[%DOCTYPE%]", description}}), number, false};
             }
         }
+        // A new row of a parsed body is written whole, once everything it holds is known
+        // (after step 9), and its standard body once, after the routing tags are emptied;
+        // until then nothing reads either from the database. A failure up to step 10 rolls
+        // the document back whole either way, so nobody can tell that the row came later.
+        const bool whole = oDocID == 0 && dom && iOriginalDocTypeID.empty();
         // 7. Store.
-        Run(
-            [&] {
-                if (oDocID != 0) UpdateDocumentWithOriginalXmlBody(oDocID, body);
-                else oDocID = StoreOriginalDocument(body);
-            },
-            "SLBSH1812", false);
+        if (!whole)
+            Run(
+                [&] {
+                    if (oDocID != 0) UpdateDocumentWithOriginalXmlBody(oDocID, body);
+                    else oDocID = StoreOriginalDocument(body);
+                },
+                "SLBSH1812", false);
         // 8. to 10.: a failure rolls the document back whole, so that no untyped row and no
         // half-made record is ever seen.
         // The default receiver (step 9) is read from the received tree before the style sheet
@@ -327,7 +345,14 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
         // hidden document's failure.
         Run(
             [&] {
-                if (!iOriginalDocTypeID.empty()) TransformDocToNewDocType(oDocID, iOriginalDocTypeID, oDocTypeID);
+                if (whole) {
+                    std::optional<std::string> output =
+                        show ? StandardFormOfTree(oDocTypeID, oSenderBPID, *dom, dom, standard)
+                             : StandardFormOfTree(oDocTypeID, oSenderBPID, *dom, keptReceived, standard);
+                    standardForm = output ? !output->empty() : !standard.IsEmpty();
+                    if (output) standardBody = std::move(*output);
+                    else standardBody.reset();
+                } else if (!iOriginalDocTypeID.empty()) TransformDocToNewDocType(oDocID, iOriginalDocTypeID, oDocTypeID);
                 else if (dom && show)
                     standardForm = TransformDocumentToStandard(oDocID, oDocTypeID, oSenderBPID, dom, standard);
                 else if (dom)
@@ -345,13 +370,40 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
                 else if (oDefRecipient.empty() && !empty) oDefRecipient = routing::GetDefaultReceiver(body);
             },
             "SLBSH1827", false);
-        // 10. Complete the row.
-        Run(
-            [&] {
-                UpdateDocument(oDocID, oDocTypeID, oSenderName, oDefRecipient, static_cast<DOCUMENTSTATUS>(oStatus),
-                               show, iForwardedDocID);
-            },
-            "SLBSH1825", false);
+        // 10. Complete the row; a new one is stored now, whole. Its standard body waits for
+        // the routing step when that step will run on the tree.
+        const DOCUMENTSTATUS completedStatus = ConvertStatusFromIntToEnum(oStatus);
+        const bool routedTree = whole && standardForm && !standard.IsEmpty() && !oDocTypeID.empty();
+        if (whole) {
+            Run(
+                [&] {
+                    const std::string& standardText = standardBody ? *standardBody : body;
+                    oDocID = StoreCompleteDocument(body, routedTree ? nullptr : &standardText, oDocTypeID,
+                                                   oSenderName, oDefRecipient,
+                                                   static_cast<DOCUMENTSTATUS>(oStatus), show, iForwardedDocID);
+                },
+                "SLBSH1812", false);
+            if (!routedTree) standardBody.reset();
+        } else {
+            Run(
+                [&] {
+                    UpdateDocument(oDocID, oDocTypeID, oSenderName, oDefRecipient,
+                                   static_cast<DOCUMENTSTATUS>(oStatus), show, iForwardedDocID);
+                },
+                "SLBSH1825", false);
+        }
+        // The standard body still to be written (the body as received when no style sheet
+        // applies); written by the routing step, or after it when it fails.
+        bool standardPending = routedTree;
+        // The style sheet's output is kept until it or the tree it became is stored, so that
+        // a routing step undone still finds it.
+        auto writeStandard = [&](std::optional<DOCUMENTSTATUS> status, bool mayHaveOpenErrors,
+                                 bool changed) {
+            std::string text = changed ? standard.Xml() : standardBody ? *standardBody : body;
+            SetDocumentStatus(oDocID, status, completedStatus, mayHaveOpenErrors, &text);
+            standardBody.reset();
+            standardPending = false;
+        };
         kept = true;
         // 11. User-defined fields: a failure is recorded and processing goes on. A new row of
         // a type without fields has no values to store or to replace.
@@ -359,7 +411,9 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
             db::Transaction step(CurrentConnectionString());
             try {
                 UserDefinedFields fields;
-                if (!standard.IsEmpty())
+                if (whole && !standard.IsEmpty())
+                    fields.FillValuesOfNewDocument(oDocID, oDocTypeID, standard);
+                else if (!standard.IsEmpty())
                     fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID, standard);
                 else
                     fields.UpdateValuesInTagsValueTable(oDocID, oDocTypeID);
@@ -373,23 +427,48 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
             }
         }
         // 12. Recipients.
-        InStep(
-            [&] {
-                if (!standardForm || oDocID == 0 || oDocTypeID.empty()) return;
-                if (iOriginalDefRecipient.empty() || iInterActive == 0) {
-                    int32_t status =
-                        standard.IsEmpty()
-                            ? routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID)
-                            : routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID,
-                                                                           standard);
-                    oStatus = static_cast<int16_t>(status);
-                    if (iInterActive != -1 && oStatus != 0)
-                        SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
-                } else {
-                    routing::FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
+        try {
+            InStep(
+                [&] {
+                    if (!standardForm || oDocID == 0 || oDocTypeID.empty()) return;
+                    if (iOriginalDefRecipient.empty() || iInterActive == 0) {
+                        routing::RoutingOutcome outcome;
+                        int32_t status =
+                            standard.IsEmpty()
+                                ? routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID)
+                            : standardPending
+                                ? routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID,
+                                                                               standard, outcome)
+                                : routing::GetRecipientsAndFillPublicationTable(oDocID, oDocTypeID,
+                                                                               standard);
+                        oStatus = static_cast<int16_t>(status);
+                        const bool move = iInterActive != -1 && oStatus != 0;
+                        if (standardPending)
+                            // A row made in this unit of work has only the publication
+                            // errors that routing recorded just now.
+                            writeStandard(move ? std::optional(ConvertStatusFromIntToEnum(oStatus))
+                                               : std::nullopt,
+                                          outcome.errorsRecorded, outcome.bodyChanged);
+                        else if (move)
+                            SetDocumentStatus(oDocID, ConvertStatusFromIntToEnum(oStatus));
+                    } else {
+                        routing::FillPublicationTable(oDocID, oDocTypeID, 0, iOriginalDefRecipient);
+                        if (standardPending) writeStandard(std::nullopt, false, false);
+                    }
+                },
+                "SLBSH1829", true);
+        } catch (const StepFailure&) {
+            // The step was undone: the standard body goes in as the style sheet made it.
+            if (standardPending) {
+                try {
+                    writeStandard(std::nullopt, false, false);
+                } catch (...) {
+                    PassOnBusy();
+                    LogError(kSource);
                 }
-            },
-            "SLBSH1829", true);
+            }
+            throw;
+        }
         // 13. Attachments.
         if (i_oAttachments.IsArray()) {
             db::Transaction step(CurrentConnectionString());
@@ -410,20 +489,26 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
         // for them.
         bool obi = false;
         bool delivering = false;
-        auto addItem = [&](std::string_view kind, const std::string& target = {}) {
+        auto addItem = [&](std::string_view kind, const std::string& target = {},
+                           std::shared_ptr<outbox::KnownDocument> known = nullptr) {
             outbox::Item item;
             item.id = outbox::Add(oDocID, kind, target);
             item.docId = oDocID;
             item.kind = kind;
             item.target = target;
+            item.known = std::move(known);
             intents.push_back(std::move(item));
         };
         // Who is to be told is read first; only writing the items needs the savepoint.
         auto announce = [&] {
             bool tellRecipients = false, tellSender = false;
+            auto known = std::make_shared<outbox::KnownDocument>();
+            known->type = oDocTypeID;
+            known->sender = oSenderName;
             Run(
                 [&] {
-                    tellRecipients = !recipients::GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true).Eof();
+                    known->recipients = recipients::GetRecipientsFromPublicationTable(oDocID, oDocTypeID, true);
+                    tellRecipients = !known->recipients.Eof();
                     SenderList senders;
                     tellSender = senders.GetNotification(oDocTypeID, oSenderName);
                 },
@@ -431,8 +516,8 @@ Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginal
             if (tellRecipients || tellSender)
                 InStep(
                     [&] {
-                        if (tellRecipients) addItem(outbox::kind::NotifyRecipients);
-                        if (tellSender) addItem(outbox::kind::NotifySender);
+                        if (tellRecipients) addItem(outbox::kind::NotifyRecipients, {}, known);
+                        if (tellSender) addItem(outbox::kind::NotifySender, {}, known);
                     },
                     "SLBSH1810", true);
         };

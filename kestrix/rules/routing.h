@@ -42,6 +42,15 @@ int32_t GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string&
 /// routing tags emptied for a distribution list are emptied in this tree too).
 int32_t GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
                                              xml::XmlDocument& iStandard);
+/// What the routing of a held tree did, for a caller that stores the body itself.
+struct RoutingOutcome {
+    bool bodyChanged = false;     ///< routing tags were emptied in the tree
+    bool errorsRecorded = false;  ///< a recipient could not be resolved and was recorded
+};
+/// As above, but the body is not stored: the tree holds the emptied tags, `outcome` says
+/// whether it changed, and the caller writes it.
+int32_t GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                             xml::XmlDocument& iStandard, RoutingOutcome& outcome);
 /// Inserts a new publication row for every user on the type's distribution list
 /// (restricted to the partner when it is not 0 and to the user when it is not "") who
 /// has none for the document yet. Answers the number of rows inserted.

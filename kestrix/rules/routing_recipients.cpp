@@ -80,7 +80,13 @@ size_t EmptyNodes(const xml::XmlDocument& dom, const std::string& pattern) {
     return nodes.size();
 }
 
-void StoreBody(int32_t docId, const xml::XmlDocument& dom) {
+// Stores the tree as the document's body, or, for a caller that stores it itself, notes that
+// it changed.
+void StoreBody(int32_t docId, const xml::XmlDocument& dom, routing::RoutingOutcome* deferred) {
+    if (deferred) {
+        deferred->bodyChanged = true;
+        return;
+    }
     DocumentStore document;
     int32_t id = docId;
     document.UpdateDocumentWithXmlBody(id, dom.Xml());
@@ -104,8 +110,8 @@ struct Resolution {
 class RecipientResolver {
   public:
     RecipientResolver(int32_t docId, const std::string& docTypeId,
-                      RecipientTag tag)
-        : docId_(docId), docTypeId_(docTypeId), tag_(tag) {}
+                      RecipientTag tag, routing::RoutingOutcome* outcome)
+        : docId_(docId), docTypeId_(docTypeId), tag_(tag), outcome_(outcome) {}
 
     /// Publishes to the recipient of one value and records what could not be resolved.
     /// True when a recipient was found.
@@ -235,6 +241,7 @@ class RecipientResolver {
         if (text == texts_.end()) text = texts_.emplace(textLabel, TranslateLabel(textLabel)).first;
         std::optional<xml::XmlDocument> replacements;
         FillReplacements(replacements, reps);
+        if (outcome_) outcome_->errorsRecorded = true;
         LogPublicationErrorWithReplacements(docId_, errorNumber,
                                             ApplyReplacements(text->second, 0, reps), source, label,
                                             &*replacements);
@@ -248,6 +255,7 @@ class RecipientResolver {
     int32_t docId_;
     std::string docTypeId_;
     RecipientTag tag_;
+    routing::RoutingOutcome* outcome_;
     std::map<std::string, Resolution> resolved_;
     std::map<std::string, std::string> texts_;
     std::optional<std::string> description_;
@@ -285,23 +293,43 @@ int32_t routing::FillPublicationTable(int32_t& iDocID, const std::string& iDocTy
     }
 }
 
+namespace {
+
+// Publishes to the recipients one pattern names and empties its nodes (see
+// routing::ExecuteXslPatternAndFillPublicationTable); `deferred` as StoreBody takes it.
+bool PublishPattern(int32_t& iDocID, const std::string& iDocTypeID, xml::XmlDocument& iXMLDoc,
+                    const std::string& iXslPattern, routing::RoutingOutcome* deferred) {
+    RecipientResolver resolver(iDocID, iDocTypeID, TagOfPattern(iXslPattern), deferred);
+    bool found = false;
+    bool anyValue = false;
+    for (xml::XmlNode& node : SelectOrRaise(iXMLDoc, iXslPattern)) {
+        const std::string value = Trim(node.Text());
+        if (value.empty()) continue;
+        anyValue = true;
+        if (resolver.Publish(value)) found = true;
+        node.SetText("");
+    }
+    if (anyValue) StoreBody(iDocID, iXMLDoc, deferred);
+    return found;
+}
+
+// Empties the five recipient tags; the body is stored once, after all of them.
+void RemoveRoutingInfo(int32_t& iDocID, xml::XmlDocument& iXMLDoc,
+                       routing::RoutingOutcome* deferred) {
+    size_t emptied = 0;
+    for (std::string_view pattern : kRecipientPatterns)
+        emptied += EmptyNodes(iXMLDoc, std::string(pattern));
+    if (emptied > 0) StoreBody(iDocID, iXMLDoc, deferred);
+}
+
+}  // namespace
+
 bool routing::ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID,
                                                        const std::string& iDocTypeID,
                                                        xml::XmlDocument& iXMLDoc,
                                                        const std::string& iXslPattern) {
     try {
-        RecipientResolver resolver(iDocID, iDocTypeID, TagOfPattern(iXslPattern));
-        bool found = false;
-        bool anyValue = false;
-        for (xml::XmlNode& node : SelectOrRaise(iXMLDoc, iXslPattern)) {
-            const std::string value = Trim(node.Text());
-            if (value.empty()) continue;
-            anyValue = true;
-            if (resolver.Publish(value)) found = true;
-            node.SetText("");
-        }
-        if (anyValue) StoreBody(iDocID, iXMLDoc);
-        return found;
+        return PublishPattern(iDocID, iDocTypeID, iXMLDoc, iXslPattern, nullptr);
     } catch (...) {
         Reraise("Kestrix.Utility.ExecuteXslPatternAndFillPublicationTable");
     }
@@ -310,7 +338,7 @@ bool routing::ExecuteXslPatternAndFillPublicationTable(int32_t& iDocID,
 bool routing::ClearTagsAndWriteDocToDB(int32_t& iDocID, xml::XmlDocument& iXMLDoc,
                                        const std::string& iXslPattern) {
     try {
-        if (EmptyNodes(iXMLDoc, iXslPattern) > 0) StoreBody(iDocID, iXMLDoc);
+        if (EmptyNodes(iXMLDoc, iXslPattern) > 0) StoreBody(iDocID, iXMLDoc, nullptr);
         return false;
     } catch (...) {
         Reraise("Kestrix.Utility.ClearTagsAndWriteDocToDB");
@@ -319,11 +347,7 @@ bool routing::ClearTagsAndWriteDocToDB(int32_t& iDocID, xml::XmlDocument& iXMLDo
 
 void routing::RemoveAllRoutingInfoFromDocument(int32_t& iDocID, xml::XmlDocument& iXMLDoc) {
     try {
-        // The body is stored once, after all five tags are emptied.
-        size_t emptied = 0;
-        for (std::string_view pattern : kRecipientPatterns)
-            emptied += EmptyNodes(iXMLDoc, std::string(pattern));
-        if (emptied > 0) StoreBody(iDocID, iXMLDoc);
+        RemoveRoutingInfo(iDocID, iXMLDoc, nullptr);
     } catch (...) {
         Reraise("Kestrix.Utility.RemoveAllRoutingInfoFromDocument");
     }
@@ -333,11 +357,12 @@ namespace {
 
 // The publication rows of a stored document from its parsed standard body (see
 // routing::GetRecipientsAndFillPublicationTable).
-int32_t RecipientsOfTree(int32_t& iDocID, const std::string& docType, xml::XmlDocument& dom) {
+int32_t RecipientsOfTree(int32_t& iDocID, const std::string& docType, xml::XmlDocument& dom,
+                         routing::RoutingOutcome* deferred) {
     using namespace routing;
     if (xsl_patterns::ExecuteXSLPattern(dom, "//USESDISTLIST") == "1") {
         const int32_t result = FillPublicationTable(iDocID, docType, 0, {}) > 0 ? 1 : 0;
-        RemoveAllRoutingInfoFromDocument(iDocID, dom);
+        RemoveRoutingInfo(iDocID, dom, deferred);
         return result;
     }
 
@@ -349,13 +374,12 @@ int32_t RecipientsOfTree(int32_t& iDocID, const std::string& docType, xml::XmlDo
         return FillPublicationTable(iDocID, docType, 0, receiver) > 0 ? 1 : 0;
     }
 
-    bool found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//RECEIVER");
+    bool found = PublishPattern(iDocID, docType, dom, "//RECEIVER", deferred);
     if (!xsl_patterns::ExecuteXSLPattern(dom, "//BUSINESSPARTNER").empty()) {
-        found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUSINESSPARTNER") ||
-                found;
+        found = PublishPattern(iDocID, docType, dom, "//BUSINESSPARTNER", deferred) || found;
     } else {
-        found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-C") || found;
-        found = ExecuteXslPatternAndFillPublicationTable(iDocID, docType, dom, "//BUS-PART-S") || found;
+        found = PublishPattern(iDocID, docType, dom, "//BUS-PART-C", deferred) || found;
+        found = PublishPattern(iDocID, docType, dom, "//BUS-PART-S", deferred) || found;
     }
     return found ? 1 : 0;
 }
@@ -374,7 +398,7 @@ int32_t routing::GetRecipientsAndFillPublicationTable(int32_t& iDocID,
         if (docType.empty() || iDocID <= 0 || Trim(xmlText).empty()) return 0;
 
         xml::XmlDocument dom = xml::XmlDocument::FromText(xmlText);
-        return RecipientsOfTree(iDocID, docType, dom);
+        return RecipientsOfTree(iDocID, docType, dom, nullptr);
     } catch (...) {
         Reraise("Kestrix.Utility.GetRecipientsAndFillPublicationTable");
     }
@@ -384,7 +408,19 @@ int32_t routing::GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std
                                                       xml::XmlDocument& iStandard) {
     try {
         if (iDocID <= 0 || iDocTypeID.empty() || iStandard.IsEmpty()) return 0;
-        return RecipientsOfTree(iDocID, iDocTypeID, iStandard);
+        return RecipientsOfTree(iDocID, iDocTypeID, iStandard, nullptr);
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetRecipientsAndFillPublicationTable");
+    }
+}
+
+int32_t routing::GetRecipientsAndFillPublicationTable(int32_t& iDocID, const std::string& iDocTypeID,
+                                                      xml::XmlDocument& iStandard,
+                                                      RoutingOutcome& outcome) {
+    try {
+        outcome = RoutingOutcome{};
+        if (iDocID <= 0 || iDocTypeID.empty() || iStandard.IsEmpty()) return 0;
+        return RecipientsOfTree(iDocID, iDocTypeID, iStandard, &outcome);
     } catch (...) {
         Reraise("Kestrix.Utility.GetRecipientsAndFillPublicationTable");
     }

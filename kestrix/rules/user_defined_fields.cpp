@@ -3,6 +3,7 @@
 
 #include "platform/base/strings.h"
 
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -77,6 +78,18 @@ const xml::XmlDocument* DomOf(const Variant& value) {
     return dom;
 }
 
+/// The field definitions of a type (XSLPATTERN, TAGID, TAGATTRXSL), kept while the site's
+/// configuration stands still.
+db::Recordset FieldDefinitions(db::Connection& conn, const std::string& docTypeID) {
+    const std::string key = "definitions\x1f" + docTypeID;
+    if (std::shared_ptr<const void> kept = FindSiteObject(SiteCacheKind::FieldDefinitions, key))
+        return *static_cast<const db::Recordset*>(kept.get());
+    db::Recordset definitions = conn.Query(
+        "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = ?", {Variant(docTypeID)});
+    KeepSiteObject(SiteCacheKind::FieldDefinitions, key, std::make_shared<const db::Recordset>(definitions));
+    return definitions;
+}
+
 }  // namespace
 
 // ---- filling the values of one document ----------------------------------------------------
@@ -97,15 +110,13 @@ bool TypeHasUserDefinedFields(const std::string& docTypeId) {
 }
 
 bool UserDefinedFields::Fill(int32_t docID, const std::string& docTypeID,
-                             const xml::XmlDocument& dom, db::Connection* given) {
+                             const xml::XmlDocument& dom, db::Connection* given, bool replace) {
     try {
         if (dom.IsEmpty()) return true;
         WorkingConnection connection(given);
         db::Connection& conn = connection.get();
-        db::Recordset definitions = conn.Query(
-            "SELECT XSLPATTERN, TAGID, TAGATTRXSL FROM TAGSCONFIG WHERE DOCUMENTTYPEID = ?",
-            {Variant(docTypeID)});
-        conn.Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = ?", {Variant(docID)});
+        db::Recordset definitions = FieldDefinitions(conn, docTypeID);
+        if (replace) conn.Execute("DELETE FROM TAGSVALUE WHERE DOCUMENTID = ?", {Variant(docID)});
         for (; !definitions.Eof(); definitions.MoveNext()) {
             std::string value = FieldValue(dom, FieldPattern(definitions));
             InsertValue(conn, docID, definitions.GetInt("TAGID"), std::move(value));
@@ -168,6 +179,15 @@ void UserDefinedFields::UpdateValuesInTagsValueTable(int32_t& iDocID, const std:
         if (iStandard.IsEmpty()) DeleteTagsForDocument(iDocID, connection);
         FillTagsValueTable(iDocID, iDocTypeID, iStandard, connection);
         CloseConnection(connection);
+    } catch (...) {
+        Reraise("Kestrix.UserDefinedFields.UpdateValuesInTagsValueTable");
+    }
+}
+
+void UserDefinedFields::FillValuesOfNewDocument(int32_t iDocID, const std::string& iDocTypeID,
+                                                const xml::XmlDocument& iStandard) {
+    try {
+        Fill(iDocID, iDocTypeID, iStandard, nullptr, false);
     } catch (...) {
         Reraise("Kestrix.UserDefinedFields.UpdateValuesInTagsValueTable");
     }

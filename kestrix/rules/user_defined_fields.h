@@ -43,6 +43,10 @@ class UserDefinedFields : public Object {
     /// As above, from the standard body the caller holds parsed (it is not read again).
     void UpdateValuesInTagsValueTable(int32_t& iDocID, const std::string& iDocTypeID,
                                       const xml::XmlDocument& iStandard);
+    /// The values of a row stored in the caller's unit of work just now, which has none yet
+    /// to replace, from the standard body the caller holds parsed.
+    void FillValuesOfNewDocument(int32_t iDocID, const std::string& iDocTypeID,
+                                 const xml::XmlDocument& iStandard);
 
     /// Removes every stored value of the document.
     void DeleteTagsForDocument(int32_t iDocID);
@@ -59,8 +63,9 @@ class UserDefinedFields : public Object {
     void AddTagsValueTable(const std::string& iDocTypeID, int32_t iTagID, db::Connection& iConn);
 
   private:
+    /// Stores the values of the tree's fields; `replace`: the document's old values go first.
     bool Fill(int32_t docID, const std::string& docTypeID, const xml::XmlDocument& dom,
-              db::Connection* given);
+              db::Connection* given, bool replace = true);
     void Delete(int32_t docID, db::Connection* given);
     void Add(const std::string& docTypeID, int32_t tagID, db::Connection* given);
 };

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -78,6 +80,30 @@ std::string UniqueName() {
     return name.str();
 }
 
+/// The date of a message made now, in local time. The zone is built from the offset the C
+/// library already knows, not looked up again in the zone files for every message.
+GDateTime* LocalNow() {
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    if (!localtime_r(&t, &local)) return g_date_time_new_now_local();
+    GTimeZone* zone = g_time_zone_new_offset(static_cast<gint32>(local.tm_gmtoff));
+    GDateTime* now = g_date_time_new_now(zone);
+    g_time_zone_unref(zone);
+    return now;
+}
+
+/// A message identifier of its own for every message: the time, the process, a counter
+/// and random digits, without a random device opened for each one.
+std::string MessageId() {
+    static std::atomic<unsigned> counter{0};
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    char text[96];
+    std::snprintf(text, sizeof text, "%llx.%x.%x.%08x@kestrix.localhost",
+                  static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()),
+                  static_cast<unsigned>(getpid()), counter++, static_cast<unsigned>(RandomNumbers()()));
+    return text;
+}
+
 /// A file descriptor, closed when the object goes.
 class FileDescriptor {
   public:
@@ -127,18 +153,24 @@ std::string WriteToPickup(const std::string& text, const Settings& settings) {
                      "Cannot " + what + " the message in the pickup folder " +
                          settings.pickupFolder + ": " + std::strerror(error));
     };
-    std::error_code ec;
-    fs::create_directories(settings.pickupFolder, ec);
-    if (ec) throw fail("place", ec.value());
     const std::string name = UniqueName();
     const fs::path final = fs::path(settings.pickupFolder) / (name + ".eml");
+    const fs::path hidden = fs::path(settings.pickupFolder) / ("." + name + ".tmp");
 
     // Written under a hidden name and renamed when whole, so that whoever collects the
-    // folder never sees half a message; on any failure the hidden file is removed.
-    FileDescriptor fd(::open((fs::path(settings.pickupFolder) / ("." + name + ".tmp")).c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    // folder never sees half a message; on any failure the hidden file is removed. The
+    // folder is made when the first message finds it missing.
+    auto create = [&] { return ::open(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644); };
+    int created = create();
+    if (created < 0 && errno == ENOENT) {
+        std::error_code ec;
+        fs::create_directories(settings.pickupFolder, ec);
+        if (ec) throw fail("place", ec.value());
+        created = create();
+    }
+    FileDescriptor fd(created);
     if (fd.get() < 0) throw fail("create", errno);
-    TemporaryFile temp(fs::path(settings.pickupFolder) / ("." + name + ".tmp"));
+    TemporaryFile temp(hidden);
     const char* p = text.data();
     size_t left = text.size();
     while (left > 0) {
@@ -248,12 +280,10 @@ std::string Compose(const Message& message) {
     AddAddresses(mime.p, GMIME_ADDRESS_TYPE_TO, message.to);
     AddAddresses(mime.p, GMIME_ADDRESS_TYPE_CC, message.cc);
     g_mime_message_set_subject(mime.p, message.subject.c_str(), "utf-8");
-    GDateTime* now = g_date_time_new_now_local();
+    GDateTime* now = LocalNow();
     g_mime_message_set_date(mime.p, now);
     g_date_time_unref(now);
-    gchar* id = g_mime_utils_generate_message_id("kestrix.localhost");
-    g_mime_message_set_message_id(mime.p, id);
-    g_free(id);
+    g_mime_message_set_message_id(mime.p, MessageId().c_str());
 
     GRef<GMimeTextPart> body(g_mime_text_part_new_with_subtype("plain"));
     // The text goes in as the UTF-8 it is. Setting it as text would let the library

@@ -59,10 +59,11 @@ class Pipeline : public ::testing::TestWithParam<std::string> {
     };
 
     Outcome Process(const std::string& body, int32_t interactive = 0, std::string originalType = {},
-                    const Variant& attachments = {}, const std::string& origin = {}) {
+                    const Variant& attachments = {}, const std::string& origin = {}, int32_t reuse = 0) {
         Document document;
         document.SetOrigin(origin);
         Outcome o;
+        o.docId = reuse;
         std::string defRecipient, oDefRecipient;
         int32_t bp = 0;
         try {
@@ -239,6 +240,73 @@ TEST_P(Pipeline, FailuresOfFieldsRecipientsAndAttachmentsAreRecordedAndProcessin
     EXPECT_EQ(site_.Count("PUBLICATION WHERE DOCUMENTID = " + doc), 1);
 }
 
+TEST_P(Pipeline, TheStandardBodyIsStoredWithItsRoutingTagsEmptiedOrAsTheStyleSheetMadeItWhenRoutingFails) {
+    // Routed: the tags that named recipients are stored empty, the document is published, and
+    // the recipient that could not be resolved is recorded and closed with the publication.
+    Outcome routed = Process(Order("<RECEIVER>bob</RECEIVER><RECEIVER>nobody</RECEIVER>"));
+    ASSERT_FALSE(routed.error) << routed.error->description();
+    const std::string doc = std::to_string(routed.docId);
+    Document document;
+    std::string body = document.GetXmlDocument(routed.docId);
+    EXPECT_NE(body.find("standard=\"1\""), std::string::npos) << body;
+    EXPECT_EQ(body.find(">bob<"), std::string::npos) << body;
+    EXPECT_EQ(body.find(">nobody<"), std::string::npos) << body;
+    EXPECT_EQ(document.GetStatusOfDocument(routed.docId), DOCUMENTSTATUS::DOCUMENTPUBLISHED);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH0008' AND CLOSED = 1 AND DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " + doc), 0);
+
+    // Failed: the step is undone, the body is the style sheet's output with its tags, the
+    // status stays the caller's and the failure stays with the document.
+    // (The step fails when the document cannot be moved on to its new status.)
+    if (GetParam() == "sqlite") {
+        site_.Exec("CREATE TRIGGER NO_STATUS BEFORE UPDATE OF STATUS ON DOCUMENT BEGIN SELECT RAISE(ABORT, 'refused'); "
+                   "END");
+    } else {
+        site_.Exec(
+            "CREATE FUNCTION NO_STATUS() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$ "
+            "LANGUAGE plpgsql");
+        site_.Exec("CREATE TRIGGER NO_STATUS BEFORE UPDATE OF STATUS ON DOCUMENT FOR EACH ROW EXECUTE FUNCTION "
+                   "NO_STATUS()");
+    }
+    const int64_t documents = site_.Count("DOCUMENT");
+    Outcome failed = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    ASSERT_TRUE(failed.error);
+    EXPECT_NE(failed.error->description().find(TranslateLabel("SLBSH1829")), std::string::npos)
+        << failed.error->description();
+    ASSERT_EQ(site_.Count("DOCUMENT"), documents + 1);
+    int32_t kept = static_cast<int32_t>(site_.Query("SELECT MAX(DOCUMENTID) AS ID FROM DOCUMENT").GetInt("ID"));
+    body = document.GetXmlDocument(kept);
+    EXPECT_NE(body.find("standard=\"1\""), std::string::npos) << body;
+    EXPECT_NE(body.find(">bob<"), std::string::npos) << body;
+    EXPECT_EQ(document.GetStatusOfDocument(kept), DOCUMENTSTATUS::DOCUMENTNEW);
+    EXPECT_EQ(site_.Count("PUBLICATION WHERE DOCUMENTID = " + std::to_string(kept)), 0);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1812' AND DOCUMENTID = " + std::to_string(kept)), 1);
+    EXPECT_EQ(Mails().size(), 2u);  // only the routed document's
+}
+
+TEST_P(Pipeline, ARowHandedInIsReprocessedInPlaceWithItsFieldValuesReplaced) {
+    site_.Exec("INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, SEQUENCENUMBER) "
+               "VALUES ('ORDER', 'LINE', 1, 'Line', 1)");
+    Outcome first = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    ASSERT_FALSE(first.error) << first.error->description();
+    const std::string doc = std::to_string(first.docId);
+    ASSERT_EQ(site_.Count("TAGSVALUE WHERE DOCUMENTID = " + doc), 1);
+
+    Outcome again = Process("<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><RECEIVER>carol</RECEIVER>"
+                            "<LINE qty='5'>Nuts</LINE></ORDER>",
+                            0, {}, {}, {}, first.docId);
+    ASSERT_FALSE(again.error) << again.error->description();
+    EXPECT_EQ(again.docId, first.docId);
+    EXPECT_EQ(site_.Count("DOCUMENT"), 1);
+    EXPECT_EQ(site_.Count("TAGSVALUE WHERE DOCUMENTID = " + doc), 1);
+    EXPECT_EQ(site_.Count("TAGSVALUE WHERE TAGVALUE = 'Nuts' AND DOCUMENTID = " + doc), 1);
+    Document document;
+    const std::string body = document.GetXmlDocument(first.docId);
+    EXPECT_NE(body.find("Nuts"), std::string::npos) << body;
+    EXPECT_EQ(body.find(">carol<"), std::string::npos) << body;  // its routing tag emptied
+    EXPECT_EQ(site_.Count("PUBLICATION WHERE USERID = 'carol' AND DOCUMENTID = " + doc), 1);
+}
+
 TEST_P(Pipeline, ExternalEntitiesAreNeverFetched) {
     fs::path secret = site_.root() / "secret.txt";
     std::ofstream(secret) << "TOP-SECRET";
@@ -374,6 +442,13 @@ TEST_P(Pipeline, ChangesToTheSiteReachTheNextDocument) {
     bool newAddress = false;
     for (const std::string& mail : Mails()) newAddress = newAddress || mail.find("To: alice@new.test") != std::string::npos;
     EXPECT_TRUE(newAddress);
+
+    // A field defined now is filled from the next document on.
+    site_.Exec("INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, SEQUENCENUMBER) "
+               "VALUES ('ORDER', 'LINE', 1, 'Line', 1)");
+    Outcome fielded = Process(Order("<RECEIVER>bob</RECEIVER>"));
+    ASSERT_FALSE(fielded.error) << fielded.error->description();
+    EXPECT_EQ(site_.Count("TAGSVALUE WHERE DOCUMENTID = " + std::to_string(fielded.docId)), 1);
 
     // Taken off the sender list, alice may no longer send orders.
     site_.Exec("DELETE FROM SENDERLIST WHERE USERID = 'alice'");

@@ -4,6 +4,8 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -51,6 +53,37 @@ TEST(MailCompose, MessagesCarryUtf8TextAndNamedAttachments) {
     Message missing = Sample(dir);
     missing.attachments.push_back({(dir.path() / "gone.xml").string(), ""});
     EXPECT_THROW(Compose(missing), Error);
+}
+
+// The value of one header line of a composed message.
+std::string Header(const std::string& message, const std::string& name) {
+    const std::string text = "\n" + message;
+    const size_t at = text.find("\n" + name + ": ");
+    if (at == std::string::npos) return {};
+    const size_t start = at + name.size() + 3;
+    return text.substr(start, text.find_first_of("\r\n", start) - start);
+}
+
+TEST(MailCompose, EveryMessageHasItsOwnIdentifierAndTheLocalDateWithItsOffset) {
+    test::TempDir dir;
+    Message m = Sample(dir);
+    m.attachments.clear();
+    const std::string first = Header(Compose(m), "Message-Id");
+    const std::string second = Header(Compose(m), "Message-Id");
+    EXPECT_EQ(first.front(), '<');
+    EXPECT_NE(first.find("@kestrix.localhost>"), std::string::npos) << first;
+    EXPECT_NE(first, second);
+
+    // Composed in a zone two hours east of Greenwich, the date says so.
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone ? zone : "";
+    setenv("TZ", "EET-2", 1);
+    tzset();
+    const std::string date = Header(Compose(m), "Date");
+    if (zone) setenv("TZ", saved.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+    EXPECT_NE(date.find("+0200"), std::string::npos) << date;
 }
 
 TEST(MailCompose, ABodyBeyondAsciiStaysUtf8AsItsCharsetSays) {
