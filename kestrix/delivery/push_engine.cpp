@@ -16,6 +16,7 @@
 #include "kestrix/foundation/files.h"
 #include "kestrix/foundation/i18n.h"
 #include "kestrix/foundation/method_call.h"
+#include "kestrix/foundation/site_cache.h"
 #include "kestrix/foundation/style_sheets.h"
 #include "kestrix/foundation/users.h"
 #include "kestrix/rules/routing.h"
@@ -330,6 +331,15 @@ void PushDocUtils::ExecuteSendMethod(int32_t i_lBPID, int32_t i_lDocID, int32_t 
 std::vector<PushDocUtils::PlannedDelivery> PushDocUtils::PlanDeliveries(int32_t docId, const std::string& docTypeId) {
     constexpr const char* kSource = "Kestrix.PushDocUtils.PushDocumentToReceivers";
     std::vector<PlannedDelivery> planned;
+    // Most types go to nobody by a send method; whether a type has any is kept per site
+    // version, so that a document of such a type asks nothing more.
+    const std::optional<std::string> any = CachedSiteValue(SiteCacheKind::SendMethods, docTypeId, [&] {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            "SELECT COUNT(*) AS N FROM SENDMETHOD WHERE DOCUMENTTYPEID = ? AND SENDMETHODID <> -1", {Variant(docTypeId)});
+        return std::optional<std::string>(rs.Eof() || rs.GetInt("N", 0) == 0 ? "0" : "1");
+    });
+    if (any && *any == "0") return planned;
     db::Recordset rows = GetPushableBPs(docId, docTypeId);
     if (rows.Eof()) return planned;
     int32_t id = docId;

@@ -17,6 +17,7 @@ enum class SiteCacheKind {
     ReceiveMethod,
     User,
     FieldDefinitions,
+    SendMethods,
     Count  // the number of kinds
 };
 
