@@ -1,10 +1,14 @@
 // Sending one message, the only way mail leaves the system.
+#include <charconv>
 #include <filesystem>
+#include <memory>
 
 #include "kestrix/delivery/site_mail.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
+#include "kestrix/foundation/site_cache.h"
+#include "platform/base/error.h"
 #include "kestrix/delivery/email.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
@@ -12,9 +16,22 @@
 
 namespace kestrix {
 
-mail::Settings SiteMailSettings() {
+namespace {
+
+/// A whole number of the MAIL section; a clear error naming the key when it is no number.
+int MailNumber(const services::Configuration& configuration, const char* key, int fallback) {
+    const std::string text = Trim(configuration.GetValue("MAIL", key).ToString());
+    if (text.empty()) return fallback;
+    int value = 0;
+    const char* end = text.data() + text.size();
+    if (auto [stop, ec] = std::from_chars(text.data(), end, value); ec == std::errc() && stop == end) return value;
+    throw Error(errnum::E_FAIL, "Kestrix.Utility.SendEmail",
+                "The site configuration's MAIL " + std::string(key) + " '" + text + "' is not a whole number.");
+}
+
+mail::Settings LoadMailSettings(const std::string& file) {
     services::Configuration configuration;
-    configuration.LoadFile(getSiteConfigFile());
+    configuration.LoadFile(file);
     auto value = [&](const char* key) { return Trim(configuration.GetValue("MAIL", key).ToString()); };
     mail::Settings settings;
     settings.mode = IEquals(value("Mode"), "smtp") ? mail::Settings::Mode::Smtp : mail::Settings::Mode::Pickup;
@@ -22,14 +39,32 @@ mail::Settings SiteMailSettings() {
     if (settings.pickupFolder.empty())
         settings.pickupFolder = (std::filesystem::path(getInstallDir()) / "out" / "mail").string();
     settings.host = value("SmtpHost");
-    if (std::string port = value("SmtpPort"); !port.empty()) settings.port = std::stoi(port);
+    settings.port = MailNumber(configuration, "SmtpPort", settings.port);
     std::string tls = value("SmtpTls");
     settings.tls = IEquals(tls, "starttls") ? mail::Settings::Tls::StartTls
                    : IEquals(tls, "tls")    ? mail::Settings::Tls::Implicit
                                             : mail::Settings::Tls::None;
     settings.user = value("SmtpUser");
     settings.password = configuration.GetValue("MAIL", "SmtpPassword").ToString();
-    if (std::string timeout = value("SmtpTimeout"); !timeout.empty()) settings.timeoutSeconds = std::stoi(timeout);
+    settings.timeoutSeconds = MailNumber(configuration, "SmtpTimeout", settings.timeoutSeconds);
+    return settings;
+}
+
+}  // namespace
+
+mail::Settings SiteMailSettings() {
+    // Every mail needs them; they are read again only when the file changed (its time and
+    // size are part of the key), and kept only while a document's look-ups are.
+    const std::string file = getSiteConfigFile();
+    std::error_code timeError, sizeError;
+    const auto written = std::filesystem::last_write_time(file, timeError);
+    const auto size = std::filesystem::file_size(file, sizeError);
+    if (timeError || sizeError) return LoadMailSettings(file);
+    const std::string key = file + "|" + std::to_string(written.time_since_epoch().count()) + "|" + std::to_string(size);
+    if (auto kept = FindSiteObject(SiteCacheKind::MailSettings, key))
+        return *std::static_pointer_cast<const mail::Settings>(kept);
+    mail::Settings settings = LoadMailSettings(file);
+    KeepSiteObject(SiteCacheKind::MailSettings, key, std::make_shared<const mail::Settings>(settings));
     return settings;
 }
 

@@ -18,6 +18,7 @@ enum class SiteCacheKind {
     User,
     FieldDefinitions,
     SendMethods,
+    MailSettings,
     Count  // the number of kinds
 };
 
