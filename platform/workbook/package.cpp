@@ -3,6 +3,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/base/strings.h"
@@ -56,10 +57,20 @@ struct OpenedArchive {
     ZipPtr zip;
 };
 
+// For writing, the source gets a copy of its own, which it may free when the written bytes
+// replace it.
 OpenedArchive OpenBuffer(const void* data, size_t size, int flags) {
     zip_error_t error;
     zip_error_init(&error);
-    SourcePtr source(zip_source_buffer_create(data, size, 0, &error));
+    const bool writing = !(flags & ZIP_RDONLY);
+    void* copy = nullptr;
+    if (writing && size > 0) {
+        copy = std::malloc(size);
+        if (!copy) Fail(errnum::E_FAIL, "No memory to write the workbook package");
+        std::memcpy(copy, data, size);
+    }
+    SourcePtr source(zip_source_buffer_create(writing ? copy : data, size, writing ? 1 : 0, &error));
+    if (!source) std::free(copy);
     if (!source) {
         std::string text = zip_error_strerror(&error);
         zip_error_fini(&error);
