@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "bench/usage.h"
 #include "platform/base/error.h"
 #include "platform/workbook/workbook.h"
 
@@ -26,18 +27,8 @@ namespace {
 
 constexpr uint32_t kColumns = 10;
 
-long PeakRssKb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using bench::CpuSeconds;
+using bench::PeakRssKb;
 
 // Runs `work` in a child process and prints its figures under `title`.
 void Measure(const char* title, const std::function<std::string()>& work) {
