@@ -185,12 +185,12 @@ void ReadCells(Impl& sheet) {
                     if (name == "r") column = ColumnOf(value);
                     else if (name == "t") t = value;
                     else if (name == "s") c.style = ParseNumber(value, 0);
-                    else AppendAttribute(c.attributes, name, value);
+                    else AppendAttribute(c.More().attributes, name, value);
                 }
                 c.column = column ? column : (row->cells.empty() ? 1 : row->cells.back().column + 1);
                 if (c.column > kMaxColumns) Fail(wberr::NotAWorkbook, "The sheet " + sheet.partName + " has a cell beyond the last column");
                 c.kind = KindOf(t);
-                if (c.kind == Impl::Kind::Other) c.type = t;
+                if (c.kind == Impl::Kind::Other) c.More().type = t;
                 if (reader.IsEmptyElement()) {
                     c.kind = Impl::Kind::Blank;
                     row->cells.push_back(std::move(c));
@@ -206,14 +206,14 @@ void ReadCells(Impl& sheet) {
                     cell->value = reader.Text();
                 } else if (local == "f") {
                     while (reader.NextAttribute(name, value)) {
-                        AppendAttribute(cell->formulaAttributes, name, value);
-                        if (name == "si") cell->sharedIndex = value;
+                        AppendAttribute(cell->More().formulaAttributes, name, value);
+                        if (name == "si") cell->More().sharedIndex = value;
                     }
-                    cell->formula = reader.IsEmptyElement() ? std::string() : reader.Text();
+                    cell->More().formula = reader.IsEmptyElement() ? std::string() : reader.Text();
                 } else if (local == "is") {
                     cell->value = detail::StringItemText(reader.Expand());
                 } else {
-                    cell->extra += reader.OuterXml();
+                    cell->More().extra += reader.OuterXml();
                 }
                 more = reader.Next();
                 continue;
@@ -240,7 +240,7 @@ void ReadCells(Impl& sheet) {
             std::stable_sort(r.cells.begin(), r.cells.end(), byColumn);
         for (auto& c : r.cells)
             if (c.value.empty() && c.kind != Impl::Kind::Inline && c.kind != Impl::Kind::FormulaText)
-                if (c.kind != Impl::Kind::Blank && !c.formula) c.kind = Impl::Kind::Blank;
+                if (c.kind != Impl::Kind::Blank && !c.HasFormula()) c.kind = Impl::Kind::Blank;
     }
 }
 
@@ -254,7 +254,7 @@ Worksheet::Impl::Impl(detail::SharedStrings& strings, std::string partName, std:
 CellValue Worksheet::Impl::Value(const Cell& cell) const {
     CellValue v;
     v.style = cell.style.value_or(0);
-    v.formula = cell.formula;
+    if (cell.rare) v.formula = cell.rare->formula;
     switch (cell.kind) {
         case Kind::Blank:
             break;
@@ -324,22 +324,17 @@ Worksheet::Impl::Cell& Worksheet::Impl::Make(CellRef ref) {
     }
     // A cell that leads a shared formula takes it along: the cells that share it keep their
     // last values but no formula, since the formula they share is gone.
-    if (c->formula && !c->sharedIndex.empty() && !c->formula->empty()) {
-        const std::string si = c->sharedIndex;
+    if (c->HasFormula() && !c->rare->sharedIndex.empty() && !c->rare->formula->empty()) {
+        const std::string si = c->rare->sharedIndex;
         for (auto& row : rows)
             for (auto& other : row.cells)
-                if (&other != &*c && other.formula && other.sharedIndex == si) {
-                    other.formula.reset();
-                    other.formulaAttributes.clear();
-                    other.sharedIndex.clear();
+                if (&other != &*c && other.HasFormula() && other.rare->sharedIndex == si) {
+                    other.rare->formula.reset();
+                    other.rare->formulaAttributes.clear();
+                    other.rare->sharedIndex.clear();
                 }
     }
-    c->formula.reset();
-    c->formulaAttributes.clear();
-    c->sharedIndex.clear();
-    c->attributes.clear();  // metadata of the old value
-    c->extra.clear();
-    c->type.clear();
+    c->rare.reset();  // formula, metadata of the old value and all
     return *c;
 }
 
@@ -399,7 +394,7 @@ std::optional<CellRange> UsedRangeOf(const Impl& sheet) {
     std::optional<CellRange> range;
     for (const auto& r : sheet.rows)
         for (const auto& c : r.cells)
-            if (c.kind != Impl::Kind::Blank || c.formula) {
+            if (c.kind != Impl::Kind::Blank || c.HasFormula()) {
                 if (!range) range = CellRange{{r.row, c.column}, {r.row, c.column}};
                 range->first.row = std::min(range->first.row, r.row);
                 range->last.row = std::max(range->last.row, r.row);
@@ -432,17 +427,17 @@ void AppendCellData(const Impl& sheet, std::string& out) {
                 case Impl::Kind::Boolean: out += " t=\"b\""; break;
                 case Impl::Kind::Error: out += " t=\"e\""; break;
                 case Impl::Kind::FormulaText: out += " t=\"str\""; break;
-                case Impl::Kind::Other: AppendAttribute(out, "t", c.type); break;
+                case Impl::Kind::Other: AppendAttribute(out, "t", c.rare->type); break;
                 default: break;
             }
-            out += c.attributes;
+            if (c.rare) out += c.rare->attributes;
             bool hasValue = c.kind != Impl::Kind::Blank;
-            if (!c.formula && !hasValue && c.extra.empty()) { out += "/>"; continue; }
+            if (!c.HasFormula() && !hasValue && (!c.rare || c.rare->extra.empty())) { out += "/>"; continue; }
             out += '>';
-            if (c.formula) {
-                out += '<'; out += p; out += 'f'; out += c.formulaAttributes;
-                if (c.formula->empty()) { out += "/>"; }
-                else { out += '>'; out += XmlEscape(*c.formula); out += "</"; out += p; out += "f>"; }
+            if (c.HasFormula()) {
+                out += '<'; out += p; out += 'f'; out += c.rare->formulaAttributes;
+                if (c.rare->formula->empty()) { out += "/>"; }
+                else { out += '>'; out += XmlEscape(*c.rare->formula); out += "</"; out += p; out += "f>"; }
             }
             if (c.kind == Impl::Kind::Inline) {
                 out += '<'; out += p; out += "is><"; out += p; out += "t xml:space=\"preserve\">";
@@ -451,7 +446,7 @@ void AppendCellData(const Impl& sheet, std::string& out) {
             } else if (hasValue) {
                 out += '<'; out += p; out += "v>"; out += XmlEscape(c.value); out += "</"; out += p; out += "v>";
             }
-            out += c.extra;
+            if (c.rare) out += c.rare->extra;
             out += "</"; out += p; out += "c>";
         }
         out += row.extra;

@@ -4,6 +4,7 @@
 // read from their parts and written back.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,17 +42,27 @@ struct Worksheet::Impl {
     // How the value of a cell is stored (its "t" attribute).
     enum class Kind : uint8_t { Blank, Number, Shared, Inline, Boolean, Error, FormulaText, Other };
 
-    struct Cell {
-        uint32_t column = 0;
-        Kind kind = Kind::Blank;
-        std::optional<uint32_t> style;
+    // What few cells have: kept apart so that a plain cell stays small.
+    struct Rare {
         std::string type;        // the "t" attribute as read, for Kind::Other
-        std::string value;       // text of <v>, or the text of an inline string
         std::string attributes;  // any other attributes, as XML text
         std::optional<std::string> formula;  // text of <f>
         std::string formulaAttributes;       // attributes of <f>, as XML text
         std::string sharedIndex;             // "si" of a shared formula
         std::string extra;                   // other child elements, as XML text
+    };
+    struct Cell {
+        uint32_t column = 0;
+        Kind kind = Kind::Blank;
+        std::optional<uint32_t> style;
+        std::string value;  // text of <v>, or the text of an inline string
+        std::unique_ptr<Rare> rare;
+
+        Rare& More() {
+            if (!rare) rare = std::make_unique<Rare>();
+            return *rare;
+        }
+        bool HasFormula() const { return rare && rare->formula; }
     };
     struct Row {
         uint32_t row = 0;
