@@ -78,14 +78,11 @@ int main(int argc, char** argv) {
         Worksheet& sheet = book.Sheet(0);
         double sum = 0;
         size_t texts = 0, cells = 0;
-        if (auto used = sheet.UsedRange())
-            for (uint32_t r = used->first.row; r <= used->last.row; ++r)
-                for (uint32_t c = used->first.column; c <= used->last.column; ++c) {
-                    CellValue v = sheet.Cell({r, c});
-                    ++cells;
-                    if (v.type == CellType::Number) sum += v.number;
-                    if (v.type == CellType::Text) ++texts;
-                }
+        sheet.ForEachCell([&](CellRef, const CellValue& v) {
+            ++cells;
+            if (v.type == CellType::Number) sum += v.number;
+            if (v.type == CellType::Text) ++texts;
+        });
         return std::to_string(cells) + " cells read, " + std::to_string(texts) + " texts, sum " +
                std::to_string(static_cast<long long>(sum));
     });

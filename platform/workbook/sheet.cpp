@@ -555,4 +555,10 @@ void Worksheet::Clear(CellRef ref) {
 
 std::optional<CellRange> Worksheet::UsedRange() const { return UsedRangeOf(*impl_); }
 
+void Worksheet::ForEachCell(const std::function<void(CellRef, const CellValue&)>& visit) const {
+    for (const auto& r : impl_->rows)
+        for (const auto& c : r.cells)
+            if (c.kind != Impl::Kind::Blank || c.HasFormula()) visit({r.row, c.column}, impl_->Value(c));
+}
+
 }  // namespace kestrix::workbook

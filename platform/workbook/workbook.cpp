@@ -322,6 +322,7 @@ void Workbook::Impl::KeepViews(const xmlNode* active) {
         if (sheets[i].node == active && visible(sheets[i])) index = i;
     if (index == sheets.size())
         index = static_cast<size_t>(std::find_if(sheets.begin(), sheets.end(), visible) - sheets.begin());
+    if (index == sheets.size()) index = 0;  // a package whose sheets are all hidden
     xmlNode* views = detail::FirstChild(xmlDocGetRootElement(workbook.doc.get()), "bookViews");
     for (xmlNode* view : detail::Children(views, "workbookView")) {
         SetAttr(view, "activeTab", std::to_string(index));

@@ -6,6 +6,7 @@
 // was, entry for entry.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -131,6 +132,9 @@ class Worksheet {
     /// The smallest range holding every cell with a value or a formula; none for a sheet
     /// without such cells.
     std::optional<CellRange> UsedRange() const;
+    /// Calls `visit` for every cell with a value or a formula, row by row, each row from left
+    /// to right: the way to read a sheet whose used range is large but sparse.
+    void ForEachCell(const std::function<void(CellRef, const CellValue&)>& visit) const;
 
     Impl& impl() { return *impl_; }
     const Impl& impl() const { return *impl_; }

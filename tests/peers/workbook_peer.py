@@ -125,6 +125,7 @@ def write(folder):
 def read(path):
     wb = openpyxl.load_workbook(path)
     print(f"template={wb.template}")
+    print(f"active={wb.active.title}")
     print("sheets=" + "|".join(f"{ws.title}:{ws.sheet_state}" for ws in wb.worksheets))
     for ws in wb.worksheets:
         for row in ws.iter_rows():

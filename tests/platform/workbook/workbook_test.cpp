@@ -82,6 +82,9 @@ TEST_F(WorkbookTest, ReadsSheetsAndValuesWrittenByTheIndependentWriter) {
     EXPECT_TRUE(orders.Cell("C2").boolean);
     EXPECT_EQ(orders.Cell("Z99").type, CellType::Empty);
     EXPECT_EQ(orders.UsedRange(), (CellRange{{1, 1}, {10, 4}}));
+    std::vector<std::string> visited;
+    orders.ForEachCell([&](CellRef ref, const CellValue&) { visited.push_back(FormatAddress(ref)); });
+    EXPECT_EQ(visited, (std::vector<std::string>{"A1", "B1", "A2", "B2", "C2", "A3", "B3", "D10"}));
     EXPECT_EQ(book.Sheet(2).Cell("B2").number, 99);
     EXPECT_FALSE(book.Sheet("Empty").UsedRange());
 
@@ -129,6 +132,7 @@ TEST_F(WorkbookTest, WorkbooksTheEngineWritesAreReadByTheIndependentReader) {
 
     Lines read = Independent("read", path);
     EXPECT_EQ(read["sheets"], "First:visible|Lines:visible|Hidden one:hidden|Very:veryHidden");
+    EXPECT_EQ(read["active"], "Lines");  // the views follow the sheet they showed
     EXPECT_EQ(read["Lines!A1"], "str:Article");
     EXPECT_EQ(read["Lines!B1"], "str:Menge & <Preis>");
     EXPECT_EQ(read["Lines!A2"], "int:4711");
@@ -166,6 +170,7 @@ TEST_F(WorkbookTest, AChangeKeepsWhatItDoesNotTouchAsItWas) {
 
     Lines read = Independent("read", after);
     EXPECT_EQ(read["sheets"], "Secret:veryHidden|Empty:visible|Archive:hidden");
+    EXPECT_EQ(read["active"], "Empty");  // the first visible sheet, since the active one went
     EXPECT_EQ(read.count("name:OrdersLocal"), 0u);
     EXPECT_EQ(read["name:ArchiveLocal"], "2");
     EXPECT_EQ(read["Archive!A1"], "str:old");
