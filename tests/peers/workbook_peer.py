@@ -5,9 +5,10 @@ openpyxl cannot, with zipfile), and reads back what the engine wrote.
     workbook_peer.py read FILE     prints sheets and cell values, one "key=value" a line
     workbook_peer.py custom FILE   prints the custom properties of FILE
     workbook_peer.py raw FILE      prints a digest of every entry's stored bytes
+    workbook_peer.py damage DIR    makes packages with damaged parts from the inputs in DIR
 """
-import datetime
 import hashlib
+import random
 import struct
 import sys
 import xml.etree.ElementTree as ET
@@ -122,6 +123,38 @@ def write(folder):
         z.writestr("readme.txt", "no workbook here")
 
 
+def damage(folder):
+    """Packages that are sound zip files whose XML parts are damaged: cut short, bytes
+    changed, or a tag doubled (fixed seed)."""
+    rnd = random.Random(20261208)
+    sources = [f"{folder}/formulas.xlsx", f"{folder}/custom.xlsx", f"{folder}/several.xlsx"]
+    for n in range(150):
+        path = sources[n % len(sources)]
+        with zipfile.ZipFile(path) as z:
+            names = [i.filename for i in z.infolist()
+                     if i.filename.endswith(".rels") or i.filename.startswith(("[", "xl/w", "xl/s", "docProps/custom"))]
+        name = rnd.choice(names)
+        with zipfile.ZipFile(path) as z:
+            data = bytearray(z.read(name))
+        how = n % 3
+        if how == 0:
+            data = data[: rnd.randrange(len(data))]
+        elif how == 1:
+            for _ in range(rnd.randint(1, 6)):
+                data[rnd.randrange(len(data))] = rnd.choice(b'<>&"/=x0\x00\xff')
+        else:
+            at = rnd.randrange(len(data))
+            start = data.rfind(b"<", 0, at)
+            end = data.find(b">", at)
+            if start >= 0 and end > start:
+                data[start:start] = data[start:end + 1]
+        out = f"{folder}/damaged_{n:03}.xlsx"
+        with open(path, "rb") as f, open(out, "wb") as g:
+            g.write(f.read())
+        rewrite(out, {name: bytes(data)})
+        print(f"damaged_{n:03}.xlsx={name}")
+
+
 def read(path):
     wb = openpyxl.load_workbook(path)
     print(f"template={wb.template}")
@@ -171,4 +204,4 @@ def raw(path):
                 print("workbook-type=" + override.get("ContentType"))
 
 if __name__ == "__main__":
-    {"write": write, "read": read, "custom": custom, "raw": raw}[sys.argv[1]](sys.argv[2])
+    {"write": write, "damage": damage, "read": read, "custom": custom, "raw": raw}[sys.argv[1]](sys.argv[2])
