@@ -527,13 +527,17 @@ CellValue Worksheet::Cell(CellRef ref) const {
 
 void Worksheet::SetNumber(CellRef ref, double value) {
     if (!std::isfinite(value))
-        Fail(errnum::TypeMismatch, "The cell " + FormatAddress(ref) + " cannot hold a number that is not finite");
+        Fail(wberr::InvalidValue, "The cell " + FormatAddress(ref) + " cannot hold a number that is not finite");
     Impl::Cell& cell = impl_->Make(ref);
     cell.kind = Impl::Kind::Number;
     cell.value = FormatNumber(value);
 }
 
 void Worksheet::SetText(CellRef ref, std::string_view value) {
+    if (!detail::ValidUtf8(value))
+        Fail(wberr::InvalidValue, "The cell " + FormatAddress(ref) + " cannot hold a text that is not UTF-8");
+    if (detail::Utf16Length(value) > 32767)
+        Fail(wberr::InvalidValue, "The cell " + FormatAddress(ref) + " cannot hold a text of more than 32767 characters");
     Impl::Cell& cell = impl_->Make(ref);
     cell.kind = Impl::Kind::Shared;
     cell.value = std::to_string(impl_->strings.Add(value));

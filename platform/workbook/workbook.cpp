@@ -69,15 +69,6 @@ std::u32string FoldName(std::string_view utf8) {
     return out;
 }
 
-size_t Utf16Length(std::string_view utf8) {
-    size_t units = 0;
-    for (unsigned char c : utf8) {
-        if ((c & 0xC0) != 0x80) ++units;
-        if (c >= 0xF0) ++units;
-    }
-    return units;
-}
-
 std::string Attr(const xmlNode* node, const char* name) { return detail::Attribute(node, name).value_or(""); }
 
 void SetAttr(xmlNode* node, const char* name, const std::string& value) {
@@ -547,7 +538,8 @@ std::optional<size_t> Workbook::FindSheet(std::string_view name) const {
 
 std::optional<std::string> Workbook::SheetNameProblem(std::string_view name) {
     if (name.empty()) return "A sheet name cannot be empty";
-    if (Utf16Length(name) > 31)
+    if (!detail::ValidUtf8(name)) return "A sheet name must be UTF-8 text";
+    if (detail::Utf16Length(name) > 31)
         return "The sheet name \"" + Printable(name) + "\" is longer than 31 characters";
     if (name.find_first_of("[]:*?/\\") != std::string_view::npos)
         return "The sheet name \"" + Printable(name) + "\" holds one of the characters [ ] : * ? / \\";
@@ -697,13 +689,15 @@ std::optional<Variant> Workbook::GetCustomProperty(std::string_view name) const 
 
 void Workbook::SetCustomProperty(std::string_view name, const Variant& value) {
     Impl& w = *impl_;
-    if (name.empty() || HasControlCharacter(name))
+    if (name.empty() || HasControlCharacter(name) || !detail::ValidUtf8(name) || detail::Utf16Length(name) > 255)
         Fail(wberr::InvalidProperty, "\"" + Printable(name) + "\" cannot name a custom property");
     const char* type;
     std::string text;
     if (value.IsString()) {
         type = "lpwstr";
         text = value.ToString();
+        if (!detail::ValidUtf8(text))
+            Fail(wberr::InvalidProperty, "The custom property \"" + Printable(name) + "\" is given a text that is not UTF-8");
     } else if (value.IsBool()) {
         type = "bool";
         text = value.ToBool() ? "true" : "false";

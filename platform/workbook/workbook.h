@@ -41,6 +41,9 @@ inline constexpr int32_t InvalidAddress = static_cast<int32_t>(0x80A5F008u);
 inline constexpr int32_t InvalidProperty = static_cast<int32_t>(0x80A5F009u);
 /// A file that cannot be read or written.
 inline constexpr int32_t FileError = static_cast<int32_t>(0x80A5F00Au);
+/// A value no cell can hold: a number that is not finite, a text that is not UTF-8 or is
+/// longer than 32,767 characters.
+inline constexpr int32_t InvalidValue = static_cast<int32_t>(0x80A5F00Bu);
 }  // namespace wberr
 
 /// What a package may hold before it is refused. The defaults let through any workbook a
@@ -122,7 +125,8 @@ class Worksheet {
     CellValue Cell(CellRef ref) const;
     CellValue Cell(std::string_view address) const { return Cell(ParseAddress(address)); }
 
-    /// Writing a value replaces the cell's value and formula and keeps its format.
+    /// Writing a value replaces the cell's value and formula and keeps its format;
+    /// InvalidValue for a value no cell can hold.
     void SetNumber(CellRef ref, double value);
     void SetText(CellRef ref, std::string_view value);
     void SetBoolean(CellRef ref, bool value);

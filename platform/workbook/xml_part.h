@@ -45,6 +45,11 @@ xmlNode* AppendElement(xmlNode* parent, const char* localName);
 std::string DecodeEscapes(std::string_view text);
 std::string EncodeEscapes(std::string_view text);
 
+/// True for well-formed UTF-8 (no overlong forms, no surrogates).
+bool ValidUtf8(std::string_view text);
+/// The length of a UTF-8 text as the spreadsheet application counts it, in UTF-16 units.
+size_t Utf16Length(std::string_view utf8);
+
 /// The text of a string item (<si> or <is>): its <t>, or the <t> of its runs; phonetic
 /// runs left out.
 std::string StringItemText(const xmlNode* item);

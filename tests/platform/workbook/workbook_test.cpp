@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -256,10 +257,10 @@ TEST_F(WorkbookTest, CustomPropertiesOfTheFourTypes) {
     EXPECT_EQ(Workbook::FromBytes(fresh.SaveToBytes()).GetCustomProperty("qel-sender"), Variant("Kestrix"));
 }
 
-TEST_F(WorkbookTest, SheetNamesAndStatesFollowTheApplicationsRules) {
+TEST_F(WorkbookTest, NamesStatesAndValuesFollowTheApplicationsRules) {
     Workbook book = Workbook::Create();
     for (const char* bad : {"", "a[1]", "a:b", "a*", "a?", "a/b", "a\\b", "'quoted'", "history",
-                            "1234567890123456789012345678901x"})
+                            "1234567890123456789012345678901x", "bad \xC3\x28 byte"})
         EXPECT_EQ(RaisedBy([&] { book.AddSheet(bad); }).number(), wberr::InvalidSheetName) << bad;
     book.AddSheet("Äpfel und Birnen, 31 Zeichen!!!");  // 31 characters, 33 bytes
     EXPECT_EQ(RaisedBy([&] { book.AddSheet("äPFEL UND BIRNEN, 31 ZEICHEN!!!"); }).number(), wberr::InvalidSheetName);
@@ -273,6 +274,12 @@ TEST_F(WorkbookTest, SheetNamesAndStatesFollowTheApplicationsRules) {
     EXPECT_EQ(RaisedBy([&] { book.Sheet(7); }).number(), wberr::InvalidSheet);
     EXPECT_EQ(RaisedBy([&] { book.Sheet(0).Cell("XFE1"); }).number(), wberr::InvalidAddress);
     EXPECT_EQ(RaisedBy([&] { book.Sheet(0).SetNumber({1048577, 1}, 1); }).number(), wberr::InvalidAddress);
+    Worksheet& sheet = book.Sheet(0);
+    EXPECT_EQ(RaisedBy([&] { sheet.SetNumber({1, 1}, std::nan("")); }).number(), wberr::InvalidValue);
+    EXPECT_EQ(RaisedBy([&] { sheet.SetText({1, 1}, "\xC3\x28"); }).number(), wberr::InvalidValue);
+    EXPECT_EQ(RaisedBy([&] { sheet.SetText({1, 1}, std::string(32768, 'x')); }).number(), wberr::InvalidValue);
+    sheet.SetText({1, 1}, std::string(32767, 'x'));
+    EXPECT_EQ(sheet.Cell("A1").text.size(), 32767u);
     book.DeleteSheet(1);
     EXPECT_EQ(book.SheetCount(), 1u);
     EXPECT_EQ(FormatAddress({1048576, 16384}), "XFD1048576");
