@@ -423,15 +423,15 @@ std::vector<std::pair<std::string, std::string>> Workbook::Impl::Changes() {
     if (cellsChanged) {
         // Values changed under the formulas: the application computes them anew on opening.
         xmlNode* root = xmlDocGetRootElement(workbook.doc.get());
-        xmlNode* calc = detail::FirstChild(root, "calcPr");
-        if (!calc) {
+        xmlNode* calculation = detail::FirstChild(root, "calcPr");
+        if (!calculation) {
             xmlNode* after = nullptr;
             for (const char* name : {"sheets", "functionGroups", "externalReferences", "definedNames"})
                 if (xmlNode* n = detail::FirstChild(root, name)) after = n;
-            calc = xmlNewDocNode(workbook.doc.get(), root->ns, BAD_CAST "calcPr", nullptr);
-            xmlAddNextSibling(after, calc);
+            calculation = xmlNewDocNode(workbook.doc.get(), root->ns, BAD_CAST "calcPr", nullptr);
+            xmlAddNextSibling(after, calculation);
         }
-        SetAttr(calc, "fullCalcOnLoad", "1");
+        SetAttr(calculation, "fullCalcOnLoad", "1");
         workbook.dirty = true;
     }
     if (toWorkbook) {

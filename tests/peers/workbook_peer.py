@@ -59,7 +59,7 @@ def write(folder):
     # Formulas with the values last computed: openpyxl writes no cached values, so the
     # sheet is written by hand.
     wb = openpyxl.Workbook()
-    wb.active.title = "Calc"
+    wb.active.title = "Figures"
     wb.save(f"{folder}/formulas.xlsx")
     sheet = (
         f'<?xml version="1.0" encoding="UTF-8"?><worksheet xmlns="{MAIN}"><dimension ref="A1:E4"/><sheetData>'
@@ -171,7 +171,7 @@ def read(path):
     for ws in cached.worksheets:
         for row in ws.iter_rows():
             for cell in row:
-                if isinstance(cell.value, (int, float)) and ws.title == "Calc":
+                if isinstance(cell.value, (int, float)) and ws.title == "Figures":
                     print(f"cached:{ws.title}!{cell.coordinate}={cell.value}")
 
 

@@ -90,8 +90,8 @@ TEST_F(WorkbookTest, ReadsSheetsAndValuesWrittenByTheIndependentWriter) {
     EXPECT_FALSE(book.Sheet("Empty").UsedRange());
 
     // Formula cells: the formula and the value the application computed last.
-    Workbook calc = Workbook::Open(Input("formulas.xlsx"));
-    Worksheet& s = calc.Sheet(0);
+    Workbook figures = Workbook::Open(Input("formulas.xlsx"));
+    Worksheet& s = figures.Sheet(0);
     EXPECT_EQ(s.Cell("C1").formula, "A1+B1");
     EXPECT_EQ(s.Cell("C1").number, 3);
     EXPECT_EQ(s.Cell("D1").type, CellType::Text);
@@ -177,20 +177,20 @@ TEST_F(WorkbookTest, AChangeKeepsWhatItDoesNotTouchAsItWas) {
     EXPECT_EQ(read["Archive!A1"], "str:old");
 
     // A formula sheet changed elsewhere keeps its formulas and their last values.
-    Workbook calc = Workbook::Open(Input("formulas.xlsx").string());
-    calc.Sheet(0).SetNumber(ParseAddress("A4"), 8);
-    calc.Sheet(0).SetText(ParseAddress("C2"), "no formula now");  // leads the shared formula
-    const fs::path calcPath = dir_.path() / "calc.xlsx";
-    calc.Save(calcPath.string());
-    Workbook reread = Workbook::Open(calcPath.string());
+    Workbook figures = Workbook::Open(Input("formulas.xlsx").string());
+    figures.Sheet(0).SetNumber(ParseAddress("A4"), 8);
+    figures.Sheet(0).SetText(ParseAddress("C2"), "no formula now");  // leads the shared formula
+    const fs::path figuresPath = dir_.path() / "figures.xlsx";
+    figures.Save(figuresPath.string());
+    Workbook reread = Workbook::Open(figuresPath.string());
     EXPECT_EQ(reread.Sheet(0).Cell("C1").formula, "A1+B1");
     EXPECT_EQ(reread.Sheet(0).Cell("E1").text, "#DIV/0!");
     EXPECT_FALSE(reread.Sheet(0).Cell("C3").formula);  // the formula it shared is gone
-    Lines calcRead = Independent("read", calcPath);
-    EXPECT_EQ(calcRead["Calc!C1"], "str:=A1+B1");
-    EXPECT_EQ(calcRead["cached:Calc!C1"], "3");
-    EXPECT_EQ(calcRead["Calc!A4"], "int:8");
-    EXPECT_EQ(calcRead["Calc!C2"], "str:no formula now");
+    Lines figuresRead = Independent("read", figuresPath);
+    EXPECT_EQ(figuresRead["Figures!C1"], "str:=A1+B1");
+    EXPECT_EQ(figuresRead["cached:Figures!C1"], "3");
+    EXPECT_EQ(figuresRead["Figures!A4"], "int:8");
+    EXPECT_EQ(figuresRead["Figures!C2"], "str:no formula now");
 }
 
 TEST_F(WorkbookTest, ATemplateBecomesAWorkbookOnlyWhenMadeFromIt) {
