@@ -154,6 +154,7 @@ struct Workbook::Impl {
     void KeepViews(const xmlNode* active);
     void RemapLocalNames(const std::vector<long>& newIndexOfOld);
     void LoadCustom() const;
+    void DropCalculationChain();
     std::vector<std::pair<std::string, std::string>> Changes();
 };
 
@@ -338,6 +339,22 @@ void Workbook::Impl::RemapLocalNames(const std::vector<long>& newIndexOfOld) {
     if (names && !detail::FirstChild(names, "definedName")) RemoveNode(names);
 }
 
+// The order in which the application computed the formulas names cells and sheets; once
+// either changed, it goes, and the application makes it anew.
+void Workbook::Impl::DropCalculationChain() {
+    for (xmlNode* r : detail::Children(xmlDocGetRootElement(workbookRels.doc.get()), "Relationship")) {
+        if (!EndsWith(Attr(r, "Type"), "/calcChain")) continue;
+        std::string part = detail::ResolveTarget(workbook.name, Attr(r, "Target"));
+        if (auto entry = package->Find(part)) removed.insert(*entry);
+        if (xmlNode* o = ContentTypeOverride(part)) {
+            RemoveNode(o);
+            contentTypes.dirty = true;
+        }
+        RemoveNode(r);
+        workbookRels.dirty = true;
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Custom properties
 
@@ -433,6 +450,7 @@ std::vector<std::pair<std::string, std::string>> Workbook::Impl::Changes() {
         }
         SetAttr(calculation, "fullCalcOnLoad", "1");
         workbook.dirty = true;
+        DropCalculationChain();
     }
     if (toWorkbook) {
         if (xmlNode* o = ContentTypeOverride(workbook.name)) {
@@ -606,6 +624,7 @@ void Workbook::DeleteSheet(size_t index) {
     std::vector<long> newIndex(w.sheets.size());
     for (size_t i = 0; i < newIndex.size(); ++i) newIndex[i] = i < index ? long(i) : i == index ? -1 : long(i) - 1;
     w.RemapLocalNames(newIndex);
+    w.DropCalculationChain();
     RemoveNode(e.node);
     w.sheets.erase(w.sheets.begin() + static_cast<long>(index));
     w.KeepViews(active);

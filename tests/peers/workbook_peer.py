@@ -71,7 +71,17 @@ def write(folder):
         '<row r="4"><c r="C4"><f t="shared" si="0"/><v>0</v></c><c r="E4" s="0"/></row>'
         "</sheetData></worksheet>"
     )
-    rewrite(f"{folder}/formulas.xlsx", {"xl/worksheets/sheet1.xml": sheet.encode()})
+    with zipfile.ZipFile(f"{folder}/formulas.xlsx") as z:
+        types = z.read("[Content_Types].xml").decode().replace(
+            "</Types>", '<Override PartName="/xl/calcChain.xml" ContentType="application/'
+            'vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml"/></Types>')
+        rels = z.read("xl/_rels/workbook.xml.rels").decode().replace(
+            "</Relationships>", '<Relationship Id="rId98" Type="http://schemas.openxmlformats.org/'
+            'officeDocument/2006/relationships/calcChain" Target="calcChain.xml"/></Relationships>')
+    chain = f'<calcChain xmlns="{MAIN}"><c r="C1" i="1"/><c r="D1"/><c r="E1"/><c r="B2"/><c r="C2"/></calcChain>'
+    rewrite(f"{folder}/formulas.xlsx", {"xl/worksheets/sheet1.xml": sheet.encode(), "[Content_Types].xml": types.encode(),
+                                        "xl/_rels/workbook.xml.rels": rels.encode()},
+            [("xl/calcChain.xml", chain.encode())])
 
     wb = openpyxl.Workbook()
     wb.active.title = "Offer"

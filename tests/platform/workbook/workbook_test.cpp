@@ -186,6 +186,8 @@ TEST_F(WorkbookTest, AChangeKeepsWhatItDoesNotTouchAsItWas) {
     EXPECT_EQ(reread.Sheet(0).Cell("C1").formula, "A1+B1");
     EXPECT_EQ(reread.Sheet(0).Cell("E1").text, "#DIV/0!");
     EXPECT_FALSE(reread.Sheet(0).Cell("C3").formula);  // the formula it shared is gone
+    EXPECT_EQ(Independent("raw", Input("formulas.xlsx")).count("xl/calcChain.xml"), 1u);
+    EXPECT_EQ(Independent("raw", figuresPath).count("xl/calcChain.xml"), 0u);  // made anew by the application
     Lines figuresRead = Independent("read", figuresPath);
     EXPECT_EQ(figuresRead["Figures!C1"], "str:=A1+B1");
     EXPECT_EQ(figuresRead["cached:Figures!C1"], "3");
