@@ -246,8 +246,9 @@ void ReadCells(Impl& sheet) {
 
 }  // namespace
 
-Worksheet::Impl::Impl(detail::SharedStrings& strings, std::string partName, std::string original)
-    : strings(strings), partName(std::move(partName)), original(std::move(original)) {
+Worksheet::Impl::Impl(detail::SharedStrings& strings, detail::Formats& formats, std::string partName,
+                      std::string original)
+    : strings(strings), formats(formats), partName(std::move(partName)), original(std::move(original)) {
     if (!this->original.empty()) ReadCells(*this);
 }
 
@@ -267,6 +268,8 @@ CellValue Worksheet::Impl::Value(const Cell& cell) const {
                                               " holds \"" + Printable(cell.value) + "\", which is no number");
             v.type = CellType::Number;
             v.number = number;
+            if (formats.IsDate(v.style) && number >= 0 && number <= 2958466)
+                v.date = detail::SerialToDate(number, formats.Date1904());
             break;
         }
         case Kind::Shared: {
@@ -547,6 +550,14 @@ void Worksheet::SetBoolean(CellRef ref, bool value) {
     Impl::Cell& cell = impl_->Make(ref);
     cell.kind = Impl::Kind::Boolean;
     cell.value = value ? "1" : "0";
+}
+
+void Worksheet::SetDate(CellRef ref, const DateTime& value) {
+    const double serial = detail::DateToSerial(value, impl_->formats.Date1904());
+    Impl::Cell& cell = impl_->Make(ref);
+    if (!cell.style || !impl_->formats.IsDate(*cell.style)) cell.style = impl_->formats.DateStyle();
+    cell.kind = Impl::Kind::Number;
+    cell.value = FormatNumber(serial);
 }
 
 void Worksheet::Clear(CellRef ref) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// Inside the room only: the shared strings of a workbook and the cells of a worksheet, as
-// read from their parts and written back.
+// Inside the room only: the shared strings and cell formats of a workbook and the cells of
+// a worksheet, as read from their parts and written back.
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/workbook/workbook.h"
+#include "platform/workbook/xml_part.h"
 
 namespace kestrix::workbook::detail {
 
@@ -30,6 +31,35 @@ class SharedStrings {
     size_t originalCount_ = 0;
     std::unordered_map<std::string, uint32_t> index_;  // filled on the first Add
 };
+
+/// The cell formats of a workbook, as far as values need them: which show a date or a time,
+/// and one to give cells that are written a date.
+class Formats {
+  public:
+    /// `styles` is the styles part as a tree, or null when the workbook has none.
+    void Load(DocPtr styles, std::string partName, bool date1904);
+    bool IsDate(uint32_t style) const { return style < dateXf_.size() && dateXf_[style]; }
+    bool Date1904() const { return date1904_; }
+    /// The index of a cell format that shows date and time, added when there is none yet.
+    uint32_t DateStyle();
+    bool Changed() const { return changed_; }
+    const std::string& PartName() const { return part_; }
+    xmlDoc* Doc() const { return doc_.get(); }
+
+  private:
+    DocPtr doc_;
+    std::string part_;
+    bool date1904_ = false;
+    std::vector<bool> dateXf_;
+    std::optional<uint32_t> dateStyle_;
+    bool changed_ = false;
+};
+
+/// A cell's serial number of days as a moment, and back (whole seconds). The serial
+/// numbers of the 1900 system count the 29th of February 1900 that never was, as the
+/// application does; InvalidValue for a moment before the first day of the system.
+DateTime SerialToDate(double serial, bool date1904);
+double DateToSerial(const DateTime& date, bool date1904);
 
 /// The part text of a new, empty worksheet.
 std::string EmptyWorksheetXml();
@@ -71,7 +101,7 @@ struct Worksheet::Impl {
         std::vector<Cell> cells;  // by column
     };
 
-    Impl(detail::SharedStrings& strings, std::string partName, std::string original);
+    Impl(detail::SharedStrings& strings, detail::Formats& formats, std::string partName, std::string original);
 
     CellValue Value(const Cell& cell) const;
     const Cell* Find(CellRef ref) const;
@@ -80,6 +110,7 @@ struct Worksheet::Impl {
     std::string Xml() const;
 
     detail::SharedStrings& strings;
+    detail::Formats& formats;
     std::string partName;
     std::string original;
     std::string prefix;  // of the elements of the cell data, with its ":" when there is one

@@ -130,7 +130,9 @@ struct Workbook::Impl {
     TreePart contentTypes, rootRels, workbook, workbookRels;
     std::vector<SheetEntry> sheets;
     detail::SharedStrings strings;
-    bool stringsLoaded = false;
+    detail::Formats formats;
+    std::string stylesPart;   // entry name, empty when there is none
+    bool stringsLoaded = false;  // and the formats
     std::string stringsPart;  // entry name, empty when there is none
     bool stringsPartAdded = false;
     mutable TreePart custom;
@@ -145,7 +147,7 @@ struct Workbook::Impl {
     std::string AddRelationship(TreePart& rels, const char* type, const std::string& target);
     xmlNode* FindRelationship(TreePart& rels, std::string_view id) const;
     std::string NewPartName(const std::string& folder, const std::string& stem) const;
-    void LoadStrings();
+    void LoadShared();
     xmlNode* SheetsElement() const { return detail::FirstChild(xmlDocGetRootElement(workbook.doc.get()), "sheets"); }
     SheetEntry& Entry(size_t index);
     void CheckNewName(std::string_view name, const SheetEntry* self) const;
@@ -242,6 +244,7 @@ void Workbook::Impl::Load() {
         rels[Attr(r, "Id")] = {Attr(r, "Type"), part};
         if (EndsWith(Attr(r, "Type"), "/sharedStrings") && stringsPart.empty())
             stringsPart = package->Find(part).value_or("");
+        if (EndsWith(Attr(r, "Type"), "/styles") && stylesPart.empty()) stylesPart = package->Find(part).value_or("");
     }
     for (xmlNode* s : detail::Children(SheetsElement(), "sheet")) {
         SheetEntry entry;
@@ -259,9 +262,13 @@ void Workbook::Impl::Load() {
     if (sheets.empty()) Fail(wberr::NotAWorkbook, "The workbook is damaged: it has no sheet");
 }
 
-void Workbook::Impl::LoadStrings() {
+void Workbook::Impl::LoadShared() {
     if (stringsLoaded) return;
     if (!stringsPart.empty()) strings.Load(package->Read(stringsPart), stringsPart);
+    xmlNode* properties = detail::FirstChild(xmlDocGetRootElement(workbook.doc.get()), "workbookPr");
+    const std::string date1904 = Attr(properties, "date1904");
+    formats.Load(stylesPart.empty() ? DocPtr() : detail::ParseXml(package->Read(stylesPart), stylesPart), stylesPart,
+                 date1904 == "1" || date1904 == "true");
     stringsLoaded = true;
 }
 
@@ -437,6 +444,7 @@ std::vector<std::pair<std::string, std::string>> Workbook::Impl::Changes() {
         SetAttr(root, "uniqueCount", std::to_string(strings.Items().size()));
         parts.emplace_back(stringsPart, detail::Serialize(doc.get()));
     }
+    if (formats.Changed()) parts.emplace_back(formats.PartName(), detail::Serialize(formats.Doc()));
     if (cellsChanged) {
         // Values changed under the formulas: the application computes them anew on opening.
         xmlNode* root = xmlDocGetRootElement(workbook.doc.get());
@@ -571,7 +579,7 @@ std::optional<std::string> Workbook::SheetNameProblem(std::string_view name) {
 size_t Workbook::AddSheet(std::string_view name) {
     Impl& w = *impl_;
     w.CheckNewName(name, nullptr);
-    w.LoadStrings();
+    w.LoadShared();
     std::string folder = w.workbook.name.substr(0, w.workbook.name.rfind('/') + 1) + "worksheets/";
     std::string part = w.NewPartName(folder, "sheet");
     std::string id = w.AddRelationship(w.workbookRels, kWorksheetType, detail::RelativeTarget(w.workbook.name, part));
@@ -589,7 +597,7 @@ size_t Workbook::AddSheet(std::string_view name) {
     entry.node = node;
     entry.part = part;
     entry.added = true;
-    entry.sheet = std::make_unique<Worksheet>(std::make_unique<Worksheet::Impl>(w.strings, part, ""));
+    entry.sheet = std::make_unique<Worksheet>(std::make_unique<Worksheet::Impl>(w.strings, w.formats, part, ""));
     w.sheets.push_back(std::move(entry));
     return w.sheets.size() - 1;
 }
@@ -673,12 +681,12 @@ Worksheet& Workbook::Sheet(size_t index) {
     if (e.kind != SheetKind::Worksheet)
         Fail(wberr::InvalidSheet, "The sheet \"" + Attr(e.node, "name") + "\" holds no cells (it is a chart or other sheet)");
     if (!e.sheet) {
-        w.LoadStrings();
+        w.LoadShared();
         auto entry = w.package->Find(e.part);
         if (!entry)
             Fail(wberr::NotAWorkbook, "The workbook is damaged: the sheet \"" + Attr(e.node, "name") + "\" has no part " + e.part);
         e.part = *entry;
-        e.sheet = std::make_unique<Worksheet>(std::make_unique<Worksheet::Impl>(w.strings, e.part, w.package->Read(e.part)));
+        e.sheet = std::make_unique<Worksheet>(std::make_unique<Worksheet::Impl>(w.strings, w.formats, e.part, w.package->Read(e.part)));
     }
     return *e.sheet;
 }

@@ -87,6 +87,9 @@ struct CellValue {
     std::optional<std::string> formula;
     /// Index of the cell's format in the workbook's styles (0: the default format).
     uint32_t style = 0;
+    /// For a number whose format shows a date or a time: that moment (the number is its
+    /// serial number of days).
+    std::optional<DateTime> date;
 };
 
 /// A cell position, 1-based: row 1..1048576, column 1..16384 (A..XFD).
@@ -130,6 +133,9 @@ class Worksheet {
     void SetNumber(CellRef ref, double value);
     void SetText(CellRef ref, std::string_view value);
     void SetBoolean(CellRef ref, bool value);
+    /// A date as its serial number, in the cell's format when that shows a date, else in a
+    /// date and time format.
+    void SetDate(CellRef ref, const DateTime& value);
     /// Removes value and formula; the cell keeps its format.
     void Clear(CellRef ref);
 

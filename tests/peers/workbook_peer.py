@@ -7,6 +7,7 @@ openpyxl cannot, with zipfile), and reads back what the engine wrote.
     workbook_peer.py raw FILE      prints a digest of every entry's stored bytes
     workbook_peer.py damage DIR    makes packages with damaged parts from the inputs in DIR
 """
+import datetime
 import hashlib
 import random
 import struct
@@ -45,6 +46,7 @@ def write(folder):
     ws["A3"] = " padded "
     ws["B3"] = -7
     ws["D10"] = 0.1
+    ws["E2"] = datetime.datetime(2026, 3, 1, 12, 30)
     archive = wb.create_sheet("Archive")
     archive.sheet_state = "hidden"
     archive["A1"] = "old"

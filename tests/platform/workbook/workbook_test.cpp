@@ -82,10 +82,13 @@ TEST_F(WorkbookTest, ReadsSheetsAndValuesWrittenByTheIndependentWriter) {
     EXPECT_EQ(orders.Cell("C2").type, CellType::Boolean);
     EXPECT_TRUE(orders.Cell("C2").boolean);
     EXPECT_EQ(orders.Cell("Z99").type, CellType::Empty);
-    EXPECT_EQ(orders.UsedRange(), (CellRange{{1, 1}, {10, 4}}));
+    EXPECT_EQ(orders.Cell("E2").date, DateTime::FromParts(2026, 3, 1, 12, 30));
+    EXPECT_NEAR(orders.Cell("E2").number, 46082.520833, 1e-6);
+    EXPECT_FALSE(orders.Cell("B2").date);
+    EXPECT_EQ(orders.UsedRange(), (CellRange{{1, 1}, {10, 5}}));
     std::vector<std::string> visited;
     orders.ForEachCell([&](CellRef ref, const CellValue&) { visited.push_back(FormatAddress(ref)); });
-    EXPECT_EQ(visited, (std::vector<std::string>{"A1", "B1", "A2", "B2", "C2", "A3", "B3", "D10"}));
+    EXPECT_EQ(visited, (std::vector<std::string>{"A1", "B1", "A2", "B2", "C2", "E2", "A3", "B3", "D10"}));
     EXPECT_EQ(book.Sheet(2).Cell("B2").number, 99);
     EXPECT_FALSE(book.Sheet("Empty").UsedRange());
 
@@ -119,6 +122,8 @@ TEST_F(WorkbookTest, WorkbooksTheEngineWritesAreReadByTheIndependentReader) {
     lines.SetText({3, 1}, "Article");  // the same text twice
     lines.SetText({3, 2}, "tab\tline\nbreak");
     lines.SetNumber({1, 28}, 1e-7);  // AB1, after the others in its row
+    lines.SetDate({2, 4}, DateTime::FromParts(2026, 12, 24, 8, 15));
+    lines.SetDate({2, 5}, DateTime::FromParts(1900, 2, 28));  // before the day that never was
     book.AddSheet("Hidden one");
     book.Sheet(1).SetNumber({5, 5}, 5);
     book.SetSheetState(1, SheetState::Hidden);
@@ -141,6 +146,8 @@ TEST_F(WorkbookTest, WorkbooksTheEngineWritesAreReadByTheIndependentReader) {
     EXPECT_EQ(read["Lines!C2"], "bool:False");
     EXPECT_EQ(read["Lines!A3"], "str:Article");
     EXPECT_EQ(read["Lines!AB1"], "float:1e-07");
+    EXPECT_EQ(read["Lines!D2"], "datetime:2026-12-24 08:15:00");
+    EXPECT_EQ(read["Lines!E2"], "datetime:1900-02-28 00:00:00");
     EXPECT_EQ(read["Hidden one!E5"], "int:5");
     EXPECT_EQ(read["template"], "False");
 
