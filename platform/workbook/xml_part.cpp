@@ -39,6 +39,13 @@ std::string Reason(const xmlError* e) {
     return text;
 }
 
+// The text of a string the library allocated, which it frees.
+std::string Take(xmlChar* value) {
+    std::string text = value ? reinterpret_cast<const char*>(value) : "";
+    xmlFree(value);
+    return text;
+}
+
 bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 bool EscapeAt(std::string_view text, size_t i) {
@@ -111,10 +118,7 @@ std::vector<xmlNode*> Children(xmlNode* parent, std::string_view localName) {
 std::optional<std::string> Attribute(const xmlNode* node, const char* name) {
     for (const xmlAttr* a = node ? node->properties : nullptr; a; a = a->next) {
         if (a->ns || std::strcmp(reinterpret_cast<const char*>(a->name), name) != 0) continue;
-        xmlChar* value = xmlNodeListGetString(node->doc, a->children, 1);
-        std::string text = value ? reinterpret_cast<const char*>(value) : "";
-        xmlFree(value);
-        return text;
+        return Take(xmlNodeListGetString(node->doc, a->children, 1));
     }
     return std::nullopt;
 }
@@ -125,19 +129,13 @@ std::optional<std::string> RelationshipId(const xmlNode* node) {
             continue;
         std::string_view href = reinterpret_cast<const char*>(a->ns->href);
         if (href.size() < 13 || href.substr(href.size() - 13) != "relationships") continue;
-        xmlChar* value = xmlNodeListGetString(node->doc, a->children, 1);
-        std::string text = value ? reinterpret_cast<const char*>(value) : "";
-        xmlFree(value);
-        return text;
+        return Take(xmlNodeListGetString(node->doc, a->children, 1));
     }
     return std::nullopt;
 }
 
 std::string TextOf(const xmlNode* node) {
-    xmlChar* value = xmlNodeGetContent(node);
-    std::string text = value ? reinterpret_cast<const char*>(value) : "";
-    xmlFree(value);
-    return text;
+    return Take(xmlNodeGetContent(node));
 }
 
 xmlNode* AppendElement(xmlNode* parent, const char* localName) {
@@ -278,9 +276,7 @@ bool PartReader::NextAttribute(std::string_view& name, std::string_view& value) 
 }
 
 std::string PartReader::Text() {
-    xmlChar* value = xmlTextReaderReadString(reader_);
-    std::string text = value ? reinterpret_cast<const char*>(value) : "";
-    xmlFree(value);
+    std::string text = Take(xmlTextReaderReadString(reader_));
     if (!error_.empty()) Failed();
     return text;
 }
@@ -292,9 +288,7 @@ xmlNode* PartReader::Expand() {
 }
 
 std::string PartReader::OuterXml() {
-    xmlChar* value = xmlTextReaderReadOuterXml(reader_);
-    std::string text = value ? reinterpret_cast<const char*>(value) : "";
-    xmlFree(value);
+    std::string text = Take(xmlTextReaderReadOuterXml(reader_));
     if (!error_.empty()) Failed();
     return text;
 }
