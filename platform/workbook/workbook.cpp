@@ -228,6 +228,8 @@ void Workbook::Impl::Load() {
             custom.name = detail::ResolveTarget("", Attr(r, "Target"));
     }
     if (workbook.name.empty()) Fail(wberr::NotAWorkbook, "The file is not a workbook: its package names no main part");
+    if (EndsWith(ToLower(workbook.name), ".bin"))
+        Fail(wberr::NotAWorkbook, "The workbook is stored in binary form (" + workbook.name + "), which is not read");
     workbook = LoadTree(workbook.name, true);
     if (detail::LocalName(xmlDocGetRootElement(workbook.doc.get())) != "workbook")
         Fail(wberr::NotAWorkbook, "The file is not a workbook: its main part " + workbook.name + " is no workbook");
