@@ -122,6 +122,15 @@ def write(folder):
     with open(f"{folder}/escape.xlsx", "wb") as f:
         f.write(good)
     rewrite(f"{folder}/escape.xlsx", {}, [("xl/../../evil.txt", b"x")])
+    with open(f"{folder}/absolute.xlsx", "wb") as f:
+        f.write(good)
+    rewrite(f"{folder}/absolute.xlsx", {}, [("/etc/absolute.txt", b"x")])
+    with zipfile.ZipFile(f"{folder}/several.xlsx") as z:
+        rels = z.read("xl/_rels/workbook.xml.rels").decode()
+    with open(f"{folder}/outside.xlsx", "wb") as f:
+        f.write(good)
+    rewrite(f"{folder}/outside.xlsx", {"xl/_rels/workbook.xml.rels": rels.replace(
+        'Target="/xl/worksheets/sheet2.xml"', 'Target="../../outside.xml"').encode()})
     with open(f"{folder}/bomb.xlsx", "wb") as f:
         f.write(good)
     rewrite(f"{folder}/bomb.xlsx", {}, [("xl/media/zeros.bin", bytes(8 << 20))])

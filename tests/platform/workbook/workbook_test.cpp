@@ -308,6 +308,8 @@ TEST_F(WorkbookTest, HostilePackagesAreRefusedWithTheirReason) {
              {(dir_.path() / "missing.xlsx").string(), wberr::FileError, "missing.xlsx"},
              {Input("document.zip").string(), wberr::NotAWorkbook, "[Content_Types].xml"},
              {Input("escape.xlsx").string(), wberr::UnsafePath, "evil.txt"},
+             {Input("absolute.xlsx").string(), wberr::UnsafePath, "/etc/absolute.txt"},
+             {Input("outside.xlsx").string(), wberr::UnsafePath, "../../outside.xml"},
              {Input("bomb.xlsx").string(), wberr::LimitExceeded, "zeros.bin"},
              {Input("doctype.xlsx").string(), wberr::NotAWorkbook, "document type"}}) {
         Error e = RaisedBy([&] { Workbook::Open(c.name); });
