@@ -98,6 +98,78 @@ uint32_t SharedStrings::Add(std::string_view text) {
     return it->second;
 }
 
+namespace {
+
+bool NameCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The name as a formula writes it before "!": bare when it is a plain word that cannot be
+// read as a cell address, else in apostrophes (an apostrophe in it doubled).
+std::string SheetReference(std::string_view name) {
+    bool bare = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0])) &&
+                std::all_of(name.begin(), name.end(), NameCharacter);
+    // Nor may it read as a cell address of either style ("AB12", "R1C1", "R", "C3").
+    CellRef ignored;
+    auto rowColumnStyle = [](std::string_view n) {
+        size_t k = 0;
+        auto digits = [&] { while (k < n.size() && std::isdigit(static_cast<unsigned char>(n[k]))) ++k; };
+        if (k < n.size() && (n[k] == 'R' || n[k] == 'r')) { ++k; digits(); }
+        if (k < n.size() && (n[k] == 'C' || n[k] == 'c')) { ++k; digits(); }
+        return k == n.size();
+    };
+    if (bare && !TryParseAddress(name, ignored) && !rowColumnStyle(name)) return std::string(name) + "!";
+    return "'" + ReplaceAll(name, "'", "''") + "'!";
+}
+
+}  // namespace
+
+std::optional<std::string> RenameSheetReferences(std::string_view formula, std::string_view oldName,
+                                                 std::string_view newName) {
+    const std::u32string old = FoldName(oldName);
+    std::string out;
+    bool changed = false;
+    size_t i = 0;
+    while (i < formula.size()) {
+        char c = formula[i];
+        if (c == '"') {  // a text: up to its closing quote, doubled quotes inside
+            size_t j = i + 1;
+            while (j < formula.size() && !(formula[j] == '"' && (j + 1 >= formula.size() || formula[j + 1] != '"')))
+                j += formula[j] == '"' ? 2 : 1;
+            out.append(formula.substr(i, j + 1 - i));
+            i = j + 1;
+        } else if (c == '\'' || (NameCharacter(c) && (i == 0 || (!NameCharacter(formula[i - 1]) && formula[i - 1] != ']')))) {
+            std::string name;
+            size_t j = i;
+            if (c == '\'') {
+                for (j = i + 1; j < formula.size(); ++j) {
+                    if (formula[j] == '\'') {
+                        if (j + 1 < formula.size() && formula[j + 1] == '\'') { name += '\''; ++j; continue; }
+                        break;
+                    }
+                    name += formula[j];
+                }
+                ++j;  // past the closing apostrophe
+            } else {
+                while (j < formula.size() && NameCharacter(formula[j])) name += formula[j++];
+            }
+            if (j < formula.size() && formula[j] == '!' && FoldName(name) == old) {
+                out += SheetReference(newName);
+                changed = true;
+            } else {
+                out.append(formula.substr(i, std::min(j, formula.size()) - i));
+                if (j < formula.size() && formula[j] == '!') out += '!';
+            }
+            i = std::min(j, formula.size()) + (j < formula.size() && formula[j] == '!' ? 1 : 0);
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    if (!changed) return std::nullopt;
+    return out;
+}
+
 std::string EmptyWorksheetXml() {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
@@ -514,6 +586,16 @@ std::string Worksheet::Impl::Xml() const {
         out.append(source, close->begin, std::string::npos);
     }
     return out;
+}
+
+void Worksheet::Impl::RenameSheetReferences(std::string_view oldName, std::string_view newName) {
+    for (auto& r : rows)
+        for (auto& c : r.cells)
+            if (c.HasFormula() && !c.rare->formula->empty())
+                if (auto renamed = detail::RenameSheetReferences(*c.rare->formula, oldName, newName)) {
+                    c.rare->formula = std::move(*renamed);
+                    modified = true;
+                }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -61,6 +61,12 @@ class Formats {
 DateTime SerialToDate(double serial, bool date1904);
 double DateToSerial(const DateTime& date, bool date1904);
 
+/// The formula with every reference to the sheet `oldName` ("Old!A1", "'Old Name'!A1")
+/// made a reference to `newName`; nothing when it has none. Texts in quotes and references
+/// into other workbooks ("[1]Old!A1") are left alone.
+std::optional<std::string> RenameSheetReferences(std::string_view formula, std::string_view oldName,
+                                                 std::string_view newName);
+
 /// The part text of a new, empty worksheet.
 std::string EmptyWorksheetXml();
 
@@ -108,6 +114,8 @@ struct Worksheet::Impl {
     Cell& Make(CellRef ref);
     /// The part as it is now: the original part with its cell data and dimension replaced.
     std::string Xml() const;
+    /// Makes the formulas that refer to sheet `oldName` refer to `newName`.
+    void RenameSheetReferences(std::string_view oldName, std::string_view newName);
 
     detail::SharedStrings& strings;
     detail::Formats& formats;

@@ -42,33 +42,6 @@ bool EndsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-// Case folding for sheet names: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic, the
-// letters whose case the names of business documents use.
-std::u32string FoldName(std::string_view utf8) {
-    std::u32string out;
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        char32_t cp;
-        size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        if (i + n > utf8.size()) n = 1;
-        cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
-        for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += n;
-        if ((cp >= 'A' && cp <= 'Z') || (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) || (cp >= 0x391 && cp <= 0x3AB) ||
-            (cp >= 0x410 && cp <= 0x42F))
-            cp += 0x20;
-        else if (cp >= 0x400 && cp <= 0x40F)
-            cp += 0x50;
-        else if (cp >= 0x100 && cp <= 0x17F && cp != 0x130 && cp != 0x131 && cp != 0x138 && cp != 0x149 &&
-                 !(cp >= 0x139 && cp <= 0x148) && !(cp >= 0x179 && cp <= 0x17E))
-            cp |= 1;
-        else if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E))
-            cp += (cp & 1);
-        out += cp;
-    }
-    return out;
-}
-
 std::string Attr(const xmlNode* node, const char* name) { return detail::Attribute(node, name).value_or(""); }
 
 void SetAttr(xmlNode* node, const char* name, const std::string& value) {
@@ -295,9 +268,9 @@ SheetEntry& Workbook::Impl::Entry(size_t index) {
 
 void Workbook::Impl::CheckNewName(std::string_view name, const SheetEntry* self) const {
     if (auto problem = SheetNameProblem(name)) Fail(wberr::InvalidSheetName, *problem);
-    auto folded = FoldName(name);
+    auto folded = detail::FoldName(name);
     for (const auto& e : sheets)
-        if (&e != self && FoldName(Attr(e.node, "name")) == folded)
+        if (&e != self && detail::FoldName(Attr(e.node, "name")) == folded)
             Fail(wberr::InvalidSheetName, "The workbook already has a sheet named \"" + Attr(e.node, "name") + "\"");
 }
 
@@ -558,9 +531,9 @@ std::vector<SheetInfo> Workbook::Sheets() const {
 }
 
 std::optional<size_t> Workbook::FindSheet(std::string_view name) const {
-    auto folded = FoldName(name);
+    auto folded = detail::FoldName(name);
     for (size_t i = 0; i < impl_->sheets.size(); ++i)
-        if (FoldName(Attr(impl_->sheets[i].node, "name")) == folded) return i;
+        if (detail::FoldName(Attr(impl_->sheets[i].node, "name")) == folded) return i;
     return std::nullopt;
 }
 
@@ -607,8 +580,20 @@ size_t Workbook::AddSheet(std::string_view name) {
 void Workbook::RenameSheet(size_t index, std::string_view name) {
     SheetEntry& e = impl_->Entry(index);
     impl_->CheckNewName(name, &e);
+    const std::string old = Attr(e.node, "name");
+    if (old == name) return;
     SetAttr(e.node, "name", std::string(name));
     impl_->workbook.dirty = true;
+    // Formulas and names that refer to the sheet follow it, as in the application.
+    if (detail::FoldName(old) == detail::FoldName(name)) return;
+    xmlNode* names = detail::FirstChild(xmlDocGetRootElement(impl_->workbook.doc.get()), "definedNames");
+    for (xmlNode* definedName : detail::Children(names, "definedName"))
+        if (auto renamed = detail::RenameSheetReferences(detail::TextOf(definedName), old, name)) {
+            while (definedName->children) RemoveNode(definedName->children);
+            xmlNodeAddContentLen(definedName, BAD_CAST renamed->data(), static_cast<int>(renamed->size()));
+        }
+    for (size_t i = 0; i < impl_->sheets.size(); ++i)
+        if (impl_->sheets[i].kind == SheetKind::Worksheet) Sheet(i).impl().RenameSheetReferences(old, name);
 }
 
 void Workbook::DeleteSheet(size_t index) {

@@ -175,6 +175,33 @@ std::string EncodeEscapes(std::string_view text) {
     return out;
 }
 
+// Case folding for sheet names: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic, the
+// letters whose case the names of business documents use.
+std::u32string FoldName(std::string_view utf8) {
+    std::u32string out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        char32_t cp;
+        size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        if (i + n > utf8.size()) n = 1;
+        cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
+        for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += n;
+        if ((cp >= 'A' && cp <= 'Z') || (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) || (cp >= 0x391 && cp <= 0x3AB) ||
+            (cp >= 0x410 && cp <= 0x42F))
+            cp += 0x20;
+        else if (cp >= 0x400 && cp <= 0x40F)
+            cp += 0x50;
+        else if (cp >= 0x100 && cp <= 0x17F && cp != 0x130 && cp != 0x131 && cp != 0x138 && cp != 0x149 &&
+                 !(cp >= 0x139 && cp <= 0x148) && !(cp >= 0x179 && cp <= 0x17E))
+            cp |= 1;
+        else if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E))
+            cp += (cp & 1);
+        out += cp;
+    }
+    return out;
+}
+
 bool ValidUtf8(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);

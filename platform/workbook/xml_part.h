@@ -45,6 +45,9 @@ xmlNode* AppendElement(xmlNode* parent, const char* localName);
 std::string DecodeEscapes(std::string_view text);
 std::string EncodeEscapes(std::string_view text);
 
+/// A sheet name folded for comparisons that ignore case: ASCII, Latin-1, Latin Extended-A,
+/// Greek and Cyrillic letters.
+std::u32string FoldName(std::string_view utf8);
 /// True for well-formed UTF-8 (no overlong forms, no surrogates).
 bool ValidUtf8(std::string_view text);
 /// The length of a UTF-8 text as the spreadsheet application counts it, in UTF-16 units.

@@ -64,9 +64,10 @@ def write(folder):
     wb.active.title = "Figures"
     wb.save(f"{folder}/formulas.xlsx")
     sheet = (
-        f'<?xml version="1.0" encoding="UTF-8"?><worksheet xmlns="{MAIN}"><dimension ref="A1:E4"/><sheetData>'
+        f'<?xml version="1.0" encoding="UTF-8"?><worksheet xmlns="{MAIN}"><dimension ref="A1:F4"/><sheetData>'
         '<row r="1"><c r="A1"><v>1</v></c><c r="B1"><v>2</v></c><c r="C1"><f>A1+B1</f><v>3</v></c>'
-        '<c r="D1" t="str"><f>"x"&amp;A1</f><v>x1</v></c><c r="E1" t="e"><f>1/0</f><v>#DIV/0!</v></c></row>'
+        '<c r="D1" t="str"><f>"x"&amp;A1</f><v>x1</v></c><c r="E1" t="e"><f>1/0</f><v>#DIV/0!</v></c>'
+        '<c r="F1" t="str"><f>Figures!A1&amp;"Figures!"&amp;[1]Figures!A1&amp;figures!B1</f><v>1Figures!12</v></c></row>'
         '<row r="2"><c r="A2" t="inlineStr"><is><t>inline &lt;text&gt;</t></is></c>'
         '<c r="B2" t="b"><f>A1&lt;B1</f><v>1</v></c><c r="C2"><f t="shared" ref="C2:C4" si="0">A2&amp;"!"</f><v>0</v></c></row>'
         '<row r="3"><c r="C3"><f t="shared" si="0"/><v>0</v></c></row>'
@@ -187,12 +188,12 @@ def read(path):
                 if cell.value is not None:
                     print(f"{ws.title}!{cell.coordinate}={type(cell.value).__name__}:{cell.value}")
     for dn in wb.defined_names.definedName:
-        print(f"name:{dn.name}={dn.localSheetId}")
+        print(f"name:{dn.name}={dn.localSheetId}:{dn.attr_text}")
     cached = openpyxl.load_workbook(path, data_only=True)
     for ws in cached.worksheets:
         for row in ws.iter_rows():
             for cell in row:
-                if isinstance(cell.value, (int, float)) and ws.title == "Figures":
+                if isinstance(cell.value, (int, float)):
                     print(f"cached:{ws.title}!{cell.coordinate}={cell.value}")
 
 

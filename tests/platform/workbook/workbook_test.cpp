@@ -106,7 +106,7 @@ TEST_F(WorkbookTest, ReadsSheetsAndValuesWrittenByTheIndependentWriter) {
     EXPECT_EQ(s.Cell("B2").formula, "A1<B1");
     EXPECT_EQ(s.Cell("C3").formula, "");  // shares the formula of C2
     EXPECT_FALSE(s.Cell("A1").formula);
-    EXPECT_EQ(s.UsedRange(), (CellRange{{1, 1}, {4, 5}}));  // E4 holds only a format
+    EXPECT_EQ(s.UsedRange(), (CellRange{{1, 1}, {4, 6}}));  // E4 holds only a format
 }
 
 TEST_F(WorkbookTest, WorkbooksTheEngineWritesAreReadByTheIndependentReader) {
@@ -165,6 +165,7 @@ TEST_F(WorkbookTest, AChangeKeepsWhatItDoesNotTouchAsItWas) {
     book.Sheet("Orders").Clear(ParseAddress("A3"));
     book.MoveSheet(1, 3);     // Archive goes last
     book.DeleteSheet(0);      // Orders goes; its own name goes with it
+    book.RenameSheet(2, "Archive's old");
     const fs::path after = dir_.path() / "changed.xlsx";
     book.Save(after.string());
 
@@ -177,29 +178,33 @@ TEST_F(WorkbookTest, AChangeKeepsWhatItDoesNotTouchAsItWas) {
     EXPECT_NE(now["xl/workbook.xml"], old["xl/workbook.xml"]);
 
     Lines read = Independent("read", after);
-    EXPECT_EQ(read["sheets"], "Secret:veryHidden|Empty:visible|Archive:hidden");
+    EXPECT_EQ(read["sheets"], "Secret:veryHidden|Empty:visible|Archive's old:hidden");
     EXPECT_EQ(read["active"], "Empty");  // the first visible sheet, since the active one went
     EXPECT_EQ(read.count("name:OrdersLocal"), 0u);
-    EXPECT_EQ(read["name:ArchiveLocal"], "2");
-    EXPECT_EQ(read["Archive!A1"], "str:old");
+    EXPECT_EQ(read["name:ArchiveLocal"], "2:'Archive''s old'!$A$1");  // follows the sheet's name
+    EXPECT_EQ(read["Archive's old!A1"], "str:old");
 
     // A formula sheet changed elsewhere keeps its formulas and their last values.
     Workbook figures = Workbook::Open(Input("formulas.xlsx").string());
     figures.Sheet(0).SetNumber(ParseAddress("A4"), 8);
     figures.Sheet(0).SetText(ParseAddress("C2"), "no formula now");  // leads the shared formula
+    figures.RenameSheet(0, "Key_figures");
     const fs::path figuresPath = dir_.path() / "figures.xlsx";
     figures.Save(figuresPath.string());
     Workbook reread = Workbook::Open(figuresPath.string());
     EXPECT_EQ(reread.Sheet(0).Cell("C1").formula, "A1+B1");
     EXPECT_EQ(reread.Sheet(0).Cell("E1").text, "#DIV/0!");
     EXPECT_FALSE(reread.Sheet(0).Cell("C3").formula);  // the formula it shared is gone
+    // References to the renamed sheet follow it; a text and another workbook's sheet do not.
+    EXPECT_EQ(reread.Sheet(0).Cell("F1").formula, "Key_figures!A1&\"Figures!\"&[1]Figures!A1&Key_figures!B1");
+    EXPECT_EQ(reread.Sheet(0).Cell("F1").text, "1Figures!12");
     EXPECT_EQ(Independent("raw", Input("formulas.xlsx")).count("xl/calcChain.xml"), 1u);
     EXPECT_EQ(Independent("raw", figuresPath).count("xl/calcChain.xml"), 0u);  // made anew by the application
     Lines figuresRead = Independent("read", figuresPath);
-    EXPECT_EQ(figuresRead["Figures!C1"], "str:=A1+B1");
-    EXPECT_EQ(figuresRead["cached:Figures!C1"], "3");
-    EXPECT_EQ(figuresRead["Figures!A4"], "int:8");
-    EXPECT_EQ(figuresRead["Figures!C2"], "str:no formula now");
+    EXPECT_EQ(figuresRead["Key_figures!C1"], "str:=A1+B1");
+    EXPECT_EQ(figuresRead["cached:Key_figures!C1"], "3");
+    EXPECT_EQ(figuresRead["Key_figures!A4"], "int:8");
+    EXPECT_EQ(figuresRead["Key_figures!C2"], "str:no formula now");
 }
 
 TEST_F(WorkbookTest, ATemplateBecomesAWorkbookOnlyWhenMadeFromIt) {
