@@ -164,7 +164,7 @@ TEST_F(WorkbookTest, AChangeKeepsWhatItDoesNotTouchAsItWas) {
     book.Sheet("Orders").SetText(ParseAddress("E1"), "added");
     book.Sheet("Orders").Clear(ParseAddress("A3"));
     book.MoveSheet(1, 3);     // Archive goes last
-    book.DeleteSheet(0);      // Orders goes; its own name goes with it
+    book.DeleteSheet(0);      // Orders goes, changed as it is, and its own name with it
     book.RenameSheet(2, "Archive's old");
     const fs::path after = dir_.path() / "changed.xlsx";
     book.Save(after.string());
