@@ -302,7 +302,8 @@ void ReadCells(Impl& sheet) {
         }
         more = reader.Read();
     }
-    // A cell without a value is blank whatever its type says.
+    // Rows and cells in order, as the application writes them (a sheet from elsewhere may
+    // not); a cell without a value and formula is blank whatever its type says.
     auto byRow = [](const Impl::Row& a, const Impl::Row& b) { return a.row < b.row; };
     auto byColumn = [](const Impl::Cell& a, const Impl::Cell& b) { return a.column < b.column; };
     if (!std::is_sorted(sheet.rows.begin(), sheet.rows.end(), byRow))
@@ -311,8 +312,9 @@ void ReadCells(Impl& sheet) {
         if (!std::is_sorted(r.cells.begin(), r.cells.end(), byColumn))
             std::stable_sort(r.cells.begin(), r.cells.end(), byColumn);
         for (auto& c : r.cells)
-            if (c.value.empty() && c.kind != Impl::Kind::Inline && c.kind != Impl::Kind::FormulaText)
-                if (c.kind != Impl::Kind::Blank && !c.HasFormula()) c.kind = Impl::Kind::Blank;
+            if (c.value.empty() && c.kind != Impl::Kind::Inline && c.kind != Impl::Kind::FormulaText &&
+                !c.HasFormula())
+                c.kind = Impl::Kind::Blank;
     }
 }
 
@@ -345,6 +347,7 @@ CellValue Worksheet::Impl::Value(const Cell& cell) const {
             break;
         }
         case Kind::Shared: {
+            if (cell.value.empty()) break;  // a formula not computed yet
             const std::string* text = strings.At(ParseNumber(cell.value, UINT32_MAX));
             if (!text)
                 Fail(wberr::NotAWorkbook, "A cell of " + partName + " refers to the shared string " +
