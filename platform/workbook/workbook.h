@@ -115,6 +115,8 @@ struct CellRange {
     friend bool operator==(const CellRange&, const CellRange&) = default;
 };
 
+class Workbook;
+
 /// One worksheet of a workbook, owned by the workbook (a reference stays valid until the
 /// sheet is deleted or the workbook goes).
 class Worksheet {
@@ -146,10 +148,9 @@ class Worksheet {
     /// to right: the way to read a sheet whose used range is large but sparse.
     void ForEachCell(const std::function<void(CellRef, const CellValue&)>& visit) const;
 
-    Impl& impl() { return *impl_; }
-    const Impl& impl() const { return *impl_; }
-
   private:
+    friend class Workbook;
+    Impl& impl() { return *impl_; }
     std::unique_ptr<Impl> impl_;
 };
 
