@@ -38,6 +38,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
+#include "bench/usage.h"
 #include "platform/base/process_heap.h"
 #include "platform/base/error.h"
 #include "platform/db/connection.h"
@@ -61,21 +62,8 @@ struct Options {
     int workers = 1;                  // threads that share the documents
 };
 
-// Peak resident set of this process in kilobytes.
-long PeakRssKb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-// Processor time of this process so far (user and system), in seconds. On a shared machine
-// it tells the work done apart from the time spent waiting for the processor.
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using bench::CpuSeconds;
+using bench::PeakRssKb;
 
 // A temporary folder removed with everything in it.
 class ScratchFolder {

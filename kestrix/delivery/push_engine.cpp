@@ -61,15 +61,6 @@ std::string StepMessage(std::string_view code, std::initializer_list<std::pair<c
     return Text(code, entries) + " " + DocumentReference(docId);
 }
 
-/// Raises `code` with `message` under `source`, reported through the error reporter.
-[[noreturn]] void Fail(EnumerationErrors code, const std::string& source, const std::string& message) {
-    try {
-        Raise(code, source, message);
-    } catch (...) {
-        Reraise(source);
-    }
-}
-
 /// Records a publication error with the replacements of a failed delivery.
 int32_t LogDeliveryError(int32_t docId, int32_t number, const std::string& description, std::string_view source,
                          std::string_view label, const Dictionary& entries) {
