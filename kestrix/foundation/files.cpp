@@ -125,9 +125,9 @@ bool files::FileExistAlsoRemote(const std::string& iPath, const std::string& iFi
 }
 
 bool files::IsExcelInstalled() {
-    // No workbook engine is built in yet: a workbook can be neither read nor written, and
-    // whatever asks for one fails through its own "not installed" path rather than
-    // pretending to have made it. The site's switch (GLOBAL "ExcelEnabled" "0" or "false")
+    // The workbook engine of the platform is not yet used by any road (the conversions
+    // between documents and workbooks are not built): whatever asks for a workbook fails
+    // through its own "not installed" path rather than pretending to have made one. The site's switch (GLOBAL "ExcelEnabled" "0" or "false")
     // can only turn the engine off.
     constexpr bool kWorkbookEngineBuiltIn = false;
     if (!kWorkbookEngineBuiltIn) return false;
