@@ -1,4 +1,6 @@
 // Sending one message, the only way mail leaves the system.
+#include <sys/stat.h>
+
 #include <charconv>
 #include <filesystem>
 #include <memory>
@@ -56,11 +58,10 @@ mail::Settings SiteMailSettings() {
     // Every mail needs them; they are read again only when the file changed (its time and
     // size are part of the key), and kept only while a document's look-ups are.
     const std::string file = getSiteConfigFile();
-    std::error_code timeError, sizeError;
-    const auto written = std::filesystem::last_write_time(file, timeError);
-    const auto size = std::filesystem::file_size(file, sizeError);
-    if (timeError || sizeError) return LoadMailSettings(file);
-    const std::string key = file + "|" + std::to_string(written.time_since_epoch().count()) + "|" + std::to_string(size);
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) return LoadMailSettings(file);
+    const std::string key = file + "|" + std::to_string(status.st_mtim.tv_sec) + "." +
+                            std::to_string(status.st_mtim.tv_nsec) + "|" + std::to_string(status.st_size);
     if (auto kept = FindSiteObject(SiteCacheKind::MailSettings, key))
         return *std::static_pointer_cast<const mail::Settings>(kept);
     mail::Settings settings = LoadMailSettings(file);

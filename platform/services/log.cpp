@@ -141,9 +141,13 @@ void Log::Write(std::string_view level, std::string_view source, std::string_vie
         line += '\n';
     }
 
-    std::error_code ec;
-    fs::create_directories(fs::path(file_).parent_path(), ec);
     int fd = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+    if (fd < 0 && errno == ENOENT) {
+        // The log folder is made the first time an entry finds it missing.
+        std::error_code ec;
+        fs::create_directories(fs::path(file_).parent_path(), ec);
+        fd = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+    }
     if (fd < 0) {
         throw Error(errnum::E_FAIL, "Tavrel.Log.LogError",
                     "Cannot open the log file '" + file_ + "': " + std::strerror(errno));
