@@ -8,6 +8,7 @@
 #include "kestrix/delivery/push_doc_utils.h"
 #include "kestrix/delivery/send_method.h"
 #include "kestrix/foundation/enums.h"
+#include "kestrix/foundation/i18n.h"
 #include "platform/base/error.h"
 #include "platform/text/code_page.h"
 #include "tests/peers/http_server.h"
@@ -147,6 +148,46 @@ TEST_P(PushEngine, AProcessedDocumentIsDeliveredAfterItsCommitAndBeforeItsMails)
     size_t mails = 0;
     for (const auto& e : fs::directory_iterator(site_.root() / "out" / "mail")) mails += e.is_regular_file();
     EXPECT_EQ(mails, 2u);
+}
+
+TEST_P(PushEngine, AnObiDocumentWhoseDeliveryFailsEndsInItsLateExitAndStays) {
+    // An OBI type for Bolt, whose only send method writes into a folder that is not there.
+    site_.Exec("INSERT INTO DOCUMENTTYPE (DOCUMENTTYPEID, DESCRIPTION) VALUES ('OBIORDER', 'Order object')");
+    site_.Exec("INSERT INTO SENDERLIST (DOCUMENTTYPEID, USERID, NOTIFICATION, BUSINESSPARTNERID) VALUES "
+               "('OBIORDER', 'alice', 1, " + std::to_string(site_.acme()) + ")");
+    site_.Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, HTMLATTACHMENT) "
+               "VALUES ('OBIORDER', 'bob', " + std::to_string(site_.bolt()) + ", 1, 0)");
+    TSendMethodProperties p = NewSendMethodProperties();
+    p.nProtocol = ESendMethodProtocol::FilePath;
+    p.sAddress = (site_.root() / "out" / "nowhere").string();
+    int32_t id = methods_.AddSendMethodProperties2(p);
+    int32_t bp = site_.bolt(), rule = -1;
+    std::string type = "OBIORDER";
+    methods_.AddSendMethod2(id, bp, type, rule);
+
+    Document document;
+    std::string originalType, recipient, outType, sender, defRecipient;
+    int32_t docId = 0, senderBp = 0;
+    int16_t status = 0;
+    try {
+        // A document of an OBI type that is not itself an OBI object (those are refused while
+        // OBI is not enabled).
+        document.ProcessDocument(0, "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>OBIORDER</DOCTYPE-ID>"
+                                    "<RECEIVER>bob</RECEIVER></ORDER>",
+                                 originalType, recipient, docId, senderBp, outType, sender, defRecipient, status);
+        ADD_FAILURE() << "an OBI document whose delivery failed was reported as processed";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), ErrNum(EnumerationErrors::ProcessDocumentError));
+        EXPECT_NE(e.description().find(TranslateLabel("SLBSH1809")), std::string::npos) << e.description();
+    }
+    EXPECT_EQ(docId, 0);
+    // The document, its recipient and its failed delivery stay; nobody was told about it.
+    const std::string stored = "DOCUMENTID = (SELECT MAX(DOCUMENTID) FROM DOCUMENT)";
+    EXPECT_EQ(site_.Count("DOCUMENT WHERE DOCUMENTTYPEID = 'OBIORDER'"), 1);
+    EXPECT_EQ(site_.Count("PUBLICATION WHERE " + stored), 1);
+    EXPECT_EQ(site_.Count("SENDMETHODHISTORY WHERE STATUS = 0 AND " + stored), 1);
+    EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1812' AND " + stored), 1);
+    EXPECT_FALSE(fs::exists(site_.root() / "out" / "mail") && !fs::is_empty(site_.root() / "out" / "mail"));
 }
 
 TEST_P(PushEngine, UnicodeFilesMailsAndPlugInsCarryTheConvertedDocument) {
