@@ -80,7 +80,6 @@ class QelExcel : public Object {
                                          const std::string& i_sPropertyName);
 
   private:
-    struct Position;
     class SheetWriter;
 
     int32_t docId_ = 0;

@@ -159,5 +159,73 @@ TEST_F(QelExcelTest, PropertiesAreSetByTypeAndReadByExactName) {
     EXPECT_EQ(doc.SelectNodes("/QELEXCEL/RECEIVER").nodes.size(), 2u);
 }
 
+// Only the keys of a workbook's custom properties, as the independent reader sees them.
+Lines Custom(const fs::path& path) {
+    Lines props = Independent("custom", path);
+    props.erase("content-type");
+    props.erase("relationship");
+    props.erase("distinct-pids");
+    return props;
+}
+
+TEST_F(QelExcelTest, CreateModeMakesOneSheetPerNameAndNoScratchSheet) {
+    const std::string xml =
+        "<ORDER QELORIGINALFILENAME='order.xml'>"
+        "<HEAD QELWORKSHEET='Summary'>"
+        "<NUMBER QELLABELPOS='A1' QELVALUEPOS='B1'>4711</NUMBER>"
+        "<BUYER QELLABEL='Buyer' QELLABELPOS='A2' QELVALUE='ACME &amp; Co' QELVALUEPOS='B2'>ignored</BUYER>"
+        "<NOTE QELVALUEPOS='C3'>  </NOTE>"
+        "<PROP QELPROPLABEL='QEL-RECEIVER' QELPROPVALUE='17;18' QELPROPTYPE='Text'/>"
+        "<LINES QELWORKSHEET='Lines'><LINE QELVALUEPOS='A3'>Bolt</LINE></LINES>"
+        "<SUM QELVALUEPOS='D4'>12.5</SUM>"
+        "</HEAD>"
+        "<MORE QELWORKSHEET='summary'><X QELVALUEPOS='C1'>007x</X></MORE>"
+        "</ORDER>";
+    ExcelWorkBookPtr book = excel_.TransformXMLToExcel(xml, EWriteMode::Create, 5, false);
+    ASSERT_NE(book, nullptr);
+    const fs::path out = Output("created.xlsx");
+    excel_.WriteExcelObjectToFile(book, out.string(), true);
+
+    Lines all = Independent("read", out);
+    // "Lines" is a sheet of its own even inside "Summary"; names meet ignoring case.
+    EXPECT_EQ(all["sheets"], "Summary:visible|Lines:visible");
+    EXPECT_EQ(Cells(out), (Lines{{"Summary!A1", "str:NUMBER"},
+                                 {"Summary!B1", "int:4711"},
+                                 {"Summary!A2", "str:Buyer"},
+                                 {"Summary!B2", "str:ACME & Co"},
+                                 {"Summary!C1", "str:007x"},
+                                 {"Summary!D4", "float:12.5"},
+                                 {"Lines!A3", "str:Bolt"}}));
+    EXPECT_EQ(Custom(out), (Lines{{"QEL-ORIGINALNAME", "lpwstr:order.xml"}, {"QEL-RECEIVER", "lpwstr:17;18"}}));
+
+    // Without any sheet name the scratch sheet is all there is.
+    book = excel_.TransformXMLToExcel("<EMPTY><A QELVALUEPOS='A1'>x</A></EMPTY>", EWriteMode::Create, 5, false);
+    excel_.WriteExcelObjectToFile(book, Output("empty.xlsx").string(), true);
+    EXPECT_EQ(Independent("read", Output("empty.xlsx"))["sheets"], "QelServer:visible");
+}
+
+TEST_F(QelExcelTest, BadDocumentsAndPositionsAreRefusedWithTheirErrors) {
+    Error parse = test::RaisedBy<Error>([&] { excel_.TransformXMLToExcel("<a><b></a>", EWriteMode::Create, 42, false); });
+    EXPECT_EQ(parse.source(), "MSXML.DOMDocument");
+    EXPECT_NE(parse.description().find("DocumentID: 42"), std::string::npos) << parse.description();
+    EXPECT_NE(parse.number(), 0);
+
+    Error missing = test::RaisedBy<Error>([&] { excel_.TransformXMLToExcel("<a/>", EWriteMode::Update, 42, false); });
+    EXPECT_EQ(missing.number(), ErrNum(EnumerationErrors::MissingFileLocation));
+    Error bothMissing = test::RaisedBy<Error>([&] { excel_.TransformXMLToExcel("<a/>", EWriteMode::Create, 42, true); });
+    EXPECT_EQ(bothMissing.number(), ErrNum(EnumerationErrors::MissingFileLocation));
+
+    for (const char* position : {"", "A=nothing", "12x=3", "A0", "XFE1"}) {
+        const std::string xml = std::string("<a QELWORKSHEET='S'><b QELVALUEPOS='") + position + "'>v</b></a>";
+        Error bad = test::RaisedBy<Error>([&] { excel_.TransformXMLToExcel(xml, EWriteMode::Create, 42, false); });
+        EXPECT_EQ(bad.number(), ErrNum(EnumerationErrors::InValidExcelAddress)) << position << bad.description();
+        EXPECT_NE(bad.description().find("could not be resolved"), std::string::npos) << bad.description();
+    }
+    // A position with only a column writes nothing and is no failure.
+    ExcelWorkBookPtr book = excel_.TransformXMLToExcel("<a QELWORKSHEET='S'><b QELVALUEPOS='C'>v</b></a>",
+                                                       EWriteMode::Create, 42, false);
+    EXPECT_FALSE(book->book.Sheet("S").UsedRange().has_value());
+}
+
 }  // namespace
 }  // namespace kestrix
