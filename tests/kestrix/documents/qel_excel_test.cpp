@@ -8,7 +8,10 @@
 #include <map>
 #include <string>
 
+#include "kestrix/documents/publication_errors.h"
 #include "kestrix/foundation/enums.h"
+#include "platform/base/dictionary.h"
+#include "platform/db/connection.h"
 #include "platform/base/error.h"
 #include "tests/support/backends.h"
 #include "tests/support/site/test_site.h"
@@ -226,6 +229,170 @@ TEST_F(QelExcelTest, BadDocumentsAndPositionsAreRefusedWithTheirErrors) {
                                                        EWriteMode::Create, 42, false);
     EXPECT_FALSE(book->book.Sheet("S").UsedRange().has_value());
 }
+
+TEST_F(QelExcelTest, TemplatesAreFilledInWhereTheirCellsAre) {
+    const std::string xml =
+        "<OFFER QELWORKSHEET='Offer' QELORIGINALFILENAME='o.xml'>"
+        "<TO QELVALUEPOS='B1'>ACME</TO><SUM QELVALUEPOS='A=Total|B'>99</SUM></OFFER>";
+    // A template file gives a workbook made from it, saved as the destination.
+    const fs::path fromTemplate = Output("offer1.xlsx");
+    fs::create_directories(fromTemplate.parent_path());
+    ExcelWorkBookPtr book = excel_.TransformXMLToExcel(xml, EWriteMode::Create, 5, true,
+                                                       Input("offer.xltx").string(), fromTemplate.string());
+    excel_.WriteExcelObjectToFile(book, fromTemplate.string(), true);
+    // A workbook used as template is copied to the destination and the copy filled in.
+    const fs::path fromBook = Output("offer2.xlsx");
+    const std::string before = test::ReadAll(Input("offer_book.xlsx"));
+    book = excel_.TransformXMLToExcel(xml, EWriteMode::Create, 5, true, Input("offer_book.xlsx").string(),
+                                      fromBook.string());
+    excel_.CloseWorkBook(book);
+    EXPECT_EQ(book, nullptr);
+    EXPECT_EQ(test::ReadAll(Input("offer_book.xlsx")), before);
+
+    for (const fs::path& out : {fromTemplate, fromBook}) {
+        Lines all = Independent("read", out);
+        EXPECT_EQ(all["template"], "False") << out;
+        EXPECT_EQ(all["sheets"], "Offer:visible") << out;
+        EXPECT_EQ(Cells(out), (Lines{{"Offer!A1", "str:Offer for"},
+                                     {"Offer!B1", "str:ACME"},
+                                     {"Offer!A3", "str:Total"},
+                                     {"Offer!B3", "int:99"}}))
+            << out;
+        // The template's own property stays; the original name is for new workbooks only.
+        EXPECT_EQ(Custom(out), (Lines{{"Amount", "r8:1.5"}})) << out;
+    }
+}
+
+TEST_F(QelExcelTest, UpdateFindsRowsAndGivesEachNewBlockTheNextRow) {
+    const fs::path stock = Output("stock.xlsx");
+    fs::create_directories(stock.parent_path());
+    fs::copy_file(Input("stock.xlsx"), stock);
+    const std::string xml =
+        "<STOCK QELWORKSHEET='Stock' item='Bolt'>"
+        "<W QELVALUEPOS='B&gt;30|C'>0.02</W>"                         // Washer, 40 > 30
+        "<N QELVALUEPOS='A=Nut AND B&lt;13|B'>20</N>"                 // Nut, 12 < 13
+        "<H QELLABEL='Checked' QELLABELPOS='1=Price|D'/>"             // along row 1, then D
+        "<Z QELVALUEPOS='A=/STOCK/@item?|B'>7</Z>"                    // searched value from the document
+        "<P QELVALUEPOS='A=Pin' QELBLOCK='7'>Pin</P>"                 // not found: new row for block 7
+        "<Q QELVALUEPOS='A=Pin AND B&gt;0|B' QELBLOCK='7'>3</Q>"      // not found: same row
+        "<R QELVALUEPOS='A=Rivet' QELBLOCK='8'>Rivet</R>"             // block 8: the row after
+        "<T QELVALUEPOS='C'>top</T>"                                  // row 1 by default
+        "</STOCK>";
+    ExcelWorkBookPtr book = excel_.TransformXMLToExcel(xml, EWriteMode::Update, 5, false, stock.string());
+    excel_.CloseWorkBook(book);  // saved in place already
+
+    Lines all = Independent("read", stock);
+    EXPECT_EQ(all["sheets"], "Stock:visible|Old:hidden|Other:visible");
+    EXPECT_EQ(Cells(stock), (Lines{{"Stock!A1", "str:Item"},   {"Stock!B1", "str:Qty"},     {"Stock!C1", "str:top"},
+                                   {"Stock!D1", "str:Checked"}, {"Stock!A2", "str:Bolt"},    {"Stock!B2", "int:7"},
+                                   {"Stock!C2", "float:0.2"},   {"Stock!A3", "str:Nut"},     {"Stock!B3", "int:20"},
+                                   {"Stock!C3", "float:0.05"},  {"Stock!A4", "str:Washer"},  {"Stock!B4", "int:40"},
+                                   {"Stock!C4", "float:0.02"},  {"Stock!A5", "str:Pin"},     {"Stock!B5", "int:3"},
+                                   {"Stock!A6", "str:Rivet"},   {"Old!A1", "str:old"},       {"Other!C3", "str:keep"}}));
+
+    // A search that finds nothing without a block fails and leaves the file as it was.
+    const std::string saved = test::ReadAll(stock);
+    Error bad = test::RaisedBy<Error>([&] {
+        excel_.TransformXMLToExcel("<S QELWORKSHEET='Stock'><A QELVALUEPOS='B1'>x</A><B QELVALUEPOS='A=Screw'>y</B></S>",
+                                   EWriteMode::Update, 5, false, stock.string());
+    });
+    EXPECT_EQ(bad.number(), ErrNum(EnumerationErrors::InValidExcelAddress));
+    EXPECT_NE(bad.description().find("The position A=Screw on sheet Stock could not be resolved"), std::string::npos)
+        << bad.description();
+    EXPECT_EQ(test::ReadAll(stock), saved);
+}
+
+TEST_F(QelExcelTest, AppendWritesBelowTheLastUsedRowAndAddsSheetsAfterTheLast) {
+    const fs::path stock = Output("stock.xlsx");
+    fs::create_directories(stock.parent_path());
+    fs::copy_file(Input("stock.xlsx"), stock);
+    const std::string xml =
+        "<S><ROW QELWORKSHEET='Stock'><I QELVALUEPOS='A1'>Pin</I><Q QELVALUEPOS='B1'>9</Q></ROW>"
+        "<LOG QELWORKSHEET='Log'><E QELVALUEPOS='A2'>appended</E></LOG></S>";
+    ExcelWorkBookPtr book = excel_.TransformXMLToExcel(xml, EWriteMode::Append, 5, false, stock.string());
+    excel_.CloseWorkBook(book);
+
+    Lines all = Independent("read", stock);
+    // The hidden sheet moved in front before the new one was added.
+    EXPECT_EQ(all["sheets"], "Old:hidden|Stock:visible|Other:visible|Log:visible");
+    Lines cells = Cells(stock);
+    EXPECT_EQ(cells["Stock!A5"], "str:Pin");
+    EXPECT_EQ(cells["Stock!B5"], "int:9");
+    EXPECT_EQ(cells["Stock!A1"], "str:Item");
+    EXPECT_EQ(cells["Log!A2"], "str:appended");
+    EXPECT_EQ(cells.size(), 17u);
+}
+
+class QelExcelRecords : public ::testing::TestWithParam<std::string> {
+  protected:
+    int32_t NewDocument() {
+        db::Connection c(site_.connectionString());
+        db::EditRow row;
+        row.Set("CREATIONDATE", "2026-01-01 00:00:00");
+        row.Set("ORIGINALXMLBODY", "<a/>");
+        row.Set("STATUS", 0);
+        row.Set("DOCUMENTTYPEID", "ORDER");
+        return static_cast<int32_t>(c.Insert("DOCUMENT", row, "DOCUMENTID"));
+    }
+    // The labels of the document's publication errors with their replacements, in order.
+    std::vector<std::string> Errors(int32_t doc) {
+        std::vector<std::string> found;
+        db::Recordset rs = site_.Query(
+            "SELECT PUBLICATIONERRORID, LABEL, ERRORNUMBER FROM PUBLICATIONERRORS WHERE DOCUMENTID = " +
+            std::to_string(doc) + " ORDER BY PUBLICATIONERRORID");
+        for (; !rs.Eof(); rs.MoveNext()) {
+            EXPECT_EQ(rs.GetInt("ERRORNUMBER"), ErrNum(EnumerationErrors::InsertExcelError));
+            Dictionary reps;
+            ReadReplacements(reps, "PUBLICATIONERRORS", static_cast<int32_t>(rs.GetInt("PUBLICATIONERRORID")));
+            std::string line = rs.GetString("LABEL");
+            for (size_t i = 0; i < reps.Count(); ++i) line += " " + reps.At(i).first + "=" + reps.At(i).second.ToString();
+            found.push_back(line);
+        }
+        return found;
+    }
+    test::TestSite site_{GetParam()};
+    QelExcel excel_;
+};
+
+TEST_P(QelExcelRecords, PropertiesThatDoNotFitAreRecordedAndTheConversionGoesOn) {
+    const int32_t doc = NewDocument();
+    const std::string xml =
+        "<ORDER QELWORKSHEET='S'>"
+        "<P QELPROPLABEL='Total' QELPROPVALUE='abc' QELPROPTYPE='number'/>"
+        "<P QELPROPLABEL='Lines' QELPROPVALUE='3' QELPROPTYPE='Number'/>"
+        "<P QELPROPLABEL='LINES' QELPROPVALUE='three' QELPROPTYPE='text'/>"
+        "<V QELVALUEPOS='A1'>done</V></ORDER>";
+    ExcelWorkBookPtr book = excel_.TransformXMLToExcel(xml, EWriteMode::Create, doc, false);
+    EXPECT_EQ(book->book.Sheet("S").Cell("A1").text, "done");
+    EXPECT_EQ(excel_.GetCustomerPropertyFromExcel(*book, "Lines").ToDouble(), 3.0);
+    EXPECT_EQ(Errors(doc), (std::vector<std::string>{
+                               "SLBSH4533 [%PROPERTY%]=Total [%PROPERTYTYPE%]=number",
+                               "SLBSH4534 [%PROPERTY%]=LINES [%PROPERTYTYPE%]=text [%EXCELPROPERTYNAME%]=Lines "
+                               "[%EXCELPROPERTYTYPE%]=number"}));
+}
+
+TEST_P(QelExcelRecords, AReadOnlyWorkbookIsNotUpdatedAndIsRecorded) {
+    const int32_t doc = NewDocument();
+    const fs::path path = site_.root() / "locked.xlsx";
+    {
+        ExcelWorkBookPtr book = std::make_unique<ExcelWorkBook>(ExcelWorkBook{workbook::Workbook::Create(), {}});
+        excel_.WriteExcelObjectToFile(book, path.string(), true);
+    }
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string before = test::ReadAll(path);
+    for (EWriteMode mode : {EWriteMode::Update, EWriteMode::Append}) {
+        Error e = test::RaisedBy<Error>([&] {
+            excel_.TransformXMLToExcel("<a QELWORKSHEET='Sheet1'><b QELVALUEPOS='A1'>x</b></a>", mode, doc, false,
+                                       path.string());
+        });
+        EXPECT_EQ(e.number(), ErrNum(EnumerationErrors::ExcelOpeningsError));
+        EXPECT_EQ(e.source(), "Kestrix.QelExcel.OpenWorkBook");
+    }
+    EXPECT_EQ(test::ReadAll(path), before);
+    EXPECT_EQ(Errors(doc), (std::vector<std::string>{"SLBSH4535", "SLBSH4535"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, QelExcelRecords, ::testing::ValuesIn(test::Backends()));
 
 }  // namespace
 }  // namespace kestrix
