@@ -16,6 +16,7 @@
 
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/documents/xsl_patterns.h"
+#include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
 #include "platform/base/dictionary.h"
@@ -114,6 +115,45 @@ xml::XmlNode AppendElement(xml::XmlNode parent, std::string_view name, const std
 // Sets an attribute when both its name and its value are not blank.
 void SetAttribute(xml::XmlNode node, std::string_view name, const std::string& value) {
     if (!Trim(name).empty() && !Trim(value).empty()) node.SetAttribute(name, value);
+}
+
+// The largest document the site takes (server parameter "MaxDocumentSize", bytes; 100 MB
+// when unset or unreadable).
+uint64_t MaxDocumentSize() {
+    constexpr uint64_t kDefault = 100ull * 1024 * 1024;
+    try {
+        const long long n = std::stoll(GetParameter("MaxDocumentSize"));
+        return n > 0 ? static_cast<uint64_t>(n) : kDefault;
+    } catch (...) {
+        return kDefault;
+    }
+}
+
+// The length of a text once escaped in an XML document.
+uint64_t EscapedLength(std::string_view text) {
+    uint64_t n = 0;
+    for (char c : text) n += c == '&' ? 5 : c == '<' || c == '>' ? 4 : c == '"' ? 6 : 1;
+    return n;
+}
+
+// The length of the workbook's XML form, counted before it is built, so that a workbook
+// whose document the site would refuse is refused before it takes that memory.
+uint64_t XmlLength(workbook::Workbook& book, const std::string& name) {
+    uint64_t n = 40 + EscapedLength(name);
+    for (const workbook::CustomProperty& property : book.CustomProperties())
+        if (IStartsWith(property.name, "QEL-")) n += 2 * property.name.size() + 5 + EscapedLength(property.value.ToString());
+    const std::vector<workbook::SheetInfo> sheets = book.Sheets();
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        if (sheets[i].kind != workbook::SheetKind::Worksheet) continue;
+        n += 32 + EscapedLength(sheets[i].name);
+        book.Sheet(i).ForEachCell([&](workbook::CellRef ref, const workbook::CellValue& cell) {
+            const std::string text = CellText(cell);
+            if (Trim(text).empty()) return;
+            n += 32 + std::to_string(ref.row).size() + workbook::ColumnName(ref.column).size() + EscapedLength(text);
+            if (cell.formula && !cell.formula->empty()) n += 12 + EscapedLength(*cell.formula);
+        });
+    }
+    return n;
 }
 
 void WriteProperties(workbook::Workbook& book, xml::XmlNode root) {
@@ -300,6 +340,15 @@ void QelExcel::TransformExcelToXML(const std::string& i_sExcelFileLocation, xml:
     try {
         std::string name = fs::path(i_sExcelFileLocation).filename().string();
         if (!name.empty() && name[0] == '~') name.erase(0, 1);
+        const uint64_t length = XmlLength(book->book, name);
+        const uint64_t limit = MaxDocumentSize();
+        if (length > limit) {
+            Dictionary entries;
+            entries.Add("[%SIZE%]", std::to_string(length));
+            entries.Add("[%MAXSIZE%]", std::to_string(limit));
+            Raise(EnumerationErrors::ProcessDocumentError, Source("TransformExcelToXML"),
+                  TranslateLabel("SLBSH1844", 1033, entries));
+        }
         xml::XmlNode root = o_oXml.CreateDocumentElement("QELEXCEL");
         SetAttribute(root, "WorkBook", name);
         WriteProperties(book->book, root);

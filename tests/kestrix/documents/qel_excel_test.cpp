@@ -116,6 +116,43 @@ TEST_F(QelExcelTest, WhatIsNoWorkbookIsRefusedAndTheDocumentLeftAlone) {
     EXPECT_NE(text.description().find("METHOD: Kestrix.QelExcel.TransformExcelToXML caught:"), std::string::npos);
     EXPECT_EQ(text.description().find("ContentError"), std::string::npos);
     EXPECT_TRUE(doc.IsEmpty());
+
+    // A workbook whose document the site would refuse is refused before it is built.
+    site_.SetParameter("MaxDocumentSize", "300");
+    Error big = test::RaisedBy<Error>([&] { excel_.TransformExcelToXML(Input("~routed.xlsx").string(), doc); });
+    EXPECT_EQ(big.number(), ErrNum(EnumerationErrors::ProcessDocumentError));
+    EXPECT_NE(big.description().find("this site takes documents of at most 300 bytes"), std::string::npos)
+        << big.description();
+    EXPECT_TRUE(doc.IsEmpty());
+    site_.SetParameter("MaxDocumentSize", "1000");
+    excel_.TransformExcelToXML(Input("~routed.xlsx").string(), doc);
+    EXPECT_LE(doc.Xml().size(), 1000u);
+    EXPECT_GT(doc.Xml().size(), 300u);
+}
+
+TEST_F(QelExcelTest, DamagedAndHostilePackagesAreRefusedWithAnError) {
+    const test::TempDir dir;
+    RunPeer("workbook_peer.py", "write", dir.path());
+    const std::string damaged = RunPeer("workbook_peer.py", "damage", dir.path());
+    size_t refused = 0, read = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        xml::XmlDocument doc;
+        try {
+            excel_.TransformExcelToXML(entry.path().string(), doc);
+            EXPECT_EQ(doc.DocumentElement().Name(), "QELEXCEL") << name;
+            ++read;
+        } catch (const Error& e) {
+            EXPECT_NE(e.number(), 0) << name;
+            EXPECT_NE(e.description().find("METHOD: Kestrix.QelExcel.TransformExcelToXML"), std::string::npos) << name;
+            ++refused;
+        }
+        for (const char* hostile : {"escape.xlsx", "absolute.xlsx", "outside.xlsx", "bomb.xlsx", "doctype.xlsx",
+                                    "document.zip"})
+            if (name == hostile) EXPECT_TRUE(doc.IsEmpty()) << name << " was read";
+    }
+    EXPECT_GE(refused, 60u) << damaged;
+    EXPECT_GE(read, 4u);
 }
 
 TEST_F(QelExcelTest, PropertiesAreSetByTypeAndReadByExactName) {
