@@ -548,7 +548,8 @@ class QelExcel::SheetWriter {
             const bool updating = mode_ == EWriteMode::Update && !owner_.templateUsed_;
             CellPlace result = updating ? CellPlace{1, 1} : CellPlace{};
             bool searched = false;
-            const std::optional<workbook::CellRange> used = sheet.UsedRange();
+            // The extent of a search, found when a search needs it: it costs a pass over the sheet.
+            std::optional<std::optional<workbook::CellRange>> extent;
             for (const std::string& alternative : Split(position, '|')) {
                 std::vector<std::string> parts = SplitAnd(alternative);
                 const SearchCondition first = ParseCondition(parts[0], position);
@@ -563,7 +564,8 @@ class QelExcel::SheetWriter {
                 // Along a row for a row number, else down a column.
                 const bool alongRow = first.place.column == 0;
                 std::optional<CellPlace> found;
-                if (used) {
+                if (!extent) extent = sheet.UsedRange();
+                if (const std::optional<workbook::CellRange>& used = *extent) {
                     if (alongRow) {
                         for (uint32_t c = std::max<uint32_t>(result.column, 1); c <= used->last.column && !found; ++c)
                             if (Matches(sheet, first.place.row, c, first) && Holds(sheet, more, first.place.row, c, true))
