@@ -356,6 +356,7 @@ void QelExcel::TransformExcelToXML(const std::string& i_sExcelFileLocation, xml:
         CloseWorkBook(book);
     } catch (...) {
         CloseWorkBook(book);
+        o_oXml = xml::XmlDocument();  // no half-built document is handed back
         Reraise(Source("TransformExcelToXML.ContentError"));
     }
 }
