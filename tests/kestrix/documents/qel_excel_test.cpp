@@ -314,6 +314,7 @@ TEST_F(QelExcelTest, UpdateFindsRowsAndGivesEachNewBlockTheNextRow) {
         "<Q QELVALUEPOS='A=Pin AND B&gt;0|B' QELBLOCK='7'>3</Q>"      // not found: same row
         "<R QELVALUEPOS='A=Rivet' QELBLOCK='8'>Rivet</R>"             // block 8: the row after
         "<T QELVALUEPOS='C'>top</T>"                                  // row 1 by default
+        "<K QELVALUEPOS='2&gt;-1 AND 4&lt;1|8'>low</K>"              // along row 2: B fails on row 4, C
         "</STOCK>";
     ExcelWorkBookPtr book = excel_.TransformXMLToExcel(xml, EWriteMode::Update, 5, false, stock.string());
     excel_.CloseWorkBook(book);  // saved in place already
@@ -325,7 +326,7 @@ TEST_F(QelExcelTest, UpdateFindsRowsAndGivesEachNewBlockTheNextRow) {
                                    {"Stock!C2", "float:0.2"},   {"Stock!A3", "str:Nut"},     {"Stock!B3", "int:20"},
                                    {"Stock!C3", "float:0.05"},  {"Stock!A4", "str:Washer"},  {"Stock!B4", "int:40"},
                                    {"Stock!C4", "float:0.02"},  {"Stock!A5", "str:Pin"},     {"Stock!B5", "int:3"},
-                                   {"Stock!A6", "str:Rivet"},   {"Old!A1", "str:old"},       {"Other!C3", "str:keep"}}));
+                                   {"Stock!A6", "str:Rivet"},   {"Stock!C8", "str:low"},     {"Old!A1", "str:old"},       {"Other!C3", "str:keep"}}));
 
     // A search that finds nothing without a block fails and leaves the file as it was.
     const std::string saved = test::ReadAll(stock);
