@@ -97,6 +97,14 @@ TEST_F(QelExcelTest, WorkbookBecomesRoutingElementsThenEverySheetWithItsCells) {
               "<Cell Row=\"12\" Column=\"AA\" Formula=\"=&quot;x&quot;&amp;B1\">x2</Cell></WorkSheet>"
               "<WorkSheet Name=\"Notes\"><Cell Row=\"3\" Column=\"B\">note</Cell></WorkSheet>"
               "<WorkSheet Name=\"Empty\"/></QELEXCEL>\n");
+
+    // An Office Open XML workbook under the old extension reads the same.
+    const fs::path old = site_.root() / "Routed.XLS";
+    fs::copy_file(Input("~routed.xlsx"), old);
+    xml::XmlDocument again;
+    excel_.TransformExcelToXML(old.string(), again);
+    EXPECT_EQ(again.DocumentElement().Attribute("WorkBook").value_or(""), "Routed.XLS");
+    EXPECT_EQ(again.SelectNodes("//Cell").nodes.size(), 7u);
 }
 
 TEST_F(QelExcelTest, WhatIsNoWorkbookIsRefusedAndTheDocumentLeftAlone) {
