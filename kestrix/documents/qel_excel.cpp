@@ -679,6 +679,8 @@ ExcelWorkBookPtr QelExcel::TransformXMLToExcel(const std::string& i_sXml, EWrite
                         // The copy is checked before anything is written over the destination.
                         OpenWorkBook(i_sFilePath, true, docId_);
                         fs::copy_file(i_sFilePath, target, fs::copy_options::overwrite_existing);
+                        // A template kept read-only gives a copy that can be filled in.
+                        fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
                     }
                     book = OpenWorkBook(target, false, docId_);
                 }

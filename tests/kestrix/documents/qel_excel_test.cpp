@@ -285,14 +285,17 @@ TEST_F(QelExcelTest, TemplatesAreFilledInWhereTheirCellsAre) {
     ExcelWorkBookPtr book = excel_.TransformXMLToExcel(xml, EWriteMode::Create, 5, true,
                                                        Input("offer.xltx").string(), fromTemplate.string());
     excel_.WriteExcelObjectToFile(book, fromTemplate.string(), true);
-    // A workbook used as template is copied to the destination and the copy filled in.
+    // A workbook used as template (kept read-only) is copied to the destination and the copy
+    // filled in.
     const fs::path fromBook = Output("offer2.xlsx");
-    const std::string before = test::ReadAll(Input("offer_book.xlsx"));
-    book = excel_.TransformXMLToExcel(xml, EWriteMode::Create, 5, true, Input("offer_book.xlsx").string(),
-                                      fromBook.string());
+    const fs::path source = site_.root() / "offer_book.xlsx";
+    fs::copy_file(Input("offer_book.xlsx"), source);
+    fs::permissions(source, fs::perms::owner_read | fs::perms::group_read);
+    const std::string before = test::ReadAll(source);
+    book = excel_.TransformXMLToExcel(xml, EWriteMode::Create, 5, true, source.string(), fromBook.string());
     excel_.CloseWorkBook(book);
     EXPECT_EQ(book, nullptr);
-    EXPECT_EQ(test::ReadAll(Input("offer_book.xlsx")), before);
+    EXPECT_EQ(test::ReadAll(source), before);
 
     for (const fs::path& out : {fromTemplate, fromBook}) {
         Lines all = Independent("read", out);
