@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,6 +114,16 @@ private:
     void SendByMethodCall(int32_t docId, const Variant& data, TSendMethodProperties& properties);
     /// The replacements of a failed delivery's publication error.
     Dictionary FailureReplacements(int32_t docId, int32_t partner, const TSendMethodProperties& properties);
+
+    /// Makes the workbook of a document for a mail or an upload as a scratch file, from the
+    /// send method's template when it has one; answers its path.
+    std::string WorkbookFile(int32_t docId, const std::string& text, const TSendMethodProperties& p);
+    /// The bytes of the workbook a file-path delivery puts at `target`, made in the send
+    /// method's write mode on a scratch copy of the target.
+    std::string WorkbookForFolder(int32_t docId, const std::string& text, const TSendMethodProperties& p,
+                                  const std::filesystem::path& target);
+    /// Removes the scratch workbook of a delivery, when it made one.
+    static void RemoveTemporaryWorkbook(TSendMethodProperties& p) noexcept;
 
     /// Notes, from the failure being handled, whether it may pass by itself.
     void NoteTransient();

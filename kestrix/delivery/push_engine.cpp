@@ -1,6 +1,12 @@
 // The push engine: which partners get a document, by which send methods, converted how, and
 // what is recorded about every attempt.
+#include <unistd.h>
+
+#include <chrono>
 #include <climits>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "kestrix/delivery/email.h"
 #include "kestrix/delivery/push_doc_utils.h"
@@ -10,6 +16,7 @@
 #include "kestrix/documents/document_types.h"
 #include "kestrix/documents/obi.h"
 #include "kestrix/documents/publication_errors.h"
+#include "kestrix/documents/qel_excel.h"
 #include "kestrix/documents/sender_list.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -37,6 +44,8 @@
 #include "kestrix/foundation/general.h"
 
 namespace kestrix {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -129,7 +138,95 @@ std::string EncodedText(const std::string& text, const TSendMethodProperties& p)
                                                            : text::Utf8ToCp1252(text).bytes;
 }
 
+/// The folder of the send methods' workbook templates (server parameter
+/// "ExcelTemplatesPath"), ending in a separator.
+std::string TemplatesFolder() {
+    std::string folder = FileHandling().GetFolderName(EFolderType::AsIs, GetParameter("ExcelTemplatesPath"));
+    if (!folder.empty() && !folder.ends_with("/") && !folder.ends_with("\\")) folder += "/";
+    return folder;
+}
+
+/// The scratch folder of workbooks (server parameter "ExcelTempFolder"), made when missing.
+fs::path WorkbookScratch() {
+    std::string folder = FileHandling().GetFolderName(EFolderType::ExcelTempFolder);
+    if (folder.empty()) folder = fs::temp_directory_path().string();
+    return fs::path(LocalFilePath(folder));
+}
+
+/// A scratch file name no other delivery uses at the same time.
+fs::path ScratchName(const std::string& name) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return WorkbookScratch() / (std::to_string(::getpid()) + "-" + std::to_string(now) + "-" + name);
+}
+
 }  // namespace
+
+std::string PushDocUtils::WorkbookFile(int32_t docId, const std::string& text, const TSendMethodProperties& p) {
+    QelExcel excel;
+    const fs::path scratch = ScratchName(p.sFileName);
+    if (Trim(p.sExcelTemplate).empty()) {
+        ExcelWorkBookPtr book = excel.TransformXMLToExcel(text, EWriteMode::Create, docId, false);
+        excel.WriteExcelObjectToFile(book, scratch.string(), true);
+    } else {
+        ExcelWorkBookPtr book = excel.TransformXMLToExcel(text, EWriteMode::Create, docId, true,
+                                                          TemplatesFolder() + p.sExcelTemplate, scratch.string());
+        excel.CloseWorkBook(book);
+    }
+    return scratch.string();
+}
+
+std::string PushDocUtils::WorkbookForFolder(int32_t docId, const std::string& text, const TSendMethodProperties& p,
+                                            const fs::path& target) {
+    // The workbook is made on a scratch copy and only then put in place whole, so that a
+    // failure leaves the target as it was.
+    QelExcel excel;
+    const fs::path scratch = ScratchName(target.filename().string());
+    struct Remove {
+        fs::path path;
+        ~Remove() {
+            std::error_code ec;
+            fs::remove(path, ec);
+        }
+    } remove{scratch};
+    switch (p.nWriteMode) {
+        case EWriteMode::Append:
+        case EWriteMode::Update: {
+            fs::copy_file(target, scratch, fs::copy_options::overwrite_existing);
+            ExcelWorkBookPtr book = excel.TransformXMLToExcel(text, p.nWriteMode, docId, false, scratch.string());
+            excel.CloseWorkBook(book);
+            break;
+        }
+        case EWriteMode::Create:
+            if (Trim(p.sExcelTemplate).empty()) {
+                ExcelWorkBookPtr book = excel.TransformXMLToExcel(text, EWriteMode::Create, docId, false);
+                excel.WriteExcelObjectToFile(book, scratch.string(), true);
+            } else {
+                ExcelWorkBookPtr book = excel.TransformXMLToExcel(text, EWriteMode::Create, docId, true,
+                                                                  TemplatesFolder() + p.sExcelTemplate,
+                                                                  scratch.string());
+                excel.CloseWorkBook(book);
+            }
+            break;
+        default:
+            Raise(EnumerationErrors::InvalidParamValue, "Kestrix.PushDocUtils.TransformXMLToExcel",
+                  "A workbook by file path needs the write mode append, create or update. " +
+                      DocumentReference(docId));
+    }
+    std::ifstream in(scratch, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof())
+        throw Error(ErrNum(EnumerationErrors::PushDocumentError), "Kestrix.PushDocUtils.TransformXMLToExcel",
+                    "The workbook made in '" + scratch.string() + "' cannot be read.");
+    return bytes;
+}
+
+void PushDocUtils::RemoveTemporaryWorkbook(TSendMethodProperties& p) noexcept {
+    if (!p.bTempFileCanBeRemoved || p.sTempFileName.empty()) return;
+    std::error_code ec;
+    fs::remove(p.sTempFileName, ec);
+    p.sTempFileName.clear();
+    p.bTempFileCanBeRemoved = false;
+}
 
 void PushDocUtils::NoteTransient() {
     try {
@@ -145,7 +242,8 @@ std::string PushDocUtils::GetSendMethodOutputFileName(int32_t docId, const TSend
     const std::string id = std::to_string(docId);
     const std::string suffix = p.nSuffix == ESendMethodSuffix::DocumentID ? "_" + id : "";
     const std::string base = Trim(p.sFileName).empty() || p.sFileName.starts_with(".") ? id : p.sFileName;
-    const std::string extension = p.nFormat == ESendMethodFormat::Excel ? "xls" : p.sFileExtension;
+    // Workbooks are written as Office Open XML.
+    const std::string extension = p.nFormat == ESendMethodFormat::Excel ? "xlsx" : p.sFileExtension;
     return base + suffix + "." + extension;
 }
 
@@ -450,8 +548,18 @@ void PushDocUtils::PushDocument(int32_t docId, const std::string& xml, TSendMeth
                 data = Variant(std::move(object));
                 break;
             }
+            case ESendMethodFormat::Excel:
+                // A file path writes its workbook itself, in its write mode; a plug-in gets the
+                // document. Every other protocol carries the workbook as a file made here.
+                if (p.nProtocol == ESendMethodProtocol::FilePath || p.nProtocol == ESendMethodProtocol::MethodCall) {
+                    data = Variant(std::move(text));
+                } else {
+                    p.sFileName = GetSendMethodOutputFileName(docId, p);
+                    p.sTempFileName = WorkbookFile(docId, text, p);
+                    p.bTempFileCanBeRemoved = true;
+                }
+                break;
             default:
-                // Workbooks never get here: the check above refuses them while no engine is built in.
                 Raise(EnumerationErrors::SendMethodFormatNotSupported, "Kestrix.PushDocUtils.PushDocument",
                       Text("SLBSH4326", {{"[%FORMAT%]", std::to_string(static_cast<int32_t>(p.nFormat))}}));
         }
@@ -469,7 +577,9 @@ void PushDocUtils::PushDocument(int32_t docId, const std::string& xml, TSendMeth
                 Raise(EnumerationErrors::SendMethodProtocolNotSupported, "Kestrix.PushDocUtils.PushDocument",
                       Text("SLBSH4325", {{"[%PROTOCOL%]", std::to_string(static_cast<int32_t>(p.nProtocol))}}));
         }
+        RemoveTemporaryWorkbook(p);
     } catch (...) {
+        RemoveTemporaryWorkbook(p);
         Reraise("Kestrix.PushDocUtils.PushDocument");
     }
 }
@@ -503,7 +613,9 @@ void PushDocUtils::SendByEmail2(int32_t i_lDocID, const Variant& i_vSendData, TS
         from = users::GetAUEmailAddress(sender);
         // The document travels as the attachment; an OBI object too, as its text, so that a
         // mail never arrives without the document it announces.
-        file = WriteDeliveryFile(i_lDocID, DataText(i_vSendData), p);
+        // A workbook was made as a file already and goes as it is.
+        const bool workbook = p.nFormat == ESendMethodFormat::Excel && !p.sTempFileName.empty();
+        file = workbook ? p.sTempFileName : WriteDeliveryFile(i_lDocID, DataText(i_vSendData), p);
         Array paths;
         if (i_bEnableAttachments) {
             Attachments attachments;
@@ -522,9 +634,9 @@ void PushDocUtils::SendByEmail2(int32_t i_lDocID, const Variant& i_vSendData, TS
             email::SendEmailWithAttachments(from, recipient, reference, "", "", file, Variant(Array{Variant(paths)}));
         else
             email::SendEmail(from, recipient, reference, "", "", file);
-        files::DeleteXMLFileFromDisk(file);
+        if (!workbook) files::DeleteXMLFileFromDisk(file);
     } catch (...) {
-        if (!file.empty()) {
+        if (!file.empty() && file != p.sTempFileName) {
             try {
                 files::DeleteXMLFileFromDisk(file);
             } catch (...) {
@@ -572,8 +684,13 @@ void PushDocUtils::SendByFileStream(int32_t docId, const Variant& data, TSendMet
         std::string folder = p.sAddress;
         folder = services::IsNetworkPath(folder) ? services::MapNetworkPath(folder, SiteSetting("UncRoot"))
                                                  : LocalFilePath(folder);
-        // An OBI object is written as its text, as an XML document is.
-        net::WriteFileInFolder(folder, name, EncodedText(DataText(data), p), net::ExistingFile::Replace);
+        if (p.nFormat == ESendMethodFormat::Excel) {
+            net::WriteFileInFolder(folder, name, WorkbookForFolder(docId, DataText(data), p, fs::path(folder) / name),
+                                   net::ExistingFile::Replace);
+        } else {
+            // An OBI object is written as its text, as an XML document is.
+            net::WriteFileInFolder(folder, name, EncodedText(DataText(data), p), net::ExistingFile::Replace);
+        }
     } catch (...) {
         NoteTransient();
         Reraise("Kestrix.PushDocUtils.SendByFileStream",
@@ -598,7 +715,7 @@ void PushDocUtils::SendByFTP(int32_t docId, const Variant& data, TSendMethodProp
         if (!lower.starts_with("ftp://") && !lower.starts_with("ftps://") && !lower.starts_with("sftp://"))
             Raise(EnumerationErrors::PushByFTPError, "Kestrix.PushDocUtils.SendDataByFTP",
                   StepMessage("SLBSH4239", {{"[%ADDRESS%]", net::MaskAddress(p.sAddress)}}, docId));
-        p.sFileName = GetSendMethodOutputFileName(docId, p);
+        if (p.sFileName.empty() || p.nFormat != ESendMethodFormat::Excel) p.sFileName = GetSendMethodOutputFileName(docId, p);
         options.user = p.sUser;
         options.password = p.sPassword;
         options.port = p.lPort > 0 ? p.lPort : 0;
@@ -611,7 +728,10 @@ void PushDocUtils::SendByFTP(int32_t docId, const Variant& data, TSendMethodProp
         options.knownHostsFile = SiteSetting("SftpKnownHosts");
         options.timeouts = TransferTimeouts();
         try {
-            net::FtpPut(Trim(p.sAddress), p.sFileName, EncodedText(DataText(data), p), options);
+            if (p.nFormat == ESendMethodFormat::Excel && !p.sTempFileName.empty())
+                net::FtpPutFile(Trim(p.sAddress), p.sFileName, p.sTempFileName, options);
+            else
+                net::FtpPut(Trim(p.sAddress), p.sFileName, EncodedText(DataText(data), p), options);
         } catch (...) {
             NoteTransient();
             const Error failure = CurrentError();
@@ -691,7 +811,9 @@ void PushDocUtils::SendByMethodCall(int32_t docId, const Variant& data, TSendMet
         const std::string address = Trim(p.sAddress);
         if (address.empty() || address == "..")
             Raise(EnumerationErrors::PushDocumentError, source, Text("SLBSH4427", {{"[%METHODCALL%]", p.sAddress}}));
-        // Workbooks never get here while no engine is built in (the format check refuses them).
+        if (p.nFormat == ESendMethodFormat::Excel)
+            Raise(EnumerationErrors::SendMethodFormatNotSupported, source,
+                  "Workbooks cannot be handed to a plug-in yet. " + DocumentReference(docId));
         Variant arguments = data;
         plugin_calls::CallMethod(p.sAddress, arguments);
     } catch (...) {

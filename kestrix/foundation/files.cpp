@@ -125,18 +125,13 @@ bool files::FileExistAlsoRemote(const std::string& iPath, const std::string& iFi
 }
 
 bool files::IsExcelInstalled() {
-    // The workbook engine of the platform is not yet used by any road (the conversions
-    // between documents and workbooks are not built): whatever asks for a workbook fails
-    // through its own "not installed" path rather than pretending to have made one. The site's switch (GLOBAL "ExcelEnabled" "0" or "false")
-    // can only turn the engine off.
-    constexpr bool kWorkbookEngineBuiltIn = false;
-    if (!kWorkbookEngineBuiltIn) return false;
     try {
         services::Configuration site;
         site.LoadFile(getSiteConfigFile());
         const std::string enabled = Trim(site.GetValue("GLOBAL", "ExcelEnabled").ToString());
         return !(enabled == "0" || IEquals(enabled, "false"));
     } catch (...) {
+        // The workbook engine is part of the platform: without a readable switch it stays on.
         return true;
     }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "kestrix/api/document.h"
@@ -14,6 +15,7 @@
 #include "tests/peers/http_server.h"
 #include "tests/peers/transfer_peers.h"
 #include "tests/support/site/test_site.h"
+#include "tests/support/workbook_peer.h"
 
 namespace kestrix {
 namespace {
@@ -188,6 +190,65 @@ TEST_P(PushEngine, AnObiDocumentWhoseDeliveryFailsEndsInItsLateExitAndStays) {
     EXPECT_EQ(site_.Count("SENDMETHODHISTORY WHERE STATUS = 0 AND " + stored), 1);
     EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE LABEL = 'SLBSH1812' AND " + stored), 1);
     EXPECT_FALSE(fs::exists(site_.root() / "out" / "mail") && !fs::is_empty(site_.root() / "out" / "mail"));
+}
+
+TEST_P(PushEngine, WorkbooksAreWrittenIntoAFolderInTheirWriteModeAndMailedAsFiles) {
+    const fs::path out = site_.root() / "out" / "sheets";
+    fs::create_directories(out);
+    TSendMethodProperties file = NewSendMethodProperties();
+    file.nProtocol = ESendMethodProtocol::FilePath;
+    file.nFormat = ESendMethodFormat::Excel;
+    file.sAddress = out.string();
+    file.sFileName = "orders";
+    file.nWriteMode = EWriteMode::Create;
+    const int32_t fileId = Add(file);
+    TSendMethodProperties mail = NewSendMethodProperties();
+    mail.nProtocol = ESendMethodProtocol::Email;
+    mail.nFormat = ESendMethodFormat::Excel;
+    mail.sAddress = "sheets@bolt.test";
+    Add(mail);
+
+    auto order = [&](const std::string& number) {
+        Document document;
+        std::string type, recipient, outType, sender, defRecipient;
+        int32_t docId = 0, bp = 0;
+        int16_t status = 0;
+        document.ProcessDocument(-1, "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><RECEIVER>bob</RECEIVER>"
+                                     "<LINES QELWORKSHEET='Orders'><NR QELVALUEPOS='A1'>" + number + "</NR></LINES></ORDER>",
+                                 type, recipient, docId, bp, outType, sender, defRecipient, status);
+        push_.PushDocumentToReceivers(docId, "ORDER");
+        return docId;
+    };
+    const int32_t first = order("A-100");
+    const fs::path book = out / "orders.xlsx";
+    ASSERT_TRUE(fs::exists(book)) << site_.LogText();
+    std::map<std::string, std::string> read = test::IndependentWorkbook("read", book);
+    EXPECT_EQ(read["Orders!A1"], "str:A-100");
+    EXPECT_EQ(read.count("QelServer!A1"), 0u);
+    EXPECT_EQ(History(first, 1), 2);
+    // The mail carries the workbook as its file; no scratch copy stays behind.
+    bool mailed = false;
+    for (const auto& e : fs::directory_iterator(site_.root() / "out" / "mail")) {
+        const std::string text = test::ReadAll(e.path());
+        mailed = mailed || (text.find("To: sheets@bolt.test") != std::string::npos &&
+                            text.find(std::to_string(first) + ".xlsx") != std::string::npos);
+    }
+    EXPECT_TRUE(mailed);
+    const fs::path scratch = site_.root() / "temp" / "excel";
+    EXPECT_TRUE(!fs::exists(scratch) || fs::is_empty(scratch));
+
+    // Append: the next order goes below the last row of the same workbook.
+    site_.Exec("UPDATE SENDMETHODPROPERTY SET WRITEMODE = 10 WHERE SENDMETHODID = " + std::to_string(fileId));
+    order("A-101");
+    read = test::IndependentWorkbook("read", book);
+    EXPECT_EQ(read["Orders!A1"], "str:A-100");
+    EXPECT_EQ(read["Orders!A2"], "str:A-101");
+    // Update of a workbook that is not there fails with the target untouched elsewhere.
+    fs::remove(book);
+    site_.Exec("UPDATE SENDMETHODPROPERTY SET WRITEMODE = 30 WHERE SENDMETHODID = " + std::to_string(fileId));
+    const int32_t third = order("A-102");
+    EXPECT_FALSE(fs::exists(book));
+    EXPECT_EQ(site_.Count("SENDMETHODHISTORY WHERE STATUS = 0 AND DOCUMENTID = " + std::to_string(third)), 1);
 }
 
 TEST_P(PushEngine, UnicodeFilesMailsAndPlugInsCarryTheConvertedDocument) {

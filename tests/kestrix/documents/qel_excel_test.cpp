@@ -15,6 +15,7 @@
 #include "platform/base/error.h"
 #include "tests/support/backends.h"
 #include "tests/support/site/test_site.h"
+#include "tests/support/workbook_peer.h"
 
 namespace kestrix {
 namespace {
@@ -22,35 +23,11 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::map<std::string, std::string>;
 
-// Runs a script of the independent side and returns what it printed.
 std::string RunPeer(const std::string& script, const std::string& command, const fs::path& path) {
-    const fs::path file = fs::path(KESTRIX_TEST_PEERS_DIR) / script;
-    const std::string line = "/usr/bin/python3 '" + file.string() + "' " + command + " '" + path.string() + "' 2>&1";
-    FILE* pipe = popen(line.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[4096];
-    while (pipe && fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    const int status = pipe ? pclose(pipe) : -1;
-    EXPECT_EQ(status, 0) << "is python3-openpyxl installed?\n" << out;
-    return out;
+    return test::RunWorkbookPeer(script, command, path);
 }
 
-// A workbook as the independent reader sees it: "key=value" lines of workbook_peer.py.
-Lines Independent(const std::string& command, const fs::path& path) {
-    const std::string out = RunPeer("workbook_peer.py", command, path);
-    Lines lines;
-    size_t pos = 0;
-    while (pos < out.size()) {
-        size_t end = out.find('\n', pos);
-        if (end == std::string::npos) end = out.size();
-        const std::string l = out.substr(pos, end - pos);
-        const size_t eq = l.find('=');
-        if (eq != std::string::npos) lines[l.substr(0, eq)] = l.substr(eq + 1);
-        pos = end + 1;
-    }
-    return lines;
-}
+Lines Independent(const std::string& command, const fs::path& path) { return test::IndependentWorkbook(command, path); }
 
 // Only the cells ("Sheet!A1" keys) of a workbook as the independent reader sees it.
 Lines Cells(const fs::path& path) {

@@ -146,11 +146,13 @@ TEST_F(UtilityFiles, WritesXmlFilesAndTestsExistence) {
     EXPECT_FALSE(utility_.DirExistOnThisServer("\\\\server\\share"));
 }
 
-TEST_F(UtilityFiles, WithoutAWorkbookEngineNoWorkbookIsPromised) {
+TEST_F(UtilityFiles, SpreadsheetEngineCanBeSwitchedOff) {
+    EXPECT_TRUE(utility_.IsExcelInstalled());
+    EXPECT_TRUE(utility_.IsExcelInstalledWithErrRaise());
     const std::string config = getSiteConfigFile();
-    for (const char* setting : {"", "0", "1"}) {
-        services::Configuration::SetValue(config, "GLOBAL", "ExcelEnabled", setting);
-        EXPECT_FALSE(utility_.IsExcelInstalled()) << setting;
+    for (const char* off : {"0", "FALSE"}) {
+        services::Configuration::SetValue(config, "GLOBAL", "ExcelEnabled", off);
+        EXPECT_FALSE(utility_.IsExcelInstalled()) << off;
         try {
             utility_.IsExcelInstalledWithErrRaise();
             ADD_FAILURE() << "no error";
@@ -160,6 +162,8 @@ TEST_F(UtilityFiles, WithoutAWorkbookEngineNoWorkbookIsPromised) {
                       std::string::npos);
         }
     }
+    services::Configuration::SetValue(config, "GLOBAL", "ExcelEnabled", "1");
+    EXPECT_TRUE(utility_.IsExcelInstalled());
 }
 
 TEST_F(UtilityFiles, LibraryXmlClassReportsUnderItsOwnName) {

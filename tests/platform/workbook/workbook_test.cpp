@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/support/backends.h"
+#include "tests/support/workbook_peer.h"
 
 namespace kestrix::workbook {
 namespace {
@@ -17,29 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::map<std::string, std::string>;
 
-// Runs the independent side (openpyxl and zipfile) and returns its "key=value" lines.
-Lines Independent(const std::string& command, const fs::path& path) {
-    const fs::path script = fs::path(KESTRIX_TEST_PEERS_DIR) / "workbook_peer.py";
-    const std::string line = "/usr/bin/python3 '" + script.string() + "' " + command + " '" + path.string() + "' 2>&1";
-    FILE* pipe = popen(line.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[4096];
-    while (pipe && fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    int status = pipe ? pclose(pipe) : -1;
-    EXPECT_EQ(status, 0) << "is python3-openpyxl installed?\n" << out;
-    Lines lines;
-    size_t pos = 0;
-    while (pos < out.size()) {
-        size_t end = out.find('\n', pos);
-        if (end == std::string::npos) end = out.size();
-        std::string l = out.substr(pos, end - pos);
-        size_t eq = l.find('=');
-        if (eq != std::string::npos) lines[l.substr(0, eq)] = l.substr(eq + 1);
-        pos = end + 1;
-    }
-    return lines;
-}
+Lines Independent(const std::string& command, const fs::path& path) { return test::IndependentWorkbook(command, path); }
 
 // The input workbooks, written once for all tests by the independent side.
 class WorkbookTest : public ::testing::Test {
