@@ -1,6 +1,7 @@
 // Utility forwards every method to the module that owns the work.
 #include "kestrix/api/utility.h"
 
+#include "kestrix/documents/workbook_calls.h"
 #include "kestrix/delivery/email.h"
 #include "kestrix/delivery/html_rendering.h"
 #include "kestrix/foundation/method_call.h"
@@ -347,6 +348,11 @@ Variant Utility::GetClass(const std::string& iDllClassMethodString) {
 
 Variant Utility::GetMethod(const std::string& iDllClassMethodString) {
     return plugin_calls::GetMethod(iDllClassMethodString);
+}
+
+bool Utility::CallMethodForExcel(const std::string& iDllClassMethodString, ExcelWorkBookPtr& i_oExcelWorkBook,
+                                 const std::string& i_sFilePathTemplate) {
+    return workbook_calls::CallMethodForExcel(iDllClassMethodString, i_oExcelWorkBook, i_sFilePathTemplate);
 }
 
 bool Utility::CallMethod(const std::string& iDllClassMethodString, Variant& iArguments) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrix/documents/qel_excel.h"
 #include "kestrix/delivery/notifications.h"
 #include "kestrix/foundation/enums.h"
 #include "platform/base/object.h"
@@ -185,6 +186,9 @@ public:
     bool CallMethod(const std::string& iDllClassMethodString, Variant& iArguments);
     bool CheckMethodCall(const std::string& iDllClassMethodString);
     std::string MakeStringFromArray(const Variant& iArray);
+    /// documents/workbook_calls.h: a workbook handed to a plug-in as a file.
+    bool CallMethodForExcel(const std::string& iDllClassMethodString, ExcelWorkBookPtr& i_oExcelWorkBook,
+                            const std::string& i_sFilePathTemplate = {});
 
 private:
     /// The site's virtual identifier, read once per instance.

@@ -17,6 +17,7 @@
 #include "kestrix/documents/obi.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/documents/qel_excel.h"
+#include "kestrix/documents/workbook_calls.h"
 #include "kestrix/documents/sender_list.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -146,24 +147,11 @@ std::string TemplatesFolder() {
     return folder;
 }
 
-/// The scratch folder of workbooks (server parameter "ExcelTempFolder"), made when missing.
-fs::path WorkbookScratch() {
-    std::string folder = FileHandling().GetFolderName(EFolderType::ExcelTempFolder);
-    if (folder.empty()) folder = fs::temp_directory_path().string();
-    return fs::path(LocalFilePath(folder));
-}
-
-/// A scratch file name no other delivery uses at the same time.
-fs::path ScratchName(const std::string& name) {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    return WorkbookScratch() / (std::to_string(::getpid()) + "-" + std::to_string(now) + "-" + name);
-}
-
 }  // namespace
 
 std::string PushDocUtils::WorkbookFile(int32_t docId, const std::string& text, const TSendMethodProperties& p) {
     QelExcel excel;
-    const fs::path scratch = ScratchName(p.sFileName);
+    const fs::path scratch = WorkbookScratchFile(p.sFileName);
     if (Trim(p.sExcelTemplate).empty()) {
         ExcelWorkBookPtr book = excel.TransformXMLToExcel(text, EWriteMode::Create, docId, false);
         excel.WriteExcelObjectToFile(book, scratch.string(), true);
@@ -180,7 +168,7 @@ std::string PushDocUtils::WorkbookForFolder(int32_t docId, const std::string& te
     // The workbook is made on a scratch copy and only then put in place whole, so that a
     // failure leaves the target as it was.
     QelExcel excel;
-    const fs::path scratch = ScratchName(target.filename().string());
+    const fs::path scratch = WorkbookScratchFile(target.filename().string());
     struct Remove {
         fs::path path;
         ~Remove() {
@@ -811,9 +799,19 @@ void PushDocUtils::SendByMethodCall(int32_t docId, const Variant& data, TSendMet
         const std::string address = Trim(p.sAddress);
         if (address.empty() || address == "..")
             Raise(EnumerationErrors::PushDocumentError, source, Text("SLBSH4427", {{"[%METHODCALL%]", p.sAddress}}));
-        if (p.nFormat == ESendMethodFormat::Excel)
-            Raise(EnumerationErrors::SendMethodFormatNotSupported, source,
-                  "Workbooks cannot be handed to a plug-in yet. " + DocumentReference(docId));
+        if (p.nFormat == ESendMethodFormat::Excel) {
+            QelExcel excel;
+            if (Trim(p.sExcelTemplate).empty()) {
+                ExcelWorkBookPtr book = excel.TransformXMLToExcel(DataText(data), EWriteMode::Create, docId, false);
+                workbook_calls::CallMethodForExcel(p.sAddress, book);
+            } else {
+                const std::string copy = WorkbookScratchFile(p.sExcelTemplate).string();
+                ExcelWorkBookPtr book = excel.TransformXMLToExcel(DataText(data), EWriteMode::Create, docId, true,
+                                                                  TemplatesFolder() + p.sExcelTemplate, copy);
+                workbook_calls::CallMethodForExcel(p.sAddress, book, copy);
+            }
+            return;
+        }
         Variant arguments = data;
         plugin_calls::CallMethod(p.sAddress, arguments);
     } catch (...) {

@@ -32,7 +32,7 @@ PluginAddress SplitPluginAddress(std::string_view address) {
     return {std::string(address.substr(0, second)), std::string(address.substr(second + 1))};
 }
 
-Variant CallPluginForAnswer(const std::string& address, Variant& data) {
+Variant CallPluginForAnswer(const std::string& address, Variant& data, std::string_view operation) {
     try {
         const PluginAddress parts = SplitPluginAddress(address);
         ObjectPtr object = CreateComponent(parts.className);
@@ -42,8 +42,9 @@ Variant CallPluginForAnswer(const std::string& address, Variant& data) {
         // The document data is the one argument, passed by reference.
         std::span<Variant> args(&data, 1);
         if (!parts.method.empty()) return object->Invoke(parts.method, args);
-        if (auto plugin = std::dynamic_pointer_cast<IMethodCall>(object)) return plugin->MethodCall(data);
-        return object->Invoke("IMethodCall_MethodCall", args);
+        if (auto plugin = std::dynamic_pointer_cast<IMethodCall>(object))
+            return operation == "GetExcelWorkBook" ? plugin->GetExcelWorkBook(data) : plugin->MethodCall(data);
+        return object->Invoke("IMethodCall_" + std::string(operation), args);
     } catch (...) {
         Reraise(kCallSource, NotFoundMessage(address));
     }

@@ -29,7 +29,10 @@ PluginAddress SplitPluginAddress(std::string_view address);
 /// reported as `plugin_calls::CallMethod` reports it: raised on with the source
 /// "Kestrix.Utility.CallMethod" and the text "object <address> not found or method called
 /// with wrong number/type of arguments".
-Variant CallPluginForAnswer(const std::string& address, Variant& data);
+///
+/// `operation` names the interface's operation for an address without a method:
+/// "MethodCall" (the document data) or "GetExcelWorkBook" (a workbook).
+Variant CallPluginForAnswer(const std::string& address, Variant& data, std::string_view operation = "MethodCall");
 
 }  // namespace kestrix::delivery
 

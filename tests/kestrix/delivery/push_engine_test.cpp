@@ -243,6 +243,25 @@ TEST_P(PushEngine, WorkbooksAreWrittenIntoAFolderInTheirWriteModeAndMailedAsFile
     read = test::IndependentWorkbook("read", book);
     EXPECT_EQ(read["Orders!A1"], "str:A-100");
     EXPECT_EQ(read["Orders!A2"], "str:A-101");
+    // A plug-in gets the workbook as a file, which it may read and change.
+    site_.RegisterTestPlugin();
+    TSendMethodProperties plugIn = NewSendMethodProperties();
+    plugIn.nProtocol = ESendMethodProtocol::MethodCall;
+    plugIn.nFormat = ESendMethodFormat::Excel;
+    plugIn.sAddress = "KestrixTest.Receiver";
+    const int32_t plugInId = Add(plugIn);
+    const int32_t second = order("A-200");
+    EXPECT_EQ(site_.Count("SENDMETHODHISTORY WHERE STATUS = 1 AND SENDMETHODID = " + std::to_string(plugInId) +
+                          " AND DOCUMENTID = " + std::to_string(second)), 1);
+    fs::path seen;
+    for (const auto& e : fs::directory_iterator(scratch))
+        if (e.path().string().ends_with(".seen.xlsx")) seen = e.path();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(test::IndependentWorkbook("read", seen)["Orders!A1"], "str:A-200");
+    fs::remove(seen);
+    EXPECT_TRUE(fs::is_empty(scratch));  // the scratch workbook itself is gone
+    site_.Exec("DELETE FROM SENDMETHOD WHERE SENDMETHODID = " + std::to_string(plugInId));
+
     // Update of a workbook that is not there fails with the target untouched elsewhere.
     fs::remove(book);
     site_.Exec("UPDATE SENDMETHODPROPERTY SET WRITEMODE = 30 WHERE SENDMETHODID = " + std::to_string(fileId));

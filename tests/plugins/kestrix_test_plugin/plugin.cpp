@@ -1,6 +1,8 @@
 // An example plug-in library: classes created by name through a site's components file,
 // called late-bound or through the delivery interface, behind the C entry of the helper.
 
+#include <fstream>
+#include <iterator>
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -46,9 +48,18 @@ std::vector<kestrix::Variant> Items(const kestrix::Variant& data) {
 /// "KestrixTest.Receiver": a delivery plug-in implementing the interface. MethodCall takes
 /// a text (marking it "received: " so that the caller sees the change) and answers true; an
 /// array it answers true when no element is blank. "Stamp"(data), called by name, marks the
-/// data "stamped: " and answers true.
+/// data "stamped: " and answers true. GetExcelWorkBook takes the path of a workbook file and
+/// keeps a copy of it beside it ("<path>.seen.xlsx"), answering true when it is a zip package.
 class Receiver : public kestrix::IMethodCall {
 public:
+    bool GetExcelWorkBook(kestrix::Variant& workbook) override {
+        const std::string path = workbook.ToString();
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.rfind("PK\x03\x04", 0) != 0) return false;
+        std::ofstream(path + ".seen.xlsx", std::ios::binary) << bytes;
+        return true;
+    }
     bool MethodCall(kestrix::Variant& data) override {
         if (data.IsArray()) {
             for (const kestrix::Variant& item : data.ToArray())
