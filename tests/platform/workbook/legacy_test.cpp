@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -149,6 +150,32 @@ TEST_F(LegacyWorkbookTest, DamagedCompoundFilesAreRefusedWithAnError) {
     std::string near = good;
     near[7] = 0;
     EXPECT_EQ(RaisedBy([&] { Workbook::FromBytes(near); }).number(), wberr::NotAPackage);
+}
+
+TEST_F(LegacyWorkbookTest, RandomlyDamagedFilesAreReadOrRefusedNeverACrash) {
+    const std::string good = Bytes(Input("legacy.xls"));
+    std::mt19937 random(1313);
+    int refused = 0, read = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes = good;
+        const int flips = 1 + static_cast<int>(random() % 8);
+        for (int i = 0; i < flips; ++i)
+            bytes[8 + random() % (bytes.size() - 8)] = static_cast<char>(random() % 256);  // the signature stays
+        try {
+            Workbook book = Workbook::FromBytes(bytes);
+            ASSERT_TRUE(book.IsLegacyBinary());
+            for (size_t i = 0; i < book.SheetCount(); ++i) book.Sheet(i).ForEachCell([](CellRef, const CellValue&) {});
+            ++read;
+        } catch (const Error& e) {
+            EXPECT_TRUE(e.number() == wberr::DamagedPackage || e.number() == wberr::NotAWorkbook ||
+                        e.number() == wberr::LimitExceeded || e.number() == wberr::InvalidSheetName ||
+                        e.number() == wberr::InvalidSheet)
+                << std::hex << e.number() << " " << e.description();
+            ++refused;
+        }
+    }
+    EXPECT_EQ(read + refused, 300);
+    EXPECT_GT(refused, 0) << read;  // the damage is real, and some of it is seen
 }
 
 }  // namespace
