@@ -21,6 +21,7 @@
 #include "kestrix/foundation/i18n.h"
 #include "platform/base/dictionary.h"
 #include "platform/base/strings.h"
+#include "platform/services/log.h"
 
 namespace kestrix {
 
@@ -119,6 +120,22 @@ void SetAttribute(xml::XmlNode node, std::string_view name, const std::string& v
 
 // The largest document the site takes (server parameter "MaxDocumentSize", bytes; 100 MB
 // when unset or unreadable).
+// Tells the platform log that a legacy binary workbook was read: it carries no document
+// properties, so whatever routing its sender meant to give it ("QEL-..." properties) is lost
+// and the document must be routed otherwise. Never raises: the conversion goes on.
+void LogLegacyWorkbook(const std::string& name, int32_t docId) noexcept {
+    try {
+        services::LogFields fields{{"workbook", name}};
+        if (docId != 0) fields.emplace_back("document", std::to_string(docId));
+        services::Log log;
+        log.LogInfo(Source("TransformExcelToXML"),
+                    "a legacy binary workbook carries no document properties: its routing properties (QEL-...) "
+                    "are lost",
+                    fields);
+    } catch (...) {
+    }
+}
+
 uint64_t MaxDocumentSize() {
     constexpr uint64_t kDefault = 100ull * 1024 * 1024;
     try {
@@ -340,6 +357,7 @@ void QelExcel::TransformExcelToXML(const std::string& i_sExcelFileLocation, xml:
     try {
         std::string name = fs::path(i_sExcelFileLocation).filename().string();
         if (!name.empty() && name[0] == '~') name.erase(0, 1);
+        if (book->book.IsLegacyBinary()) LogLegacyWorkbook(name, docId_);
         const uint64_t length = XmlLength(book->book, name);
         const uint64_t limit = MaxDocumentSize();
         if (length > limit) {

@@ -384,6 +384,7 @@ const Worksheet::Impl::Cell* Worksheet::Impl::Find(CellRef ref) const {
 }
 
 Worksheet::Impl::Cell& Worksheet::Impl::Make(CellRef ref) {
+    if (readOnly) Fail(wberr::ReadOnly, "a legacy binary workbook can be read but not changed");
     CheckRef(ref);
     modified = true;
     auto r = std::lower_bound(rows.begin(), rows.end(), ref.row, [](const Row& a, uint32_t n) { return a.row < n; });

@@ -124,6 +124,7 @@ struct Worksheet::Impl {
     std::string prefix;  // of the elements of the cell data, with its ":" when there is one
     std::vector<Row> rows;  // by row
     bool modified = false;
+    bool readOnly = false;  // a sheet of a legacy binary workbook
 };
 
 }  // namespace kestrix::workbook

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "platform/base/strings.h"
+#include "platform/workbook/legacy.h"
 #include "platform/workbook/package.h"
 #include "platform/workbook/sheet.h"
 #include "platform/workbook/xml_part.h"
@@ -111,6 +112,11 @@ struct Workbook::Impl {
     mutable TreePart custom;
     mutable bool customLoaded = false;
     std::set<std::string> removed;
+    bool legacy = false;  // read from a legacy binary workbook: nothing may change
+
+    void CheckWritable() const {
+        if (legacy) Fail(wberr::ReadOnly, "a legacy binary workbook can be read but not changed");
+    }
 
     void Load();
     TreePart LoadTree(const std::string& part, bool required) const;
@@ -457,6 +463,10 @@ Workbook::~Workbook() = default;
 
 Workbook Workbook::FromBytes(std::string bytes, const Limits& limits) {
     auto impl = std::make_unique<Impl>();
+    if (detail::IsCompoundFile(bytes)) {
+        impl->legacy = true;
+        bytes = detail::LegacyToPackage(bytes, limits);
+    }
     impl->package = std::make_unique<detail::Package>(std::move(bytes), limits);
     impl->Load();
     return Workbook(std::move(impl));
@@ -515,6 +525,8 @@ bool Workbook::IsTemplate() const {
     return !impl_->toWorkbook && impl_->WorkbookContentType().find(".template.") != std::string::npos;
 }
 
+bool Workbook::IsLegacyBinary() const { return impl_->legacy; }
+
 size_t Workbook::SheetCount() const { return impl_->sheets.size(); }
 
 std::vector<SheetInfo> Workbook::Sheets() const {
@@ -552,6 +564,7 @@ std::optional<std::string> Workbook::SheetNameProblem(std::string_view name) {
 }
 
 size_t Workbook::AddSheet(std::string_view name) {
+    impl_->CheckWritable();
     Impl& w = *impl_;
     w.CheckNewName(name, nullptr);
     w.LoadShared();
@@ -578,6 +591,7 @@ size_t Workbook::AddSheet(std::string_view name) {
 }
 
 void Workbook::RenameSheet(size_t index, std::string_view name) {
+    impl_->CheckWritable();
     SheetEntry& e = impl_->Entry(index);
     impl_->CheckNewName(name, &e);
     const std::string old = Attr(e.node, "name");
@@ -597,6 +611,7 @@ void Workbook::RenameSheet(size_t index, std::string_view name) {
 }
 
 void Workbook::DeleteSheet(size_t index) {
+    impl_->CheckWritable();
     Impl& w = *impl_;
     SheetEntry& e = w.Entry(index);
     bool visible = Attr(e.node, "state").empty() || Attr(e.node, "state") == "visible";
@@ -626,6 +641,7 @@ void Workbook::DeleteSheet(size_t index) {
 }
 
 void Workbook::MoveSheet(size_t from, size_t to) {
+    impl_->CheckWritable();
     Impl& w = *impl_;
     w.Entry(from);
     w.Entry(to);
@@ -650,6 +666,7 @@ void Workbook::MoveSheet(size_t from, size_t to) {
 }
 
 void Workbook::SetSheetState(size_t index, SheetState state) {
+    impl_->CheckWritable();
     Impl& w = *impl_;
     SheetEntry& e = w.Entry(index);
     bool visible = Attr(e.node, "state").empty() || Attr(e.node, "state") == "visible";
@@ -674,6 +691,7 @@ Worksheet& Workbook::Sheet(size_t index) {
             Fail(wberr::NotAWorkbook, "The workbook is damaged: the sheet \"" + Attr(e.node, "name") + "\" has no part " + e.part);
         e.part = *entry;
         e.sheet = std::make_unique<Worksheet>(std::make_unique<Worksheet::Impl>(w.strings, w.formats, e.part, w.package->Read(e.part)));
+        e.sheet->impl().readOnly = w.legacy;
     }
     return *e.sheet;
 }
@@ -702,6 +720,7 @@ std::optional<Variant> Workbook::GetCustomProperty(std::string_view name) const 
 }
 
 void Workbook::SetCustomProperty(std::string_view name, const Variant& value) {
+    impl_->CheckWritable();
     Impl& w = *impl_;
     if (name.empty() || HasControlCharacter(name) || !detail::ValidUtf8(name) || detail::Utf16Length(name) > 255)
         Fail(wberr::InvalidProperty, "\"" + Printable(name) + "\" cannot name a custom property");
@@ -764,6 +783,7 @@ void Workbook::SetCustomProperty(std::string_view name, const Variant& value) {
 }
 
 bool Workbook::RemoveCustomProperty(std::string_view name) {
+    impl_->CheckWritable();
     impl_->LoadCustom();
     if (!impl_->custom.doc) return false;
     for (xmlNode* p : detail::Children(xmlDocGetRootElement(impl_->custom.doc.get()), "property"))
@@ -776,6 +796,7 @@ bool Workbook::RemoveCustomProperty(std::string_view name) {
 }
 
 std::string Workbook::SaveToBytes() {
+    impl_->CheckWritable();
     auto parts = impl_->Changes();
     return impl_->package->Write(parts, impl_->removed);
 }

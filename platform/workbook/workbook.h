@@ -3,7 +3,7 @@
 // The spreadsheet engine: Office Open XML workbooks (the zip package of a workbook part,
 // its sheets, shared strings, styles and document properties), read, created and changed
 // in place. Whatever the engine does not touch is carried over to the saved package as it
-// was, entry for entry.
+// was, entry for entry. Legacy binary workbooks are read, values only, and never written.
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +44,8 @@ inline constexpr int32_t FileError = static_cast<int32_t>(0x80A5F00Au);
 /// A value no cell can hold: a number that is not finite, a text that is not UTF-8 or is
 /// longer than 32,767 characters.
 inline constexpr int32_t InvalidValue = static_cast<int32_t>(0x80A5F00Bu);
+/// A change or a save asked of a legacy binary workbook, which can only be read.
+inline constexpr int32_t ReadOnly = static_cast<int32_t>(0x80A5F00Cu);
 }  // namespace wberr
 
 /// What a package may hold before it is refused. The defaults let through any workbook a
@@ -167,6 +169,9 @@ class Workbook {
     /// A new workbook of one empty sheet named "Sheet1".
     static Workbook Create();
     /// A workbook from a package file or its bytes. A template stays a template when saved.
+    /// A legacy binary workbook (a compound file, told by its content and not by its name)
+    /// is read too, values only: its sheets and the values of its cells, without formulas,
+    /// formats, hidden states or document properties; it cannot be changed or saved.
     static Workbook Open(const std::string& path, const Limits& limits = {});
     static Workbook FromBytes(std::string bytes, const Limits& limits = {});
     /// A new workbook made from a template (or from a workbook): saved as a workbook.
@@ -178,6 +183,9 @@ class Workbook {
 
     /// True when the package will be saved as a template.
     bool IsTemplate() const;
+    /// True when the workbook was read from a legacy binary workbook: every change and every
+    /// save then fails with ReadOnly.
+    bool IsLegacyBinary() const;
 
     // Sheets, in their order in the workbook.
     size_t SheetCount() const;

@@ -328,6 +328,57 @@ TEST_F(QelExcelTest, UpdateFindsRowsAndGivesEachNewBlockTheNextRow) {
     EXPECT_EQ(test::ReadAll(stock), saved);
 }
 
+TEST_F(QelExcelTest, ALegacyBinaryWorkbookIsReadWithoutRoutingAndNeverWritten) {
+    // Written by an independent legacy writer, under both old extensions.
+    test::TempDir legacy;
+    RunPeer("legacy_workbook_peer.py", "write", legacy.path());
+    const fs::path orders = site_.root() / "Orders.XLS";
+    const fs::path form = site_.root() / "form.xlt";
+    fs::copy_file(legacy.path() / "legacy.xls", orders);
+    fs::copy_file(legacy.path() / "legacy.xls", form);
+    for (const fs::path& path : {orders, form}) {
+        SCOPED_TRACE(path.filename().string());
+        xml::XmlDocument doc;
+        excel_.TransformExcelToXML(path.string(), doc);
+        const std::string text = doc.Xml();
+        EXPECT_EQ(doc.DocumentElement().Attribute("WorkBook").value_or(""), path.filename().string());
+        // No routing element: the sheets come first.
+        EXPECT_EQ(text.rfind("<QELEXCEL WorkBook=\"" + path.filename().string() + "\"><WorkSheet Name=\"Orders\">", 0), 0u)
+            << text;
+        EXPECT_NE(text.find("<Cell Row=\"1\" Column=\"A\">Item</Cell><Cell Row=\"1\" Column=\"B\">42</Cell>"
+                            "<Cell Row=\"1\" Column=\"C\">3.25</Cell>"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("<Cell Row=\"2\" Column=\"A\">Gr\u00fc\u00dfe &amp; &lt;ok&gt;</Cell>"), std::string::npos) << text;
+        EXPECT_NE(text.find("<Cell Row=\"2\" Column=\"D\">-1234567.875</Cell>"), std::string::npos) << text;
+        EXPECT_NE(text.find("<WorkSheet Name=\"Second sheet\"><Cell Row=\"5\" Column=\"C\">-7.5</Cell>"
+                            "<Cell Row=\"10\" Column=\"F\">far</Cell></WorkSheet>"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(doc.SelectNodes("//Cell").nodes.size(), 11u);
+    }
+    // Each read says in the log that the routing properties are lost.
+    const std::string log = site_.LogText();
+    for (const char* name : {"workbook=Orders.XLS", "workbook=form.xlt"})
+        EXPECT_NE(log.find(name), std::string::npos) << log;
+    size_t lines = 0;
+    for (size_t at = 0; (at = log.find("a legacy binary workbook carries no document properties", at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_EQ(lines, 2u) << log;
+
+    // It cannot be updated or appended to, and the file stays as it was.
+    const std::string before = test::ReadAll(orders);
+    for (EWriteMode mode : {EWriteMode::Update, EWriteMode::Append}) {
+        Error e = test::RaisedBy<Error>([&] {
+            excel_.TransformXMLToExcel("<a QELWORKSHEET='Orders'><b QELVALUEPOS='A1'>x</b></a>", mode, 5, false,
+                                       orders.string());
+        });
+        EXPECT_NE(e.description().find("a legacy binary workbook can be read but not changed"), std::string::npos)
+            << e.description();
+    }
+    EXPECT_EQ(test::ReadAll(orders), before);
+}
+
 TEST_F(QelExcelTest, AppendWritesBelowTheLastUsedRowAndAddsSheetsAfterTheLast) {
     const fs::path stock = Output("stock.xlsx");
     fs::create_directories(stock.parent_path());
