@@ -32,31 +32,7 @@ constexpr uint32_t kColumns = 10;
 
 using bench::CpuSeconds;
 using bench::PeakRssKb;
-
-// Runs `work` in a child process and prints its figures under `title`.
-void Measure(const char* title, const std::function<std::string()>& work) {
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        try {
-            const long before = PeakRssKb();
-            const double cpu = CpuSeconds();
-            auto start = std::chrono::steady_clock::now();
-            std::string detail = work();
-            double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            std::printf("%-22s %8.3f s wall %8.3f s cpu   peak %7.1f MB (%.1f MB at start)   %s\n", title, wall,
-                        CpuSeconds() - cpu, PeakRssKb() / 1024.0, before / 1024.0, detail.c_str());
-            std::fflush(stdout);
-            _exit(0);
-        } catch (const Error& e) {
-            std::fprintf(stderr, "%s failed: %s\n", title, e.description().c_str());
-            _exit(1);
-        }
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::exit(1);
-}
+using bench::Measure;
 
 }  // namespace
 
