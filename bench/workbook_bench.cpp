@@ -27,8 +27,6 @@ namespace {
 
 constexpr uint32_t kColumns = 10;
 
-using bench::CpuSeconds;
-using bench::PeakRssKb;
 using bench::Measure;
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
+#include "kestrix/foundation/site_settings.h"
 #include "platform/base/error.h"
 #include "platform/base/process_heap.h"
 #include "platform/base/strings.h"
@@ -239,14 +240,8 @@ int main(int argc, char** argv) {
     // The log of a command line run also goes to the terminal.
     setenv("KESTRIX_LOG_STDERR", "1", 0);
     // A site that asks for its log as JSON lines ("LogFormat" json) gets it from every command.
-    try {
-        kestrix::services::Configuration site;
-        site.LoadFile(kestrix::getSiteConfigFile());
-        if (kestrix::IEquals(kestrix::Trim(site.GetValue("GLOBAL", "LogFormat").ToString()), "json"))
-            setenv("KESTRIX_LOG_FORMAT", "json", 0);
-    } catch (...) {
-        // No site yet (init) or an unreadable configuration: the command says so itself.
-    }
+    // No site yet (init) or an unreadable configuration reads as unset: the command says so itself.
+    if (kestrix::IEquals(kestrix::SiteSetting("GLOBAL", "LogFormat"), "json")) setenv("KESTRIX_LOG_FORMAT", "json", 0);
 
     try {
         Args args(tokens, command.switches);

@@ -1,15 +1,12 @@
 // Sending one message, the only way mail leaves the system.
-#include <sys/stat.h>
-
 #include <charconv>
 #include <filesystem>
-#include <memory>
 
 #include "kestrix/delivery/site_mail.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
-#include "kestrix/foundation/site_cache.h"
+#include "kestrix/foundation/site_settings.h"
 #include "platform/base/error.h"
 #include "kestrix/delivery/email.h"
 #include "platform/base/strings.h"
@@ -31,9 +28,7 @@ int MailNumber(const services::Configuration& configuration, const char* key, in
                 "The site configuration's MAIL " + std::string(key) + " '" + text + "' is not a whole number.");
 }
 
-mail::Settings LoadMailSettings(const std::string& file) {
-    services::Configuration configuration;
-    configuration.LoadFile(file);
+mail::Settings MailSettingsOf(const services::Configuration& configuration) {
     auto value = [&](const char* key) { return Trim(configuration.GetValue("MAIL", key).ToString()); };
     mail::Settings settings;
     settings.mode = IEquals(value("Mode"), "smtp") ? mail::Settings::Mode::Smtp : mail::Settings::Mode::Pickup;
@@ -54,20 +49,7 @@ mail::Settings LoadMailSettings(const std::string& file) {
 
 }  // namespace
 
-mail::Settings SiteMailSettings() {
-    // Every mail needs them; they are read again only when the file changed (its time and
-    // size are part of the key), and kept only while a document's look-ups are.
-    const std::string file = getSiteConfigFile();
-    struct stat status {};
-    if (::stat(file.c_str(), &status) != 0) return LoadMailSettings(file);
-    const std::string key = file + "|" + std::to_string(status.st_mtim.tv_sec) + "." +
-                            std::to_string(status.st_mtim.tv_nsec) + "|" + std::to_string(status.st_size);
-    if (auto kept = FindSiteObject(SiteCacheKind::MailSettings, key))
-        return *std::static_pointer_cast<const mail::Settings>(kept);
-    mail::Settings settings = LoadMailSettings(file);
-    KeepSiteObject(SiteCacheKind::MailSettings, key, std::make_shared<const mail::Settings>(settings));
-    return settings;
-}
+mail::Settings SiteMailSettings() { return MailSettingsOf(*SiteConfiguration()); }
 
 namespace {
 

@@ -11,9 +11,8 @@
 
 #include "kestrix/delivery/notifications.h"
 #include "kestrix/delivery/push_doc_utils.h"
-#include "kestrix/foundation/general.h"
+#include "kestrix/foundation/site_settings.h"
 #include "platform/base/strings.h"
-#include "platform/services/configuration.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -127,10 +126,8 @@ struct RetryPolicy {
 RetryPolicy DeliveryRetryPolicy() {
     RetryPolicy policy;
     try {
-        services::Configuration site;
-        site.LoadFile(getSiteConfigFile());
         auto read = [&](std::string_view key, int64_t& value) {
-            const std::string text = Trim(site.GetValue("GLOBAL", key).ToString());
+            const std::string text = SiteSetting("GLOBAL", key);
             if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos)
                 value = std::stoll(text);
         };

@@ -25,6 +25,7 @@
 #include "kestrix/foundation/i18n.h"
 #include "kestrix/foundation/method_call.h"
 #include "kestrix/foundation/site_cache.h"
+#include "kestrix/foundation/site_settings.h"
 #include "kestrix/foundation/style_sheets.h"
 #include "kestrix/foundation/users.h"
 #include "kestrix/rules/routing.h"
@@ -37,7 +38,6 @@
 #include "platform/net/http.h"
 #include "platform/net/transport.h"
 #include "platform/net/url.h"
-#include "platform/services/configuration.h"
 #include "platform/services/file_paths.h"
 #include "platform/text/code_page.h"
 #include "platform/xml/xml.h"
@@ -91,16 +91,8 @@ std::string WriteDeliveryFile(int32_t docId, const std::string& text, const TSen
         .ToString();
 }
 
-/// A value of the site configuration's GLOBAL section, trimmed; "" when unset or unreadable.
-std::string SiteSetting(std::string_view key) {
-    try {
-        services::Configuration site;
-        site.LoadFile(getSiteConfigFile());
-        return Trim(site.GetValue("GLOBAL", key).ToString());
-    } catch (...) {
-        return {};
-    }
-}
+/// A value of the site configuration's GLOBAL section.
+std::string SiteSetting(std::string_view key) { return kestrix::SiteSetting("GLOBAL", key); }
 
 /// A switch of the site configuration: on when "1" or "true".
 bool SiteSwitch(std::string_view key) {
@@ -670,7 +662,7 @@ void PushDocUtils::SendByFileStream(int32_t docId, const Variant& data, TSendMet
         // stands. The file appears whole or not at all, replacing one of the same name as
         // the file functions of the house do: a partner polling the folder never reads half.
         std::string folder = p.sAddress;
-        folder = services::IsNetworkPath(folder) ? services::MapNetworkPath(folder, SiteSetting("UncRoot"))
+        folder = services::IsNetworkPath(folder) ? services::MapNetworkPath(folder, services::InSite(SiteSetting("UncRoot"), getInstallDir()))
                                                  : LocalFilePath(folder);
         if (p.nFormat == ESendMethodFormat::Excel) {
             net::WriteFileInFolder(folder, name, WorkbookForFolder(docId, DataText(data), p, fs::path(folder) / name),

@@ -10,9 +10,9 @@
 #include "kestrix/foundation/file_handling.h"
 #include "platform/base/dictionary.h"
 #include "platform/base/strings.h"
-#include "platform/services/configuration.h"
 #include "platform/services/file_paths.h"
 #include "platform/text/code_page.h"
+#include "kestrix/foundation/site_settings.h"
 
 namespace kestrix {
 
@@ -125,15 +125,9 @@ bool files::FileExistAlsoRemote(const std::string& iPath, const std::string& iFi
 }
 
 bool files::IsExcelInstalled() {
-    try {
-        services::Configuration site;
-        site.LoadFile(getSiteConfigFile());
-        const std::string enabled = Trim(site.GetValue("GLOBAL", "ExcelEnabled").ToString());
-        return !(enabled == "0" || IEquals(enabled, "false"));
-    } catch (...) {
-        // The workbook engine is part of the platform: without a readable switch it stays on.
-        return true;
-    }
+    // The workbook engine is part of the platform: without a readable switch it stays on.
+    const std::string enabled = SiteSetting("GLOBAL", "ExcelEnabled");
+    return !(enabled == "0" || IEquals(enabled, "false"));
 }
 
 bool files::IsExcelInstalledWithErrRaise() {

@@ -18,7 +18,7 @@ enum class SiteCacheKind {
     User,
     FieldDefinitions,
     SendMethods,
-    MailSettings,
+    SiteConfiguration,
     Count  // the number of kinds
 };
 

@@ -22,10 +22,10 @@
 #include "kestrix/foundation/users.h"
 #include "kestrix/rules/routing.h"
 #include "kestrix/foundation/site_cache.h"
+#include "kestrix/foundation/site_settings.h"
 #include "kestrix/rules/user_defined_fields.h"
 #include "platform/base/strings.h"
 #include "platform/membership/user.h"
-#include "platform/services/configuration.h"
 
 namespace kestrix {
 
@@ -108,9 +108,7 @@ uint64_t MaxDocumentSize() {
 // configuration GLOBAL "DatabaseBusyTimeout", seconds; 30 when unset).
 int BusyTimeoutMs() {
     try {
-        services::Configuration site;
-        site.LoadFile(getSiteConfigFile());
-        const std::string value = Trim(site.GetValue("GLOBAL", "DatabaseBusyTimeout").ToString());
+        const std::string value = SiteSetting("GLOBAL", "DatabaseBusyTimeout");
         if (!value.empty()) {
             const double seconds = std::stod(value);
             if (seconds >= 0) return static_cast<int>(seconds * 1000);

@@ -9,20 +9,10 @@ import zipfile
 
 import openpyxl
 
-MAIN = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
-CUSTOM = "http://schemas.openxmlformats.org/officeDocument/2006/custom-properties"
-VT = "http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes"
+# The package helpers of the engine's independent side, which lies beside this script.
+from workbook_peer import CUSTOM, MAIN, VT, rewrite
+
 FMTID = "{D5CDD505-2E9C-101B-9397-08002B2CF9AE}"
-
-
-def rewrite(path, replace, add=()):
-    with zipfile.ZipFile(path) as src:
-        items = [(i.filename, src.read(i.filename)) for i in src.infolist()]
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as dst:
-        for name, data in items:
-            dst.writestr(name, replace.get(name, data))
-        for name, data in add:
-            dst.writestr(name, data)
 
 
 def add_custom(path, properties):

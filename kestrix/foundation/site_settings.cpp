@@ -1,0 +1,38 @@
+#include "kestrix/foundation/site_settings.h"
+
+#include <sys/stat.h>
+
+#include "kestrix/foundation/general.h"
+#include "kestrix/foundation/site_cache.h"
+#include "platform/base/strings.h"
+
+namespace kestrix {
+
+std::shared_ptr<const services::Configuration> SiteConfiguration() {
+    const std::string file = getSiteConfigFile();
+    auto load = [&] {
+        auto configuration = std::make_shared<services::Configuration>();
+        configuration->LoadFile(file);
+        return std::shared_ptr<const services::Configuration>(std::move(configuration));
+    };
+    // The file's time and size are part of the key, so an edited file is read again.
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) return load();
+    const std::string key = file + "|" + std::to_string(status.st_mtim.tv_sec) + "." +
+                            std::to_string(status.st_mtim.tv_nsec) + "|" + std::to_string(status.st_size);
+    if (auto kept = FindSiteObject(SiteCacheKind::SiteConfiguration, key))
+        return std::static_pointer_cast<const services::Configuration>(kept);
+    std::shared_ptr<const services::Configuration> configuration = load();
+    KeepSiteObject(SiteCacheKind::SiteConfiguration, key, configuration);
+    return configuration;
+}
+
+std::string SiteSetting(std::string_view section, std::string_view key) {
+    try {
+        return Trim(SiteConfiguration()->GetValue(section, key).ToString());
+    } catch (...) {
+        return {};
+    }
+}
+
+}  // namespace kestrix

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/services/configuration.h"
+
+namespace kestrix {
+
+/// The site configuration (config/SiteConfiguration.xml), parsed. While a `SiteCacheScope`
+/// lives it is parsed once and kept as long as the file keeps its time and size; outside one
+/// it is read each time. Raises when the file cannot be read.
+std::shared_ptr<const services::Configuration> SiteConfiguration();
+
+/// A value of the site configuration, trimmed; "" when it is unset or the file cannot be
+/// read.
+std::string SiteSetting(std::string_view section, std::string_view key);
+
+}  // namespace kestrix
