@@ -7,7 +7,7 @@
 #include "kestrix/documents/obi.h"
 #include "kestrix/delivery/outbox.h"
 #include "kestrix/delivery/push_doc_utils.h"
-#include "kestrix/processing/pipeline.h"
+#include "kestrix/processing/document_processing.h"
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/documents/sender_list.h"
 #include "kestrix/foundation/dbutils.h"
@@ -120,7 +120,7 @@ int BusyTimeoutMs() {
 
 }  // namespace
 
-Variant Pipeline::ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant DocumentProcessing::ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,
                                   std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
                                   int32_t& oDocID, int32_t& oSenderBPID, std::string& oDocTypeID,
                                   std::string& oSenderName, std::string& oDefRecipient, int16_t& oStatus,
@@ -130,7 +130,7 @@ Variant Pipeline::ProcessDocument(int32_t iInterActive, const std::string& iOrig
                                    oStatus, iForwardedDocID);
 }
 
-Variant Pipeline::ProcessDocumentWithAttachments(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant DocumentProcessing::ProcessDocumentWithAttachments(int32_t iInterActive, const std::string& iOriginalXmlBody,
                                                  std::string& iOriginalDocTypeID,
                                                  std::string& iOriginalDefRecipient,
                                                  const Variant& i_oAttachments, int32_t& oDocID,
@@ -142,7 +142,7 @@ Variant Pipeline::ProcessDocumentWithAttachments(int32_t iInterActive, const std
                                    oDefRecipient, oStatus, iForwardedDocID);
 }
 
-Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant DocumentProcessing::ProcessDocumentInternal(int32_t iInterActive, const std::string& iOriginalXmlBody,
                                           std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
                                           const Variant& i_oAttachments, int32_t& oDocID,
                                           int32_t& oSenderBPID, std::string& oDocTypeID,
@@ -185,7 +185,7 @@ Variant Pipeline::ProcessDocumentInternal(int32_t iInterActive, const std::strin
     }
 }
 
-Variant Pipeline::ProcessOnce(int32_t iInterActive, const std::string& iOriginalXmlBody,
+Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string& iOriginalXmlBody,
                               std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
                               const Variant& i_oAttachments, int32_t& oDocID, int32_t& oSenderBPID,
                               std::string& oDocTypeID, std::string& oSenderName, std::string& oDefRecipient,

@@ -11,7 +11,7 @@ namespace kestrix {
 
 /// The processing of a received document, on top of the document store: every road by
 /// which a document enters ends here.
-class Pipeline : public DocumentStore {
+class DocumentProcessing : public DocumentStore {
   public:
     // ---- processing a received document ---------------------------------------------------
 

@@ -32,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The two-partner site: Acme (alice sends orders) and Bolt (bob and carol receive them).
-class Pipeline : public ::testing::TestWithParam<std::string> {
+class DocumentProcessing : public ::testing::TestWithParam<std::string> {
   protected:
     std::vector<std::string> Mails() {
         std::vector<std::string> mails;
@@ -78,7 +78,7 @@ class Pipeline : public ::testing::TestWithParam<std::string> {
     test::TwoPartnerSite site_{GetParam()};
 };
 
-TEST_P(Pipeline, AnUnattendedOrderIsStoredTransformedPublishedAndAnnounced) {
+TEST_P(DocumentProcessing, AnUnattendedOrderIsStoredTransformedPublishedAndAnnounced) {
     Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"));
     ASSERT_FALSE(o.error) << o.error->description();
     ASSERT_GT(o.docId, 0);
@@ -110,7 +110,7 @@ TEST_P(Pipeline, AnUnattendedOrderIsStoredTransformedPublishedAndAnnounced) {
         << log;
 }
 
-TEST_P(Pipeline, MalformedAndEmptyBodies) {
+TEST_P(DocumentProcessing, MalformedAndEmptyBodies) {
     Outcome bad = Process("<ORDER><SENDER>alice</ORDER>");
     ASSERT_TRUE(bad.error);
     EXPECT_EQ(bad.error->number(), ErrNum(EnumerationErrors::ProcessDocumentError));
@@ -127,7 +127,7 @@ TEST_P(Pipeline, MalformedAndEmptyBodies) {
     EXPECT_EQ(document.GetOriginalXmlDocument(empty.docId), "");
 }
 
-TEST_P(Pipeline, BlankAndVeryLargeBodies) {
+TEST_P(DocumentProcessing, BlankAndVeryLargeBodies) {
     Outcome blank = Process("  \r\n\t ");
     ASSERT_TRUE(blank.error);
     EXPECT_EQ(blank.docId, 0);
@@ -150,7 +150,7 @@ TEST_P(Pipeline, BlankAndVeryLargeBodies) {
     EXPECT_EQ(site_.Count("DOCUMENT"), 1);
 }
 
-TEST_P(Pipeline, AnUnknownSenderStopsUnattendedIntakeButNotAnInteractiveCall) {
+TEST_P(DocumentProcessing, AnUnknownSenderStopsUnattendedIntakeButNotAnInteractiveCall) {
     Outcome unattended = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), 0);
     ASSERT_TRUE(unattended.error);
     EXPECT_NE(unattended.error->description().find(TranslateLabel("SLBSH1826")), std::string::npos);
@@ -173,14 +173,14 @@ TEST_P(Pipeline, AnUnknownSenderStopsUnattendedIntakeButNotAnInteractiveCall) {
               }()));
 }
 
-TEST_P(Pipeline, AnInteractiveCallNeverAnnounces) {
+TEST_P(DocumentProcessing, AnInteractiveCallNeverAnnounces) {
     Outcome o = Process(Order("<RECEIVER>bob</RECEIVER>"), -1);
     ASSERT_FALSE(o.error) << o.error->description();
     EXPECT_EQ(site_.Count("PUBLICATION"), 1);
     EXPECT_TRUE(Mails().empty());
 }
 
-TEST_P(Pipeline, AHiddenDocumentIsNotAnnouncedAndItsFailureGoesToTheAdministrator) {
+TEST_P(DocumentProcessing, AHiddenDocumentIsNotAnnouncedAndItsFailureGoesToTheAdministrator) {
     Outcome shown = Process(Order("<QELSHOW>no</QELSHOW><RECEIVER>bob</RECEIVER>"));
     ASSERT_FALSE(shown.error) << shown.error->description();
     EXPECT_TRUE(Mails().empty());
@@ -196,7 +196,7 @@ TEST_P(Pipeline, AHiddenDocumentIsNotAnnouncedAndItsFailureGoesToTheAdministrato
     EXPECT_EQ(mails[0].find("Subject: Document "), std::string::npos) << mails[0];
 }
 
-TEST_P(Pipeline, AChangeOfTypePublishesNothing) {
+TEST_P(DocumentProcessing, AChangeOfTypePublishesNothing) {
     site_.Exec(
         "INSERT INTO DOCTYPETODOCTYPE (DOCUMENTTYPEID, NEWDOCUMENTTYPEID, TRANSFORMXSLNAME) VALUES "
         "('INVOICE', 'ORDER', 'acme-order.xsl')");
@@ -206,7 +206,7 @@ TEST_P(Pipeline, AChangeOfTypePublishesNothing) {
     EXPECT_TRUE(Mails().empty());
 }
 
-TEST_P(Pipeline, FailuresOfFieldsRecipientsAndAttachmentsAreRecordedAndProcessingGoesOn) {
+TEST_P(DocumentProcessing, FailuresOfFieldsRecipientsAndAttachmentsAreRecordedAndProcessingGoesOn) {
     site_.Exec(
         "INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, "
         "SEQUENCENUMBER) "
@@ -240,7 +240,7 @@ TEST_P(Pipeline, FailuresOfFieldsRecipientsAndAttachmentsAreRecordedAndProcessin
     EXPECT_EQ(site_.Count("PUBLICATION WHERE DOCUMENTID = " + doc), 1);
 }
 
-TEST_P(Pipeline, TheStandardBodyIsStoredWithItsRoutingTagsEmptiedOrAsTheStyleSheetMadeItWhenRoutingFails) {
+TEST_P(DocumentProcessing, TheStandardBodyIsStoredWithItsRoutingTagsEmptiedOrAsTheStyleSheetMadeItWhenRoutingFails) {
     // Routed: the tags that named recipients are stored empty, the document is published, and
     // the recipient that could not be resolved is recorded and closed with the publication.
     Outcome routed = Process(Order("<RECEIVER>bob</RECEIVER><RECEIVER>nobody</RECEIVER>"));
@@ -284,7 +284,7 @@ TEST_P(Pipeline, TheStandardBodyIsStoredWithItsRoutingTagsEmptiedOrAsTheStyleShe
     EXPECT_EQ(Mails().size(), 2u);  // only the routed document's
 }
 
-TEST_P(Pipeline, ARowHandedInIsReprocessedInPlaceWithItsFieldValuesReplaced) {
+TEST_P(DocumentProcessing, ARowHandedInIsReprocessedInPlaceWithItsFieldValuesReplaced) {
     site_.Exec("INSERT INTO TAGSCONFIG (DOCUMENTTYPEID, XSLPATTERN, TAGATTRXSL, DESCRIPTION, SEQUENCENUMBER) "
                "VALUES ('ORDER', 'LINE', 1, 'Line', 1)");
     Outcome first = Process(Order("<RECEIVER>bob</RECEIVER>"));
@@ -307,7 +307,7 @@ TEST_P(Pipeline, ARowHandedInIsReprocessedInPlaceWithItsFieldValuesReplaced) {
     EXPECT_EQ(site_.Count("PUBLICATION WHERE USERID = 'carol' AND DOCUMENTID = " + doc), 1);
 }
 
-TEST_P(Pipeline, ExternalEntitiesAreNeverFetched) {
+TEST_P(DocumentProcessing, ExternalEntitiesAreNeverFetched) {
     fs::path secret = site_.root() / "secret.txt";
     std::ofstream(secret) << "TOP-SECRET";
     std::string body = "<!DOCTYPE ORDER [<!ENTITY leak SYSTEM \"file://" + secret.string() +
@@ -320,7 +320,7 @@ TEST_P(Pipeline, ExternalEntitiesAreNeverFetched) {
     for (const std::string& mail : Mails()) EXPECT_EQ(mail.find("TOP-SECRET"), std::string::npos);
 }
 
-TEST_P(Pipeline, AMailServerThatRefusesLeavesTheMailsInTheOutboxUntilALaterRunSendsThem) {
+TEST_P(DocumentProcessing, AMailServerThatRefusesLeavesTheMailsInTheOutboxUntilALaterRunSendsThem) {
     std::string file = (site_.root() / "config" / "SiteConfiguration.xml").string();
     test::SmtpServer refusing(test::SmtpServer::Mode::Refuse);
     services::Configuration::SetValue(file, "MAIL", "Mode", "smtp");
@@ -358,7 +358,7 @@ TEST_P(Pipeline, AMailServerThatRefusesLeavesTheMailsInTheOutboxUntilALaterRunSe
     EXPECT_EQ(site_.Count("PUBLICATIONERRORS WHERE CLOSED = 0 AND DOCUMENTID = " + doc), 0);
 }
 
-TEST_P(Pipeline, ADatabaseLockedLongerThanTheBusyTimeoutLeavesTheDocumentAbsentWithTheBusyError) {
+TEST_P(DocumentProcessing, ADatabaseLockedLongerThanTheBusyTimeoutLeavesTheDocumentAbsentWithTheBusyError) {
     services::Configuration::SetValue((site_.root() / "config" / "SiteConfiguration.xml").string(), "GLOBAL",
                                       "DatabaseBusyTimeout", "0.3");
     const std::string cs = site_.connectionString();
@@ -382,7 +382,7 @@ TEST_P(Pipeline, ADatabaseLockedLongerThanTheBusyTimeoutLeavesTheDocumentAbsentW
     EXPECT_FALSE(Process(Order("<RECEIVER>bob</RECEIVER>")).error);
 }
 
-TEST_P(Pipeline, AProcessKilledAtAnyMomentLeavesEveryDocumentWholeOrAbsent) {
+TEST_P(DocumentProcessing, AProcessKilledAtAnyMomentLeavesEveryDocumentWholeOrAbsent) {
     const std::string cs = site_.connectionString();
     std::mt19937 random(20261208);
     const auto budget = std::chrono::steady_clock::now() + std::chrono::seconds(50);
@@ -415,7 +415,7 @@ TEST_P(Pipeline, AProcessKilledAtAnyMomentLeavesEveryDocumentWholeOrAbsent) {
 // What the processing keeps from one document to the next (label texts, type descriptions,
 // the sender list, the compiled style sheet) follows changes made by plain SQL and by
 // rewriting the sheet's file, from the very next document on.
-TEST_P(Pipeline, ChangesToTheSiteReachTheNextDocument) {
+TEST_P(DocumentProcessing, ChangesToTheSiteReachTheNextDocument) {
     Outcome first = Process(Order("<RECEIVER>bob</RECEIVER>", "ghost"), -1);
     ASSERT_TRUE(first.error);
     Outcome stored = Process(Order("<RECEIVER>bob</RECEIVER>"));
@@ -457,7 +457,7 @@ TEST_P(Pipeline, ChangesToTheSiteReachTheNextDocument) {
     EXPECT_EQ(withdrawn.error->description(), "Refused: alice Tester / Order form");
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, Pipeline, ::testing::ValuesIn(test::Backends()));
+INSTANTIATE_TEST_SUITE_P(Backends, DocumentProcessing, ::testing::ValuesIn(test::Backends()));
 
 }  // namespace
 }  // namespace kestrix
