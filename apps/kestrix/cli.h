@@ -97,6 +97,9 @@ void AddOutboxCommand(Commands& commands);
 /// The commands of deliveries (sendmethod, push, repush, history).
 void AddDeliveryCommands(Commands& commands);
 
+/// The long-running service of a site (serve).
+void AddServeCommand(Commands& commands);
+
 /// A business partner given by identifier or by name; an error naming it when there is none.
 int32_t PartnerId(const std::string& given);
 

@@ -159,6 +159,7 @@ int main(int argc, char** argv) {
     AddDocumentCommand(commands);
     AddOutboxCommand(commands);
     AddDeliveryCommands(commands);
+    AddServeCommand(commands);
 
     // --site, --help and --version stand anywhere; the first other word is the command.
     std::vector<std::string> tokens;

@@ -19,6 +19,7 @@
 #include "kestrix/foundation/i18n.h"
 #include "kestrix/delivery/email.h"
 #include "platform/base/error.h"
+#include "platform/base/process_owner.h"
 
 namespace kestrix::outbox {
 
@@ -45,6 +46,24 @@ std::string NextAttempt(int32_t attempts) {
     return LocalTime(std::chrono::system_clock::now() + std::chrono::seconds(delay));
 }
 
+/// This process, as it signs its claims.
+const std::string& Owner() {
+    static const std::string owner = ThisProcessOwner();
+    return owner;
+}
+
+/// How long a claim holds an item: site configuration SERVICE "ClaimLease" (seconds, 600).
+int64_t ClaimLeaseSeconds() {
+    try {
+        const std::string text = Trim(SiteSetting("SERVICE", "ClaimLease"));
+        if (!text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string::npos)
+            return std::max<int64_t>(1, std::stoll(text));
+    } catch (...) {
+        LogError("Kestrix.Outbox");
+    }
+    return 600;
+}
+
 Item ReadItem(const db::Recordset& rs) {
     Item item;
     item.id = rs.GetInt("OUTBOXID");
@@ -57,12 +76,13 @@ Item ReadItem(const db::Recordset& rs) {
     item.lastError = rs.GetString("LASTERROR");
     item.publicationErrorId = static_cast<int32_t>(rs.GetInt("PUBLICATIONERRORID"));
     item.created = rs.GetString("CREATIONDATE");
+    item.claimedBy = rs.GetString("CLAIMEDBY");
     return item;
 }
 
 constexpr const char* kColumns =
     "OUTBOXID, DOCUMENTID, KIND, TARGET, SUBJECT, ATTEMPTS, NEXTATTEMPT, LASTERROR, PUBLICATIONERRORID, "
-    "CREATIONDATE";
+    "CREATIONDATE, CLAIMEDBY";
 
 /// A failed attempt: the item waits for its next one; the first failure of an item that
 /// concerns a document records a publication error with the label of the mail that failed.
@@ -79,7 +99,8 @@ void RecordFailure(const Item& item, const Error& failure, std::string_view labe
     }
     db::Connection connection = GetConnection();
     connection.Execute(
-        "UPDATE OUTBOX SET ATTEMPTS = ?, NEXTATTEMPT = ?, LASTERROR = ?, PUBLICATIONERRORID = ? WHERE OUTBOXID = ?",
+        "UPDATE OUTBOX SET ATTEMPTS = ?, NEXTATTEMPT = ?, LASTERROR = ?, PUBLICATIONERRORID = ?, CLAIMEDBY = NULL, "
+        "CLAIMEDUNTIL = NULL WHERE OUTBOXID = ?",
         {Variant(item.attempts + 1), Variant(NextAttempt(item.attempts + 1)), Variant(failure.description()),
          Variant(errorId), Variant(static_cast<long long>(item.id))});
 }
@@ -160,7 +181,8 @@ bool PerformDelivery(const Item& item) {
         const int64_t delay =
             std::min<int64_t>(policy.longest, policy.first << std::min(item.attempts, 20));
         connection.Execute(
-            "UPDATE OUTBOX SET ATTEMPTS = ?, NEXTATTEMPT = ?, LASTERROR = ?, PUBLICATIONERRORID = ? WHERE OUTBOXID = ?",
+            "UPDATE OUTBOX SET ATTEMPTS = ?, NEXTATTEMPT = ?, LASTERROR = ?, PUBLICATIONERRORID = ?, CLAIMEDBY = NULL, "
+            "CLAIMEDUNTIL = NULL WHERE OUTBOXID = ?",
             {Variant(item.attempts + 1),
              Variant(LocalTime(std::chrono::system_clock::now() + std::chrono::seconds(delay))),
              Variant(attempt.error), Variant(attempt.publicationErrorId), Variant(static_cast<long long>(item.id))});
@@ -286,7 +308,13 @@ int64_t Add(int32_t docId, std::string_view kind, std::string_view target, std::
         row.Set("SUBJECT", Variant(std::string(subject)));
         row.Set("BODY", Variant(std::string(body)));
         row.Set("ATTEMPTS", Variant(0));
-        row.Set("CREATIONDATE", Variant(LocalTime(std::chrono::system_clock::now())));
+        const auto now = std::chrono::system_clock::now();
+        row.Set("CREATIONDATE", Variant(LocalTime(now)));
+        // The writer does the item itself right after its commit: until then, and while it
+        // works, no other worker takes it. Should the writer die first, the claim is released
+        // (or runs out) and the item is done by the next run.
+        row.Set("CLAIMEDBY", Variant(Owner()));
+        row.Set("CLAIMEDUNTIL", Variant(LocalTime(now + std::chrono::seconds(ClaimLeaseSeconds()))));
         return connection.Insert("OUTBOX", row, "OUTBOXID");
     } catch (...) {
         Reraise("Kestrix.Outbox.Add");
@@ -312,19 +340,64 @@ Outcome WorkOff(const std::vector<int64_t>& ids) {
     return WorkOffItems(items);
 }
 
-Outcome WorkOffDue(bool ignoreSchedule, size_t limit) {
+int ReleaseClaimsOfGoneOwners() {
+    db::Connection connection = GetConnection();
+    std::vector<std::string> gone;
+    for (db::Recordset rs = connection.Query("SELECT DISTINCT CLAIMEDBY FROM OUTBOX WHERE CLAIMEDBY IS NOT NULL");
+         !rs.Eof(); rs.MoveNext()) {
+        std::string owner = rs.GetString("CLAIMEDBY");
+        if (owner != Owner() && OwnerIsGone(owner)) gone.push_back(std::move(owner));
+    }
+    int released = 0;
+    for (const std::string& owner : gone)
+        released += static_cast<int>(connection.Execute(
+            "UPDATE OUTBOX SET CLAIMEDBY = NULL, CLAIMEDUNTIL = NULL WHERE CLAIMEDBY = ?", {Variant(owner)}));
+    return released;
+}
+
+std::vector<Item> ClaimDue(bool ignoreSchedule, size_t limit) {
+    const std::string connectionString = CurrentConnectionString();
+    const bool server = db::DialectOf(connectionString) == db::Dialect::PostgreSQL;
+    const auto now = std::chrono::system_clock::now();
+    const std::string nowText = LocalTime(now);
     std::vector<Item> items;
+    db::Transaction claim(connectionString);
     {
         db::Connection connection = GetConnection();
-        db::Recordset rs =
-            ignoreSchedule
-                ? connection.Query(std::string("SELECT ") + kColumns + " FROM OUTBOX ORDER BY OUTBOXID")
-                : connection.Query(std::string("SELECT ") + kColumns +
-                                       " FROM OUTBOX WHERE NEXTATTEMPT IS NULL OR NEXTATTEMPT <= ? ORDER BY OUTBOXID",
-                                   {Variant(LocalTime(std::chrono::system_clock::now()))});
-        for (; !rs.Eof() && (limit == 0 || items.size() < limit); rs.MoveNext()) items.push_back(ReadItem(rs));
+        std::string sql = std::string("SELECT ") + kColumns + " FROM OUTBOX WHERE (CLAIMEDUNTIL IS NULL OR CLAIMEDUNTIL < ?)";
+        std::vector<Variant> params{Variant(nowText)};
+        if (!ignoreSchedule) {
+            sql += " AND (NEXTATTEMPT IS NULL OR NEXTATTEMPT <= ?)";
+            params.emplace_back(nowText);
+        }
+        sql += " ORDER BY OUTBOXID";
+        if (limit != 0) sql += " LIMIT " + std::to_string(limit);
+        // Workers of other processes pass over the rows this one is claiming instead of
+        // waiting for them (SQLite has one writer at a time anyway).
+        if (server) sql += " FOR UPDATE SKIP LOCKED";
+        for (db::Recordset rs = connection.Query(sql, params); !rs.Eof(); rs.MoveNext()) items.push_back(ReadItem(rs));
+        if (items.empty()) return items;
+        std::string ids;
+        std::vector<Variant> values{Variant(Owner()),
+                                    Variant(LocalTime(now + std::chrono::seconds(ClaimLeaseSeconds())))};
+        for (const Item& item : items) {
+            ids += ids.empty() ? "?" : ", ?";
+            values.emplace_back(static_cast<long long>(item.id));
+        }
+        connection.Execute("UPDATE OUTBOX SET CLAIMEDBY = ?, CLAIMEDUNTIL = ? WHERE OUTBOXID IN (" + ids + ")", values);
     }
-    return WorkOffItems(items);
+    claim.Commit();
+    for (Item& item : items) item.claimedBy = Owner();
+    return items;
+}
+
+Outcome WorkOffDue(bool ignoreSchedule, size_t limit) {
+    try {
+        ReleaseClaimsOfGoneOwners();
+    } catch (...) {
+        LogError("Kestrix.Outbox.WorkOffDue");
+    }
+    return WorkOffItems(ClaimDue(ignoreSchedule, limit));
 }
 
 std::vector<Item> List() {

@@ -47,6 +47,8 @@ struct Item {
     std::string lastError;
     int32_t publicationErrorId = 0;
     std::string created;
+    /// The worker that holds the item (host:process:start), or "" when none does.
+    std::string claimedBy;
     /// What the one who wrote the item in this process knows of its document (not kept in
     /// the outbox); the work right after the commit then does not read it back.
     std::shared_ptr<const KnownDocument> known;
@@ -76,8 +78,15 @@ Outcome WorkOff(const std::vector<Item>& items);
 std::string DeliveryTarget(int32_t partner, int32_t sendMethod, int32_t rule);
 
 /// Works off the items that are due (all of them when `ignoreSchedule`), oldest first, at most
-/// `limit` (0: no limit).
+/// `limit` (0: no limit). The items are first claimed for this process in a transaction of
+/// their own, passing over those that another worker holds (its claim lasts the site's
+/// SERVICE "ClaimLease", 600 s, or until its process is found gone), so that workers of
+/// several processes sharing one database never do an item twice. Claims of processes of
+/// this host that are gone are released first.
 Outcome WorkOffDue(bool ignoreSchedule = false, size_t limit = 0);
+
+/// Releases the claims of processes of this host that are gone; answers how many items.
+int ReleaseClaimsOfGoneOwners();
 
 /// Every item of the outbox, oldest first.
 std::vector<Item> List();

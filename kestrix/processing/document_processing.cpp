@@ -2,6 +2,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "kestrix/documents/obi.h"
@@ -542,6 +543,7 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
         work.reset();
         // The caller who opened the unit of work commits it and works off the outbox after.
         if (owner && !intents.empty()) outbox::WorkOff(intents);
+        if (!owner) leftItems_.insert(leftItems_.end(), intents.begin(), intents.end());
         if (leaves && obi && owner) {
             // An OBI document whose first deliveries failed ends here, kept with its errors.
             if (delivering && publication_errors::CheckPublicationErrors(oDocID))
@@ -625,6 +627,29 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
             throw;
         }
     }
+}
+
+outbox::Outcome DocumentProcessing::WorkOffLeftItems() {
+    std::vector<outbox::Item> left;
+    left.swap(leftItems_);
+    if (left.empty()) return {};
+    // Only what the caller committed exists: the items of a unit of work that was rolled back
+    // are gone with it and must not be done.
+    std::string ids;
+    std::vector<Variant> values;
+    for (const outbox::Item& item : left) {
+        ids += ids.empty() ? "?" : ", ?";
+        values.emplace_back(static_cast<long long>(item.id));
+    }
+    std::set<int64_t> stored;
+    {
+        db::Connection connection = GetConnection();
+        for (db::Recordset rs = connection.Query("SELECT OUTBOXID FROM OUTBOX WHERE OUTBOXID IN (" + ids + ")", values);
+             !rs.Eof(); rs.MoveNext())
+            stored.insert(rs.GetInt("OUTBOXID"));
+    }
+    std::erase_if(left, [&](const outbox::Item& item) { return !stored.contains(item.id); });
+    return outbox::WorkOff(left);
 }
 
 }  // namespace kestrix

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
+#include "kestrix/delivery/outbox.h"
 #include "kestrix/documents/document.h"
 #include "kestrix/processing/document_trace.h"
 #include "platform/base/variant.h"
@@ -48,6 +51,12 @@ class DocumentProcessing : public DocumentStore {
     /// What became of the last document processed (also written to the log as one entry).
     const DocumentTrace& LastTrace() const { return trace_; }
 
+    /// A document processed inside a unit of work that its caller opened leaves what goes out
+    /// of the system (deliveries, mails) for after the caller's commit: the caller calls this
+    /// then. Items of a unit of work that was rolled back are dropped. Never raises for a
+    /// failing item (it waits in the outbox for its next attempt).
+    outbox::Outcome WorkOffLeftItems();
+
   private:
     Variant ProcessOnce(int32_t iInterActive, const std::string& iOriginalXmlBody,
                         std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
@@ -56,6 +65,8 @@ class DocumentProcessing : public DocumentStore {
                         int16_t& oStatus, int32_t iForwardedDocID);
 
     DocumentTrace trace_;
+    /// What documents of a caller's unit of work left to do after its commit.
+    std::vector<outbox::Item> leftItems_;
 };
 
 }  // namespace kestrix

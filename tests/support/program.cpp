@@ -1,12 +1,14 @@
 #include "tests/support/program.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 
 #include "tests/support/backends.h"
 
@@ -45,8 +47,10 @@ std::string ReadUntilEnd(int fd) {
 
 }  // namespace
 
+std::string ProgramPath() { return std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix"; }
+
 ProgramRun RunKestrix(const std::vector<std::string>& arguments, const ProgramOptions& options) {
-    const std::string program = std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix";
+    const std::string program = ProgramPath();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
@@ -83,6 +87,64 @@ ProgramRun RunKestrix(const std::vector<std::string>& arguments, const ProgramOp
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     run.err = ReadAll(errFile);
     return run;
+}
+
+BackgroundKestrix::BackgroundKestrix(const std::vector<std::string>& arguments) {
+    const std::string program = ProgramPath();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const std::string outFile = (scratch_.path() / "output").string();
+    Fd out(::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(out.get(), STDOUT_FILENO);
+        ::dup2(out.get(), STDERR_FILENO);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+}
+
+BackgroundKestrix::~BackgroundKestrix() {
+    if (pid_ > 0 && !status_) {
+        ::kill(pid_, SIGKILL);
+        int raw = 0;
+        while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+std::string BackgroundKestrix::Output() const { return ReadAll(scratch_.path() / "output"); }
+
+bool BackgroundKestrix::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
+    return WaitUntil([&] { return Output().find(text) != std::string::npos; }, timeout);
+}
+
+void BackgroundKestrix::Signal(int signal) const {
+    if (pid_ > 0 && !status_) ::kill(pid_, signal);
+}
+
+std::optional<int> BackgroundKestrix::WaitForExit(std::chrono::milliseconds timeout) {
+    if (status_ || pid_ <= 0) return status_;
+    WaitUntil(
+        [&] {
+            int raw = 0;
+            if (::waitpid(pid_, &raw, WNOHANG) != pid_) return false;
+            status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            return true;
+        },
+        timeout);
+    return status_;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 }  // namespace kestrix::test

@@ -1,8 +1,15 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/backends.h"
 
 namespace kestrix::test {
 
@@ -24,6 +31,35 @@ struct ProgramOptions {
 /// Runs build/bin/kestrix with the arguments as they are (no shell in between), in the
 /// environment of the caller (KESTRIX_HOME of the test's site).
 ProgramRun RunKestrix(const std::vector<std::string>& arguments, const ProgramOptions& options = {});
+
+/// The built program running in the background (`kestrix serve`, an import pass that a test
+/// kills), its output (both streams) collected in a file. A process still running when the
+/// object goes is killed.
+class BackgroundKestrix {
+public:
+    explicit BackgroundKestrix(const std::vector<std::string>& arguments);
+    ~BackgroundKestrix();
+    BackgroundKestrix(const BackgroundKestrix&) = delete;
+    BackgroundKestrix& operator=(const BackgroundKestrix&) = delete;
+
+    pid_t pid() const { return pid_; }
+    /// What it printed so far.
+    std::string Output() const;
+    /// True once `text` stands in its output, false when `timeout` passed first.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
+    void Signal(int signal) const;
+    /// Its exit status once it ended (-1 when a signal ended it), nothing when it still runs
+    /// after `timeout`.
+    std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
+
+private:
+    TempDir scratch_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+/// True once `condition` holds, checked every 50 ms; false when `timeout` passed first.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 /// True when `part` stands somewhere in `text`.
 inline bool Contains(const std::string& text, const std::string& part) {

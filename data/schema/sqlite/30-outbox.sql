@@ -1,7 +1,9 @@
 -- What leaves the system, written in the same transaction as the document it concerns and
 -- removed once it has been done: notification mails (and, later, deliveries). A row that
 -- failed waits for its next attempt; PUBLICATIONERRORID is the open error that tells the
--- sender about it, closed when the attempt succeeds.
+-- sender about it, closed when the attempt succeeds. CLAIMEDBY (host:process:start) holds an
+-- item while one worker does it, until CLAIMEDUNTIL; a claim whose owner died is released,
+-- one whose time ran out is taken by the next worker.
 CREATE TABLE IF NOT EXISTS OUTBOX (
     OUTBOXID            INTEGER PRIMARY KEY AUTOINCREMENT,
     DOCUMENTID          INTEGER NOT NULL,
@@ -13,7 +15,9 @@ CREATE TABLE IF NOT EXISTS OUTBOX (
     NEXTATTEMPT         TEXT,
     LASTERROR           TEXT,
     PUBLICATIONERRORID  INTEGER,
-    CREATIONDATE        TEXT
+    CREATIONDATE        TEXT,
+    CLAIMEDBY           TEXT,
+    CLAIMEDUNTIL        TEXT
 );
 CREATE INDEX IF NOT EXISTS OUTBOX_NEXT ON OUTBOX (NEXTATTEMPT);
 CREATE INDEX IF NOT EXISTS OUTBOX_DOCUMENT ON OUTBOX (DOCUMENTID);

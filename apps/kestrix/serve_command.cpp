@@ -1,0 +1,183 @@
+// kestrix serve: the long-running service of a site.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "apps/kestrix/cli.h"
+#include "apps/kestrix/service.h"
+#include "kestrix/delivery/outbox.h"
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/site_settings.h"
+#include "platform/base/error.h"
+#include "platform/base/strings.h"
+#include "platform/db/connection.h"
+#include "platform/services/log.h"
+
+namespace kestrix::cli {
+
+namespace {
+
+/// How many outbox items one claim takes: small, so that a stop is quick and the items of a
+/// busy outbox spread over the workers of several processes.
+constexpr size_t kOutboxBatch = 20;
+
+/// The lock that keeps a second service off an SQLite site: held while the process lives (the
+/// system releases it when the process ends, however it ends).
+class SiteLock {
+public:
+    /// Another process serves the site.
+    struct Taken : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
+
+    /// Takes the lock beside the database file; raises with a clear reason when another
+    /// process holds it.
+    explicit SiteLock(const std::string& databaseFile) {
+        const std::string path = databaseFile + ".serve-lock";
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            throw Error(errnum::E_FAIL, "kestrix serve", "Cannot open " + path + ": " + std::strerror(errno));
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            char holder[32] = {};
+            const ssize_t n = ::pread(fd_, holder, sizeof holder - 1, 0);
+            ::close(fd_);
+            fd_ = -1;
+            throw Taken("another kestrix serve" +
+                        (n > 0 ? " (process " + Trim(std::string(holder, static_cast<size_t>(n))) + ")"
+                               : std::string()) +
+                        " already serves this site; on SQLite one process serves a site (to run several, "
+                        "move the site to PostgreSQL)");
+        }
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        if (::ftruncate(fd_, 0) == 0 && ::pwrite(fd_, pid.data(), pid.size(), 0) < 0) {
+            // The process number is only for the message of a second service.
+        }
+    }
+    ~SiteLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    SiteLock(const SiteLock&) = delete;
+    SiteLock& operator=(const SiteLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+/// The database file of an SQLite connection string, or "" for a server database.
+std::string SqliteFile(const std::string& connectionString) {
+    if (db::DialectOf(connectionString) != db::Dialect::SQLite) return {};
+    std::string file = connectionString.substr(connectionString.find(':') + 1);
+    if (const size_t query = file.find('?'); query != std::string::npos) file.resize(query);
+    return file;
+}
+
+Job OutboxJob() {
+    return {"outbox", "OutboxInterval", 5, false, [](const std::atomic<bool>& stop) {
+                outbox::Outcome total;
+                while (!stop) {
+                    const outbox::Outcome batch = outbox::WorkOffDue(false, kOutboxBatch);
+                    total.done += batch.done;
+                    total.failed += batch.failed;
+                    if (batch.done + batch.failed < static_cast<int>(kOutboxBatch)) break;
+                }
+                JobOutcome outcome;
+                if (total.done + total.failed > 0)
+                    outcome.summary = "outbox: " + std::to_string(total.done) + " done, " +
+                                      std::to_string(total.failed) + " failed";
+                return outcome;
+            }};
+}
+
+int Serve(Args& args) {
+    int workers = 1;
+    if (const std::string setting = Trim(SiteSetting("SERVICE", "Workers")); !setting.empty()) {
+        if (setting.size() > 3 || setting.find_first_not_of("0123456789") != std::string::npos)
+            throw Error(errnum::E_FAIL, "kestrix serve",
+                        "the SERVICE setting Workers is not a number of workers: '" + setting + "'");
+        workers = std::stoi(setting);
+    }
+    workers = args.Number("workers", workers);
+    args.Finish();
+    if (workers < 1 || workers > 64) throw UsageError("--workers must be between 1 and 64");
+
+    std::optional<SiteLock> lock;
+    try {
+        if (const std::string file = SqliteFile(CurrentConnectionString()); !file.empty()) lock.emplace(file);
+    } catch (const SiteLock::Taken& taken) {
+        std::cerr << "kestrix serve: " << taken.what() << "\n";
+        return exit_status::Site;
+    }
+
+    // The signals are taken by one thread of their own; the workers never see them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    std::vector<Job> jobs;
+    jobs.push_back(OutboxJob());
+    Service service(std::move(jobs), workers);
+
+    std::thread([&service, signals] {
+        bool stopping = false;
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&signals, &signal) != 0) continue;
+            if (signal == SIGHUP) {
+                service.RequestReload();
+            } else if (!stopping) {
+                stopping = true;
+                std::cout << "kestrix serve: stopping; the work in hand is finished first (again to stop at once)"
+                          << std::endl;
+                service.RequestStop();
+            } else {
+                std::cout << "kestrix serve: stopped at once; claims in hand are taken back at the next start"
+                          << std::endl;
+                std::_Exit(exit_status::Failed);
+            }
+        }
+    }).detach();
+
+    const std::string home = getenv("KESTRIX_HOME") ? getenv("KESTRIX_HOME") : "";
+    std::cout << "kestrix serve: serving " << Printable(home) << " with " << workers
+              << (workers == 1 ? " worker" : " workers") << " (" << service.Schedule()
+              << "); SIGTERM or Ctrl-C stops, SIGHUP reads the configuration again" << std::endl;
+    services::Log().LogInfo("Kestrix.Service", "started", {{"workers", std::to_string(workers)}});
+
+    int stopSeconds = 60;
+    if (const std::string setting = Trim(SiteSetting("SERVICE", "StopTimeout"));
+        !setting.empty() && setting.size() < 6 && setting.find_first_not_of("0123456789") == std::string::npos)
+        stopSeconds = std::stoi(setting);
+    const bool finished = service.Run(std::chrono::seconds(stopSeconds));
+    services::Log().LogInfo("Kestrix.Service", finished ? "stopped" : "stopped with work unfinished");
+    std::cout << "kestrix serve: stopped"
+              << (finished ? "" : " before every worker finished; their claims are taken back at the next start")
+              << std::endl;
+    if (!finished) std::_Exit(exit_status::Done);
+    return exit_status::Done;
+}
+
+}  // namespace
+
+void AddServeCommand(Commands& commands) {
+    commands["serve"] = {
+        "serve [--workers N]",
+        "runs the site as a service until SIGTERM or Ctrl-C: the outbox (deliveries, retries,\n"
+        "      mails) on schedules from the SERVICE section of the site configuration, with N\n"
+        "      worker threads (default: SERVICE Workers, else 1); SIGHUP reads the configuration again",
+        {}, Serve};
+}
+
+}  // namespace kestrix::cli
