@@ -131,6 +131,11 @@ std::string SiteConfiguration() {
            "  <Section name=\"MAIL\">\n" +
            key("Mode", "pickup") + key("PickupFolder", "out/mail") + key("SmtpHost", "") + key("SmtpPort", "25") +
            "  </Section>\n"
+           "  <Section name=\"SERVICE\">\n" +
+           key("Workers", "1") + key("ImportInterval", "5") + key("MailboxInterval", "60") +
+           key("OutboxInterval", "5") + key("CleanupInterval", "86400") + key("ClaimLease", "600") +
+           key("StopTimeout", "60") +
+           "  </Section>\n"
            "</Configuration>\n";
 }
 
