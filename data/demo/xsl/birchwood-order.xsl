@@ -1,13 +1,15 @@
 <?xml version="1.0" encoding="UTF-8"?>
 <!--
-  Birchwood Retail's purchase orders (their store system's export, root BirchwoodOrder)
-  into the standard form of ORDER.
+  Birchwood Retail's purchase orders (their store system's export, root BirchwoodOrder, or
+  their order sheet, a workbook that arrives as QELEXCEL cells) into the standard form of
+  ORDER.
 
   The routing tags travel along in ROUTING, in the order the sender wrote them, so that the
   recipients can still be read from the standard form. An order without an order number is
   refused: nobody could refer to it later.
 -->
-<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
+    xmlns:exsl="http://exslt.org/common" exclude-result-prefixes="exsl">
   <xsl:output method="xml" indent="yes" encoding="UTF-8"/>
 
   <xsl:variable name="routing"
@@ -15,10 +17,41 @@
               //BUSINESSPARTNER | //BUS-PART-C | //BUS-PART-S | //USESDISTLIST | //QELSHOW"/>
 
   <xsl:template match="/">
-    <xsl:if test="not(BirchwoodOrder)">
+    <xsl:if test="not(BirchwoodOrder or QELEXCEL)">
       <xsl:message terminate="yes">Not a Birchwood order: the root element is <xsl:value-of select="name(*)"/>, BirchwoodOrder was expected.</xsl:message>
     </xsl:if>
-    <xsl:apply-templates select="BirchwoodOrder"/>
+    <xsl:apply-templates select="BirchwoodOrder | QELEXCEL"/>
+  </xsl:template>
+
+  <!-- The order sheet: order number, dates and currency in B2 to B5, one line per row from
+       row 8 (number, item, quantity, unit, price, description), read into the shape of the
+       export and carried on from there. -->
+  <xsl:template match="QELEXCEL">
+    <xsl:variable name="order">
+      <BirchwoodOrder version="sheet">
+        <Envelope><xsl:copy-of select="SENDER | DOCTYPE-ID | RECEIVER"/></Envelope>
+        <PoHeader>
+          <PoNo><xsl:value-of select="Cell[@Row = '2' and @Column = 'B']"/></PoNo>
+          <Issued><xsl:value-of select="Cell[@Row = '3' and @Column = 'B']"/></Issued>
+          <WantedBy><xsl:value-of select="Cell[@Row = '4' and @Column = 'B']"/></WantedBy>
+          <Currency><xsl:value-of select="Cell[@Row = '5' and @Column = 'B']"/></Currency>
+          <Buyer code="BWR"><Name>Birchwood Retail</Name></Buyer>
+          <Vendor code="ALD"><Name>Alder Components</Name></Vendor>
+          <Note>From the order sheet <xsl:value-of select="@WorkBook"/>.</Note>
+        </PoHeader>
+        <PoLines>
+          <xsl:for-each select="Cell[@Column = 'A' and number(@Row) &gt; 7]">
+            <xsl:variable name="row" select="@Row"/>
+            <xsl:variable name="cells" select="../Cell[@Row = $row]"/>
+            <L no="{.}" sku="{$cells[@Column = 'B']}" qty="{$cells[@Column = 'C']}"
+               uom="{$cells[@Column = 'D']}" price="{$cells[@Column = 'E']}">
+              <xsl:value-of select="$cells[@Column = 'F']"/>
+            </L>
+          </xsl:for-each>
+        </PoLines>
+      </BirchwoodOrder>
+    </xsl:variable>
+    <xsl:apply-templates select="exsl:node-set($order)/BirchwoodOrder"/>
   </xsl:template>
 
   <xsl:template match="BirchwoodOrder">
