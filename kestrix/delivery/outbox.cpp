@@ -361,16 +361,19 @@ std::vector<Item> ClaimDue(bool ignoreSchedule, size_t limit) {
     const auto now = std::chrono::system_clock::now();
     const std::string nowText = LocalTime(now);
     std::vector<Item> items;
+    std::string where = " FROM OUTBOX WHERE (CLAIMEDUNTIL IS NULL OR CLAIMEDUNTIL < ?)";
+    std::vector<Variant> params{Variant(nowText)};
+    if (!ignoreSchedule) {
+        where += " AND (NEXTATTEMPT IS NULL OR NEXTATTEMPT <= ?)";
+        params.emplace_back(nowText);
+    }
+    // A look without a transaction first: an outbox with nothing to do never takes the write
+    // lock from the documents being stored.
+    if (GetConnection().Query("SELECT OUTBOXID" + where + " LIMIT 1", params).Eof()) return items;
     db::Transaction claim(connectionString);
     {
         db::Connection connection = GetConnection();
-        std::string sql = std::string("SELECT ") + kColumns + " FROM OUTBOX WHERE (CLAIMEDUNTIL IS NULL OR CLAIMEDUNTIL < ?)";
-        std::vector<Variant> params{Variant(nowText)};
-        if (!ignoreSchedule) {
-            sql += " AND (NEXTATTEMPT IS NULL OR NEXTATTEMPT <= ?)";
-            params.emplace_back(nowText);
-        }
-        sql += " ORDER BY OUTBOXID";
+        std::string sql = std::string("SELECT ") + kColumns + where + " ORDER BY OUTBOXID";
         if (limit != 0) sql += " LIMIT " + std::to_string(limit);
         // Workers of other processes pass over the rows this one is claiming instead of
         // waiting for them (SQLite has one writer at a time anyway).
