@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "kestrix/documents/referential_integrity.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -11,44 +12,16 @@
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/db/recordset.h"
-#include "platform/services/log.h"
 
 namespace kestrix {
 
 namespace {
 
-/// Whether `sql` answers at least one row.
-bool HasRow(const std::string& sql) {
-    db::Connection connection = GetConnection();
-    db::Recordset rs = connection.Query(sql);
-    CloseConnection(connection);
-    return !rs.Eof();
-}
+using referential_integrity::HasRow;
+using referential_integrity::LogToPlatform;
 
-/// Writes the error being handled to the platform log: its number, its description and its
-/// source followed by `where`. Never raises; when even the log cannot be written there is
-/// nowhere left to tell.
-void LogToPlatform(std::string_view where) noexcept {
-    try {
-        Error pending = CurrentError();
-        auto log = CreateAs<services::Log>("Tavrel.Log");
-        log->LogError(pending.source() + std::string(where), pending.description(),
-                      pending.number());
-    } catch (...) {
-    }
-}
-
-/// The value whose key name (at the same index) is `key`, ignoring case; nullptr when the
-/// key is not among the names. A value missing at that index is a failure.
 const Variant* KeyValue(const Array& keyNames, const Array& keyValues, std::string_view key) {
-    for (size_t i = 0; i < keyNames.size(); ++i) {
-        if (!IEquals(keyNames[i].ToString(), key)) continue;
-        if (i >= keyValues.size())
-            throw Error(errnum::E_FAIL, "Kestrix.DistributionList",
-                        "No value is given for the key '" + std::string(key) + "'.");
-        return &keyValues[i];
-    }
-    return nullptr;
+    return referential_integrity::KeyValue(keyNames, keyValues, key, "Kestrix.DistributionList");
 }
 
 }  // namespace
