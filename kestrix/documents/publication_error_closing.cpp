@@ -1,4 +1,4 @@
-// Closing publication errors, one or a category of a document.
+// Closing publication errors, one or a category of a document, and removing those of a document.
 #include "kestrix/documents/publication_errors.h"
 
 #include <array>
@@ -68,6 +68,21 @@ void publication_errors::ClosePublicationErrors(int32_t iPublicationErrorID, int
         ExecQuery(sql);
     } catch (...) {
         Reraise("Kestrix.Collaboration.ClosePublicationErrors");
+    }
+}
+
+void publication_errors::DeletePublicationErrors(int32_t iDocID) {
+    constexpr const char* kSql = "DELETE FROM PUBLICATIONERRORS WHERE DOCUMENTID = ?";
+    try {
+        try {
+            db::Connection connection = GetConnection();
+            connection.Execute(kSql, {Variant(iDocID)});
+            CloseConnection(connection);
+        } catch (...) {
+            Reraise("Kestrix.Collaboration.ExecQuery", kSql);
+        }
+    } catch (...) {
+        Reraise("Kestrix.Collaboration.DeletePublicationErrors");
     }
 }
 

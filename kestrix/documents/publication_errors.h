@@ -49,5 +49,7 @@ void ClosePublicationErrorsForOneCategory(int32_t i_lDocID, const std::string& i
 /// Closes one publication error; when a document other than 0 is given, only when the
 /// error belongs to that document.
 void ClosePublicationErrors(int32_t iPublicationErrorID, int32_t iDocID = 0);
+/// Removes every publication error of the document, open or closed.
+void DeletePublicationErrors(int32_t iDocID);
 
 }  // namespace kestrix::publication_errors

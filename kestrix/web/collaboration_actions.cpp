@@ -13,4 +13,8 @@ void Collaboration::ClosePublicationErrors(int32_t iPublicationErrorID, int32_t 
     publication_errors::ClosePublicationErrors(iPublicationErrorID, iDocID);
 }
 
+void Collaboration::DeletePublicationErrors(int32_t iDocID) {
+    publication_errors::DeletePublicationErrors(iDocID);
+}
+
 }  // namespace kestrix
