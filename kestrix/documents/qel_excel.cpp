@@ -732,4 +732,9 @@ ExcelWorkBookPtr QelExcel::TransformXMLToExcel(const std::string& i_sXml, EWrite
     }
 }
 
+bool IsWorkbookDocumentName(const std::string& fileName) {
+    const std::string ext = Extension(fileName);
+    return ext == "xls" || ext == "xlsx" || ext == "xlsm";
+}
+
 }  // namespace kestrix

@@ -22,6 +22,11 @@ struct ExcelWorkBook {
 
 using ExcelWorkBookPtr = std::unique_ptr<ExcelWorkBook>;
 
+/// True when the file name ends in the extension of a workbook document, "xls", "xlsx" or
+/// "xlsm" in any case: the files that the roads of intake take as workbooks. Templates
+/// ("xltx", "xlt") are read too, but they are not documents.
+bool IsWorkbookDocumentName(const std::string& fileName);
+
 /// "Kestrix.QelExcel": converts between workbooks and XML.
 ///
 /// Workbooks are Office Open XML packages; files ending in "xlsx", "xlsm", "xltx", "xls" and
