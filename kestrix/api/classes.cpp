@@ -16,7 +16,10 @@
 #include "kestrix/api/utility.h"
 #include "kestrix/documents/attachments.h"
 #include "kestrix/foundation/file_handling.h"
+#include "kestrix/intake/pipeline.h"
+#include "kestrix/intake/publish_by_upload.h"
 #include "kestrix/intake/publish_create_document.h"
+#include "kestrix/intake/publish_forward_document.h"
 #include "kestrix/foundation/xml.h"
 #include "kestrix/rules/rules.h"
 #include "kestrix/rules/templates.h"
@@ -43,6 +46,9 @@ constexpr std::array kClasses{
     component::ClassEntry{"Kestrix.PushDocUtils", &Make<PushDocUtils>},
     component::ClassEntry{"Kestrix.SendMethod", &Make<SendMethod>},
     component::ClassEntry{"Kestrix.PublishCreateDocument", &Make<PublishCreateDocument>},
+    component::ClassEntry{"Kestrix.PublishByUpload", &Make<PublishByUpload>},
+    component::ClassEntry{"Kestrix.PublishForwardDocument", &Make<PublishForwardDocument>},
+    component::ClassEntry{"Kestrix.Pipeline", &Make<Pipeline>},
     component::ClassEntry{"Kestrix.EnumsConstantsGlobalVars", &Make<EnumsConstantsGlobalVars>},
     component::ClassEntry{"Kestrix.LabelReplacements", &Make<LabelReplacements>},
     component::ClassEntry{"Kestrix.Utility", &Make<Utility>},
