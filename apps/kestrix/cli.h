@@ -94,6 +94,9 @@ void AddDocumentCommand(Commands& commands);
 /// The command that shows and works off the outbox (outbox).
 void AddOutboxCommand(Commands& commands);
 
+/// The commands of the publishing roads (publish, forward).
+void AddPublishCommands(Commands& commands);
+
 /// The commands of deliveries (sendmethod, push, repush, history).
 void AddDeliveryCommands(Commands& commands);
 

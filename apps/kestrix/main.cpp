@@ -160,6 +160,7 @@ int main(int argc, char** argv) {
     AddOutboxCommand(commands);
     AddDeliveryCommands(commands);
     AddServeCommand(commands);
+    AddPublishCommands(commands);
 
     // --site, --help and --version stand anywhere; the first other word is the command.
     std::vector<std::string> tokens;
