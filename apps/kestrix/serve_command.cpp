@@ -17,6 +17,8 @@
 #include "apps/kestrix/service.h"
 #include "kestrix/delivery/outbox.h"
 #include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/file_handling.h"
+#include "kestrix/intake/publish_by_upload.h"
 #include "kestrix/foundation/site_settings.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -98,6 +100,16 @@ Job OutboxJob() {
             }};
 }
 
+/// The daily clean-up: temporary documents of uploads older than today, with their files and
+/// publication errors.
+Job CleanupJob() {
+    return {"cleanup", "CleanupInterval", 86400, false, [](const std::atomic<bool>&) {
+                std::string root = FileHandling().GetFolderName(EFolderType::UploadFolder);
+                PublishByUpload().DeleteAllOldTempXMLFiles(root);
+                return JobOutcome{};
+            }};
+}
+
 int Serve(Args& args) {
     int workers = 1;
     if (const std::string setting = Trim(SiteSetting("SERVICE", "Workers")); !setting.empty()) {
@@ -128,6 +140,7 @@ int Serve(Args& args) {
 
     std::vector<Job> jobs;
     jobs.push_back(OutboxJob());
+    jobs.push_back(CleanupJob());
     Service service(std::move(jobs), workers);
 
     std::thread([&service, signals] {
