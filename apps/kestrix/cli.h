@@ -88,6 +88,9 @@ void AddSiteCommands(Commands& commands);
 /// The command that runs documents through processing (process).
 void AddProcessCommand(Commands& commands);
 
+/// The command that imports the files of the import folders once (import).
+void AddImportCommand(Commands& commands);
+
 /// The command that tells what became of documents (doc).
 void AddDocumentCommand(Commands& commands);
 

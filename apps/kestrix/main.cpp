@@ -156,6 +156,7 @@ int main(int argc, char** argv) {
     AddMembershipCommands(commands);
     AddSiteCommands(commands);
     AddProcessCommand(commands);
+    AddImportCommand(commands);
     AddDocumentCommand(commands);
     AddOutboxCommand(commands);
     AddDeliveryCommands(commands);

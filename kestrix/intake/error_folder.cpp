@@ -143,4 +143,26 @@ std::string error_folder::MoveFileToErrorDir(const fs::path& iFile) {
     }
 }
 
+std::string error_folder::CopyFileToErrorDir(const fs::path& iFile) {
+    try {
+        std::error_code ec;
+        if (!fs::is_regular_file(iFile, ec))
+            throw services::FileSystemError(
+                std::make_error_code(std::errc::no_such_file_or_directory),
+                "Kestrix.Utility.CopyFileToErrorDir", iFile.string());
+        const std::string dir = CreateErrorDir();
+        const std::string name = ErrorFileName(iFile.filename().string());
+        return ClaimFreeName(dir, name, [&](const std::string& candidate) {
+            // The copy never replaces a file: a name taken meanwhile is passed over.
+            std::error_code copyError;
+            if (fs::copy_file(iFile, candidate, fs::copy_options::none, copyError)) return true;
+            if (copyError == std::errc::file_exists) return false;
+            throw services::FileSystemError(copyError, "Kestrix.Utility.CopyFileToErrorDir",
+                                            candidate);
+        });
+    } catch (...) {
+        Reraise("Kestrix.Utility.CopyFileToErrorDir");
+    }
+}
+
 }  // namespace kestrix

@@ -20,5 +20,8 @@ std::string WriteXmlFileToErrorDir(const std::string& iFileContent,
 /// Moves the file into a fresh error folder under a free name (as above) and answers its
 /// new path.
 std::string MoveFileToErrorDir(const std::filesystem::path& iFile);
+/// Copies the file into a fresh error folder under a free name (as above) and answers the
+/// copy's path; the file stays where it is.
+std::string CopyFileToErrorDir(const std::filesystem::path& iFile);
 
 }  // namespace kestrix::error_folder

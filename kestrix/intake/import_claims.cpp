@@ -1,0 +1,220 @@
+// The claims of the folder import: the record of a claim keeps two import runs apart, and
+// the record of each document done keeps a file that a run died on from being stored twice.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+
+#include "kestrix/foundation/dbutils.h"
+#include "kestrix/intake/import_claims.h"
+#include "platform/base/error.h"
+#include "platform/base/strings.h"
+#include "platform/db/connection.h"
+#include "platform/services/file_paths.h"
+
+namespace kestrix::import_claims {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSource = "Kestrix.DocumentImport.Claims";
+
+/// When the process began, in clock ticks since the host started ("" when unknown): with
+/// the process number it names one process, also after the number was given to another.
+std::string ProcessStart(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!in || !std::getline(in, line)) return {};
+    // The command name (field 2) stands in parentheses and may hold spaces.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) return {};
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    // Field 3 (the state) comes first; the start is field 22.
+    for (int n = 3; n <= 22 && fields >> field; ++n)
+        if (n == 22) return field;
+    return {};
+}
+
+/// This process as the owner of claims.
+struct Owner {
+    std::string host;
+    int64_t pid = 0;
+    std::string start;
+};
+
+const Owner& Self() {
+    static std::mutex mutex;
+    static Owner self;
+    std::lock_guard lock(mutex);
+    // A forked child is another owner.
+    if (self.pid != ::getpid()) {
+        char host[256] = {};
+        if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+        self.host = host;
+        self.pid = ::getpid();
+        self.start = ProcessStart(::getpid());
+    }
+    return self;
+}
+
+/// True when the process of this host still runs and is the one that made the claim.
+bool Lives(int64_t pid, const std::string& start) {
+    if (pid <= 0) return false;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+    const std::string now = ProcessStart(static_cast<pid_t>(pid));
+    return !now.empty() && now == start;
+}
+
+std::string NewToken() {
+    static std::mutex mutex;
+    static std::mt19937_64 random{std::random_device{}() ^ static_cast<uint64_t>(::getpid())};
+    std::lock_guard lock(mutex);
+    std::ostringstream token;
+    token << std::hex << random() << random();
+    return token.str();
+}
+
+int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+
+/// The claims that runs of this process hold.
+std::mutex heldMutex;
+std::set<int64_t>& HeldClaims() {
+    static std::set<int64_t> held;
+    return held;
+}
+
+bool IsHeld(int64_t id) {
+    std::lock_guard lock(heldMutex);
+    return HeldClaims().count(id) != 0;
+}
+
+std::set<int32_t> Recorded(db::Connection& connection, int64_t id) {
+    std::set<int32_t> done;
+    db::Recordset rs = connection.Query("SELECT DOCINDEX FROM IMPORTCLAIMDOCUMENT WHERE CLAIMID = ?",
+                                        {Variant(static_cast<long long>(id))});
+    for (; !rs.Eof(); rs.MoveNext()) done.insert(static_cast<int32_t>(rs.GetInt("DOCINDEX")));
+    return done;
+}
+
+}  // namespace
+
+Held::Held(int64_t id) : id_(id) {
+    std::lock_guard lock(heldMutex);
+    HeldClaims().insert(id_);
+}
+
+Held::~Held() {
+    std::lock_guard lock(heldMutex);
+    HeldClaims().erase(id_);
+}
+
+std::optional<Claim> Record(const std::string& folder, const std::string& claimedPath) {
+    const Owner& self = Self();
+    Claim claim;
+    claim.filePath = claimedPath;
+    claim.token = NewToken();
+    db::Connection connection = GetConnection();
+    const int64_t added = connection.Execute(
+        "INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, HOSTNAME, PROCESSID, PROCESSSTART, CLAIMDATE, "
+        "TOUCHED) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (FILEPATH) DO NOTHING",
+        {Variant(claimedPath), Variant(folder), Variant(claim.token), Variant(self.host),
+         Variant(static_cast<long long>(self.pid)), Variant(self.start), Variant(DateTime::Now().Sortable()),
+         Variant(static_cast<long long>(Now()))});
+    if (added == 0) return std::nullopt;
+    db::Recordset rs = connection.Query("SELECT CLAIMID FROM IMPORTCLAIM WHERE FILEPATH = ? AND TOKEN = ?",
+                                        {Variant(claimedPath), Variant(claim.token)});
+    if (rs.Eof()) return std::nullopt;
+    claim.id = rs.GetInt("CLAIMID");
+    return claim;
+}
+
+void Drop(const Claim& claim) {
+    db::Transaction work(CurrentConnectionString());
+    db::Connection connection = GetConnection();
+    const Variant id(static_cast<long long>(claim.id));
+    // Only this holder's claim: one taken back by another run is that run's to drop.
+    if (connection.Execute("DELETE FROM IMPORTCLAIM WHERE CLAIMID = ? AND TOKEN = ?", {id, Variant(claim.token)}) != 0)
+        connection.Execute("DELETE FROM IMPORTCLAIMDOCUMENT WHERE CLAIMID = ?", {id});
+    work.Commit();
+}
+
+std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
+    const Owner& self = Self();
+    std::vector<Claim> taken;
+    db::Connection connection = GetConnection();
+    db::Recordset rs = connection.Query(
+        "SELECT CLAIMID, FILEPATH, TOKEN, HOSTNAME, PROCESSID, PROCESSSTART, TOUCHED FROM IMPORTCLAIM "
+        "WHERE FOLDER = ? ORDER BY CLAIMID",
+        {Variant(folder)});
+    for (; !rs.Eof(); rs.MoveNext()) {
+        const int64_t id = rs.GetInt("CLAIMID");
+        const std::string host = rs.GetString("HOSTNAME");
+        const int64_t pid = rs.GetInt("PROCESSID");
+        const std::string start = rs.GetString("PROCESSSTART");
+        bool gone;
+        if (host == self.host && pid == self.pid && start == self.start)
+            gone = !IsHeld(id);  // this process: free when none of its runs holds it
+        else if (host == self.host && Lives(pid, start))
+            gone = false;
+        else
+            gone = Now() - rs.GetInt("TOUCHED") >= leaseSeconds;
+        if (!gone) continue;
+        Claim claim;
+        claim.id = id;
+        claim.filePath = rs.GetString("FILEPATH");
+        claim.token = NewToken();
+        // Two runs that take back the same claim at once: the old token lets one of them.
+        const int64_t changed = connection.Execute(
+            "UPDATE IMPORTCLAIM SET TOKEN = ?, HOSTNAME = ?, PROCESSID = ?, PROCESSSTART = ?, TOUCHED = ? "
+            "WHERE CLAIMID = ? AND TOKEN = ?",
+            {Variant(claim.token), Variant(self.host), Variant(static_cast<long long>(self.pid)),
+             Variant(self.start), Variant(static_cast<long long>(Now())), Variant(static_cast<long long>(id)),
+             Variant(rs.GetString("TOKEN"))});
+        if (changed != 1) continue;
+        claim.done = Recorded(connection, id);
+        taken.push_back(std::move(claim));
+    }
+    return taken;
+}
+
+bool Renew(const Claim& claim) {
+    db::Connection connection = GetConnection();
+    // The update also holds the claim's row until the transaction ends, so a run taking the
+    // claim back waits for this document and then finds it recorded.
+    return connection.Execute("UPDATE IMPORTCLAIM SET TOUCHED = ? WHERE CLAIMID = ? AND TOKEN = ?",
+                              {Variant(static_cast<long long>(Now())), Variant(static_cast<long long>(claim.id)),
+                               Variant(claim.token)}) == 1;
+}
+
+void RecordDocument(const Claim& claim, int32_t index, int32_t documentId) {
+    db::Connection connection = GetConnection();
+    connection.Execute("INSERT INTO IMPORTCLAIMDOCUMENT (CLAIMID, DOCINDEX, DOCUMENTID) VALUES (?, ?, ?)",
+                       {Variant(static_cast<long long>(claim.id)), Variant(index), Variant(documentId)});
+}
+
+bool MoveWithoutReplacing(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        // A file system without the no-replace rename: a hard link refuses an existing name
+        // just the same; the old name is removed afterwards.
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return true;
+        }
+        err = errno;
+    }
+    if (err == ENOENT || err == EEXIST) return false;
+    throw services::FileSystemError(std::error_code(err, std::generic_category()), kSource, from.string());
+}
+
+}  // namespace kestrix::import_claims
