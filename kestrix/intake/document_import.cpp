@@ -85,20 +85,6 @@ int64_t ClaimLease() {
     return 600;
 }
 
-/// How long a document waits for a locked database (site configuration GLOBAL
-/// "DatabaseBusyTimeout", seconds; 30 when unset), as processing waits.
-int BusyTimeoutMs() {
-    try {
-        const std::string value = SiteSetting("GLOBAL", "DatabaseBusyTimeout");
-        if (!value.empty()) {
-            const double seconds = std::stod(value);
-            if (seconds >= 0) return static_cast<int>(seconds * 1000);
-        }
-    } catch (...) {
-    }
-    return db::kDefaultBusyTimeoutMs;
-}
-
 /// The largest document file read (server parameter "MaxDocumentSize", bytes; 100 MB when
 /// unset), as processing takes documents; twice that for text that may be two bytes a
 /// character.
@@ -338,7 +324,7 @@ class FileImport {
         int16_t status = 0;
         std::optional<db::Transaction> work;
         try {
-            work.emplace(CurrentConnectionString(), BusyTimeoutMs());
+            work.emplace(CurrentConnectionString(), import_claims::BusyTimeoutMs());
             if (!import_claims::Renew(claim_)) throw ClaimLost{};
         } catch (const ClaimLost&) {
             throw;
@@ -360,7 +346,7 @@ class FileImport {
             if (failure->number() == errnum::DatabaseBusy || !DatabaseAnswers())
                 throw DatabaseUnavailable{failure->description()};
             try {
-                work.emplace(CurrentConnectionString(), BusyTimeoutMs());
+                work.emplace(CurrentConnectionString(), import_claims::BusyTimeoutMs());
                 if (!import_claims::Renew(claim_)) throw ClaimLost{};
             } catch (const ClaimLost&) {
                 throw;
@@ -435,7 +421,7 @@ class FileImport {
     void SetFileAside(const std::string& message) {
         result_.message = message;
         try {
-            db::Transaction work(CurrentConnectionString(), BusyTimeoutMs());
+            db::Transaction work(CurrentConnectionString(), import_claims::BusyTimeoutMs());
             if (!import_claims::Renew(claim_)) throw ClaimLost{};
             import_claims::RecordDocument(claim_, -1, 0);
             work.Commit();

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "kestrix/foundation/dbutils.h"
+#include "kestrix/foundation/site_settings.h"
 #include "kestrix/intake/import_claims.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -105,7 +106,26 @@ std::set<int32_t> Recorded(db::Connection& connection, int64_t id) {
     return done;
 }
 
+/// A connection that waits for a locked database as long as the import does.
+db::Connection Connect() {
+    db::Connection connection = GetConnection();
+    connection.SetBusyTimeout(BusyTimeoutMs());
+    return connection;
+}
+
 }  // namespace
+
+int BusyTimeoutMs() {
+    try {
+        const std::string value = SiteSetting("GLOBAL", "DatabaseBusyTimeout");
+        if (!value.empty()) {
+            const double seconds = std::stod(value);
+            if (seconds >= 0) return static_cast<int>(seconds * 1000);
+        }
+    } catch (...) {
+    }
+    return db::kDefaultBusyTimeoutMs;
+}
 
 Held::Held(int64_t id) : id_(id) {
     std::lock_guard lock(heldMutex);
@@ -122,7 +142,7 @@ std::optional<Claim> Record(const std::string& folder, const std::string& claime
     Claim claim;
     claim.filePath = claimedPath;
     claim.token = NewToken();
-    db::Connection connection = GetConnection();
+    db::Connection connection = Connect();
     const int64_t added = connection.Execute(
         "INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, HOSTNAME, PROCESSID, PROCESSSTART, CLAIMDATE, "
         "TOUCHED) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (FILEPATH) DO NOTHING",
@@ -138,8 +158,8 @@ std::optional<Claim> Record(const std::string& folder, const std::string& claime
 }
 
 void Drop(const Claim& claim) {
-    db::Transaction work(CurrentConnectionString());
-    db::Connection connection = GetConnection();
+    db::Transaction work(CurrentConnectionString(), BusyTimeoutMs());
+    db::Connection connection = Connect();
     const Variant id(static_cast<long long>(claim.id));
     // Only this holder's claim: one taken back by another run is that run's to drop.
     if (connection.Execute("DELETE FROM IMPORTCLAIM WHERE CLAIMID = ? AND TOKEN = ?", {id, Variant(claim.token)}) != 0)
@@ -150,7 +170,7 @@ void Drop(const Claim& claim) {
 std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
     const Owner& self = Self();
     std::vector<Claim> taken;
-    db::Connection connection = GetConnection();
+    db::Connection connection = Connect();
     db::Recordset rs = connection.Query(
         "SELECT CLAIMID, FILEPATH, TOKEN, HOSTNAME, PROCESSID, PROCESSSTART, TOUCHED FROM IMPORTCLAIM "
         "WHERE FOLDER = ? ORDER BY CLAIMID",
@@ -187,7 +207,7 @@ std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
 }
 
 bool Renew(const Claim& claim) {
-    db::Connection connection = GetConnection();
+    db::Connection connection = Connect();
     // The update also holds the claim's row until the transaction ends, so a run taking the
     // claim back waits for this document and then finds it recorded.
     return connection.Execute("UPDATE IMPORTCLAIM SET TOUCHED = ? WHERE CLAIMID = ? AND TOKEN = ?",
@@ -196,7 +216,7 @@ bool Renew(const Claim& claim) {
 }
 
 void RecordDocument(const Claim& claim, int32_t index, int32_t documentId) {
-    db::Connection connection = GetConnection();
+    db::Connection connection = Connect();
     connection.Execute("INSERT INTO IMPORTCLAIMDOCUMENT (CLAIMID, DOCINDEX, DOCUMENTID) VALUES (?, ?, ?)",
                        {Variant(static_cast<long long>(claim.id)), Variant(index), Variant(documentId)});
 }

@@ -13,6 +13,10 @@
 /// host or several sharing one database, keep apart.
 namespace kestrix::import_claims {
 
+/// How long the import waits for a locked database (site configuration GLOBAL
+/// "DatabaseBusyTimeout", seconds; 30 when unset), as processing waits.
+int BusyTimeoutMs();
+
 /// A claim this process holds.
 struct Claim {
     int64_t id = 0;

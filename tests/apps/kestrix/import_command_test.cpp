@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/services/configuration.h"
+#include "tests/support/backends.h"
+#include "tests/support/program.h"
+#include "tests/support/site/test_site.h"
+
+extern char** environ;
+
+namespace kestrix {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunKestrix;
+
+// What the kill test runs: one pass of the folder import. A service that imports on its own
+// schedule is started the same way (its arguments here) and is stopped by the kill.
+const std::vector<std::string> kImporter = {"import"};
+
+std::string Order(const std::string& ref) {
+    return "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><REF>" + ref + "</REF></ORDER>";
+}
+
+/// Writes a file into the folder as a careful writer does: a hidden part file, then a rename.
+void Deliver(const fs::path& folder, const std::string& name, const std::string& content) {
+    const fs::path part = folder / ("." + name + ".part");
+    std::ofstream(part, std::ios::binary) << content;
+    fs::rename(part, folder / name);
+}
+
+/// Starts the program in the background, its output thrown away; answers its process number.
+pid_t Start(const std::vector<std::string>& arguments) {
+    const std::string program = std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix";
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+/// Checks that every document of every file was stored exactly once, and that nothing is left
+/// in the import folder, in the error folder or among the claims.
+void ExpectEachStoredOnce(const test::TestSite& site, int files, int (*documentsOf)(int)) {
+    int missing = 0, twice = 0;
+    db::Recordset rs = site.Query("SELECT XMLBODY FROM DOCUMENT");
+    std::map<std::string, int> seen;
+    for (; !rs.Eof(); rs.MoveNext()) {
+        const std::string body = rs.GetString("XMLBODY");
+        const size_t at = body.find("<REF>");
+        if (at != std::string::npos) ++seen[body.substr(at + 5, body.find("</REF>") - at - 5)];
+    }
+    for (int f = 0; f < files; ++f)
+        for (int d = 0; d < documentsOf(f); ++d) {
+            const int n = seen["F" + std::to_string(f) + "D" + std::to_string(d)];
+            missing += n == 0;
+            twice += n > 1;
+        }
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(twice, 0);
+    EXPECT_TRUE(fs::is_empty(site.root() / "import" / "in"));
+    std::error_code ec;
+    EXPECT_TRUE(!fs::exists(site.root() / "error", ec) || fs::is_empty(site.root() / "error"));
+    EXPECT_EQ(site.Count("IMPORTCLAIM"), 0);
+}
+
+std::string FileOf(int f, int documents) {
+    std::string text;
+    for (int d = 0; d < documents; ++d) text += Order("F" + std::to_string(f) + "D" + std::to_string(d)) + "\n";
+    return text;
+}
+
+TEST(ImportCommand, TellsWhatBecameOfEachFile) {
+    test::TwoPartnerSite site("sqlite");
+    const fs::path in = site.root() / "import" / "in";
+    std::ofstream(in / "good.xml") << Order("G1") << Order("G2");
+    std::ofstream(in / "garbage.xml") << "no document";
+    test::ProgramRun run = RunKestrix({"import"});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find((in / "good.xml").string() + ": imported (2 stored, 0 refused)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find((in / "garbage.xml").string() + ": set aside (0 stored, 0 refused)\n  The file garbage.xml "
+                                                           "does not contain valid XML."),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("2 files taken, 2 documents stored, 1 refused, 0 files wait for a later run"),
+              std::string::npos)
+        << run.out;
+    // Nothing left to fail: status 0.
+    std::ofstream(in / "more.xml") << Order("G3");
+    run = RunKestrix({"import"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(site.Count("DOCUMENT", "DOCUMENTTYPEID = 'ORDER'"), 3);
+}
+
+// An importer killed at random moments, again and again, while files keep arriving: after it
+// is run once more to the end, every document of every file is stored exactly once.
+TEST(ImportCommand, KilledAtRandomMomentsLosesNothingAndStoresNothingTwice) {
+    test::TwoPartnerSite site("sqlite");
+    // The claims of a killed run are taken back at once by the next one.
+    services::Configuration::SetValue((site.root() / "config" / "SiteConfiguration.xml").string(), "SERVICE",
+                                      "ClaimLease", "0");
+    const fs::path in = site.root() / "import" / "in";
+    constexpr int kTrials = 12, kFilesPerTrial = 25;
+    std::mt19937 random(std::random_device{}());
+    const auto started = std::chrono::steady_clock::now();
+    int killed = 0;
+    for (int trial = 0; trial < kTrials; ++trial) {
+        for (int i = 0; i < kFilesPerTrial; ++i) {
+            const int f = trial * kFilesPerTrial + i;
+            Deliver(in, "order-" + std::to_string(f) + ".xml", FileOf(f, f % 3 + 1));
+        }
+        const pid_t child = Start(kImporter);
+        ASSERT_GT(child, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(30, 700)(random)));
+        if (::kill(child, SIGKILL) == 0) ++killed;
+        Wait(child);
+    }
+    // One pass to the end finishes what the killed runs left.
+    const test::ProgramRun last = RunKestrix({"import"});
+    EXPECT_EQ(last.status, 0) << last.out << last.err;
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count() / 1000.0;
+    std::cout << "[ figures  ] " << kTrials << " trials, " << killed << " runs killed, " << kTrials * kFilesPerTrial
+              << " files in " << seconds << " s\n";
+    EXPECT_GE(killed, kTrials / 2) << "most runs should be killed in the middle of their work";
+    ExpectEachStoredOnce(site, kTrials * kFilesPerTrial, +[](int f) { return f % 3 + 1; });
+}
+
+// Two processes importing one folder of a server database at once share out the files.
+TEST(ImportCommand, TwoProcessesOnOneFolderStoreEachDocumentOnce) {
+    if (test::PostgresTestConnectionString().empty()) GTEST_SKIP() << "KESTRIX_TEST_PG is not set";
+    test::TwoPartnerSite site("postgresql");
+    const fs::path in = site.root() / "import" / "in";
+    constexpr int kFiles = 300;
+    for (int f = 0; f < kFiles; ++f) Deliver(in, "order-" + std::to_string(f) + ".xml", FileOf(f, f % 2 + 1));
+    const pid_t first = Start({"import"});
+    const pid_t second = Start({"import"});
+    ASSERT_GT(first, 0);
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(Wait(first), 0);
+    EXPECT_EQ(Wait(second), 0);
+    ExpectEachStoredOnce(site, kFiles, +[](int f) { return f % 2 + 1; });
+}
+
+}  // namespace
+}  // namespace kestrix
