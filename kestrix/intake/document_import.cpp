@@ -154,7 +154,6 @@ class FileImport {
                std::string delimiter, bool excelInstalled)
         : run_(run),
           claim_(std::move(claim)),
-          held_(claim_.id),
           original_(folder / name),
           claimed_(claim_.filePath),
           name_(std::move(name)),
@@ -487,7 +486,6 @@ class FileImport {
 
     RunState& run_;
     import_claims::Claim claim_;
-    import_claims::Held held_;
     fs::path original_;
     fs::path claimed_;
     std::string name_;

@@ -86,16 +86,16 @@ std::string NewToken() {
 
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
-/// The claims that runs of this process hold.
+/// The claimed paths that runs of this process hold.
 std::mutex heldMutex;
-std::set<int64_t>& HeldClaims() {
-    static std::set<int64_t> held;
+std::set<std::string>& HeldPaths() {
+    static std::set<std::string> held;
     return held;
 }
 
-bool IsHeld(int64_t id) {
+bool IsHeld(const std::string& path) {
     std::lock_guard lock(heldMutex);
-    return HeldClaims().count(id) != 0;
+    return HeldPaths().count(path) != 0;
 }
 
 std::set<int32_t> Recorded(db::Connection& connection, int64_t id) {
@@ -127,14 +127,15 @@ int BusyTimeoutMs() {
     return db::kDefaultBusyTimeoutMs;
 }
 
-Held::Held(int64_t id) : id_(id) {
+std::unique_ptr<Held> Held::Take(const std::string& path) {
     std::lock_guard lock(heldMutex);
-    HeldClaims().insert(id_);
+    if (!HeldPaths().insert(path).second) return nullptr;
+    return std::unique_ptr<Held>(new Held(path));
 }
 
 Held::~Held() {
     std::lock_guard lock(heldMutex);
-    HeldClaims().erase(id_);
+    HeldPaths().erase(path_);
 }
 
 std::optional<Claim> Record(const std::string& folder, const std::string& claimedPath) {
@@ -142,6 +143,9 @@ std::optional<Claim> Record(const std::string& folder, const std::string& claime
     Claim claim;
     claim.filePath = claimedPath;
     claim.token = NewToken();
+    // Held before it is recorded: no other run of this process takes it back meanwhile.
+    claim.held = Held::Take(claimedPath);
+    if (!claim.held) return std::nullopt;
     db::Connection connection = Connect();
     const int64_t added = connection.Execute(
         "INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, HOSTNAME, PROCESSID, PROCESSSTART, CLAIMDATE, "
@@ -181,8 +185,9 @@ std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
         const int64_t pid = rs.GetInt("PROCESSID");
         const std::string start = rs.GetString("PROCESSSTART");
         bool gone;
+        const std::string path = rs.GetString("FILEPATH");
         if (host == self.host && pid == self.pid && start == self.start)
-            gone = !IsHeld(id);  // this process: free when none of its runs holds it
+            gone = !IsHeld(path);  // this process: free when none of its runs holds it
         else if (host == self.host && Lives(pid, start))
             gone = false;
         else
@@ -190,8 +195,10 @@ std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
         if (!gone) continue;
         Claim claim;
         claim.id = id;
-        claim.filePath = rs.GetString("FILEPATH");
+        claim.filePath = path;
         claim.token = NewToken();
+        claim.held = Held::Take(path);
+        if (!claim.held) continue;
         // Two runs that take back the same claim at once: the old token lets one of them.
         const int64_t changed = connection.Execute(
             "UPDATE IMPORTCLAIM SET TOKEN = ?, HOSTNAME = ?, PROCESSID = ?, PROCESSSTART = ?, TOUCHED = ? "

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -17,6 +18,21 @@ namespace kestrix::import_claims {
 /// "DatabaseBusyTimeout", seconds; 30 when unset), as processing waits.
 int BusyTimeoutMs();
 
+/// Marks a claimed path as being worked on by a run of this process while the object lives;
+/// a claim of this process that no run holds is free to be taken back at once.
+class Held {
+  public:
+    /// Answers nothing when a run of this process already holds the path.
+    static std::unique_ptr<Held> Take(const std::string& path);
+    ~Held();
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+  private:
+    explicit Held(std::string path) : path_(std::move(path)) {}
+    std::string path_;
+};
+
 /// A claim this process holds.
 struct Claim {
     int64_t id = 0;
@@ -27,6 +43,8 @@ struct Claim {
     /// Indexes of the file's documents recorded as done (stored or refused); -1 when the
     /// whole file was recorded as set aside.
     std::set<int32_t> done;
+    /// Keeps the other runs of this process off the claim while it is worked on.
+    std::shared_ptr<Held> held;
 };
 
 /// Records a claim of `claimedPath` (in `folder`) for this process and answers it, or
@@ -53,19 +71,6 @@ bool Renew(const Claim& claim);
 /// `index` of the file as done, with the stored document's identifier (0 when it was
 /// refused; index -1: the whole file is set aside). Raises when the database fails.
 void RecordDocument(const Claim& claim, int32_t index, int32_t documentId);
-
-/// Marks a claim as being worked on by a run of this process while the object lives; a
-/// claim of this process that no run holds is free to be taken back at once.
-class Held {
-  public:
-    explicit Held(int64_t id);
-    ~Held();
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-
-  private:
-    int64_t id_;
-};
 
 /// Moves `from` to `to` in one step unless `to` exists. Answers false when `from` is gone or
 /// `to` exists; raises on any other failure.
