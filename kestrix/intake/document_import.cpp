@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "kestrix/delivery/email.h"
-#include "kestrix/delivery/outbox.h"
 #include "kestrix/documents/obi.h"
 #include "kestrix/documents/qel_excel.h"
 #include "kestrix/foundation/dbutils.h"
@@ -384,7 +383,12 @@ class FileImport {
         }
         ++result_.stored;
         ++run_.tally.documentsStored;
-        WorkOffOutbox(docId);
+        // What the document's unit of work left to go out (deliveries, mails) goes now.
+        try {
+            processing.WorkOffLeftItems();
+        } catch (...) {
+            LogError(Source("processXMLFile"));
+        }
     }
 
     /// Keeps a refused document in the error folder: the workbook itself, or the document's
@@ -397,21 +401,6 @@ class FileImport {
         } catch (...) {
             LogError(Source("WriteNodeToFile"), Label("SLBSH0016"));
             return {};
-        }
-    }
-
-    /// The intents the document's transaction left in the outbox, worked off after its commit.
-    static void WorkOffOutbox(int32_t docId) {
-        try {
-            std::vector<int64_t> ids;
-            db::Connection connection = GetConnection();
-            db::Recordset rs = connection.Query("SELECT OUTBOXID FROM OUTBOX WHERE DOCUMENTID = ? ORDER BY OUTBOXID",
-                                                {Variant(docId)});
-            for (; !rs.Eof(); rs.MoveNext()) ids.push_back(rs.GetInt("OUTBOXID"));
-            if (!ids.empty()) outbox::WorkOff(ids);
-        } catch (...) {
-            // The items stay in the outbox for its next run.
-            LogError(Source("processXMLFile"));
         }
     }
 

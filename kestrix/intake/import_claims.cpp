@@ -1,13 +1,11 @@
 // The claims of the folder import: the record of a claim keeps two import runs apart, and
 // the record of each document done keeps a file that a run died on from being stored twice.
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <sstream>
@@ -16,6 +14,7 @@
 #include "kestrix/foundation/site_settings.h"
 #include "kestrix/intake/import_claims.h"
 #include "platform/base/error.h"
+#include "platform/base/process_owner.h"
 #include "platform/base/strings.h"
 #include "platform/db/connection.h"
 #include "platform/services/file_paths.h"
@@ -28,52 +27,8 @@ namespace {
 
 constexpr const char* kSource = "Kestrix.DocumentImport.Claims";
 
-/// When the process began, in clock ticks since the host started ("" when unknown): with
-/// the process number it names one process, also after the number was given to another.
-std::string ProcessStart(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!in || !std::getline(in, line)) return {};
-    // The command name (field 2) stands in parentheses and may hold spaces.
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) return {};
-    std::istringstream fields(line.substr(close + 1));
-    std::string field;
-    // Field 3 (the state) comes first; the start is field 22.
-    for (int n = 3; n <= 22 && fields >> field; ++n)
-        if (n == 22) return field;
-    return {};
-}
-
-/// This process as the owner of claims.
-struct Owner {
-    std::string host;
-    int64_t pid = 0;
-    std::string start;
-};
-
-const Owner& Self() {
-    static std::mutex mutex;
-    static Owner self;
-    std::lock_guard lock(mutex);
-    // A forked child is another owner.
-    if (self.pid != ::getpid()) {
-        char host[256] = {};
-        if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
-        self.host = host;
-        self.pid = ::getpid();
-        self.start = ProcessStart(::getpid());
-    }
-    return self;
-}
-
-/// True when the process of this host still runs and is the one that made the claim.
-bool Lives(int64_t pid, const std::string& start) {
-    if (pid <= 0) return false;
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
-    const std::string now = ProcessStart(static_cast<pid_t>(pid));
-    return !now.empty() && now == start;
-}
+/// The host part of an owner ("HOST:PID:START").
+std::string HostOf(const std::string& owner) { return owner.substr(0, owner.find(':')); }
 
 std::string NewToken() {
     static std::mutex mutex;
@@ -139,7 +94,7 @@ Held::~Held() {
 }
 
 std::optional<Claim> Record(const std::string& folder, const std::string& claimedPath) {
-    const Owner& self = Self();
+    const std::string self = ThisProcessOwner();
     Claim claim;
     claim.filePath = claimedPath;
     claim.token = NewToken();
@@ -148,11 +103,10 @@ std::optional<Claim> Record(const std::string& folder, const std::string& claime
     if (!claim.held) return std::nullopt;
     db::Connection connection = Connect();
     const int64_t added = connection.Execute(
-        "INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, HOSTNAME, PROCESSID, PROCESSSTART, CLAIMDATE, "
-        "TOUCHED) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (FILEPATH) DO NOTHING",
-        {Variant(claimedPath), Variant(folder), Variant(claim.token), Variant(self.host),
-         Variant(static_cast<long long>(self.pid)), Variant(self.start), Variant(DateTime::Now().Sortable()),
-         Variant(static_cast<long long>(Now()))});
+        "INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, OWNER, CLAIMDATE, TOUCHED) VALUES (?, ?, ?, ?, ?, ?) "
+        "ON CONFLICT (FILEPATH) DO NOTHING",
+        {Variant(claimedPath), Variant(folder), Variant(claim.token), Variant(self),
+         Variant(DateTime::Now().Sortable()), Variant(static_cast<long long>(Now()))});
     if (added == 0) return std::nullopt;
     db::Recordset rs = connection.Query("SELECT CLAIMID FROM IMPORTCLAIM WHERE FILEPATH = ? AND TOKEN = ?",
                                         {Variant(claimedPath), Variant(claim.token)});
@@ -172,24 +126,22 @@ void Drop(const Claim& claim) {
 }
 
 std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
-    const Owner& self = Self();
+    const std::string self = ThisProcessOwner();
     std::vector<Claim> taken;
     db::Connection connection = Connect();
     db::Recordset rs = connection.Query(
-        "SELECT CLAIMID, FILEPATH, TOKEN, HOSTNAME, PROCESSID, PROCESSSTART, TOUCHED FROM IMPORTCLAIM "
+        "SELECT CLAIMID, FILEPATH, TOKEN, OWNER, TOUCHED FROM IMPORTCLAIM "
         "WHERE FOLDER = ? ORDER BY CLAIMID",
         {Variant(folder)});
     for (; !rs.Eof(); rs.MoveNext()) {
         const int64_t id = rs.GetInt("CLAIMID");
-        const std::string host = rs.GetString("HOSTNAME");
-        const int64_t pid = rs.GetInt("PROCESSID");
-        const std::string start = rs.GetString("PROCESSSTART");
-        bool gone;
+        const std::string owner = rs.GetString("OWNER");
         const std::string path = rs.GetString("FILEPATH");
-        if (host == self.host && pid == self.pid && start == self.start)
+        bool gone;
+        if (owner == self)
             gone = !IsHeld(path);  // this process: free when none of its runs holds it
-        else if (host == self.host && Lives(pid, start))
-            gone = false;
+        else if (HostOf(owner) == HostOf(self) && !OwnerIsGone(owner))
+            gone = false;  // a living process of this host
         else
             gone = Now() - rs.GetInt("TOUCHED") >= leaseSeconds;
         if (!gone) continue;
@@ -201,11 +153,9 @@ std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
         if (!claim.held) continue;
         // Two runs that take back the same claim at once: the old token lets one of them.
         const int64_t changed = connection.Execute(
-            "UPDATE IMPORTCLAIM SET TOKEN = ?, HOSTNAME = ?, PROCESSID = ?, PROCESSSTART = ?, TOUCHED = ? "
-            "WHERE CLAIMID = ? AND TOKEN = ?",
-            {Variant(claim.token), Variant(self.host), Variant(static_cast<long long>(self.pid)),
-             Variant(self.start), Variant(static_cast<long long>(Now())), Variant(static_cast<long long>(id)),
-             Variant(rs.GetString("TOKEN"))});
+            "UPDATE IMPORTCLAIM SET TOKEN = ?, OWNER = ?, TOUCHED = ? WHERE CLAIMID = ? AND TOKEN = ?",
+            {Variant(claim.token), Variant(self), Variant(static_cast<long long>(Now())),
+             Variant(static_cast<long long>(id)), Variant(rs.GetString("TOKEN"))});
         if (changed != 1) continue;
         claim.done = Recorded(connection, id);
         taken.push_back(std::move(claim));

@@ -1,16 +1,13 @@
 -- The claims of the folder import. A file of an import folder is claimed by recording it
--- here (FILEPATH, the claimed "~" name, taken once) and then renaming it; the owner (host,
--- process and the process's start, which tells a reused process number) keeps it while it
--- lives. TOUCHED (seconds since 1970) is renewed with every document of the file; a claim
+-- here (FILEPATH, the claimed "~" name, taken once) and then renaming it; the owner
+-- ("HOST:PID:START", the start telling a reused process number) keeps it while it lives. TOUCHED (seconds since 1970) is renewed with every document of the file; a claim
 -- whose owner is gone and that was not touched for the lease is taken back by another run.
 CREATE TABLE IF NOT EXISTS IMPORTCLAIM (
     CLAIMID       INTEGER PRIMARY KEY AUTOINCREMENT,
     FILEPATH      TEXT NOT NULL UNIQUE,
     FOLDER        TEXT NOT NULL,
     TOKEN         TEXT NOT NULL,
-    HOSTNAME      TEXT NOT NULL,
-    PROCESSID     INTEGER NOT NULL,
-    PROCESSSTART  TEXT NOT NULL,
+    OWNER         TEXT NOT NULL,
     CLAIMDATE     TEXT NOT NULL,
     TOUCHED       BIGINT NOT NULL
 );

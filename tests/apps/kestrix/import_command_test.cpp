@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -20,8 +16,6 @@
 #include "tests/support/backends.h"
 #include "tests/support/program.h"
 #include "tests/support/site/test_site.h"
-
-extern char** environ;
 
 namespace kestrix {
 namespace {
@@ -42,29 +36,6 @@ void Deliver(const fs::path& folder, const std::string& name, const std::string&
     const fs::path part = folder / ("." + name + ".part");
     std::ofstream(part, std::ios::binary) << content;
     fs::rename(part, folder / name);
-}
-
-/// Starts the program in the background, its output thrown away; answers its process number.
-pid_t Start(const std::vector<std::string>& arguments) {
-    const std::string program = std::string(KESTRIX_BINARY_DIR) + "/bin/kestrix";
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-/// Waits for the program; answers its exit status, or -1 when a signal ended it.
-int Wait(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -2;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 /// Checks that every document of every file was stored exactly once, and that nothing is left
@@ -130,7 +101,7 @@ TEST(ImportCommand, KilledAtRandomMomentsLosesNothingAndStoresNothingTwice) {
     const fs::path in = site.root() / "import" / "in";
     // Most files are there from the start, so that the kills find runs at work; more arrive
     // between the runs.
-    constexpr int kTrials = 12, kFilesAtStart = 300, kFilesPerTrial = 10;
+    constexpr int kTrials = 12, kFilesAtStart = 500, kFilesPerTrial = 10;
     constexpr int kFiles = kFilesAtStart + kTrials * kFilesPerTrial;
     for (int f = 0; f < kFilesAtStart; ++f) Deliver(in, "order-" + std::to_string(f) + ".xml", FileOf(f, f % 3 + 1));
     std::mt19937 random(std::random_device{}());
@@ -142,11 +113,11 @@ TEST(ImportCommand, KilledAtRandomMomentsLosesNothingAndStoresNothingTwice) {
             const int f = kFilesAtStart + trial * kFilesPerTrial + i;
             Deliver(in, "order-" + std::to_string(f) + ".xml", FileOf(f, f % 3 + 1));
         }
-        const pid_t child = Start(kImporter);
-        ASSERT_GT(child, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(40, 300)(random)));
-        ::kill(child, SIGKILL);
-        if (Wait(child) == -1) ++killed;
+        test::BackgroundKestrix importer(kImporter);
+        ASSERT_GT(importer.pid(), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(30, 350)(random)));
+        importer.Signal(SIGKILL);
+        if (importer.WaitForExit(std::chrono::seconds(10)) == -1) ++killed;
         // Files claimed by a killed run, and documents it recorded as done.
         claimsLeft += site.Count("IMPORTCLAIM");
         recordedLeft += site.Count("IMPORTCLAIMDOCUMENT");
@@ -173,12 +144,12 @@ TEST(ImportCommand, TwoProcessesOnOneFolderStoreEachDocumentOnce) {
     const fs::path in = site.root() / "import" / "in";
     constexpr int kFiles = 300;
     for (int f = 0; f < kFiles; ++f) Deliver(in, "order-" + std::to_string(f) + ".xml", FileOf(f, f % 2 + 1));
-    const pid_t first = Start({"import"});
-    const pid_t second = Start({"import"});
-    ASSERT_GT(first, 0);
-    ASSERT_GT(second, 0);
-    EXPECT_EQ(Wait(first), 0);
-    EXPECT_EQ(Wait(second), 0);
+    test::BackgroundKestrix first({"import"}), second({"import"});
+    EXPECT_EQ(first.WaitForExit(std::chrono::seconds(120)), 0) << first.Output();
+    EXPECT_EQ(second.WaitForExit(std::chrono::seconds(120)), 0) << second.Output();
+    // Both took their share.
+    EXPECT_NE(first.Output().find(": imported"), std::string::npos);
+    EXPECT_NE(second.Output().find(": imported"), std::string::npos);
     ExpectEachStoredOnce(site, kFiles, +[](int f) { return f % 2 + 1; });
 }
 

@@ -93,13 +93,14 @@ class FolderImport : public ::testing::TestWithParam<std::string> {
 
     /// Records a claim as a run of another process would have left it.
     int64_t LeftClaim(const std::string& claimedName, int64_t pid, const std::string& start, int64_t touched) const {
+        const std::string owner = Host() + ":" + std::to_string(pid) + ":" + start;
         db::Connection connection(site_.connectionString());
         const std::string folder = In().lexically_normal().string();
         connection.Execute(
-            "INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, HOSTNAME, PROCESSID, PROCESSSTART, CLAIMDATE, TOUCHED) "
-            "VALUES (?, ?, ?, ?, ?, ?, '2026-01-01 00:00:00', ?)",
+            "INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, OWNER, CLAIMDATE, TOUCHED) "
+            "VALUES (?, ?, ?, ?, '2026-01-01 00:00:00', ?)",
             {Variant((In() / claimedName).lexically_normal().string()), Variant(folder), Variant("old-" + claimedName),
-             Variant(Host()), Variant(static_cast<long long>(pid)), Variant(start), Variant(static_cast<long long>(touched))});
+             Variant(owner), Variant(static_cast<long long>(touched))});
         return connection.Query("SELECT CLAIMID FROM IMPORTCLAIM WHERE TOKEN = ?", {Variant("old-" + claimedName)})
             .GetInt("CLAIMID");
     }
