@@ -84,18 +84,16 @@ int64_t ClaimLease() {
     return 600;
 }
 
-/// The largest document file read (server parameter "MaxDocumentSize", bytes; 100 MB when
-/// unset), as processing takes documents; twice that for text that may be two bytes a
-/// character.
-uint64_t LargestFile() {
+/// The largest document the site takes (server parameter "MaxDocumentSize", bytes; 100 MB
+/// when unset), as processing takes documents.
+uint64_t MaxDocumentSize() {
     constexpr uint64_t kDefault = 100ull * 1024 * 1024;
-    uint64_t limit = kDefault;
     try {
         const long long n = std::stoll(GetParameter("MaxDocumentSize"));
-        if (n > 0) limit = static_cast<uint64_t>(n);
+        if (n > 0) return static_cast<uint64_t>(n);
     } catch (...) {
     }
-    return limit * 2 + 4;
+    return kDefault;
 }
 
 /// True when the database answers.
@@ -216,10 +214,13 @@ class FileImport {
     std::string ReadText(const char* step) {
         std::error_code ec;
         const uintmax_t size = fs::file_size(claimed_, ec);
-        if (!ec && size > LargestFile()) {
+        // A file is read whole; one that cannot hold a document the site takes (text may take
+        // two bytes a character) is not read at all.
+        const uint64_t largest = MaxDocumentSize();
+        if (!ec && size > largest * 2 + 4) {
             const std::string message =
                 Label("SLBSH1819", {{"[%FILE%]", name_}}) + kCrLf +
-                Label("SLBSH1844", {{"[%SIZE%]", std::to_string(size)}, {"[%MAXSIZE%]", std::to_string(LargestFile() / 2)}});
+                Label("SLBSH1844", {{"[%SIZE%]", std::to_string(size)}, {"[%MAXSIZE%]", std::to_string(largest)}});
             LogFailure(step, message);
             throw SetAside{message};
         }

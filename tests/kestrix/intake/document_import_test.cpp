@@ -220,6 +220,14 @@ TEST_P(FolderImport, StartConditionsAndWorkbooks) {
     EXPECT_EQ(ErrorFiles(), (std::vector<std::string>{"book.xlsm", "second.Xlsx", "third.xlsx"}));
     EXPECT_NE(site_.LogText().find("The workbook could not be published."), std::string::npos);
     EXPECT_EQ(import.LastTally().documentsRefused, 1);
+
+    // A file far larger than the site takes is set aside unread.
+    site_.SetParameter("MaxDocumentSize", "40");
+    Drop("huge.xml", Order(std::string(200, 'x')));
+    import.Run();
+    EXPECT_TRUE(Left().empty());
+    EXPECT_NE(std::find(ErrorFiles().begin(), ErrorFiles().end(), "huge.xml"), ErrorFiles().end());
+    EXPECT_NE(site_.LogText().find("this site takes documents of at most 40 bytes"), std::string::npos);
 }
 
 // Claims that runs left behind: what their owners finished is not stored again, what they
