@@ -58,7 +58,7 @@ enum class FileKind { None, Xml, Workbook, Obi };
 FileKind KindOf(const std::string& name) {
     const std::string extension = FileHandling().GetFileExtension(name);
     if (extension == "xml") return FileKind::Xml;
-    if (extension == "xls" || extension == "xlsx" || extension == "xlsm") return FileKind::Workbook;
+    if (IsWorkbookDocumentName(name)) return FileKind::Workbook;
     if (extension == "obi") return FileKind::Obi;
     return FileKind::None;
 }
