@@ -369,9 +369,16 @@ class FileImport {
         }
         try {
             import_claims::RecordDocument(claim_, index, failure ? 0 : docId);
-            work->Commit();
         } catch (...) {
             work->Rollback();
+            throw DatabaseUnavailable{CurrentError().description()};
+        }
+        try {
+            work->Commit();
+        } catch (...) {
+            // A server that went away during the commit may have made it all the same: the
+            // file stays claimed, and the run that takes it back finds what was recorded.
+            commitUncertain_ = true;
             throw DatabaseUnavailable{CurrentError().description()};
         }
         work.reset();
@@ -446,7 +453,7 @@ class FileImport {
         ++run_.tally.filesPutBack;
         LogFailure("ImportFilesForFolder", Label("KXL0003", {{"[%FILE%]", original_.string()}}) + kCrLf + reason,
                    errnum::DatabaseBusy);
-        if (claim_.done.empty()) {
+        if (claim_.done.empty() && !commitUncertain_) {
             try {
                 if (import_claims::MoveWithoutReplacing(claimed_, original_)) DropClaim();
             } catch (...) {
@@ -482,6 +489,8 @@ class FileImport {
     FileKind kind_;
     std::string delimiter_;
     bool excelInstalled_;
+    /// A commit failed in a way that may have made it: the file must stay claimed.
+    bool commitUncertain_ = false;
     ImportedFile result_;
 };
 

@@ -99,8 +99,8 @@ TEST(ImportCommand, KilledAtRandomMomentsLosesNothingAndStoresNothingTwice) {
     services::Configuration::SetValue((site.root() / "config" / "SiteConfiguration.xml").string(), "SERVICE",
                                       "ClaimLease", "0");
     const fs::path in = site.root() / "import" / "in";
-    // Most files are there from the start, so that the kills find runs at work; more arrive
-    // between the runs.
+    // Most files are there from the start, so that every run has work; more arrive between
+    // the runs.
     constexpr int kTrials = 12, kFilesAtStart = 500, kFilesPerTrial = 10;
     constexpr int kFiles = kFilesAtStart + kTrials * kFilesPerTrial;
     for (int f = 0; f < kFilesAtStart; ++f) Deliver(in, "order-" + std::to_string(f) + ".xml", FileOf(f, f % 3 + 1));
@@ -113,9 +113,12 @@ TEST(ImportCommand, KilledAtRandomMomentsLosesNothingAndStoresNothingTwice) {
             const int f = kFilesAtStart + trial * kFilesPerTrial + i;
             Deliver(in, "order-" + std::to_string(f) + ".xml", FileOf(f, f % 3 + 1));
         }
+        // The kill strikes a random moment after the run has begun to store documents.
+        const int64_t before = site.Count("DOCUMENT");
         test::BackgroundKestrix importer(kImporter);
         ASSERT_GT(importer.pid(), 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(30, 350)(random)));
+        test::WaitUntil([&] { return site.Count("DOCUMENT") > before; }, std::chrono::seconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 120)(random)));
         importer.Signal(SIGKILL);
         if (importer.WaitForExit(std::chrono::seconds(10)) == -1) ++killed;
         // Files claimed by a killed run, and documents it recorded as done.
