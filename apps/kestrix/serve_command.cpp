@@ -18,6 +18,7 @@
 #include "kestrix/delivery/outbox.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/file_handling.h"
+#include "kestrix/intake/document_import.h"
 #include "kestrix/intake/publish_by_upload.h"
 #include "kestrix/foundation/site_settings.h"
 #include "platform/base/error.h"
@@ -84,7 +85,7 @@ std::string SqliteFile(const std::string& connectionString) {
 }
 
 Job OutboxJob() {
-    return {"outbox", "OutboxInterval", 5, false, [](const std::atomic<bool>& stop) {
+    return {"outbox", "OutboxInterval", 5, false, [](const std::atomic<bool>& stop, int) {
                 outbox::Outcome total;
                 while (!stop) {
                     const outbox::Outcome batch = outbox::WorkOffDue(false, kOutboxBatch);
@@ -100,10 +101,33 @@ Job OutboxJob() {
             }};
 }
 
+/// The folder import: every worker runs passes over the import folders, each starting at its
+/// own share of the files (the claims keep them apart), and goes on at once while it finds
+/// files.
+Job ImportJob(int workers) {
+    auto imports = std::make_shared<std::vector<DocumentImport>>(static_cast<size_t>(workers));
+    for (int i = 0; i < workers; ++i) (*imports)[static_cast<size_t>(i)].SetSpread(i, workers);
+    return {"import", "ImportInterval", 5, true, [imports](const std::atomic<bool>& stop, int worker) {
+                DocumentImport& import = (*imports)[static_cast<size_t>(worker)];
+                import.SetStopRequest(&stop);
+                import.Run();
+                const ImportTally tally = import.LastTally();
+                JobOutcome outcome;
+                // A file put back waits for the database: the next pass comes on schedule.
+                outcome.busy = tally.filesTaken > 0 && tally.filesPutBack == 0;
+                if (tally.filesTaken > 0)
+                    outcome.summary = "import: " + std::to_string(tally.filesTaken) + " files, " +
+                                      std::to_string(tally.documentsStored) + " documents stored, " +
+                                      std::to_string(tally.documentsRefused) + " refused, " +
+                                      std::to_string(tally.filesPutBack) + " put back";
+                return outcome;
+            }};
+}
+
 /// The daily clean-up: temporary documents of uploads older than today, with their files and
 /// publication errors.
 Job CleanupJob() {
-    return {"cleanup", "CleanupInterval", 86400, false, [](const std::atomic<bool>&) {
+    return {"cleanup", "CleanupInterval", 86400, false, [](const std::atomic<bool>&, int) {
                 std::string root = FileHandling().GetFolderName(EFolderType::UploadFolder);
                 PublishByUpload().DeleteAllOldTempXMLFiles(root);
                 return JobOutcome{};
@@ -139,6 +163,7 @@ int Serve(Args& args) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     std::vector<Job> jobs;
+    jobs.push_back(ImportJob(workers));
     jobs.push_back(OutboxJob());
     jobs.push_back(CleanupJob());
     Service service(std::move(jobs), workers);
@@ -187,9 +212,10 @@ int Serve(Args& args) {
 void AddServeCommand(Commands& commands) {
     commands["serve"] = {
         "serve [--workers N]",
-        "runs the site as a service until SIGTERM or Ctrl-C: the outbox (deliveries, retries,\n"
-        "      mails) on schedules from the SERVICE section of the site configuration, with N\n"
-        "      worker threads (default: SERVICE Workers, else 1); SIGHUP reads the configuration again",
+        "runs the site as a service until SIGTERM or Ctrl-C: the folder import, the outbox\n"
+        "      (deliveries, retries, mails) and the daily clean-up of old uploads, on schedules from\n"
+        "      the SERVICE section of the site configuration, with N worker threads (default: SERVICE\n"
+        "      Workers, else 1); SIGHUP reads the configuration again",
         {}, Serve};
 }
 

@@ -113,7 +113,7 @@ void Service::Finish(Slot& slot, const JobOutcome* outcome, const std::string& f
     slot.due = outcome && outcome->busy ? now : now + slot.interval;
 }
 
-void Service::Work() {
+void Service::Work(int worker) {
     std::unique_lock lock(mutex_);
     while (!stop_) {
         if (reload_) {
@@ -136,7 +136,7 @@ void Service::Work() {
         JobOutcome outcome;
         bool done = false;
         try {
-            outcome = slot->job.run(stop_);
+            outcome = slot->job.run(stop_, worker);
             done = true;
         } catch (const Error& e) {
             failure = Trim(e.description());
@@ -159,8 +159,8 @@ bool Service::Run(std::chrono::seconds stopTimeout) {
         active_ = workers_;
     }
     for (int i = 0; i < workers_; ++i)
-        threads.emplace_back([this] {
-            Work();
+        threads.emplace_back([this, i] {
+            Work(i);
             // The worker's database sessions close with it.
             db::ClearThreadPool();
             std::lock_guard lock(mutex_);

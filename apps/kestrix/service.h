@@ -26,9 +26,10 @@ struct Job {
     int defaultSeconds = 5;
     /// True when several workers may run it at once (their claims keep them apart).
     bool parallel = false;
-    /// One run. `stop` turns true when the service is asked to stop: a run finishes what it
-    /// has in hand and takes nothing new. A failure raises; the service logs it once.
-    std::function<JobOutcome(const std::atomic<bool>& stop)> run;
+    /// One run on worker `worker` (0 .. workers - 1). `stop` turns true when the service is
+    /// asked to stop: a run finishes what it has in hand and takes nothing new. A failure
+    /// raises; the service logs it once.
+    std::function<JobOutcome(const std::atomic<bool>& stop, int worker)> run;
 };
 
 /// The long-running service of a site: N worker threads take the jobs when they are due,
@@ -60,7 +61,7 @@ private:
     };
 
     void ReadIntervals();
-    void Work();
+    void Work(int worker);
     /// The slot a worker may take now, or nullptr; `wake` is when to look again.
     Slot* NextDue(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::time_point& wake);
     void Finish(Slot& slot, const JobOutcome* outcome, const std::string& failure);
