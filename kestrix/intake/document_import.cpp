@@ -131,6 +131,8 @@ struct RunState {
     size_t workers = 1;
     std::function<void(const ImportedFile&)> report;
     bool ended = false;  // the database went away: no further file
+    /// Claims whose files are done (deleted or set aside), dropped together.
+    std::vector<import_claims::Claim> finished;
     bool StopAsked() const { return ended || (stop && stop->load()); }
 };
 
@@ -178,9 +180,13 @@ class FileImport {
                 SetFileAside(aside.message);
                 return;
             }
+            // The transaction of the last document still to do also marks the file finished.
+            int32_t last = -1;
+            for (size_t i = 0; i < pieces.size(); ++i)
+                if (!claim_.done.count(static_cast<int32_t>(i))) last = static_cast<int32_t>(i);
             for (size_t i = 0; i < pieces.size(); ++i) {
                 if (claim_.done.count(static_cast<int32_t>(i))) continue;
-                ProcessOne(pieces[i], static_cast<int32_t>(i));
+                ProcessOne(pieces[i], static_cast<int32_t>(i), static_cast<int32_t>(i) == last);
             }
             result_.outcome = result_.refused ? ImportedFile::Outcome::PartlyRefused : ImportedFile::Outcome::Imported;
             Finish(true);
@@ -243,7 +249,8 @@ class FileImport {
                 text = ReplaceAll(text, delimiter_, "");
         }
         xml::XmlDocument dom;
-        if (dom.LoadXml(text)) return {Piece{dom.Xml()}};
+        // One document: processing takes the text as it was read.
+        if (dom.LoadXml(text)) return {Piece{std::move(text)}};
         // Several documents one after the other: each child of a wrapper is one. A declaration
         // at the start of the file may not stand inside the wrapper.
         std::string body = text;
@@ -315,7 +322,7 @@ class FileImport {
     }
 
     /// One document in one transaction, which also records it as done in its file.
-    void ProcessOne(const Piece& piece, int32_t index) {
+    void ProcessOne(const Piece& piece, int32_t index, bool last) {
         DocumentProcessing processing;
         processing.SetOrigin(original_.string());
         std::string originalType, originalRecipient, type, sender, defaultRecipient;
@@ -324,7 +331,7 @@ class FileImport {
         std::optional<db::Transaction> work;
         try {
             work.emplace(CurrentConnectionString(), import_claims::BusyTimeoutMs());
-            if (!import_claims::Renew(claim_)) throw ClaimLost{};
+            if (!import_claims::Renew(claim_, last)) throw ClaimLost{};
         } catch (const ClaimLost&) {
             throw;
         } catch (...) {
@@ -346,7 +353,7 @@ class FileImport {
                 throw DatabaseUnavailable{failure->description()};
             try {
                 work.emplace(CurrentConnectionString(), import_claims::BusyTimeoutMs());
-                if (!import_claims::Renew(claim_)) throw ClaimLost{};
+                if (!import_claims::Renew(claim_, last)) throw ClaimLost{};
             } catch (const ClaimLost&) {
                 throw;
             } catch (...) {
@@ -433,14 +440,14 @@ class FileImport {
     }
 
     /// Every document is done: the file is deleted (when it is still there) and its claim
-    /// dropped.
+    /// is dropped with those of the other files of the batch.
     void Finish(bool deleteFile) {
         if (deleteFile) {
             std::error_code ec;
             fs::remove(claimed_, ec);
             if (ec) throw services::FileSystemError(ec, Source("ImportFilesForFolder"), claimed_.string());
         }
-        DropClaim();
+        run_.finished.push_back(std::move(claim_));
         Report();
     }
 
@@ -508,26 +515,40 @@ std::string FolderKey(const std::string& folder) {
     return key;
 }
 
+/// Drops the claims of the files that are done; a record left behind (the database went
+/// away) is dropped by the run that finds it finished or without its file.
+void DropFinished(RunState& run) noexcept {
+    try {
+        import_claims::Drop(run.finished);
+    } catch (...) {
+        LogError(Source("ImportFilesForFolder"));
+    }
+    run.finished.clear();
+}
+
+/// How many files are claimed at once: one transaction records the claims of a batch and one
+/// drops them when their files are done.
+constexpr size_t kClaimBatch = 16;
+
 /// One pass over a folder: first the claims that their owners left, then the files.
 void ImportFilesForFolder(RunState& run, const std::string& folder, const std::string& delimiter) {
     const std::string key = FolderKey(folder);
     const bool excelInstalled = files::IsExcelInstalled();
     for (import_claims::Claim& claim : import_claims::TakeBack(key, ClaimLease())) {
         std::error_code ec;
-        if (!fs::exists(claim.filePath, ec)) {
-            // Recorded, but never renamed (or already done): nothing to go on with.
-            try {
-                import_claims::Drop(claim);
-            } catch (...) {
-                LogError(Source("ImportFilesForFolder"), claim.filePath);
-            }
+        if (claim.finished || !fs::exists(claim.filePath, ec)) {
+            // Every document done, or recorded but never renamed: nothing to go on with.
+            fs::remove(claim.filePath, ec);
+            run.finished.push_back(std::move(claim));
             continue;
         }
-        if (run.StopAsked()) return;
+        if (run.StopAsked()) break;
         std::string name = fs::path(claim.filePath).filename().string();
         if (name.starts_with('~')) name.erase(0, 1);
         FileImport(run, std::move(claim), key, name, delimiter, excelInstalled).Run();
     }
+    DropFinished(run);
+    if (run.StopAsked()) return;
 
     std::vector<fs::path> files;
     try {
@@ -536,41 +557,60 @@ void ImportFilesForFolder(RunState& run, const std::string& folder, const std::s
         LogError(Source("ImportFilesForFolder"), Label("SLBSH0014", {{"[%FOLDERNAME%]", folder}}));
         return;
     }
-    // Each worker of a spread begins at its own share of the listing.
-    if (run.workers > 1 && !files.empty())
-        std::rotate(files.begin(), files.begin() + static_cast<std::ptrdiff_t>((files.size() * run.worker) / run.workers),
-                    files.end());
+    std::vector<std::string> names;
     for (const fs::path& file : files) {
-        if (run.StopAsked()) return;
-        const std::string name = file.filename().string();
-        if (NeverTaken(name) || KindOf(name) == FileKind::None) continue;
-        const fs::path claimed = fs::path(key) / ("~" + name);
-        std::optional<import_claims::Claim> claim;
+        std::string name = file.filename().string();
+        if (!NeverTaken(name) && KindOf(name) != FileKind::None) names.push_back(std::move(name));
+    }
+    // Each worker of a spread begins at its own share of the listing.
+    if (run.workers > 1 && !names.empty())
+        std::rotate(names.begin(), names.begin() + static_cast<std::ptrdiff_t>((names.size() * run.worker) / run.workers),
+                    names.end());
+    for (size_t from = 0; from < names.size() && !run.StopAsked(); from += kClaimBatch) {
+        const std::vector<std::string> batch(names.begin() + static_cast<std::ptrdiff_t>(from),
+                                             names.begin() + static_cast<std::ptrdiff_t>(std::min(names.size(), from + kClaimBatch)));
+        std::vector<std::string> claimedPaths;
+        for (const std::string& name : batch) claimedPaths.push_back((fs::path(key) / ("~" + name)).string());
+        std::vector<std::optional<import_claims::Claim>> claims;
         try {
-            claim = import_claims::Record(key, claimed.string());
+            claims = import_claims::Record(key, claimedPaths);
         } catch (...) {
-            LogError(Source("ImportFilesForFolder"), Label("KXL0003", {{"[%FILE%]", file.string()}}));
+            LogError(Source("ImportFilesForFolder"),
+                     Label("KXL0003", {{"[%FILE%]", (fs::path(key) / batch.front()).string()}}));
             ++run.tally.filesPutBack;
             run.ended = true;
             return;
         }
-        if (!claim) continue;  // another run holds it
-        bool moved = false;
-        try {
-            moved = import_claims::MoveWithoutReplacing(fs::path(key) / name, claimed);
-        } catch (...) {
-            LogError(Source("ImportFilesForFolder"), Label("SLBSH0041", {{"[%FILE%]", name}}));
-        }
-        if (!moved) {
-            // Another run took the file (or it went away): the record goes again.
+        // The renames that claim the files; a file another run took (or that went away) has
+        // its record dropped again.
+        std::vector<size_t> taken;
+        for (size_t i = 0; i < batch.size(); ++i) {
+            if (!claims[i]) continue;  // another run holds it
+            bool moved = false;
             try {
-                import_claims::Drop(*claim);
+                moved = import_claims::MoveWithoutReplacing(fs::path(key) / batch[i], claimedPaths[i]);
             } catch (...) {
-                LogError(Source("ImportFilesForFolder"), claimed.string());
+                LogError(Source("ImportFilesForFolder"), Label("SLBSH0041", {{"[%FILE%]", batch[i]}}));
             }
-            continue;
+            if (moved)
+                taken.push_back(i);
+            else
+                run.finished.push_back(std::move(*claims[i]));
         }
-        FileImport(run, std::move(*claim), key, name, delimiter, excelInstalled).Run();
+        for (size_t i : taken) {
+            if (run.StopAsked()) {
+                // Claimed but not begun: the file gets its name back for the next run.
+                try {
+                    if (import_claims::MoveWithoutReplacing(claimedPaths[i], fs::path(key) / batch[i]))
+                        run.finished.push_back(std::move(*claims[i]));
+                } catch (...) {
+                    LogError(Source("ImportFilesForFolder"), claimedPaths[i]);
+                }
+                continue;
+            }
+            FileImport(run, std::move(*claims[i]), key, batch[i], delimiter, excelInstalled).Run();
+        }
+        DropFinished(run);
     }
 }
 

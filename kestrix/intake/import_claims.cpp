@@ -93,36 +93,55 @@ Held::~Held() {
     HeldPaths().erase(path_);
 }
 
-std::optional<Claim> Record(const std::string& folder, const std::string& claimedPath) {
+std::vector<std::optional<Claim>> Record(const std::string& folder, const std::vector<std::string>& claimedPaths) {
     const std::string self = ThisProcessOwner();
-    Claim claim;
-    claim.filePath = claimedPath;
-    claim.token = NewToken();
-    // Held before it is recorded: no other run of this process takes it back meanwhile.
-    claim.held = Held::Take(claimedPath);
-    if (!claim.held) return std::nullopt;
+    const int64_t now = Now();
+    const std::string date = DateTime::Now().Sortable();
+    std::vector<std::optional<Claim>> claims(claimedPaths.size());
+    db::Transaction work(CurrentConnectionString(), BusyTimeoutMs());
     db::Connection connection = Connect();
-    const int64_t added = connection.Execute(
-        "INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, OWNER, CLAIMDATE, TOUCHED) VALUES (?, ?, ?, ?, ?, ?) "
-        "ON CONFLICT (FILEPATH) DO NOTHING",
-        {Variant(claimedPath), Variant(folder), Variant(claim.token), Variant(self),
-         Variant(DateTime::Now().Sortable()), Variant(static_cast<long long>(Now()))});
-    if (added == 0) return std::nullopt;
-    db::Recordset rs = connection.Query("SELECT CLAIMID FROM IMPORTCLAIM WHERE FILEPATH = ? AND TOKEN = ?",
-                                        {Variant(claimedPath), Variant(claim.token)});
-    if (rs.Eof()) return std::nullopt;
-    claim.id = rs.GetInt("CLAIMID");
-    return claim;
+    for (size_t i = 0; i < claimedPaths.size(); ++i) {
+        Claim claim;
+        claim.filePath = claimedPaths[i];
+        claim.token = NewToken();
+        // Held before it is recorded: no other run of this process takes it back meanwhile.
+        claim.held = Held::Take(claim.filePath);
+        if (!claim.held) continue;
+        const int64_t added = connection.Execute(
+            "INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, OWNER, CLAIMDATE, TOUCHED) VALUES (?, ?, ?, ?, ?, ?) "
+            "ON CONFLICT (FILEPATH) DO NOTHING",
+            {Variant(claim.filePath), Variant(folder), Variant(claim.token), Variant(self), Variant(date),
+             Variant(static_cast<long long>(now))});
+        if (added == 0) continue;
+        db::Recordset rs = connection.Query("SELECT CLAIMID FROM IMPORTCLAIM WHERE FILEPATH = ? AND TOKEN = ?",
+                                            {Variant(claim.filePath), Variant(claim.token)});
+        if (rs.Eof()) continue;
+        claim.id = rs.GetInt("CLAIMID");
+        claims[i] = std::move(claim);
+    }
+    work.Commit();
+    return claims;
+}
+
+void Drop(const std::vector<Claim>& claims) {
+    if (claims.empty()) return;
+    db::Transaction work(CurrentConnectionString(), BusyTimeoutMs());
+    db::Connection connection = Connect();
+    for (const Claim& claim : claims) {
+        const Variant id(static_cast<long long>(claim.id));
+        // Only this holder's claim: one taken back by another run is that run's to drop.
+        if (connection.Execute("DELETE FROM IMPORTCLAIM WHERE CLAIMID = ? AND TOKEN = ?", {id, Variant(claim.token)}) != 0)
+            connection.Execute("DELETE FROM IMPORTCLAIMDOCUMENT WHERE CLAIMID = ?", {id});
+    }
+    work.Commit();
 }
 
 void Drop(const Claim& claim) {
-    db::Transaction work(CurrentConnectionString(), BusyTimeoutMs());
-    db::Connection connection = Connect();
-    const Variant id(static_cast<long long>(claim.id));
-    // Only this holder's claim: one taken back by another run is that run's to drop.
-    if (connection.Execute("DELETE FROM IMPORTCLAIM WHERE CLAIMID = ? AND TOKEN = ?", {id, Variant(claim.token)}) != 0)
-        connection.Execute("DELETE FROM IMPORTCLAIMDOCUMENT WHERE CLAIMID = ?", {id});
-    work.Commit();
+    // The claim is copied without its hold, which the caller keeps.
+    Claim copy;
+    copy.id = claim.id;
+    copy.token = claim.token;
+    Drop(std::vector<Claim>{std::move(copy)});
 }
 
 std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
@@ -130,7 +149,7 @@ std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
     std::vector<Claim> taken;
     db::Connection connection = Connect();
     db::Recordset rs = connection.Query(
-        "SELECT CLAIMID, FILEPATH, TOKEN, OWNER, TOUCHED FROM IMPORTCLAIM "
+        "SELECT CLAIMID, FILEPATH, TOKEN, OWNER, TOUCHED, DONE FROM IMPORTCLAIM "
         "WHERE FOLDER = ? ORDER BY CLAIMID",
         {Variant(folder)});
     for (; !rs.Eof(); rs.MoveNext()) {
@@ -157,19 +176,20 @@ std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds) {
             {Variant(claim.token), Variant(self), Variant(static_cast<long long>(Now())),
              Variant(static_cast<long long>(id)), Variant(rs.GetString("TOKEN"))});
         if (changed != 1) continue;
-        claim.done = Recorded(connection, id);
+        claim.finished = rs.GetInt("DONE") != 0;
+        if (!claim.finished) claim.done = Recorded(connection, id);
         taken.push_back(std::move(claim));
     }
     return taken;
 }
 
-bool Renew(const Claim& claim) {
+bool Renew(const Claim& claim, bool last) {
     db::Connection connection = Connect();
     // The update also holds the claim's row until the transaction ends, so a run taking the
     // claim back waits for this document and then finds it recorded.
-    return connection.Execute("UPDATE IMPORTCLAIM SET TOUCHED = ? WHERE CLAIMID = ? AND TOKEN = ?",
-                              {Variant(static_cast<long long>(Now())), Variant(static_cast<long long>(claim.id)),
-                               Variant(claim.token)}) == 1;
+    return connection.Execute("UPDATE IMPORTCLAIM SET TOUCHED = ?, DONE = ? WHERE CLAIMID = ? AND TOKEN = ?",
+                              {Variant(static_cast<long long>(Now())), Variant(last ? 1 : 0),
+                               Variant(static_cast<long long>(claim.id)), Variant(claim.token)}) == 1;
 }
 
 void RecordDocument(const Claim& claim, int32_t index, int32_t documentId) {

@@ -43,17 +43,21 @@ struct Claim {
     /// Indexes of the file's documents recorded as done (stored or refused); -1 when the
     /// whole file was recorded as set aside.
     std::set<int32_t> done;
+    /// Every document of the file is done: it is only to be deleted.
+    bool finished = false;
     /// Keeps the other runs of this process off the claim while it is worked on.
     std::shared_ptr<Held> held;
 };
 
-/// Records a claim of `claimedPath` (in `folder`) for this process and answers it, or
-/// nothing when another run holds a claim of that path. Raises when the database fails.
-/// The record comes before the rename that claims the file, so that no renamed file is ever
-/// without its record.
-std::optional<Claim> Record(const std::string& folder, const std::string& claimedPath);
+/// Records a claim of each of `claimedPaths` (in `folder`) for this process, in one
+/// transaction, and answers them in the same order, nothing for a path that another run
+/// holds. Raises when the database fails. The record comes before the rename that claims
+/// the file, so that no renamed file is ever without its record.
+std::vector<std::optional<Claim>> Record(const std::string& folder, const std::vector<std::string>& claimedPaths);
 
-/// Removes the claim and its document records. Raises when the database fails.
+/// Removes the claims and their document records, in one transaction. Raises when the
+/// database fails.
+void Drop(const std::vector<Claim>& claims);
 void Drop(const Claim& claim);
 
 /// Takes over the claims of `folder` whose owner is gone: a claim of this process that no
@@ -63,9 +67,10 @@ void Drop(const Claim& claim);
 std::vector<Claim> TakeBack(const std::string& folder, int64_t leaseSeconds);
 
 /// Inside the document's transaction, before its work: renews the claim and holds its row
-/// until the transaction ends. Answers false when the claim is no longer this holder's
-/// (another run took it back). Raises when the database fails.
-bool Renew(const Claim& claim);
+/// until the transaction ends; `last` (the file's last document) marks the claim finished
+/// with the transaction. Answers false when the claim is no longer this holder's (another run
+/// took it back). Raises when the database fails.
+bool Renew(const Claim& claim, bool last = false);
 
 /// Inside the document's transaction, after a `Renew` that answered true: records document
 /// `index` of the file as done, with the stored document's identifier (0 when it was

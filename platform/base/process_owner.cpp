@@ -36,8 +36,13 @@ std::string StartTicks(long pid) {
 }  // namespace
 
 std::string ThisProcessOwner() {
+    auto owner = [](long pid) { return HostName() + ":" + std::to_string(pid) + ":" + StartTicks(pid); };
+    // Worked out once: host and start do not change while the process runs (a forked child
+    // has a number of its own and works its own out).
+    static const long firstPid = static_cast<long>(::getpid());
+    static const std::string first = owner(firstPid);
     const long pid = static_cast<long>(::getpid());
-    return HostName() + ":" + std::to_string(pid) + ":" + StartTicks(pid);
+    return pid == firstPid ? first : owner(pid);
 }
 
 bool OwnerIsGone(const std::string& owner) {
