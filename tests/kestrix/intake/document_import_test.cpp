@@ -247,6 +247,10 @@ TEST_P(FolderImport, ClaimsLeftByRunsThatDied) {
     // Every document recorded: the file is only deleted.
     Drop("~done.xml", Order("D0"));
     RecordDone(LeftClaim("~done.xml", child, "1", longAgo), 0, StoreDirectly(Order("D0")));
+    // Marked finished by the transaction of its last document: only deleted, never read.
+    Drop("~finished.xml", Order("FIN"));
+    site_.Exec("UPDATE IMPORTCLAIM SET DONE = 1 WHERE CLAIMID = " +
+               std::to_string(LeftClaim("~finished.xml", child, "1", longAgo)));
     // Recorded as set aside: it goes to the error folder unread.
     Drop("~aside.xml", Order("ASIDE"));
     RecordDone(LeftClaim("~aside.xml", child, "1", longAgo), -1, 0);
@@ -268,7 +272,7 @@ TEST_P(FolderImport, ClaimsLeftByRunsThatDied) {
     DocumentImport import;
     import.Run();
     for (const char* ref : {"T0", "T1", "T2", "D0", "LATE"}) EXPECT_EQ(Stored(ref), 1) << ref;
-    for (const char* ref : {"ASIDE", "RECENT", "LIVING"}) EXPECT_EQ(Stored(ref), 0) << ref;
+    for (const char* ref : {"ASIDE", "RECENT", "LIVING", "FIN"}) EXPECT_EQ(Stored(ref), 0) << ref;
     EXPECT_EQ(Left(), (std::vector<std::string>{"~living.xml", "~recent.xml"}));
     EXPECT_EQ(ErrorFiles(), (std::vector<std::string>{"aside.xml"}));
     EXPECT_EQ(site_.Count("IMPORTCLAIM"), 2);
