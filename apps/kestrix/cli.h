@@ -100,6 +100,9 @@ void AddOutboxCommand(Commands& commands);
 /// The commands of the publishing roads (publish, forward).
 void AddPublishCommands(Commands& commands);
 
+/// The command that saves the attachments of the import mailbox (mail-import).
+void AddMailImportCommand(Commands& commands);
+
 /// The commands of deliveries (sendmethod, push, repush, history).
 void AddDeliveryCommands(Commands& commands);
 

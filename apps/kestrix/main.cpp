@@ -162,6 +162,7 @@ int main(int argc, char** argv) {
     AddDeliveryCommands(commands);
     AddServeCommand(commands);
     AddPublishCommands(commands);
+    AddMailImportCommand(commands);
 
     // --site, --help and --version stand anywhere; the first other word is the command.
     std::vector<std::string> tokens;

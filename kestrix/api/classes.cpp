@@ -18,6 +18,7 @@
 #include "kestrix/foundation/file_handling.h"
 #include "kestrix/intake/pipeline.h"
 #include "kestrix/intake/publish_by_upload.h"
+#include "kestrix/intake/email_import.h"
 #include "kestrix/intake/publish_create_document.h"
 #include "kestrix/intake/publish_forward_document.h"
 #include "kestrix/foundation/xml.h"
@@ -49,6 +50,7 @@ constexpr std::array kClasses{
     component::ClassEntry{"Kestrix.PublishByUpload", &Make<PublishByUpload>},
     component::ClassEntry{"Kestrix.PublishForwardDocument", &Make<PublishForwardDocument>},
     component::ClassEntry{"Kestrix.Pipeline", &Make<Pipeline>},
+    component::ClassEntry{"Kestrix.EMailImport", &Make<EMailImport>},
     component::ClassEntry{"Kestrix.EnumsConstantsGlobalVars", &Make<EnumsConstantsGlobalVars>},
     component::ClassEntry{"Kestrix.LabelReplacements", &Make<LabelReplacements>},
     component::ClassEntry{"Kestrix.Utility", &Make<Utility>},

@@ -136,6 +136,10 @@ std::string SiteConfiguration() {
            key("OutboxInterval", "5") + key("CleanupInterval", "86400") + key("ClaimLease", "600") +
            key("StopTimeout", "60") +
            "  </Section>\n"
+           "  <Section name=\"MAILIMPORT\">\n" +
+           key("Protocol", "folder") + key("MailFolder", "mail") + key("Server", "") + key("Port", "") +
+           key("Tls", "none") + key("Login", "") + key("Password", "") +
+           "  </Section>\n"
            "</Configuration>\n";
 }
 
@@ -165,6 +169,10 @@ std::span<const ParameterInfo> KnownParameters() {
         {"AttachmentsFolder", "attachments", "folder under which each document's attachments lie", true},
         {"AttachmentsVirtualPath", "attachments", "address part under which attachments are served"},
         {"EDIDelimiter", "~", "segment delimiter of EDI documents; the folder import needs one"},
+        {"EmailImportLocalSMTPServer", "localhost",
+         "mail domain of the import mailbox; with IMAP or POP3 also its server, unless MAILIMPORT names one"},
+        {"EmailImportSMTPUserID", "import",
+         "user of the import mailbox, read in <site>/mail/<user>@<domain> by default; blank stops the mailbox import"},
         {"EnableAttachments", "YES", "YES: deliveries carry the document's attachments"},
         {"ErrorPath", "error", "folder into which files that could not be imported are moved", true},
         {"ExcelTempFolder", "temp/excel", "scratch folder of the spreadsheet engine", true},
@@ -234,6 +242,8 @@ std::string InitSite(const std::string& folder, const SiteOptions& options) {
                             "error", "upload", "attachments", "xsl/html", "templates", "temp/excel",
                             "out/mail", "unc"})
         fs::create_directories(site / sub);
+    // The local mail folder of the import mailbox that the default parameters name.
+    for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(site / "mail" / "import@localhost" / sub);
 
     const fs::path serverConfig = site / "config" / "QelServerConfiguration.xml";
     std::string connectionString = options.database;
