@@ -83,8 +83,12 @@ std::string SaveIntoFolder(const std::string& folder, const std::string& name, c
             return services::JoinPath(folder, target);
         } catch (const net::TransportError& e) {
             // Another name is tried when the name is taken, also when a folder import or
-            // another writer took the other name in the meantime.
-            if (e.number() != net::neterr::TargetExists || attempt >= 8) throw;
+            // another writer took the other name in the meantime; any other failure (a part
+            // file that cannot be made counts as one) is the attachment's failure.
+            std::error_code ignored;
+            if (e.number() != net::neterr::TargetExists || attempt >= 8 ||
+                !fs::exists(fs::path(folder) / target, ignored))
+                throw;
             target = OtherName(name);
         }
     }
