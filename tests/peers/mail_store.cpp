@@ -6,12 +6,16 @@
 
 namespace kestrix::test {
 
-MailStoreServer::MailStoreServer(Protocol protocol) : maildir_(work_.path() / "Maildir") {
-    process_ = std::make_unique<PeerProcess>(
-        PeerScript("mail_store_peer.py"),
-        std::vector<std::string>{work_.path().string(), protocol == Protocol::Imap ? "imap" : "pop3", kUser, kPassword,
-                                 maildir_.string()},
-        "install dovecot-imapd and dovecot-pop3d (scripts/bootstrap)");
+MailStoreServer::MailStoreServer(Protocol protocol, const TestCertificate* certificate)
+    : maildir_(work_.path() / "Maildir") {
+    std::vector<std::string> args{work_.path().string(), protocol == Protocol::Imap ? "imap" : "pop3", kUser,
+                                  kPassword, maildir_.string()};
+    if (certificate) {
+        args.push_back(certificate->certFile().string());
+        args.push_back(certificate->keyFile().string());
+    }
+    process_ = std::make_unique<PeerProcess>(PeerScript("mail_store_peer.py"), args,
+                                             "install dovecot-imapd and dovecot-pop3d (scripts/bootstrap)");
 }
 
 void MailStoreServer::Deliver(const std::string& message) const {
@@ -29,5 +33,7 @@ size_t MailStoreServer::Count() const {
             if (e.is_regular_file()) ++n;
     return n;
 }
+
+std::string MailStoreServer::Log() const { return ReadAll(work_.path() / "dovecot.log"); }
 
 }  // namespace kestrix::test

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/peers/peer_process.h"
+#include "tests/peers/transfer_peers.h"
 #include "tests/support/backends.h"
 
 namespace kestrix::test {
@@ -18,7 +19,9 @@ class MailStoreServer {
     static constexpr const char* kPassword = "Imp0rt-pw";
 
     enum class Protocol { Imap, Pop3 };
-    explicit MailStoreServer(Protocol protocol);
+    /// With a certificate the server offers STARTTLS (and still takes a plain login from
+    /// loopback).
+    explicit MailStoreServer(Protocol protocol, const TestCertificate* certificate = nullptr);
 
     int port() const { return process_->port(); }
     /// The user's Maildir: a message written into new/ is in the inbox.
@@ -27,6 +30,8 @@ class MailStoreServer {
     void Deliver(const std::string& message) const;
     /// The number of messages in the inbox.
     size_t Count() const;
+    /// The server's log (logins with their method and whether TLS was used).
+    std::string Log() const;
 
   private:
     TempDir work_;

@@ -2,7 +2,9 @@
 dovecot-pop3d) with a configuration of its own in the work folder given, one user with a
 plain password and a Maildir of its own, nothing shared with a system installation.
 
-Arguments: WORK PROTOCOL USER PASSWORD MAILDIR (PROTOCOL is imap or pop3). It prints
+Arguments: WORK PROTOCOL USER PASSWORD MAILDIR [CERT KEY] (PROTOCOL is imap or pop3; with a
+certificate and its key the server offers STARTTLS; it counts loopback as secure and takes
+a plain login from there all the same). It prints
 "READY <port>" once the server answers and stops the server when its standard input closes.
 Run as root, the mail is read as the user "nobody" (the server refuses root), so the Maildir
 is handed to that user; run as anyone else, the server runs as that user.
@@ -44,6 +46,9 @@ def stop(server):
 
 def main():
     work, protocol, user, password, maildir = sys.argv[1:6]
+    tls = ""
+    if len(sys.argv) >= 8:
+        tls = "ssl = required\nssl_cert = <%s\nssl_key = <%s\n" % (sys.argv[6], sys.argv[7])
     port = free_port()
     work = os.path.abspath(work)
     maildir = os.path.abspath(maildir)
@@ -80,8 +85,8 @@ instance_name = kestrix-test-{port}
 log_path = {work}/dovecot.log
 {internal}protocols = {protocol}
 listen = 127.0.0.1
-ssl = no
-disable_plaintext_auth = no
+{tls or "ssl = no"}
+disable_plaintext_auth = {"yes" if tls else "no"}
 auth_mechanisms = plain login
 auth_failure_delay = 0
 mail_location = maildir:{maildir}:INDEX={work}/index

@@ -286,6 +286,33 @@ TEST(EMailImport, AnImapInboxIsEmptiedOnlyOfWhatIsSaved) {
     EXPECT_EQ(site.Count("MAILIMPORTSAVED"), 0);
 }
 
+TEST(EMailImport, StartTlsIsUsedAndTheServerCertificateMustVerify) {
+    test::TestSite site("sqlite");
+    test::TestCertificate certificate;
+    test::MailStoreServer server(test::MailStoreServer::Protocol::Imap, &certificate);
+    server.Deliver(Mail("ann@acme.test", {File("order.xml", "<ORDER/>")}));
+    UseRemote(site, "imap", server.port(), test::MailStoreServer::kPassword);
+    const std::string file = (site.root() / "config" / "SiteConfiguration.xml").string();
+
+    // STARTTLS with a certificate that the system does not trust: refused by the client.
+    services::Configuration::SetValue(file, "MAILIMPORT", "Tls", "starttls");
+    EMailImport job;
+    job.Run();
+    EXPECT_FALSE(job.LastRun().mailboxRead);
+    EXPECT_EQ(server.Count(), 1u);
+
+    services::Configuration::SetValue(file, "MAILIMPORT", "CaFile", certificate.certFile().string());
+    job.Run();
+    EXPECT_TRUE(job.LastRun().mailboxRead);
+    EXPECT_EQ(job.LastRun().attachmentsSaved, 1);
+    EXPECT_EQ(job.LastRun().messagesDeleted, 1);
+    EXPECT_EQ(server.Count(), 0u);
+    EXPECT_EQ(Occurrences(site.LogText(), "Could not log on to the import mailbox."), 1u);
+    // The login went over TLS.
+    EXPECT_NE(server.Log().find("method=PLAIN, rip=127.0.0.1, lip=127.0.0.1, mpid="), std::string::npos);
+    EXPECT_NE(server.Log().find(", TLS, session="), std::string::npos) << server.Log();
+}
+
 TEST(EMailImport, APop3MailboxIsReadAndEmptiedToo) {
     test::TestSite site("sqlite");
     test::MailStoreServer server(test::MailStoreServer::Protocol::Pop3);
