@@ -33,6 +33,10 @@ constexpr const char* kMessagesSource = "Kestrix.EmailImport.ProcessMessages";
 constexpr const char* kAttachmentsSource = "Kestrix.EmailImport.ProcessAttachments";
 constexpr const char* kParameterSource = "Kestrix.EmailImport.getEmailParameter";
 
+/// The attachment index of the record that sets a message aside: it has no document to
+/// save, or it is no message at all (logged when first met).
+constexpr int32_t kNothingToSave = -1;
+
 /// A label's text with its placeholders filled; the code itself when the label cannot be
 /// read, so that a failure of the database never hides the failure being reported.
 std::string Label(std::string_view code, std::initializer_list<std::pair<const char*, std::string>> values = {}) {
@@ -166,6 +170,21 @@ class SavedRecords {
             {Variant(mailbox_), Variant(message), Variant(index), Variant(path), Variant(DateTime::Now().Sortable())});
     }
 
+    /// Forgets the records of messages that the mailbox no longer lists (deleted here, or
+    /// by someone else).
+    void KeepOnly(const std::vector<std::string>& listed) const {
+        const std::set<std::string> present(listed.begin(), listed.end());
+        std::vector<std::string> gone;
+        {
+            db::Connection connection = GetConnection();
+            db::Recordset rs = connection.Query("SELECT DISTINCT MESSAGEID FROM MAILIMPORTSAVED WHERE MAILBOX = ?",
+                                                {Variant(mailbox_)});
+            for (; !rs.Eof(); rs.MoveNext())
+                if (!present.contains(rs.GetString("MESSAGEID"))) gone.push_back(rs.GetString("MESSAGEID"));
+        }
+        Forget(gone);
+    }
+
     /// Forgets the messages that are gone from the mailbox.
     void Forget(const std::vector<std::string>& messages) const {
         if (messages.empty()) return;
@@ -245,15 +264,31 @@ void EMailImport::Run() {
         const SavedRecords records(kind + (settings.protocol == mail::MailboxSettings::Protocol::Folder
                                                ? user + "@" + domain
                                                : settings.user + "@" + settings.host));
+        try {
+            records.KeepOnly(messages);
+        } catch (...) {
+            LogFailure(kMessagesSource, Label("SLBSH4580") + " " + mailbox->Name(), tally.failures);
+        }
         std::vector<std::string> deleted;
         services::Log log;
         for (const std::string& id : messages) {
             ++tally.messagesSeen;
             std::string sender;
             try {
-                const mail::ReceivedMessage message = mail::ParseMessage(mailbox->Fetch(id));
-                sender = message.sender;
                 const std::set<int32_t> saved = records.Saved(id);
+                // Looked at before and found with nothing to save, or unreadable (and logged
+                // then): it stays in the mailbox and is not read again.
+                if (saved.contains(kNothingToSave)) continue;
+                mail::ReceivedMessage message;
+                try {
+                    message = mail::ParseMessage(mailbox->Fetch(id));
+                } catch (const Error& e) {
+                    // Only a message that is no message at all is set aside; a mailbox that
+                    // failed to hand it over is tried again next time.
+                    if (e.source() == "Mail.Mailbox.Parse") records.Record(id, kNothingToSave, {});
+                    throw;
+                }
+                sender = message.sender;
                 int qualifying = 0;
                 bool complete = true;
                 for (size_t index = 0; index < message.attachments.size(); ++index) {
@@ -277,8 +312,11 @@ void EMailImport::Run() {
                                    tally.failures);
                     }
                 }
-                // Only a message whose every document is in the import folder goes.
-                if (qualifying > 0 && complete) {
+                // Only a message whose every document is in the import folder goes; one
+                // without a document stays and is not read again.
+                if (qualifying == 0) {
+                    records.Record(id, kNothingToSave, {});
+                } else if (complete) {
                     mailbox->Delete(id);
                     deleted.push_back(id);
                 }

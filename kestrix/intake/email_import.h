@@ -26,7 +26,9 @@ namespace kestrix {
 /// its name without replacing a file; a taken name becomes the name up to its first ".",
 /// "_", a fresh unique part and the extension. Each saved attachment is recorded (table
 /// MAILIMPORTSAVED), and a message is deleted only once all its attachments that qualify
-/// are saved: a later run saves only the rest, never one twice.
+/// are saved: a later run saves only the rest, never one twice. A message with nothing to
+/// save, or that is no message at all (logged once), stays in the mailbox and is not read
+/// again.
 class EMailImport : public Object {
   public:
     /// One attachment saved by the last run.

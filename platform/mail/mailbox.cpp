@@ -26,6 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSource = "Mail.Mailbox";
+constexpr const char* kParseSource = "Mail.Mailbox.Parse";
 
 void InitMime() {
     static std::once_flag once;
@@ -50,7 +51,7 @@ std::string DecodedContent(GMimePart* part) {
     GObjectRef memory(g_mime_stream_mem_new());
     GMimeStream* stream = GMIME_STREAM(memory.p);
     if (g_mime_data_wrapper_write_to_stream(content, stream) < 0)
-        throw Error(errnum::E_FAIL, kSource, "The content of an attached part cannot be decoded.");
+        throw Error(errnum::E_FAIL, kParseSource, "The content of an attached part cannot be decoded.");
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
     return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
 }
@@ -211,11 +212,11 @@ ReceivedMessage ParseMessage(std::string_view raw) {
     GObjectRef parser(g_mime_parser_new_with_stream(GMIME_STREAM(stream.p)));
     GObjectRef message(g_mime_parser_construct_message(GMIME_PARSER(parser.p), nullptr));
     if (!message.p)
-        throw Error(errnum::E_FAIL, kSource, "The message cannot be read: it is not in MIME form.");
+        throw Error(errnum::E_FAIL, kParseSource, "The message cannot be read: it is not in MIME form.");
     GMimeMessage* m = GMIME_MESSAGE(message.p);
     GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(m));
     if (!headers || g_mime_header_list_get_count(headers) == 0)
-        throw Error(errnum::E_FAIL, kSource, "The message cannot be read: it has no header.");
+        throw Error(errnum::E_FAIL, kParseSource, "The message cannot be read: it has no header.");
 
     ReceivedMessage result;
     if (InternetAddressList* from = g_mime_message_get_from(m); from && internet_address_list_length(from) > 0) {

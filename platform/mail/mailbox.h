@@ -25,8 +25,9 @@ struct ReceivedMessage {
 };
 
 /// Reads a message in MIME form (RFC 5322). A text that is not a message at all (no header,
-/// nothing but binary noise, empty) raises an error saying so; a damaged structure that
-/// can still be read (a missing closing boundary, broken base64) gives what can be read.
+/// nothing but binary noise, empty) raises an error with the source "Mail.Mailbox.Parse";
+/// a damaged structure that can still be read (a missing closing boundary, broken base64)
+/// gives what can be read.
 ReceivedMessage ParseMessage(std::string_view raw);
 
 /// Where the mailbox import reads its mail.

@@ -140,16 +140,22 @@ TEST_P(EMailImportRun, TheLocalMaildirGivesUpItsDocumentsAndKeepsWhatIsNotDone) 
     EXPECT_EQ(tally.saved.front().message, "maildir:1000.A.host");
     EXPECT_EQ(tally.saved.front().path, (in / "order.XML").string());
     EXPECT_EQ(Occurrences(site.LogText(), "The messages of the import mailbox could not be processed."), 1u);
-    // The records of deleted messages are forgotten with them.
-    EXPECT_EQ(site.Count("MAILIMPORTSAVED"), 0);
+    // The records of deleted messages are forgotten with them; the kept ones are set aside.
+    EXPECT_EQ(site.Count("MAILIMPORTSAVED", "ATTACHMENTINDEX <> -1"), 0);
+    EXPECT_EQ(site.Count("MAILIMPORTSAVED", "ATTACHMENTINDEX = -1"), 3);
 
-    // A second run finds nothing new and saves nothing twice.
+    // A second run finds nothing new, saves nothing twice and does not log the unreadable
+    // message again; a kept message that someone removed is forgotten.
+    fs::remove(maildir / "new" / "1002.C.host");
     EMailImport again;
     again.Run();
-    EXPECT_EQ(again.LastRun().messagesSeen, 3);
+    EXPECT_EQ(again.LastRun().messagesSeen, 2);
     EXPECT_EQ(again.LastRun().attachmentsSaved, 0);
     EXPECT_EQ(again.LastRun().messagesDeleted, 0);
+    EXPECT_EQ(again.LastRun().failures, 0);
     EXPECT_EQ(FilesIn(in).size(), expected.size());
+    EXPECT_EQ(Occurrences(site.LogText(), "The messages of the import mailbox could not be processed."), 1u);
+    EXPECT_EQ(site.Count("MAILIMPORTSAVED"), 2);
 }
 
 TEST_P(EMailImportRun, ASaveThatFailsKeepsTheMessageAndTheNextRunSavesOnlyTheRest) {
@@ -283,7 +289,9 @@ TEST(EMailImport, AnImapInboxIsEmptiedOnlyOfWhatIsSaved) {
     EXPECT_EQ(server.Count(), 1u);
     EXPECT_EQ(FilesIn(in), (std::map<std::string, std::string>{
                                {"order.xml", "<ORDER/>"}, {"one.xlsx", "PK-one"}, {"two.xml", "<TWO/>"}}));
-    EXPECT_EQ(site.Count("MAILIMPORTSAVED"), 0);
+    // What is left: the PDF's message, set aside.
+    EXPECT_EQ(site.Count("MAILIMPORTSAVED"), 1);
+    EXPECT_EQ(site.Count("MAILIMPORTSAVED", "ATTACHMENTINDEX = -1"), 1);
 }
 
 TEST(EMailImport, StartTlsIsUsedAndTheServerCertificateMustVerify) {
