@@ -216,6 +216,11 @@ std::string EMailImport::GetEmailParameter(std::string& iParamName) {
 }
 
 void EMailImport::Run() {
+    const std::atomic<bool> never{false};
+    Run(never);
+}
+
+void EMailImport::Run(const std::atomic<bool>& stop) {
     last_ = Tally{};
     Tally& tally = last_;
     try {
@@ -272,6 +277,7 @@ void EMailImport::Run() {
         std::vector<std::string> deleted;
         services::Log log;
         for (const std::string& id : messages) {
+            if (stop.load()) break;
             ++tally.messagesSeen;
             std::string sender;
             try {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -56,6 +57,9 @@ class EMailImport : public Object {
     /// One pass over the mailbox. Never raises: every failure is logged (once, with its
     /// label text) and the run goes on with the next attachment or message.
     void Run();
+    /// As `Run`, for a service that is asked to stop: once `stop` is true the message in
+    /// hand is finished, no further one is taken, and the mailbox is closed as usual.
+    void Run(const std::atomic<bool>& stop);
 
     /// The trimmed value of the server parameter, or "" when it is absent or cannot be read
     /// (logged with the source "Kestrix.EmailImport.getEmailParameter" and the name).

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -203,7 +205,14 @@ TEST(EMailImport, AFolderOfEmlFilesAndANameTakenTwice) {
     // A file of the folder import already there is never replaced.
     test::WriteAll(in / "invoice.v1.xml", "<ZERO/>");
 
+    // A service that is stopping takes no message.
     EMailImport job;
+    const std::atomic<bool> stopping{true};
+    job.Run(stopping);
+    EXPECT_TRUE(job.LastRun().mailboxRead);
+    EXPECT_EQ(job.LastRun().messagesSeen, 0);
+    EXPECT_EQ(FilesIn(folder).size(), 4u);
+
     job.Run();
     EXPECT_EQ(job.LastRun().attachmentsSaved, 2);
     EXPECT_EQ(job.LastRun().messagesDeleted, 2);
