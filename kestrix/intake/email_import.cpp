@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 
+#include "kestrix/documents/qel_excel.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -45,13 +46,10 @@ std::string Label(std::string_view code, std::initializer_list<std::pair<const c
     return LabelOrCode(code, 0, replacements);
 }
 
-/// The extensions of the documents taken from mail: XML files and workbooks.
+/// The documents taken from mail: XML files and the workbooks that the roads of intake read.
 bool Qualifies(const std::string& name) {
     if (name.size() < 5 || name.find('.') == std::string::npos) return false;
-    const std::string lower = ToLower(name);
-    for (std::string_view extension : {".xml", ".xls", ".xlsx", ".xlsm"})
-        if (lower.ends_with(extension)) return true;
-    return false;
+    return ToLower(name).ends_with(".xml") || IsWorkbookDocumentName(name);
 }
 
 /// The attachment's name as a plain file name of the import folder: a sender's folder part
