@@ -19,6 +19,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/file_handling.h"
 #include "kestrix/intake/document_import.h"
+#include "kestrix/intake/email_import.h"
 #include "kestrix/intake/publish_by_upload.h"
 #include "kestrix/foundation/site_settings.h"
 #include "platform/base/error.h"
@@ -124,6 +125,23 @@ Job ImportJob(int workers) {
             }};
 }
 
+/// The mailbox import: the documents attached to the mails of the import mailbox go into the
+/// first import folder, where the folder import takes them.
+Job MailboxJob() {
+    return {"mailbox", "MailboxInterval", 60, false, [](const std::atomic<bool>& stop, int) {
+                EMailImport job;
+                job.Run(stop);
+                const EMailImport::Tally& tally = job.LastRun();
+                JobOutcome outcome;
+                if (tally.attachmentsSaved + tally.messagesDeleted + tally.failures > 0)
+                    outcome.summary = "mailbox: " + std::to_string(tally.messagesSeen) + " messages, " +
+                                      std::to_string(tally.attachmentsSaved) + " documents saved, " +
+                                      std::to_string(tally.messagesDeleted) + " messages deleted, " +
+                                      std::to_string(tally.failures) + " failures";
+                return outcome;
+            }};
+}
+
 /// The daily clean-up: temporary documents of uploads older than today, with their files and
 /// publication errors.
 Job CleanupJob() {
@@ -165,6 +183,7 @@ int Serve(Args& args) {
     std::vector<Job> jobs;
     jobs.push_back(ImportJob(workers));
     jobs.push_back(OutboxJob());
+    jobs.push_back(MailboxJob());
     jobs.push_back(CleanupJob());
     Service service(std::move(jobs), workers);
 
@@ -212,8 +231,8 @@ int Serve(Args& args) {
 void AddServeCommand(Commands& commands) {
     commands["serve"] = {
         "serve [--workers N]",
-        "runs the site as a service until SIGTERM or Ctrl-C: the folder import, the outbox\n"
-        "      (deliveries, retries, mails) and the daily clean-up of old uploads, on schedules from\n"
+        "runs the site as a service until SIGTERM or Ctrl-C: the folder import, the mailbox import,\n"
+        "      the outbox (deliveries, retries, mails) and the daily clean-up of old uploads, on schedules from\n"
         "      the SERVICE section of the site configuration, with N worker threads (default: SERVICE\n"
         "      Workers, else 1); SIGHUP reads the configuration again",
         {}, Serve};

@@ -52,17 +52,9 @@ const std::string& Owner() {
     return owner;
 }
 
-/// How long a claim holds an item: site configuration SERVICE "ClaimLease" (seconds, 600).
-int64_t ClaimLeaseSeconds() {
-    try {
-        const std::string text = Trim(SiteSetting("SERVICE", "ClaimLease"));
-        if (!text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string::npos)
-            return std::max<int64_t>(1, std::stoll(text));
-    } catch (...) {
-        LogError("Kestrix.Outbox");
-    }
-    return 600;
-}
+/// How long a claim holds an item: the site's claim lease, but at least a minute, which an
+/// item in work may need (an owner that died on this host is found gone at once anyway).
+int64_t ItemLeaseSeconds() { return std::max<int64_t>(60, ClaimLeaseSeconds()); }
 
 Item ReadItem(const db::Recordset& rs) {
     Item item;
@@ -314,7 +306,7 @@ int64_t Add(int32_t docId, std::string_view kind, std::string_view target, std::
         // works, no other worker takes it. Should the writer die first, the claim is released
         // (or runs out) and the item is done by the next run.
         row.Set("CLAIMEDBY", Variant(Owner()));
-        row.Set("CLAIMEDUNTIL", Variant(LocalTime(now + std::chrono::seconds(ClaimLeaseSeconds()))));
+        row.Set("CLAIMEDUNTIL", Variant(LocalTime(now + std::chrono::seconds(ItemLeaseSeconds()))));
         return connection.Insert("OUTBOX", row, "OUTBOXID");
     } catch (...) {
         Reraise("Kestrix.Outbox.Add");
@@ -382,7 +374,7 @@ std::vector<Item> ClaimDue(bool ignoreSchedule, size_t limit) {
         if (items.empty()) return items;
         std::string ids;
         std::vector<Variant> values{Variant(Owner()),
-                                    Variant(LocalTime(now + std::chrono::seconds(ClaimLeaseSeconds())))};
+                                    Variant(LocalTime(now + std::chrono::seconds(ItemLeaseSeconds())))};
         for (const Item& item : items) {
             ids += ids.empty() ? "?" : ", ?";
             values.emplace_back(static_cast<long long>(item.id));

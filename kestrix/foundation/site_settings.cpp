@@ -35,4 +35,15 @@ std::string SiteSetting(std::string_view section, std::string_view key) {
     }
 }
 
+int64_t ClaimLeaseSeconds() {
+    try {
+        const std::string text = Trim(SiteSetting("SERVICE", "ClaimLease"));
+        if (!text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string::npos)
+            return std::stoll(text);
+    } catch (...) {
+        // An unreadable configuration reads as unset.
+    }
+    return 600;
+}
+
 }  // namespace kestrix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,5 +17,10 @@ std::shared_ptr<const services::Configuration> SiteConfiguration();
 /// A value of the site configuration, trimmed; "" when it is unset or the file cannot be
 /// read.
 std::string SiteSetting(std::string_view section, std::string_view key);
+
+/// How long a claim whose owner is gone keeps others off what it claims (a file of the import
+/// folder, an outbox item, the import mailbox): site configuration SERVICE "ClaimLease",
+/// seconds, 600 when unset or not a number.
+int64_t ClaimLeaseSeconds();
 
 }  // namespace kestrix

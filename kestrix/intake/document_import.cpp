@@ -70,20 +70,6 @@ bool NeverTaken(const std::string& name) {
     return trimmed.empty() || trimmed.starts_with('~') || name.starts_with('.');
 }
 
-/// How long a claim whose owner is gone is kept from other runs (site configuration SERVICE
-/// "ClaimLease", seconds; 600 when unset).
-int64_t ClaimLease() {
-    try {
-        const std::string value = Trim(SiteSetting("SERVICE", "ClaimLease"));
-        if (!value.empty()) {
-            const long long seconds = std::stoll(value);
-            if (seconds >= 0) return seconds;
-        }
-    } catch (...) {
-    }
-    return 600;
-}
-
 /// The largest document the site takes (server parameter "MaxDocumentSize", bytes; 100 MB
 /// when unset), as processing takes documents.
 uint64_t MaxDocumentSize() {
@@ -534,7 +520,7 @@ constexpr size_t kClaimBatch = 16;
 void ImportFilesForFolder(RunState& run, const std::string& folder, const std::string& delimiter) {
     const std::string key = FolderKey(folder);
     const bool excelInstalled = files::IsExcelInstalled();
-    for (import_claims::Claim& claim : import_claims::TakeBack(key, ClaimLease())) {
+    for (import_claims::Claim& claim : import_claims::TakeBack(key, ClaimLeaseSeconds())) {
         std::error_code ec;
         if (claim.finished || !fs::exists(claim.filePath, ec)) {
             // Every document done, or recorded but never renamed: nothing to go on with.

@@ -14,6 +14,7 @@
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
 #include "kestrix/foundation/site_settings.h"
+#include "kestrix/intake/import_claims.h"
 #include "platform/base/dictionary.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -24,6 +25,11 @@
 #include "platform/services/log.h"
 
 namespace kestrix {
+
+namespace {
+/// The claims of the mailboxes stand apart from those of the import folders.
+constexpr const char* kMailboxClaims = "mailbox";
+}  // namespace
 
 namespace fs = std::filesystem;
 
@@ -242,6 +248,40 @@ void EMailImport::Run(const std::atomic<bool>& stop) {
         const std::string& user = values[1];
         const std::string folder = LocalFilePath(values[2]);
 
+        // One run at a time reads a mailbox, in every process that shares the site's database
+        // (a service and a run from cron, or the services of several machines): the mailbox
+        // is claimed as the folder import claims a file, and the claim of a run that died is
+        // taken back after the lease.
+        std::optional<import_claims::Claim> lease;
+        try {
+            const std::string key = "mailbox:" + user + "@" + domain;
+            // Claims left by runs that died: this mailbox's becomes this run's, the others
+            // (of mailboxes the site no longer reads) go.
+            std::vector<import_claims::Claim> others;
+            for (import_claims::Claim& claim : import_claims::TakeBack(kMailboxClaims, ClaimLeaseSeconds()))
+                (claim.filePath == key ? lease.emplace(std::move(claim)) : others.emplace_back(std::move(claim)));
+            import_claims::Drop(others);
+            if (!lease) lease = std::move(import_claims::Record(kMailboxClaims, {key}).front());
+        } catch (...) {
+            LogFailure(kStartSource, Label("SLBSH4584"), tally.failures);
+            return;
+        }
+        if (!lease) {
+            tally.heldElsewhere = true;
+            return;
+        }
+        struct LeaseDrop {
+            const import_claims::Claim& claim;
+            ~LeaseDrop() {
+                try {
+                    import_claims::Drop(claim);
+                } catch (...) {
+                    // Left behind, the claim is taken back once the lease has passed.
+                    LogError(kStartSource);
+                }
+            }
+        } leaseDrop{*lease};
+
         std::unique_ptr<mail::Mailbox> mailbox;
         mail::MailboxSettings settings;
         try {
@@ -277,6 +317,12 @@ void EMailImport::Run(const std::atomic<bool>& stop) {
         for (const std::string& id : messages) {
             if (stop.load()) break;
             ++tally.messagesSeen;
+            // A long run keeps its claim of the mailbox fresh.
+            try {
+                import_claims::Renew(*lease);
+            } catch (...) {
+                LogError(kStartSource);
+            }
             std::string sender;
             try {
                 const std::set<int32_t> saved = records.Saved(id);

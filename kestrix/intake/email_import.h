@@ -45,6 +45,9 @@ class EMailImport : public Object {
         /// False when the run stopped before it could list the messages (the job is not
         /// configured, the mailbox cannot be opened or its messages listed).
         bool mailboxRead = false;
+        /// True when another run (of this or another process sharing the site's database)
+        /// was reading the mailbox, so this one left it alone.
+        bool heldElsewhere = false;
         int32_t messagesSeen = 0;
         int32_t attachmentsSaved = 0;
         int32_t messagesDeleted = 0;

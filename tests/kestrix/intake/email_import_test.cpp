@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -180,14 +182,25 @@ TEST_P(EMailImportRun, ASaveThatFailsKeepsTheMessageAndTheNextRunSavesOnlyTheRes
     EXPECT_EQ(Occurrences(log, "The attachment second.xml of the message from ann@acme.test could not be saved."), 1u);
     EXPECT_EQ(Occurrences(log, "Target folder: " + in.string()), 1u);
 
+    // While another run (here: of a service on another machine) reads the mailbox, this one
+    // leaves it alone; once that run's claim is past its lease, this one takes the mailbox.
+    site.Exec("INSERT INTO IMPORTCLAIM (FILEPATH, FOLDER, TOKEN, OWNER, CLAIMDATE, TOUCHED) VALUES "
+              "('mailbox:import@localhost', 'mailbox', 't', 'elsewhere.example:7:7', '2026-01-01 00:00:00', " +
+              std::to_string(std::time(nullptr)) + ")");
     fs::remove(in / ".second.xml.part");
     job.Run();
+    EXPECT_TRUE(job.LastRun().heldElsewhere);
+    EXPECT_EQ(job.LastRun().attachmentsSaved, 0);
+    site.Exec("UPDATE IMPORTCLAIM SET TOUCHED = 0");
+    job.Run();
+    EXPECT_FALSE(job.LastRun().heldElsewhere);
     EXPECT_EQ(job.LastRun().attachmentsSaved, 1);
     EXPECT_EQ(job.LastRun().failures, 0);
     EXPECT_EQ(job.LastRun().messagesDeleted, 1);
     EXPECT_EQ(FilesIn(in), (std::map<std::string, std::string>{{"first.xml", "<FIRST/>"}, {"second.xml", "<SECOND/>"}}));
     EXPECT_FALSE(fs::exists(maildir / "new" / "2000.A.host"));
     EXPECT_EQ(site.Count("MAILIMPORTSAVED"), 0);
+    EXPECT_EQ(site.Count("IMPORTCLAIM"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EMailImportRun, ::testing::ValuesIn(test::Backends()));
