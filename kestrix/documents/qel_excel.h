@@ -36,10 +36,10 @@ bool IsWorkbookDocumentName(const std::string& fileName);
 ///
 ///     <QELEXCEL WorkBook="name.xlsx">
 ///       <RECEIVER>17</RECEIVER>...                     (from the "QEL-..." properties)
-///       <WorkSheet Name="Orders"/>
-///       <Cell Row="1" Column="A">Order</Cell>           (one per non-empty cell)
-///       <Cell Row="1" Column="C" Formula="=A1+B1">3</Cell>
-///       ...
+///       <WorkSheet Name="Orders">                        (one per sheet)
+///         <Cell Row="1" Column="A">Order</Cell>         (one per non-empty cell)
+///         <Cell Row="1" Column="C" Formula="=A1+B1">3</Cell>
+///         ...
 ///
 /// and a document whose elements carry placement attributes ("QELWORKSHEET", "QELLABEL",
 /// "QELLABELPOS", "QELVALUE", "QELVALUEPOS", "QELBLOCK", "QELPROPLABEL"/"QELPROPVALUE"/

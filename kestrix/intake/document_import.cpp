@@ -376,6 +376,13 @@ class FileImport {
         }
         work.reset();
         claim_.done.insert(index);
+        // What the document's unit of work left to go out (deliveries, mails, the
+        // administrator's mail about a refused hidden document) goes now.
+        try {
+            processing.WorkOffLeftItems();
+        } catch (...) {
+            LogError(Source("processXMLFile"));
+        }
         if (failure) {
             ++result_.refused;
             ++run_.tally.documentsRefused;
@@ -384,12 +391,6 @@ class FileImport {
         }
         ++result_.stored;
         ++run_.tally.documentsStored;
-        // What the document's unit of work left to go out (deliveries, mails) goes now.
-        try {
-            processing.WorkOffLeftItems();
-        } catch (...) {
-            LogError(Source("processXMLFile"));
-        }
     }
 
     /// Keeps a refused document in the error folder: the workbook itself, or the document's

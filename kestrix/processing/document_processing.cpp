@@ -560,6 +560,7 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
         return Variant(oDocID);
     } catch (const StepFailure& failure) {
         int32_t storedId = 0;
+        bool keptHere = false;
         try {
             if (kept || failure.keepsRow) {
                 // Late exit: the failure stays with the stored document.
@@ -570,7 +571,10 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
                         LogError(kSource);
                     }
                 }
-                if (work) work->Commit();
+                if (work) {
+                    work->Commit();
+                    keptHere = true;
+                }
                 storedId = oDocID;
             } else if (work) {
                 work->Rollback();
@@ -580,8 +584,21 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
             LogError(kSource);
             if (work) work->Rollback();
             storedId = 0;
+            keptHere = false;
         }
         work.reset();
+        // What the kept document wrote down to go out before the failing step goes as well
+        // (the items of the step that failed went with its roll-back).
+        if (keptHere && storedId != 0 && !intents.empty()) {
+            try {
+                if (db::InTransaction(CurrentConnectionString()))
+                    leftItems_.insert(leftItems_.end(), intents.begin(), intents.end());
+                else
+                    WorkOffStored(std::move(intents));
+            } catch (...) {
+                LogError(kSource);
+            }
+        }
         const Error error(ErrNum(EnumerationErrors::ProcessDocumentError), kSource, failure.message);
         // A hidden document's failure goes to the administrator, queued on its own and named
         // by its identifier only when the row was kept.
@@ -596,7 +613,17 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
                 if (dom && !dom->IsEmpty()) text += kCrLf + Label("SLBSH0036") + ":" + kCrLf + dom->Xml();
                 const bool joined = db::InTransaction(CurrentConnectionString());
                 const int64_t item = outbox::Add(storedId, outbox::kind::AdminMail, "", subject, text);
-                if (!joined) outbox::WorkOff(std::vector<int64_t>{item});
+                if (!joined) {
+                    outbox::WorkOff(std::vector<int64_t>{item});
+                } else {
+                    // Sent once the caller's unit of work is committed.
+                    outbox::Item intent;
+                    intent.id = item;
+                    intent.docId = storedId;
+                    intent.kind = outbox::kind::AdminMail;
+                    intent.subject = subject;
+                    leftItems_.push_back(std::move(intent));
+                }
             } catch (...) {
                 LogError(kSource);
             }
@@ -632,12 +659,16 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
 outbox::Outcome DocumentProcessing::WorkOffLeftItems() {
     std::vector<outbox::Item> left;
     left.swap(leftItems_);
-    if (left.empty()) return {};
-    // Only what the caller committed exists: the items of a unit of work that was rolled back
-    // are gone with it and must not be done.
+    return WorkOffStored(std::move(left));
+}
+
+outbox::Outcome DocumentProcessing::WorkOffStored(std::vector<outbox::Item> items) {
+    if (items.empty()) return {};
+    // Only what was committed exists: the items of a unit of work (or a step) that was
+    // rolled back are gone with it and must not be done.
     std::string ids;
     std::vector<Variant> values;
-    for (const outbox::Item& item : left) {
+    for (const outbox::Item& item : items) {
         ids += ids.empty() ? "?" : ", ?";
         values.emplace_back(static_cast<long long>(item.id));
     }
@@ -648,8 +679,8 @@ outbox::Outcome DocumentProcessing::WorkOffLeftItems() {
              !rs.Eof(); rs.MoveNext())
             stored.insert(rs.GetInt("OUTBOXID"));
     }
-    std::erase_if(left, [&](const outbox::Item& item) { return !stored.contains(item.id); });
-    return outbox::WorkOff(left);
+    std::erase_if(items, [&](const outbox::Item& item) { return !stored.contains(item.id); });
+    return outbox::WorkOff(items);
 }
 
 }  // namespace kestrix

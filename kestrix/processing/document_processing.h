@@ -58,6 +58,9 @@ class DocumentProcessing : public DocumentStore {
     outbox::Outcome WorkOffLeftItems();
 
   private:
+    /// Works off those of the items that exist (were committed).
+    static outbox::Outcome WorkOffStored(std::vector<outbox::Item> items);
+
     Variant ProcessOnce(int32_t iInterActive, const std::string& iOriginalXmlBody,
                         std::string& iOriginalDocTypeID, std::string& iOriginalDefRecipient,
                         const Variant& i_oAttachments, int32_t& oDocID, int32_t& oSenderBPID,

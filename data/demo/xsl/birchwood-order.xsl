@@ -23,24 +23,25 @@
     <xsl:apply-templates select="BirchwoodOrder | QELEXCEL"/>
   </xsl:template>
 
-  <!-- The order sheet: order number, dates and currency in B2 to B5, one line per row from
-       row 8 (number, item, quantity, unit, price, description), read into the shape of the
+  <!-- The order sheet (its first sheet): order number, dates and currency in B2 to B5, one
+       line per row from row 8 (number, item, quantity, unit, price, description), read into the shape of the
        export and carried on from there. -->
   <xsl:template match="QELEXCEL">
+    <xsl:variable name="sheet" select="WorkSheet[1]"/>
     <xsl:variable name="order">
       <BirchwoodOrder version="sheet">
         <Envelope><xsl:copy-of select="SENDER | DOCTYPE-ID | RECEIVER"/></Envelope>
         <PoHeader>
-          <PoNo><xsl:value-of select="Cell[@Row = '2' and @Column = 'B']"/></PoNo>
-          <Issued><xsl:value-of select="Cell[@Row = '3' and @Column = 'B']"/></Issued>
-          <WantedBy><xsl:value-of select="Cell[@Row = '4' and @Column = 'B']"/></WantedBy>
-          <Currency><xsl:value-of select="Cell[@Row = '5' and @Column = 'B']"/></Currency>
+          <PoNo><xsl:value-of select="$sheet/Cell[@Row = '2' and @Column = 'B']"/></PoNo>
+          <Issued><xsl:value-of select="$sheet/Cell[@Row = '3' and @Column = 'B']"/></Issued>
+          <WantedBy><xsl:value-of select="$sheet/Cell[@Row = '4' and @Column = 'B']"/></WantedBy>
+          <Currency><xsl:value-of select="$sheet/Cell[@Row = '5' and @Column = 'B']"/></Currency>
           <Buyer code="BWR"><Name>Birchwood Retail</Name></Buyer>
           <Vendor code="ALD"><Name>Alder Components</Name></Vendor>
           <Note>From the order sheet <xsl:value-of select="@WorkBook"/>.</Note>
         </PoHeader>
         <PoLines>
-          <xsl:for-each select="Cell[@Column = 'A' and number(@Row) &gt; 7]">
+          <xsl:for-each select="$sheet/Cell[@Column = 'A' and number(@Row) &gt; 7]">
             <xsl:variable name="row" select="@Row"/>
             <xsl:variable name="cells" select="../Cell[@Row = $row]"/>
             <L no="{.}" sku="{$cells[@Column = 'B']}" qty="{$cells[@Column = 'C']}"

@@ -137,6 +137,8 @@ TEST_P(FolderImport, EveryKindOfFileInOneFolder) {
     Drop("pair-one-bad.xml", Order("GOOD") + Order("BAD", "nobody"));
     Drop("with delimiter.xml", Order("DELIM") + "~\n");
     Drop("broken.XLSX", "PK this is no workbook");
+    Drop("hidden.xml", "<ORDER><SENDER>nobody</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><QELSHOW>false</QELSHOW>"
+                       "<REF>HIDDEN</REF></ORDER>");
     SetSiteSetting("SERVICE", "ClaimLease", "0");
 
     std::vector<ImportedFile> reports;
@@ -152,24 +154,27 @@ TEST_P(FolderImport, EveryKindOfFileInOneFolder) {
     // Set aside whole: the file itself; refused documents: a copy of the document each.
     std::string contents;
     const std::vector<std::string> errors = ErrorFiles(&contents);
-    EXPECT_EQ(errors, (std::vector<std::string>{"broken.XLSX", "empty.xml", "garbage.xml", "pair-one-bad.xml",
-                                                "stranger.xml"}));
+    EXPECT_EQ(errors, (std::vector<std::string>{"broken.XLSX", "empty.xml", "garbage.xml", "hidden.xml",
+                                                "pair-one-bad.xml", "stranger.xml"}));
     EXPECT_NE(contents.find("S\0T\0R\0A\0N\0G\0E\0R", 0, 15), std::string::npos) << "the refused document's copy";
     // The administrator hears of both refused documents, with the path of their copies.
     const std::string mails = Mails();
     EXPECT_NE(mails.find("stranger.xml"), std::string::npos);
     EXPECT_NE(mails.find("pair-one-bad.xml"), std::string::npos);
+    // A hidden document's failure is told the administrator with the document, at once.
+    EXPECT_NE(mails.find("<REF>HIDDEN</REF>"), std::string::npos);
+    EXPECT_EQ(site_.Count("OUTBOX"), 0);
     const std::string log = site_.LogText();
     EXPECT_NE(log.find("The file garbage.xml does not contain valid XML."), std::string::npos);
     EXPECT_NE(log.find("The file broken.XLSX could not be imported."), std::string::npos);
     EXPECT_NE(log.find("File: 'stranger.xml'"), std::string::npos);
 
     const ImportTally tally = import.LastTally();
-    EXPECT_EQ(tally.filesTaken, 8);
+    EXPECT_EQ(tally.filesTaken, 9);
     EXPECT_EQ(tally.documentsStored, 5);
-    EXPECT_EQ(tally.documentsRefused, 5);  // two documents, three files set aside
+    EXPECT_EQ(tally.documentsRefused, 6);  // three documents, three files set aside
     EXPECT_EQ(tally.filesPutBack, 0);
-    ASSERT_EQ(reports.size(), 8u);
+    ASSERT_EQ(reports.size(), 9u);
     for (const ImportedFile& file : reports) {
         EXPECT_FALSE(fs::path(file.path).filename().string().starts_with("~")) << file.path;
         if (fs::path(file.path).filename() == "pair-one-bad.xml") {

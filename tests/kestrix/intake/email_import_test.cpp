@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <ctime>
-
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
