@@ -2,7 +2,6 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <gmime/gmime.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +14,8 @@
 #include <mutex>
 #include <random>
 #include <sstream>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -29,23 +30,8 @@ constexpr const char* kSource = "Mail";
 
 void InitOnce() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        g_mime_init();
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-    });
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
-
-// Owns a GObject reference.
-template <typename T>
-struct GRef {
-    T* p = nullptr;
-    explicit GRef(T* q) : p(q) {}
-    ~GRef() {
-        if (p) g_object_unref(p);
-    }
-    GRef(const GRef&) = delete;
-    GRef& operator=(const GRef&) = delete;
-};
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -53,15 +39,6 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
-}
-
-void AddAddresses(GMimeMessage* message, GMimeAddressType type, const std::string& list) {
-    if (Trim(list).empty()) return;
-    for (const std::string& address : Addresses(list)) {
-        InternetAddress* mailbox = internet_address_mailbox_new(nullptr, address.c_str());
-        internet_address_list_add(g_mime_message_get_addresses(message, type), mailbox);
-        g_object_unref(mailbox);
-    }
 }
 
 /// The calling thread's random numbers, seeded once: a random device opened for every
@@ -80,18 +57,6 @@ std::string UniqueName() {
     return name.str();
 }
 
-/// The date of a message made now, in local time. The zone is built from the offset the C
-/// library already knows, not looked up again in the zone files for every message.
-GDateTime* LocalNow() {
-    const std::time_t t = std::time(nullptr);
-    std::tm local{};
-    if (!localtime_r(&t, &local)) return g_date_time_new_now_local();
-    GTimeZone* zone = g_time_zone_new_offset(static_cast<gint32>(local.tm_gmtoff));
-    GDateTime* now = g_date_time_new_now(zone);
-    g_time_zone_unref(zone);
-    return now;
-}
-
 /// A message identifier of its own for every message: the time, the process, a counter
 /// and random digits, without a random device opened for each one.
 std::string MessageId() {
@@ -102,6 +67,312 @@ std::string MessageId() {
                   static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()),
                   static_cast<unsigned>(getpid()), counter++, static_cast<unsigned>(RandomNumbers()()));
     return text;
+}
+
+// The message is written as text directly, line by line, with LF line breaks; the lines of
+// a header are folded to stay within this many characters where they can.
+constexpr size_t kFoldWidth = 78;
+// No line of a message may be longer than this (without its line break).
+constexpr size_t kMaxLine = 998;
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kHex[] = "0123456789ABCDEF";
+
+/// The date of a message made now, in local time with its offset ("Tue, 08 Dec 2026
+/// 23:55:18 +0100"); day and month names are English whatever the locale.
+std::string DateNow() {
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    if (!localtime_r(&t, &local)) gmtime_r(&t, &local);
+    const long offset = local.tm_gmtoff / 60;
+    const long magnitude = offset < 0 ? -offset : offset;
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[local.tm_wday % 7],
+                  local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
+                  local.tm_sec, offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+    return text;
+}
+
+/// Base64 of the bytes in lines of 76 characters, each ended by a line break.
+void AppendBase64(std::string& out, std::string_view data) {
+    out.reserve(out.size() + data.size() * 4 / 3 + data.size() / 57 + 4);
+    size_t i = 0;
+    while (i < data.size()) {
+        const size_t line = std::min<size_t>(57, data.size() - i);  // 57 bytes give 76 characters
+        const size_t end = i + line;
+        for (; i + 3 <= end; i += 3) {
+            const auto a = static_cast<unsigned char>(data[i]);
+            const auto b = static_cast<unsigned char>(data[i + 1]);
+            const auto c = static_cast<unsigned char>(data[i + 2]);
+            out += kBase64[a >> 2];
+            out += kBase64[((a & 0x03) << 4) | (b >> 4)];
+            out += kBase64[((b & 0x0f) << 2) | (c >> 6)];
+            out += kBase64[c & 0x3f];
+        }
+        if (i < end) {
+            const auto a = static_cast<unsigned char>(data[i]);
+            const unsigned b = i + 1 < end ? static_cast<unsigned char>(data[i + 1]) : 0;
+            out += kBase64[a >> 2];
+            out += kBase64[((a & 0x03) << 4) | (b >> 4)];
+            out += i + 1 < end ? kBase64[(b & 0x0f) << 2] : '=';
+            out += '=';
+            i = end;
+        }
+        out += '\n';
+    }
+}
+
+/// Quoted-printable text (lines of at most 76 characters): a line break of the text (CR LF
+/// or LF) stays a line break, blanks before one are encoded, and so are "=" and every byte
+/// that is not printable ASCII.
+void AppendQuotedPrintable(std::string& out, std::string_view text) {
+    size_t column = 0;
+    auto put = [&](std::string_view piece) {
+        if (column + piece.size() > 75) {
+            out += "=\n";
+            column = 0;
+        }
+        out += piece;
+        column += piece.size();
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            if (c == '\r') ++i;
+            out += '\n';
+            column = 0;
+            continue;
+        }
+        const bool lineEnds = i + 1 == text.size() || text[i + 1] == '\n' ||
+                              (text[i + 1] == '\r' && i + 2 < text.size() && text[i + 2] == '\n');
+        const bool blank = c == ' ' || c == '\t';
+        if ((c >= 33 && c <= 126 && c != '=') || (blank && !lineEnds)) {
+            const char plain[1] = {static_cast<char>(c)};
+            put(std::string_view(plain, 1));
+        } else {
+            const char escaped[3] = {'=', kHex[c >> 4], kHex[c & 0x0f]};
+            put(std::string_view(escaped, 3));
+        }
+    }
+    // A text that ends with an encoded blank or CR ends with a soft line break.
+    if (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) out += "=\n";
+}
+
+/// The text with CR LF line breaks written as LF, as the rest of the message is.
+void AppendWithLineFeeds(std::string& out, std::string_view text) {
+    out.reserve(out.size() + text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out += text[i];
+    }
+}
+
+enum class Transfer { SevenBit, QuotedPrintable, Base64 };
+
+/// The transfer encoding for a text in seven bits: as it is when it is ASCII in lines that
+/// fit, none of which begins with "From " (which a mailbox file would take for the start of
+/// a message); base64 when it holds a NUL byte or 17 % or more of it lies beyond ASCII;
+/// otherwise quoted-printable.
+Transfer TransferFor(std::string_view text) {
+    size_t high = 0, longest = 0, line = 0;
+    bool nul = false, from = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            longest = std::max(longest, line);
+            line = 0;
+            continue;
+        }
+        if (line == 0 && c == 'F' && text.substr(i, 5) == "From ") from = true;
+        ++line;
+        if (c >= 0x80) ++high;
+        if (c == 0) nul = true;
+    }
+    longest = std::max(longest, line);
+    if (nul) return Transfer::Base64;
+    if (high > 0)
+        return high >= static_cast<size_t>(static_cast<double>(text.size()) * 0.17) ? Transfer::Base64
+                                                                                     : Transfer::QuotedPrintable;
+    return longest > kMaxLine || from ? Transfer::QuotedPrintable : Transfer::SevenBit;
+}
+
+/// Whether a word of a header must travel as an encoded word: it holds a byte beyond ASCII
+/// or a control character, could be read as an encoded word itself, or is too long for a line.
+bool NeedsEncoding(std::string_view word) {
+    if (word.size() > kMaxLine - 100) return true;
+    if (word.starts_with("=?") && word.ends_with("?=")) return true;
+    for (char ch : word) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x7f || c < 0x20) return true;
+    }
+    return false;
+}
+
+/// "Name: value" and its line break, folded before a blank of the value wherever the line
+/// would grow beyond 78 characters; unfolding gives the value back as it was.
+void AppendFolded(std::string& out, std::string_view name, std::string_view value) {
+    out += name;
+    out += ": ";
+    size_t column = name.size() + 2;
+    for (size_t i = 0; i < value.size();) {
+        size_t next = value.find(' ', i + 1);
+        if (next == std::string_view::npos) next = value.size();
+        const size_t length = next - i;
+        if (value[i] == ' ' && column + length > kFoldWidth && column > name.size() + 2) {
+            out += '\n';
+            column = 0;
+        }
+        out.append(value, i, length);
+        column += length;
+        i = next;
+    }
+    out += '\n';
+}
+
+/// The UTF-8 text as "=?UTF-8?B?...?=" words of at most 72 characters separated by blanks,
+/// never splitting a character between two words.
+std::string EncodedWords(std::string_view text) {
+    constexpr size_t kBytesPerWord = 45;  // 60 base64 characters plus "=?UTF-8?B?" and "?="
+    std::string words;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t end = std::min(text.size(), i + kBytesPerWord);
+        // Back up to the start of a character (a byte that is not a continuation byte).
+        while (end < text.size() && end > i + 1 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80) --end;
+        if (!words.empty()) words += ' ';
+        words += "=?UTF-8?B?";
+        AppendBase64(words, text.substr(i, end - i));
+        words.back() = '?';  // in place of the line break
+        words += '=';
+        i = end;
+    }
+    return words;
+}
+
+/// An unstructured header (the subject): words in plain ASCII stay as they are; the run from
+/// the first word that needs encoding to the last one, blanks between included, goes as
+/// encoded words.
+void AppendUnstructured(std::string& out, std::string_view name, std::string_view text) {
+    // Blanks and line breaks at either end are not part of the value.
+    const std::string trimmed = Trim(text);
+    const std::string_view value = trimmed;
+    size_t first = std::string_view::npos, last = 0;  // the run's first byte and its end
+    for (size_t start = 0; start <= value.size();) {
+        size_t blank = value.find(' ', start);
+        if (blank == std::string_view::npos) blank = value.size();
+        if (NeedsEncoding(value.substr(start, blank - start))) {
+            if (first == std::string_view::npos) first = start;
+            last = blank;
+        }
+        start = blank + 1;
+    }
+    if (first == std::string_view::npos) return AppendFolded(out, name, value);
+    std::string line(value.substr(0, first));
+    line += EncodedWords(value.substr(first, last - first));
+    line += value.substr(last);
+    AppendFolded(out, name, line);
+}
+
+/// An address header (From, To, Cc) with the plain addresses of the list.
+void AppendAddresses(std::string& out, std::string_view name, const std::string& list) {
+    if (Trim(list).empty()) return;
+    std::string text;
+    for (const std::string& address : Addresses(list)) {
+        if (!text.empty()) text += ", ";
+        text += address;
+    }
+    AppendFolded(out, name, text);
+}
+
+bool IsTokenCharacter(unsigned char c) {
+    if (c <= 0x20 || c >= 0x7f) return false;
+    return std::string_view("()<>@,;:\\\"/[]?=").find(static_cast<char>(c)) == std::string_view::npos;
+}
+
+/// A header with a value and parameters ("Content-Type: application/octet-stream;
+/// name=..."). A parameter in printable ASCII goes as a token or a quoted string; one beyond
+/// ASCII, with control characters or too long for a line goes in the extended form with a
+/// character set and continuations ("name*0*=utf-8''Gr%C3%BC...; name*1*=...").
+void AppendParameterHeader(std::string& out, std::string_view name, std::string_view value,
+                           const std::vector<std::pair<std::string, std::string>>& parameters) {
+    std::string line = std::string(name) + ": " + std::string(value);
+    for (const auto& [key, text] : parameters) {
+        bool printable = text.size() < kMaxLine - key.size() - 8, token = !text.empty();
+        for (char ch : text) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (c < 0x20 || c >= 0x7f) printable = false;
+            if (!IsTokenCharacter(c)) token = false;
+        }
+        std::vector<std::string> pieces;
+        if (printable) {
+            std::string piece = key + "=";
+            if (token) {
+                piece += text;
+            } else {
+                piece += '"';
+                for (char ch : text) {
+                    if (ch == '"' || ch == '\\') piece += '\\';
+                    piece += ch;
+                }
+                piece += '"';
+            }
+            pieces.push_back(std::move(piece));
+        } else {
+            std::string encoded = "utf-8''";
+            std::vector<std::string> sections;
+            for (char ch : text) {
+                const auto c = static_cast<unsigned char>(ch);
+                if (IsTokenCharacter(c) && c != '%' && c != '\'' && c != '*') {
+                    encoded += static_cast<char>(c);
+                } else {
+                    encoded += '%';
+                    encoded += kHex[c >> 4];
+                    encoded += kHex[c & 0x0f];
+                }
+                if (encoded.size() >= 60) sections.push_back(std::exchange(encoded, {}));
+            }
+            if (!encoded.empty() || sections.empty()) sections.push_back(std::move(encoded));
+            for (size_t i = 0; i < sections.size(); ++i)
+                pieces.push_back(key + "*" + std::to_string(i) + "*=" + sections[i]);
+        }
+        for (const std::string& piece : pieces) {
+            const size_t column = line.size() - (line.rfind('\n') == std::string::npos ? 0 : line.rfind('\n') + 1);
+            line += ';';
+            line += column + 2 + piece.size() > kFoldWidth ? "\n\t" : " ";
+            line += piece;
+        }
+    }
+    out += line;
+    out += '\n';
+}
+
+/// A boundary that none of the parts holds: the encoded parts cannot hold "=-" at all, and a
+/// text part in seven bits is searched.
+std::string BoundaryFor(std::string_view plainText) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (;;) {
+        std::string boundary = "=-";
+        for (int i = 0; i < 20; ++i) boundary += kAlphabet[RandomNumbers()() % 62];
+        if (plainText.find(boundary) == std::string_view::npos) return boundary;
+    }
+}
+
+/// The headers and content of the text part; `single` when it is the whole message body.
+void AppendTextPart(std::string& out, std::string_view text, Transfer transfer, bool single) {
+    out += "Content-Type: text/plain; charset=utf-8\n";
+    if (transfer == Transfer::QuotedPrintable) out += "Content-Transfer-Encoding: quoted-printable\n";
+    if (transfer == Transfer::Base64) out += "Content-Transfer-Encoding: base64\n";
+    out += '\n';
+    const size_t start = out.size();
+    switch (transfer) {
+        case Transfer::SevenBit: AppendWithLineFeeds(out, text); break;
+        case Transfer::QuotedPrintable: AppendQuotedPrintable(out, text); break;
+        case Transfer::Base64: AppendBase64(out, text); break;
+    }
+    // A message that is only text ends with a line break, as its mails always did.
+    if (single && out.size() > start && out.back() != '\n') out += '\n';
 }
 
 /// A file descriptor, closed when the object goes.
@@ -200,6 +471,7 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
 
 std::string SendBySmtp(const Message& message, const std::string& text, const Settings& settings) {
     if (settings.host.empty()) throw Error(errnum::E_FAIL, kSource, "No SMTP server is configured.");
+    InitOnce();
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
     if (!curl) throw Error(errnum::E_FAIL, kSource, "Cannot start an SMTP session.");
     const std::string scheme = settings.tls == Settings::Tls::Implicit ? "smtps://" : "smtp://";
@@ -274,58 +546,46 @@ std::vector<std::string> Addresses(const std::string& list) {
 }
 
 std::string Compose(const Message& message) {
-    InitOnce();
-    GRef<GMimeMessage> mime(g_mime_message_new(TRUE));
-    AddAddresses(mime.p, GMIME_ADDRESS_TYPE_FROM, message.from);
-    AddAddresses(mime.p, GMIME_ADDRESS_TYPE_TO, message.to);
-    AddAddresses(mime.p, GMIME_ADDRESS_TYPE_CC, message.cc);
-    g_mime_message_set_subject(mime.p, message.subject.c_str(), "utf-8");
-    GDateTime* now = LocalNow();
-    g_mime_message_set_date(mime.p, now);
-    g_date_time_unref(now);
-    g_mime_message_set_message_id(mime.p, MessageId().c_str());
+    // Attachments are read first: a file that cannot be read stops the message before any of it.
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const Attachment& a : message.attachments)
+        files.emplace_back(std::filesystem::path(a.path).filename().string(), ReadFile(a.path));
 
-    GRef<GMimeTextPart> body(g_mime_text_part_new_with_subtype("plain"));
-    // The text goes in as the UTF-8 it is. Setting it as text would let the library
-    // re-encode it into a narrower character set, which then no longer matches the
-    // charset named here.
-    {
-        GRef<GMimeStream> stream(
-            g_mime_stream_mem_new_with_buffer(message.textBody.data(), message.textBody.size()));
-        GRef<GMimeDataWrapper> content(
-            g_mime_data_wrapper_new_with_stream(stream.p, GMIME_CONTENT_ENCODING_DEFAULT));
-        g_mime_part_set_content(GMIME_PART(body.p), content.p);
-    }
-    g_mime_text_part_set_charset(body.p, "utf-8");
-    g_mime_part_set_content_encoding(
-        GMIME_PART(body.p),
-        g_mime_part_get_best_content_encoding(GMIME_PART(body.p), GMIME_ENCODING_CONSTRAINT_7BIT));
+    std::string out;
+    size_t size = 1024 + message.textBody.size() * 2;
+    for (const auto& file : files) size += 256 + file.second.size() * 4 / 3 + file.second.size() / 57;
+    out.reserve(size);
 
-    if (message.attachments.empty()) {
-        g_mime_message_set_mime_part(mime.p, GMIME_OBJECT(body.p));
-    } else {
-        GRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
-        g_mime_multipart_add(mixed.p, GMIME_OBJECT(body.p));
-        for (const Attachment& a : message.attachments) {
-            const std::string data = ReadFile(a.path);
-            GRef<GMimePart> part(g_mime_part_new_with_type("application", "octet-stream"));
-            const std::string name = std::filesystem::path(a.path).filename().string();
-            g_mime_part_set_filename(part.p, name.c_str());
-            if (!a.charset.empty())
-                g_mime_object_set_content_type_parameter(GMIME_OBJECT(part.p), "charset", a.charset.c_str());
-            GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(data.data(), data.size()));
-            GRef<GMimeDataWrapper> content(
-                g_mime_data_wrapper_new_with_stream(stream.p, GMIME_CONTENT_ENCODING_DEFAULT));
-            g_mime_part_set_content(part.p, content.p);
-            g_mime_part_set_content_encoding(part.p, GMIME_CONTENT_ENCODING_BASE64);
-            g_mime_multipart_add(mixed.p, GMIME_OBJECT(part.p));
-        }
-        g_mime_message_set_mime_part(mime.p, GMIME_OBJECT(mixed.p));
+    out += "Date: " + DateNow() + "\n";
+    AppendAddresses(out, "From", message.from);
+    AppendUnstructured(out, "Subject", message.subject);
+    AppendAddresses(out, "To", message.to);
+    AppendAddresses(out, "Cc", message.cc);
+    out += "Message-Id: <" + MessageId() + ">\n";
+    out += "MIME-Version: 1.0\n";
+
+    const Transfer transfer = TransferFor(message.textBody);
+    if (files.empty()) {
+        AppendTextPart(out, message.textBody, transfer, true);
+        return out;
     }
-    gchar* text = g_mime_object_to_string(GMIME_OBJECT(mime.p), nullptr);
-    std::string result = text ? text : "";
-    g_free(text);
-    return result;
+    const std::string boundary =
+        BoundaryFor(transfer == Transfer::SevenBit ? std::string_view(message.textBody) : std::string_view());
+    out += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\n\n";
+    out += "--" + boundary + "\n";
+    AppendTextPart(out, message.textBody, transfer, false);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const Attachment& a = message.attachments[i];
+        out += "\n--" + boundary + "\n";
+        std::vector<std::pair<std::string, std::string>> parameters{{"name", files[i].first}};
+        if (!a.charset.empty()) parameters.emplace_back("charset", a.charset);
+        AppendParameterHeader(out, "Content-Type", "application/octet-stream", parameters);
+        AppendParameterHeader(out, "Content-Disposition", "attachment", {{"filename", files[i].first}});
+        out += "Content-Transfer-Encoding: base64\n\n";
+        AppendBase64(out, files[i].second);
+    }
+    out += "\n--" + boundary + "--\n";
+    return out;
 }
 
 std::string Send(const Message& message, const Settings& settings) {

@@ -42,8 +42,11 @@ struct Settings {
     std::string heloName = "localhost";
 };
 
-/// The message in MIME form (RFC 5322 headers, multipart/mixed when it has attachments,
-/// base64 attachments, UTF-8 text). A file that cannot be read raises an error naming it.
+/// The message in MIME form, with LF line breaks: RFC 5322 headers folded at 78 characters,
+/// a subject beyond ASCII in RFC 2047 encoded words, the UTF-8 text as it is when it is
+/// plain ASCII in short lines, otherwise quoted-printable or (when 17 % or more of it lies
+/// beyond ASCII) base64, and multipart/mixed with base64 attachments when it has any. A file
+/// that cannot be read raises an error naming it.
 std::string Compose(const Message& message);
 
 /// The plain addresses of an address list ("Ann <ann@x.test>, bob@y.test" -> the two

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
@@ -99,6 +103,117 @@ TEST(MailCompose, ABodyBeyondAsciiStaysUtf8AsItsCharsetSays) {
     EXPECT_NE(text.find("Gr=C3=BC=C3=9Fe"), std::string::npos) << text;
     EXPECT_EQ(text.find('\xf6'), std::string::npos);
     EXPECT_EQ(text.find("8bit"), std::string::npos);
+}
+
+// What Python's e-mail package reads in a composed message (tests/peers/mail_reader.py):
+// one "name: value" line per field, the value as a JSON string.
+std::string ReadBack(const test::TempDir& dir, const std::string& text) {
+    const std::filesystem::path file = dir.path() / "read.eml";
+    WriteFile(file, text);
+    const std::string command =
+        "/usr/bin/python3 '" KESTRIX_TEST_PEERS_DIR "/mail_reader.py' '" + file.string() + "' 2>&1";
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0) << out;
+    return out;
+}
+
+bool HasLine(const std::string& out, const std::string& line) {
+    return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
+}
+
+// The longest line of the text, and the longest line of its header.
+std::pair<size_t, size_t> LongestLines(const std::string& text) {
+    size_t longest = 0, longestHeader = 0, start = 0;
+    bool header = true;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        longest = std::max(longest, end - start);
+        if (end == start) header = false;
+        if (header) longestHeader = std::max(longestHeader, end - start);
+        start = end + 1;
+    }
+    return {longest, longestHeader};
+}
+
+TEST(MailCompose, AnIndependentReaderSeesEveryFieldPartAndByteAsComposed) {
+    test::TempDir dir;
+    std::string binary;
+    for (int i = 0; i < 600; ++i) binary += static_cast<char>(i * 7 % 256);
+    Message m;
+    m.from = "J\u00fcrgen Gro\u00df <juergen@acme.test>";
+    m.to = "ann@buyer.test; Zo\u00eb M\u00fcller <zoe@buyer.test>";
+    m.cc = "lager@buyer.test";
+    m.subject = "Bestellung 42 \u2013 Gr\u00fc\u00dfe aus M\u00fcnchen und eine Betreffzeile, die l\u00e4nger ist als eine Zeile";
+    // A line far longer than a mail line may be, lines beginning with "From " and ".", a
+    // blank at a line's end and text beyond ASCII.
+    const std::string longLine(1500, 'x');
+    m.textBody = "Guten Tag,\r\n" + longLine + "\r\nFrom the desk of the buyer\r\n.\r\nZeile mit Blank \r\nGr\u00fc\u00dfe\r\n";
+    m.attachments.push_back({WriteFile(dir.path() / "\u00dcbersicht Nr. 42.bin", binary), "utf-8"});
+    m.attachments.push_back({WriteFile(dir.path() / "42.xml", "<ORDER id=\"42\"/>"), ""});
+    const std::string text = Compose(m);
+    const std::string out = ReadBack(dir, text);
+    EXPECT_TRUE(HasLine(out, "subject: \"Bestellung 42 \u2013 Gr\u00fc\u00dfe aus M\u00fcnchen und eine Betreffzeile, die "
+                             "l\u00e4nger ist als eine Zeile\""))
+        << out;
+    // Addresses travel without their display names, as they always did.
+    EXPECT_TRUE(HasLine(out, "from: \"juergen@acme.test\"")) << out;
+    EXPECT_TRUE(HasLine(out, "to: \"ann@buyer.test, zoe@buyer.test\"")) << out;
+    EXPECT_TRUE(HasLine(out, "cc: \"lager@buyer.test\"")) << out;
+    EXPECT_TRUE(HasLine(out, "bcc: null")) << out;
+    EXPECT_TRUE(HasLine(out, "part: \"text/plain\"\ncharset: \"utf-8\"\nfilename: null\ntext: \"Guten Tag,\\n" +
+                                 longLine + "\\nFrom the desk of the buyer\\n.\\nZeile mit Blank \\nGr\u00fc\u00dfe\\n\""))
+        << out;
+    std::string hex;
+    for (unsigned char c : binary) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
+    EXPECT_TRUE(HasLine(out, "part: \"application/octet-stream\"\ncharset: \"utf-8\"\nfilename: \"\u00dcbersicht Nr. "
+                             "42.bin\"\nbytes: \"" + hex + "\""))
+        << out;
+    EXPECT_TRUE(HasLine(out, "part: \"application/octet-stream\"\ncharset: null\nfilename: \"42.xml\"\nbytes: \"" +
+                             std::string("3c4f524445522069643d223432222f3e") + "\""))
+        << out;
+    EXPECT_TRUE(HasLine(out, "defects: []")) << out;
+    // Every line fits a mail line, and every header line the usual width.
+    EXPECT_LE(LongestLines(text).first, 998u);
+    EXPECT_LE(LongestLines(text).second, 78u) << text;
+
+    // A text in ASCII goes as it is, a line that looks like a boundary included, and ends
+    // with a line break; one with a line beginning with "From " goes quoted-printable. A
+    // subject cannot smuggle in a header of its own.
+    Message plain;
+    plain.from = "sender@acme.test";
+    plain.to = "ann@buyer.test";
+    plain.subject = "Order 42\r\nBcc: evil@x.test";
+    plain.textBody = "Order 42 is ready.\r\n--=-\r\n.\r\n";
+    EXPECT_EQ(Compose(plain).find("Content-Transfer-Encoding"), std::string::npos) << Compose(plain);
+    plain.textBody += "From here on";
+    const std::string plainText = Compose(plain);
+    EXPECT_NE(plainText.find("Content-Transfer-Encoding: quoted-printable"), std::string::npos) << plainText;
+    EXPECT_EQ(plainText.find("\nBcc:"), std::string::npos) << plainText;
+    const std::string plainOut = ReadBack(dir, plainText);
+    EXPECT_TRUE(HasLine(plainOut, "bcc: null")) << plainOut;
+    EXPECT_TRUE(HasLine(plainOut, "subject: \"Order 42\\r\\nBcc: evil@x.test\"")) << plainOut;
+    EXPECT_TRUE(HasLine(plainOut, "text: \"Order 42 is ready.\\n--=-\\n.\\nFrom here on\\n\"")) << plainOut;
+    EXPECT_TRUE(HasLine(plainOut, "defects: []")) << plainOut;
+
+    // A text mostly beyond ASCII goes in base64 with its line breaks as they are.
+    Message cyrillic = plain;
+    cyrillic.subject = "\u0417\u0430\u043a\u0430\u0437 42";
+    cyrillic.textBody = "\u0417\u0430\u043a\u0430\u0437 42 \u0433\u043e\u0442\u043e\u0432.\r\n";
+    const std::string cyrillicText = Compose(cyrillic);
+    EXPECT_NE(cyrillicText.find("Content-Transfer-Encoding: base64"), std::string::npos) << cyrillicText;
+    const std::string cyrillicOut = ReadBack(dir, cyrillicText);
+    EXPECT_TRUE(HasLine(cyrillicOut, "subject: \"\u0417\u0430\u043a\u0430\u0437 42\"")) << cyrillicOut;
+    EXPECT_TRUE(HasLine(cyrillicOut, "text: \"\u0417\u0430\u043a\u0430\u0437 42 \u0433\u043e\u0442\u043e\u0432.\\r\\n\""))
+        << cyrillicOut;
 }
 
 TEST(MailPickup, EachMessageIsOneWholeFile) {
