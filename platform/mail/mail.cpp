@@ -145,8 +145,8 @@ void AppendQuotedPrintable(std::string& out, std::string_view text) {
             column = 0;
             continue;
         }
-        const bool lineEnds = i + 1 == text.size() || text[i + 1] == '\n' ||
-                              (text[i + 1] == '\r' && i + 2 < text.size() && text[i + 2] == '\n');
+        // A blank before a line break or a CR is encoded, so that no reader drops it.
+        const bool lineEnds = i + 1 == text.size() || text[i + 1] == '\n' || text[i + 1] == '\r';
         const bool blank = c == ' ' || c == '\t';
         if ((c >= 33 && c <= 126 && c != '=') || (blank && !lineEnds)) {
             const char plain[1] = {static_cast<char>(c)};
