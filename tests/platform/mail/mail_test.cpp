@@ -1,4 +1,5 @@
 #include "platform/mail/mail.h"
+#include "platform/mail/mailbox.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -182,6 +183,14 @@ TEST(MailCompose, AnIndependentReaderSeesEveryFieldPartAndByteAsComposed) {
         << out;
     EXPECT_TRUE(HasLine(out, "defects: []")) << out;
     EXPECT_TRUE(HasLine(out, "split words: []")) << out;
+    // The mailbox import of a partner site reads the same sender and files.
+    const ReceivedMessage received = ParseMessage(text);
+    EXPECT_EQ(received.sender, "juergen@acme.test");
+    ASSERT_EQ(received.attachments.size(), 2u);
+    EXPECT_EQ(received.attachments[0].name, "\u00dcbersicht Nr. 42.bin");
+    EXPECT_EQ(received.attachments[0].data, binary);
+    EXPECT_EQ(received.attachments[1].name, "42.xml");
+    EXPECT_EQ(received.attachments[1].data, "<ORDER id=\"42\"/>");
     // Every line fits a mail line, and every header line the usual width.
     EXPECT_LE(LongestLines(text).first, 998u);
     EXPECT_LE(LongestLines(text).second, 78u) << text;
