@@ -5,6 +5,7 @@
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site_cache.h"
 #include "platform/base/strings.h"
+#include "platform/db/connection.h"
 
 namespace kestrix {
 
@@ -44,6 +45,19 @@ int64_t ClaimLeaseSeconds() {
         // An unreadable configuration reads as unset.
     }
     return 600;
+}
+
+int DatabaseBusyTimeoutMs() {
+    try {
+        const std::string value = SiteSetting("GLOBAL", "DatabaseBusyTimeout");
+        if (!value.empty()) {
+            const double seconds = std::stod(value);
+            if (seconds >= 0) return static_cast<int>(seconds * 1000);
+        }
+    } catch (...) {
+        // An unreadable configuration or a value that is no number reads as unset.
+    }
+    return db::kDefaultBusyTimeoutMs;
 }
 
 }  // namespace kestrix

@@ -23,4 +23,8 @@ std::string SiteSetting(std::string_view section, std::string_view key);
 /// seconds, 600 when unset or not a number.
 int64_t ClaimLeaseSeconds();
 
+/// How long a unit of work waits for a database that another process holds locked: site
+/// configuration GLOBAL "DatabaseBusyTimeout", seconds, 30 when unset.
+int DatabaseBusyTimeoutMs();
+
 }  // namespace kestrix

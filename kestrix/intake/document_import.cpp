@@ -315,14 +315,18 @@ class FileImport {
         int32_t docId = 0, senderBp = 0;
         int16_t status = 0;
         std::optional<db::Transaction> work;
-        try {
-            work.emplace(CurrentConnectionString(), import_claims::BusyTimeoutMs());
-            if (!import_claims::Renew(claim_, last)) throw ClaimLost{};
-        } catch (const ClaimLost&) {
-            throw;
-        } catch (...) {
-            throw DatabaseUnavailable{CurrentError().description()};
-        }
+        // The document's transaction, which renews the claim first.
+        auto begin = [&] {
+            try {
+                work.emplace(CurrentConnectionString(), DatabaseBusyTimeoutMs());
+                if (!import_claims::Renew(claim_, last)) throw ClaimLost{};
+            } catch (const ClaimLost&) {
+                throw;
+            } catch (...) {
+                throw DatabaseUnavailable{CurrentError().description()};
+            }
+        };
+        begin();
         std::optional<Error> failure;
         try {
             processing.ProcessDocument(0, piece.xml, originalType, originalRecipient, docId, senderBp, type, sender,
@@ -337,14 +341,7 @@ class FileImport {
             work.reset();
             if (failure->number() == errnum::DatabaseBusy || !DatabaseAnswers())
                 throw DatabaseUnavailable{failure->description()};
-            try {
-                work.emplace(CurrentConnectionString(), import_claims::BusyTimeoutMs());
-                if (!import_claims::Renew(claim_, last)) throw ClaimLost{};
-            } catch (const ClaimLost&) {
-                throw;
-            } catch (...) {
-                throw DatabaseUnavailable{CurrentError().description()};
-            }
+            begin();
         }
         std::string copy;
         if (failure) {
@@ -411,7 +408,7 @@ class FileImport {
     void SetFileAside(const std::string& message) {
         result_.message = message;
         try {
-            db::Transaction work(CurrentConnectionString(), import_claims::BusyTimeoutMs());
+            db::Transaction work(CurrentConnectionString(), DatabaseBusyTimeoutMs());
             if (!import_claims::Renew(claim_)) throw ClaimLost{};
             import_claims::RecordDocument(claim_, -1, 0);
             work.Commit();

@@ -64,23 +64,12 @@ std::set<int32_t> Recorded(db::Connection& connection, int64_t id) {
 /// A connection that waits for a locked database as long as the import does.
 db::Connection Connect() {
     db::Connection connection = GetConnection();
-    connection.SetBusyTimeout(BusyTimeoutMs());
+    connection.SetBusyTimeout(DatabaseBusyTimeoutMs());
     return connection;
 }
 
 }  // namespace
 
-int BusyTimeoutMs() {
-    try {
-        const std::string value = SiteSetting("GLOBAL", "DatabaseBusyTimeout");
-        if (!value.empty()) {
-            const double seconds = std::stod(value);
-            if (seconds >= 0) return static_cast<int>(seconds * 1000);
-        }
-    } catch (...) {
-    }
-    return db::kDefaultBusyTimeoutMs;
-}
 
 std::unique_ptr<Held> Held::Take(const std::string& path) {
     std::lock_guard lock(heldMutex);
@@ -98,7 +87,7 @@ std::vector<std::optional<Claim>> Record(const std::string& folder, const std::v
     const int64_t now = Now();
     const std::string date = DateTime::Now().Sortable();
     std::vector<std::optional<Claim>> claims(claimedPaths.size());
-    db::Transaction work(CurrentConnectionString(), BusyTimeoutMs());
+    db::Transaction work(CurrentConnectionString(), DatabaseBusyTimeoutMs());
     db::Connection connection = Connect();
     for (size_t i = 0; i < claimedPaths.size(); ++i) {
         Claim claim;
@@ -125,7 +114,7 @@ std::vector<std::optional<Claim>> Record(const std::string& folder, const std::v
 
 void Drop(const std::vector<Claim>& claims) {
     if (claims.empty()) return;
-    db::Transaction work(CurrentConnectionString(), BusyTimeoutMs());
+    db::Transaction work(CurrentConnectionString(), DatabaseBusyTimeoutMs());
     db::Connection connection = Connect();
     for (const Claim& claim : claims) {
         const Variant id(static_cast<long long>(claim.id));

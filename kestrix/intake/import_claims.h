@@ -14,9 +14,6 @@
 /// host or several sharing one database, keep apart.
 namespace kestrix::import_claims {
 
-/// How long the import waits for a locked database (site configuration GLOBAL
-/// "DatabaseBusyTimeout", seconds; 30 when unset), as processing waits.
-int BusyTimeoutMs();
 
 /// Marks a claimed path as being worked on by a run of this process while the object lives;
 /// a claim of this process that no run holds is free to be taken back at once.

@@ -105,19 +105,6 @@ uint64_t MaxDocumentSize() {
     }
 }
 
-// How long a document waits for a database that another process holds locked (site
-// configuration GLOBAL "DatabaseBusyTimeout", seconds; 30 when unset).
-int BusyTimeoutMs() {
-    try {
-        const std::string value = SiteSetting("GLOBAL", "DatabaseBusyTimeout");
-        if (!value.empty()) {
-            const double seconds = std::stod(value);
-            if (seconds >= 0) return static_cast<int>(seconds * 1000);
-        }
-    } catch (...) {
-    }
-    return db::kDefaultBusyTimeoutMs;
-}
 
 }  // namespace
 
@@ -222,7 +209,7 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
         // document works in.
         const bool serverDatabase = db::DialectOf(CurrentConnectionString()) == db::Dialect::PostgreSQL;
         if (serverDatabase) siteCaches.emplace();
-        work.emplace(CurrentConnectionString(), BusyTimeoutMs());
+        work.emplace(CurrentConnectionString(), DatabaseBusyTimeoutMs());
         if (!serverDatabase) siteCaches.emplace();
         // The size limit comes first: nothing of an oversized document is parsed.
         const uint64_t limit = MaxDocumentSize();
@@ -550,7 +537,7 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
                 throw StepFailure{Label("SLBSH1809"), ErrNum(EnumerationErrors::ProcessDocumentError), true, true};
             if (show) {
                 intents.clear();
-                work.emplace(CurrentConnectionString(), BusyTimeoutMs());
+                work.emplace(CurrentConnectionString(), DatabaseBusyTimeoutMs());
                 announce();
                 work->Commit();
                 work.reset();
