@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <strings.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <exception>
@@ -97,6 +98,12 @@ Server::Server(ServerOptions options, std::vector<Route> routes) : impl_(std::ma
             return 413;
         }
         return 100;
+    });
+    // Only address reuse: the library's default would also share the port with a second
+    // server, which then never learns that the port is taken.
+    server.set_socket_options([](int sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     server.set_read_timeout(options.readTimeoutSeconds, 0);
     server.set_write_timeout(options.readTimeoutSeconds, 0);
