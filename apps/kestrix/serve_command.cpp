@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "apps/kestrix/cli.h"
+#include "apps/kestrix/operations.h"
 #include "apps/kestrix/service.h"
 #include "kestrix/delivery/outbox.h"
 #include "kestrix/foundation/dbutils.h"
@@ -25,6 +26,9 @@
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/db/connection.h"
+#include "platform/http/server.h"
+#include "kestrix/processing/document_metrics.h"
+#include "platform/base/metrics.h"
 #include "platform/services/log.h"
 
 namespace kestrix::cli {
@@ -105,9 +109,12 @@ Job OutboxJob() {
 /// The folder import: every worker runs passes over the import folders, each starting at its
 /// own share of the files (the claims keep them apart), and goes on at once while it finds
 /// files.
-Job ImportJob(int workers) {
+Job ImportJob(int workers, DocumentMetrics& documentMetrics) {
     auto imports = std::make_shared<std::vector<DocumentImport>>(static_cast<size_t>(workers));
-    for (int i = 0; i < workers; ++i) (*imports)[static_cast<size_t>(i)].SetSpread(i, workers);
+    for (int i = 0; i < workers; ++i) {
+        (*imports)[static_cast<size_t>(i)].SetSpread(i, workers);
+        (*imports)[static_cast<size_t>(i)].SetMetrics(&documentMetrics);
+    }
     return {"import", "ImportInterval", 5, true, [imports](const std::atomic<bool>& stop, int worker) {
                 DocumentImport& import = (*imports)[static_cast<size_t>(worker)];
                 import.SetStopRequest(&stop);
@@ -161,8 +168,28 @@ int Serve(Args& args) {
         workers = std::stoi(setting);
     }
     workers = args.Number("workers", workers);
+    // SERVICE Listen: unset listens on the default address; "off" or an empty value does not.
+    std::string listen = "127.0.0.1:8080";
+    try {
+        if (const Variant value = SiteConfiguration()->GetValue("SERVICE", "Listen"); !value.IsEmpty())
+            listen = Trim(value.ToString());
+    } catch (...) {
+        // A configuration that cannot be read fails below, where the site is opened.
+    }
+    listen = Trim(args.Option("listen", listen));
     args.Finish();
     if (workers < 1 || workers > 64) throw UsageError("--workers must be between 1 and 64");
+    http::ServerOptions listenOptions;
+    const bool listening = !listen.empty() && listen != "off";
+    if (listening) {
+        try {
+            http::ParseListenAddress(listen, listenOptions.host, listenOptions.port);
+        } catch (const std::invalid_argument& bad) {
+            throw UsageError(std::string("--listen (or SERVICE Listen): ") + bad.what());
+        }
+        listenOptions.tlsCertificate = Trim(SiteSetting("SERVICE", "TlsCertificate"));
+        listenOptions.tlsKey = Trim(SiteSetting("SERVICE", "TlsKey"));
+    }
 
     std::optional<SiteLock> lock;
     try {
@@ -180,14 +207,30 @@ int Serve(Args& args) {
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    // The figures of this process: made before the workers, kept until after they end.
+    metrics::Registry registry;
+    DocumentMetrics documentMetrics(registry);
+
+    // The listener comes up before any work starts: an address that cannot be listened on
+    // stops the service at once.
+    std::unique_ptr<http::Server> server;
+    if (listening) {
+        try {
+            server = std::make_unique<http::Server>(listenOptions, OperationsRoutes(registry));
+        } catch (const http::ListenError& failure) {
+            std::cerr << "kestrix serve: " << failure.what() << "\n";
+            return exit_status::Site;
+        }
+    }
+
     std::vector<Job> jobs;
-    jobs.push_back(ImportJob(workers));
+    jobs.push_back(ImportJob(workers, documentMetrics));
     jobs.push_back(OutboxJob());
     jobs.push_back(MailboxJob());
     jobs.push_back(CleanupJob());
     Service service(std::move(jobs), workers);
 
-    std::thread([&service, signals] {
+    std::thread([&service, &server, signals] {
         bool stopping = false;
         for (;;) {
             int signal = 0;
@@ -198,6 +241,8 @@ int Serve(Args& args) {
                 stopping = true;
                 std::cout << "kestrix serve: stopping; the work in hand is finished first (again to stop at once)"
                           << std::endl;
+                // The listener goes first: no request reaches a service that is winding down.
+                if (server) server->Stop();
                 service.RequestStop();
             } else {
                 std::cout << "kestrix serve: stopped at once; claims in hand are taken back at the next start"
@@ -209,8 +254,9 @@ int Serve(Args& args) {
 
     const std::string home = getenv("KESTRIX_HOME") ? getenv("KESTRIX_HOME") : "";
     std::cout << "kestrix serve: serving " << Printable(home) << " with " << workers
-              << (workers == 1 ? " worker" : " workers") << " (" << service.Schedule()
-              << "); SIGTERM or Ctrl-C stops, SIGHUP reads the configuration again" << std::endl;
+              << (workers == 1 ? " worker" : " workers") << " (" << service.Schedule() << "); "
+              << (server ? "listening on " + server->Address() + " (/healthz, /metrics)" : std::string("no listener"))
+              << "; SIGTERM or Ctrl-C stops, SIGHUP reads the configuration again" << std::endl;
     services::Log().LogInfo("Kestrix.Service", "started", {{"workers", std::to_string(workers)}});
 
     int stopSeconds = 60;
@@ -218,6 +264,7 @@ int Serve(Args& args) {
         !setting.empty() && setting.size() < 6 && setting.find_first_not_of("0123456789") == std::string::npos)
         stopSeconds = std::stoi(setting);
     const bool finished = service.Run(std::chrono::seconds(stopSeconds));
+    if (server) server->Stop();
     services::Log().LogInfo("Kestrix.Service", finished ? "stopped" : "stopped with work unfinished");
     std::cout << "kestrix serve: stopped"
               << (finished ? "" : " before every worker finished; their claims are taken back at the next start")
@@ -230,11 +277,13 @@ int Serve(Args& args) {
 
 void AddServeCommand(Commands& commands) {
     commands["serve"] = {
-        "serve [--workers N]",
+        "serve [--workers N] [--listen HOST:PORT|off]",
         "runs the site as a service until SIGTERM or Ctrl-C: the folder import, the mailbox import,\n"
         "      the outbox (deliveries, retries, mails) and the daily clean-up of old uploads, on schedules from\n"
         "      the SERVICE section of the site configuration, with N worker threads (default: SERVICE\n"
-        "      Workers, else 1); SIGHUP reads the configuration again",
+        "      Workers, else 1); SIGHUP reads the configuration again. It answers GET /healthz and\n"
+        "      GET /metrics on HOST:PORT (default: SERVICE Listen, else 127.0.0.1:8080; \"off\": no listener;\n"
+        "      HTTPS with SERVICE TlsCertificate and TlsKey)",
         {}, Serve};
 }
 

@@ -134,7 +134,8 @@ std::string SiteConfiguration() {
            "  <Section name=\"SERVICE\">\n" +
            key("Workers", "1") + key("ImportInterval", "5") + key("MailboxInterval", "60") +
            key("OutboxInterval", "5") + key("CleanupInterval", "86400") + key("ClaimLease", "600") +
-           key("StopTimeout", "60") +
+           key("StopTimeout", "60") + key("Listen", "127.0.0.1:8080") + key("TlsCertificate", "") +
+           key("TlsKey", "") +
            "  </Section>\n"
            "  <Section name=\"MAILIMPORT\">\n" +
            key("Protocol", "folder") + key("MailFolder", "mail") + key("Server", "") + key("Port", "") +

@@ -113,6 +113,7 @@ struct Piece {
 struct RunState {
     ImportTally tally;
     const std::atomic<bool>* stop = nullptr;
+    DocumentMetrics* metrics = nullptr;
     size_t worker = 0;
     size_t workers = 1;
     std::function<void(const ImportedFile&)> report;
@@ -311,6 +312,7 @@ class FileImport {
     void ProcessOne(const Piece& piece, int32_t index, bool last) {
         DocumentProcessing processing;
         processing.SetOrigin(original_.string());
+        processing.SetMetrics(run_.metrics);
         std::string originalType, originalRecipient, type, sender, defaultRecipient;
         int32_t docId = 0, senderBp = 0;
         int16_t status = 0;
@@ -658,6 +660,7 @@ ImportTally DocumentImport::LastTally() const {
 void DocumentImport::Run() {
     RunState run;
     run.stop = stop_.load();
+    run.metrics = metrics_.load();
     run.worker = worker_.load();
     run.workers = workers_.load();
     {
@@ -689,15 +692,21 @@ void DocumentImport::Run() {
     last_ = run.tally;
 }
 
+std::vector<std::pair<std::string, std::string>> ImportFolders() {
+    std::vector<std::string> parameters = {"XMLPath1", "XMLPath2"};
+    if (OBI().IsOBIEnabled()) parameters.push_back("ObiPath");
+    std::vector<std::pair<std::string, std::string>> folders;
+    for (const std::string& parameter : parameters)
+        if (std::string folder = FolderOf(parameter); !folder.empty()) folders.emplace_back(parameter, folder);
+    return folders;
+}
+
 ImportBacklog CountImportBacklog() {
     try {
         ImportBacklog backlog;
-        std::vector<std::string> parameters = {"XMLPath1", "XMLPath2"};
-        if (OBI().IsOBIEnabled()) parameters.push_back("ObiPath");
-        for (const std::string& parameter : parameters) {
-            const std::string folder = FolderOf(parameter);
+        for (const auto& [parameter, folder] : ImportFolders()) {
             std::error_code ec;
-            if (folder.empty() || !fs::is_directory(folder, ec)) continue;
+            if (!fs::is_directory(folder, ec)) continue;
             for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
                 std::error_code kind;
                 if (!it->is_regular_file(kind)) continue;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "kestrix/processing/document_metrics.h"
+
 namespace kestrix {
 
 /// What a run of the folder import did.
@@ -75,6 +77,9 @@ class DocumentImport {
     /// Checked before each new file: when it holds true the run ends after the file in hand.
     /// The flag must outlive the runs; nullptr removes it.
     void SetStopRequest(const std::atomic<bool>* stop) { stop_.store(stop); }
+    /// Counts every document of the later runs in `metrics` (nullptr: no counting); they must
+    /// outlive the runs.
+    void SetMetrics(DocumentMetrics* metrics) { metrics_.store(metrics); }
 
     /// Lets runs on several threads start at different files: worker `worker` of `workers`
     /// begins its pass over a folder at that share of the listing (and goes round to the
@@ -89,6 +94,7 @@ class DocumentImport {
 
   private:
     std::atomic<const std::atomic<bool>*> stop_{nullptr};
+    std::atomic<DocumentMetrics*> metrics_{nullptr};
     std::atomic<size_t> worker_{0};
     std::atomic<size_t> workers_{1};
     mutable std::mutex mutex_;
@@ -97,6 +103,11 @@ class DocumentImport {
 };
 
 /// Counts the files that wait in the import folders and those held under the claim marker.
+/// The import folders that are set, as local paths, with the server parameter that names
+/// each ("XMLPath1", "XMLPath2", "ObiPath" while OBI is on). Raises when a parameter cannot
+/// be read.
+std::vector<std::pair<std::string, std::string>> ImportFolders();
+
 /// Raises when a folder parameter cannot be read; a folder that is missing counts nothing.
 ImportBacklog CountImportBacklog();
 

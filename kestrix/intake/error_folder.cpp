@@ -52,6 +52,8 @@ std::string ClaimFreeName(const std::string& dir, const std::string& name, Claim
 
 }  // namespace
 
+std::string error_folder::ErrorFolderRoot() { return LocalFilePath(GetParameter("XMLErrorPath")); }
+
 std::string error_folder::CreateErrorDir() {
     try {
         std::string root = GetParameter("XMLErrorPath");

@@ -8,6 +8,8 @@
 /// put there.
 namespace kestrix::error_folder {
 
+/// The error folder itself (server parameter "XMLErrorPath") as a local path.
+std::string ErrorFolderRoot();
 /// A folder of the present second under the error folder (server parameter
 /// "XMLErrorPath", created with its parents when missing), named
 /// "yyyy-mm-dd_hh-mm-ss"; created when missing. Answers its path.

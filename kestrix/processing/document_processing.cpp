@@ -151,6 +151,7 @@ Variant DocumentProcessing::ProcessDocumentInternal(int32_t iInterActive, const 
         trace.duration =
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
         LogDocumentTrace(trace);
+        if (metrics_) metrics_->Record(trace);
     };
     try {
         Variant id = ProcessOnce(iInterActive, iOriginalXmlBody, iOriginalDocTypeID, iOriginalDefRecipient,

@@ -7,6 +7,7 @@
 
 #include "kestrix/delivery/outbox.h"
 #include "kestrix/documents/document.h"
+#include "kestrix/processing/document_metrics.h"
 #include "kestrix/processing/document_trace.h"
 #include "platform/base/variant.h"
 
@@ -48,6 +49,9 @@ class DocumentProcessing : public DocumentStore {
 
     /// Names the file or source the next documents come from, for their entries in the log.
     void SetOrigin(std::string origin) { trace_.origin = std::move(origin); }
+    /// Counts each document processed from now on in `metrics` (nullptr: no counting). The
+    /// metrics must outlive this object.
+    void SetMetrics(DocumentMetrics* metrics) { metrics_ = metrics; }
     /// What became of the last document processed (also written to the log as one entry).
     const DocumentTrace& LastTrace() const { return trace_; }
 
@@ -68,6 +72,7 @@ class DocumentProcessing : public DocumentStore {
                         int16_t& oStatus, int32_t iForwardedDocID);
 
     DocumentTrace trace_;
+    DocumentMetrics* metrics_ = nullptr;
     /// What documents of a caller's unit of work left to do after its commit.
     std::vector<outbox::Item> leftItems_;
 };

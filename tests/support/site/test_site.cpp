@@ -7,6 +7,7 @@
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
 #include "platform/db/connection.h"
+#include "platform/services/configuration.h"
 #include "platform/membership/directory.h"
 
 namespace kestrix::test {
@@ -15,6 +16,9 @@ TestSite::TestSite(const std::string& backend) : database_(backend) {
     SiteOptions options;
     options.database = database_.connectionString();
     InitSite(dir_.path().string(), options);
+    // A service of a test site listens on a free port, never on the fixed default.
+    services::Configuration::SetValue((dir_.path() / "config" / "SiteConfiguration.xml").string(), "SERVICE",
+                                      "Listen", "127.0.0.1:0");
     setenv("KESTRIX_HOME", dir_.path().c_str(), 1);
     ResetThreadCaches();
 }
