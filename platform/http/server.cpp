@@ -86,19 +86,11 @@ Server::Server(ServerOptions options, std::vector<Route> routes) : impl_(std::ma
     }
     httplib::Server& server = *impl_->server;
     const size_t limit = options.maxBodyBytes;
-    // A body above the limit is refused: a client that asks first ("Expect: 100-continue")
-    // never sends it; one that does not has it skipped unkept.
+    // A body above the limit is refused with 413 and skipped unkept. A client that asks first
+    // ("Expect: 100-continue") is told to go on all the same: the library's early refusal
+    // carries no length, so such a client would send its body anyway and then wait for the
+    // connection to time out before it learns the answer.
     server.set_payload_max_length(limit);
-    server.set_expect_100_continue_handler([limit](const httplib::Request& req, httplib::Response& res) {
-        const std::string length = req.get_header_value("Content-Length");
-        if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos &&
-            (length.size() > 18 || std::stoull(length) > limit)) {
-            Answer(res, 413, "Payload Too Large");
-            res.set_header("Connection", "close");
-            return 413;
-        }
-        return 100;
-    });
     // Only address reuse: the library's default would also share the port with a second
     // server, which then never learns that the port is taken.
     server.set_socket_options([](int sock) {
