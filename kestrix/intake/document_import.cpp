@@ -360,7 +360,9 @@ class FileImport {
             result_.message = failure->description();
         }
         try {
-            import_claims::RecordDocument(claim_, index, failure ? 0 : docId);
+            // The last document needs no record of its own: the claim marked finished in this
+            // transaction says that every document of the file is done.
+            if (!last) import_claims::RecordDocument(claim_, index, failure ? 0 : docId);
         } catch (...) {
             work->Rollback();
             throw DatabaseUnavailable{CurrentError().description()};

@@ -49,8 +49,10 @@ public:
         sqlite3_busy_timeout(db_, kDefaultBusyTimeoutMs);
         sqlite3_commit_hook(db_, &SqliteSession::OnCommit, nullptr);
         try {
-            // Readers and one writer proceed side by side in write-ahead-log mode.
-            RunScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", 0);
+            // Readers and one writer proceed side by side in write-ahead-log mode. The journal
+            // of a statement inside a savepoint and the sorts of a query stay in memory
+            // instead of a file made and removed each time.
+            RunScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA temp_store=MEMORY;", 0);
         } catch (...) {
             sqlite3_close(db_);
             throw;
