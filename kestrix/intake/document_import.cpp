@@ -340,6 +340,7 @@ class FileImport {
             // Not a refusal of the document: the database is busy or went away, or something
             // failed around the document. Nothing of it stays.
             work->Rollback();
+            processing.DropLeftItems();
             work.reset();
             if (failure->number() == errnum::DatabaseBusy || !DatabaseAnswers())
                 throw DatabaseUnavailable{failure->description()};
@@ -365,6 +366,7 @@ class FileImport {
             if (!last) import_claims::RecordDocument(claim_, index, failure ? 0 : docId);
         } catch (...) {
             work->Rollback();
+            processing.DropLeftItems();
             throw DatabaseUnavailable{CurrentError().description()};
         }
         try {

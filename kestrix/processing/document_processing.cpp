@@ -647,8 +647,10 @@ Variant DocumentProcessing::ProcessOnce(int32_t iInterActive, const std::string&
 outbox::Outcome DocumentProcessing::WorkOffLeftItems() {
     std::vector<outbox::Item> left;
     left.swap(leftItems_);
-    return WorkOffStored(std::move(left));
+    return outbox::WorkOff(left);
 }
+
+void DocumentProcessing::DropLeftItems() noexcept { leftItems_.clear(); }
 
 outbox::Outcome DocumentProcessing::WorkOffStored(std::vector<outbox::Item> items) {
     if (items.empty()) return {};

@@ -57,9 +57,11 @@ class DocumentProcessing : public DocumentStore {
 
     /// A document processed inside a unit of work that its caller opened leaves what goes out
     /// of the system (deliveries, mails) for after the caller's commit: the caller calls this
-    /// then. Items of a unit of work that was rolled back are dropped. Never raises for a
-    /// failing item (it waits in the outbox for its next attempt).
+    /// after the commit, or `DropLeftItems` after a roll-back. Never raises for a failing item
+    /// (it waits in the outbox for its next attempt).
     outbox::Outcome WorkOffLeftItems();
+    /// Forgets what the documents left to go out: the caller's unit of work was rolled back.
+    void DropLeftItems() noexcept;
 
   private:
     /// Works off those of the items that exist (were committed).
