@@ -144,6 +144,30 @@ std::string SiteConfiguration() {
            "</Configuration>\n";
 }
 
+/// Columns that tables of a site made by an earlier version lack: added when the site is
+/// completed (the schema scripts make missing tables, but cannot add a column only when it is
+/// missing on both dialects).
+void AddMissingColumns(db::Connection& connection) {
+    struct Column {
+        const char* table;
+        const char* name;
+        const char* type;
+    };
+    static constexpr Column kAdded[] = {{"OUTBOX", "CLAIMEDBY", "TEXT"}, {"OUTBOX", "CLAIMEDUNTIL", "TEXT"}};
+    for (const Column& column : kAdded) {
+        const std::string add = std::string("ALTER TABLE ") + column.table + " ADD COLUMN ";
+        if (connection.dialect() == db::Dialect::PostgreSQL) {
+            connection.Execute(add + "IF NOT EXISTS " + column.name + " " + column.type);
+            continue;
+        }
+        bool present = false;
+        for (db::Recordset rs = connection.Query(std::string("PRAGMA table_info(") + column.table + ")"); !rs.Eof();
+             rs.MoveNext())
+            present = present || IEquals(rs.GetString("name"), column.name);
+        if (!present) connection.Execute(add + column.name + " " + column.type);
+    }
+}
+
 /// The connection string as the site's configuration keeps it: a database file inside the
 /// site is named relative to the site folder.
 std::string StoredConnectionString(const std::string& connectionString, const fs::path& site) {
@@ -264,6 +288,7 @@ std::string InitSite(const std::string& folder, const SiteOptions& options) {
         connection.Execute("BEGIN");
         try {
             db::ApplySchema(connection, DataFolder() + "/schema");
+            AddMissingColumns(connection);
             LoadLabelsInto(connection, DataFolder() + "/labels");
             for (const ParameterInfo& parameter : KnownParameters()) {
                 const std::string name(parameter.name);

@@ -27,8 +27,14 @@ TEST_P(Sites, InitCreatesAWorkingSiteAndKeepsChangesWhenRunAgain) {
     int64_t labelRows = labels.GetInt("N");
     connection.Execute("UPDATE COLLABORATIONPARAMETER SET PARAMVALUE = 'changed' WHERE PARAMNAME = 'FaxServer'");
     connection.Execute("DELETE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = 'EDIDelimiter'");
+    // A site of an earlier version: its outbox has no claim columns, the import claims no table.
+    connection.Execute("ALTER TABLE OUTBOX DROP COLUMN CLAIMEDBY");
+    connection.Execute("ALTER TABLE OUTBOX DROP COLUMN CLAIMEDUNTIL");
+    connection.Execute("DROP TABLE IMPORTCLAIM");
 
     InitSite(dir.path().string());  // again, with the database the site already names
+    EXPECT_NO_THROW(connection.Query("SELECT CLAIMEDBY, CLAIMEDUNTIL FROM OUTBOX"));
+    EXPECT_NO_THROW(connection.Query("SELECT DONE FROM IMPORTCLAIM"));
     db::Recordset fax = connection.Query("SELECT PARAMVALUE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = 'FaxServer'");
     EXPECT_EQ(fax.GetString("PARAMVALUE"), "changed");
     db::Recordset edi = connection.Query("SELECT PARAMVALUE FROM COLLABORATIONPARAMETER WHERE PARAMNAME = 'EDIDelimiter'");
