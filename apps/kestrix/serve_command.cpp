@@ -278,12 +278,12 @@ int Serve(Args& args) {
 void AddServeCommand(Commands& commands) {
     commands["serve"] = {
         "serve [--workers N] [--listen HOST:PORT|off]",
-        "runs the site as a service until SIGTERM or Ctrl-C: the folder import, the mailbox import,\n"
-        "      the outbox (deliveries, retries, mails) and the daily clean-up of old uploads, on schedules from\n"
-        "      the SERVICE section of the site configuration, with N worker threads (default: SERVICE\n"
-        "      Workers, else 1); SIGHUP reads the configuration again. It answers GET /healthz and\n"
-        "      GET /metrics on HOST:PORT (default: SERVICE Listen, else 127.0.0.1:8080; \"off\": no listener;\n"
-        "      HTTPS with SERVICE TlsCertificate and TlsKey)",
+        "runs the site as a service until SIGTERM or Ctrl-C: the folder import, the mailbox\n"
+        "      import, the outbox (deliveries, retries, mails) and the daily clean-up of old uploads,\n"
+        "      on schedules from the SERVICE section of the site configuration, with N worker threads\n"
+        "      (default: SERVICE Workers, else 1); SIGHUP reads the configuration again. It answers\n"
+        "      GET /healthz and GET /metrics on HOST:PORT (default: SERVICE Listen, else\n"
+        "      127.0.0.1:8080; \"off\": no listener; HTTPS with SERVICE TlsCertificate and TlsKey)",
         {}, Serve};
 }
 
