@@ -26,6 +26,7 @@
 #include "kestrix/rules/templates.h"
 #include "kestrix/rules/user_defined_fields.h"
 #include "kestrix/web/collaboration.h"
+#include "kestrix/web/sql_queries.h"
 
 namespace kestrix {
 
@@ -64,6 +65,8 @@ constexpr std::array kClasses{
     component::ClassEntry{"Kestrix.ReceiveMethod", &Make<ReceiveMethod>},
     component::ClassEntry{"Kestrix.SenderList", &Make<SenderList>},
     component::ClassEntry{"Kestrix.DistributionList", &Make<DistributionList>},
+    component::ClassEntry{"Kestrix.SQLQueries", &Make<SQLQueries>},
+    component::ClassEntry{"Kestrix.Queries", &Make<Queries>},
 };
 
 }  // namespace
