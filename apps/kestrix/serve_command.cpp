@@ -198,6 +198,19 @@ int Serve(Args& args) {
         std::cerr << "kestrix serve: " << taken.what() << "\n";
         return exit_status::Site;
     }
+    // A site made by an earlier version lacks what the service keeps its claims in.
+    try {
+        db::Connection connection = GetConnection();
+        connection.Query("SELECT CLAIMEDBY, CLAIMEDUNTIL FROM OUTBOX WHERE 1 = 0");
+        connection.Query("SELECT DONE FROM IMPORTCLAIM WHERE 1 = 0");
+        connection.Query("SELECT MESSAGEID FROM MAILIMPORTSAVED WHERE 1 = 0");
+    } catch (...) {
+        const std::string home = getenv("KESTRIX_HOME") ? getenv("KESTRIX_HOME") : "SITE";
+        std::cerr << "kestrix serve: the database of this site was made by an earlier version and lacks the "
+                     "tables of the service; complete it first with 'kestrix init "
+                  << Printable(home) << "'\n";
+        return exit_status::Site;
+    }
 
     // The signals are taken by one thread of their own; the workers never see them.
     sigset_t signals;

@@ -69,6 +69,12 @@ TEST_P(Serve, WorksOffTheOutboxHonoursClaimsAndStopsCleanly) {
     serve.Signal(SIGTERM);
     EXPECT_EQ(serve.WaitForExit(30s), std::optional<int>(0)) << serve.Output();
     EXPECT_TRUE(Contains(serve.Output(), "kestrix serve: stopped")) << serve.Output();
+
+    // A site whose database an earlier version made is told to be completed first.
+    site.Exec("ALTER TABLE OUTBOX DROP COLUMN CLAIMEDUNTIL");
+    const test::ProgramRun old = test::RunKestrix({"serve"});
+    EXPECT_EQ(old.status, 3);
+    EXPECT_TRUE(Contains(old.err, "complete it first with 'kestrix init")) << old.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Serve, ::testing::ValuesIn(test::Backends()));
