@@ -57,7 +57,7 @@ int32_t ApplicationId(const std::string& name) {
 }
 
 int User(Args& args) {
-    std::string verb = args.Word(1, "user add|list|password|grant");
+    std::string verb = args.Word(1, "user add|list|password|grant|token");
     SiteAdministration site;
     if (verb == "add") {
         // An existing user keeps what the options leave out.
@@ -116,6 +116,20 @@ int User(Args& args) {
         std::cout << Printable(login) << " may use " << Printable(app) << "\n";
         return exit_status::Done;
     }
+    if (verb == "token") {
+        std::string login = args.Word(2, "login");
+        const bool revoke = args.Flag("revoke");
+        args.Finish();
+        membership::Directory directory(site.directory());
+        if (revoke) {
+            const int revoked = directory.RevokeTokens(login);
+            std::cout << revoked << (revoked == 1 ? " token" : " tokens") << " of " << Printable(login) << " revoked\n";
+            return exit_status::Done;
+        }
+        // Shown this once: only its hash is kept.
+        std::cout << directory.IssueToken(login) << "\n";
+        return exit_status::Done;
+    }
     UnknownVerb(args, verb);
 }
 
@@ -149,10 +163,12 @@ void AddMembershipCommands(Commands& commands) {
     commands["user"] = {
         "user add LOGIN --partner ID [--email E] [--language 1033] [--locale 1033] [--first F]\n"
         "           [--second S] [--employee N] [--password P] [--apps A,B] | user list |\n"
-        "           user password LOGIN PASSWORD | user grant LOGIN APPLICATION",
+        "           user password LOGIN PASSWORD | user grant LOGIN APPLICATION |\n"
+        "           user token LOGIN [--revoke]",
         "users of the membership directory; adding an existing user changes what the options\n"
-        "      give and keeps the rest",
-        {}, User};
+        "      give and keeps the rest; a token (for the user's programs, sent as 'Authorization:\n"
+        "      Bearer TOKEN') is shown once, and --revoke withdraws every token of the user",
+        {"revoke"}, User};
     commands["app"] = {"app add NAME | app list", "applications users may be granted", {}, App};
 }
 

@@ -46,6 +46,15 @@ public:
     /// Lets the user use the application `applicationId`; granting twice changes nothing.
     void GrantApplication(const std::string& login, int32_t applicationId);
 
+    /// A new API token of the user ("kx_" and 64 hexadecimal digits), answered once: only a
+    /// hash of it is kept. NoSuchUser when unknown.
+    std::string IssueToken(const std::string& login);
+    /// The login of the user whose token this is, or nothing for a token that is unknown or
+    /// revoked (or whose user is gone).
+    std::optional<std::string> TokenUser(const std::string& token) const;
+    /// Revokes every token of the user; answers how many were in force.
+    int RevokeTokens(const std::string& login);
+
 private:
     std::string connectionString_;
 };

@@ -346,4 +346,33 @@ TEST_P(Membership, DirectoryListsPartnersAndUsersAndRefusesInconsistentRows) {
     EXPECT_EQ(ErrorNumber([&] { dir.GrantApplication("nobody", 5); }), errnum::NoSuchUser);
 }
 
+// A token names its user until it is revoked; only its hash is kept, a forged or revoked one
+// names nobody, and a user's tokens are his alone.
+TEST_P(Membership, TokensNameTheirUserUntilRevoked) {
+    membership::Directory dir = directory();
+    const std::string annToken = dir.IssueToken("ann");
+    const std::string second = dir.IssueToken("ann");
+    const std::string bobToken = dir.IssueToken("bob");
+    EXPECT_EQ(annToken.size(), 67u);
+    EXPECT_TRUE(annToken.starts_with("kx_"));
+    EXPECT_NE(annToken, second);
+    EXPECT_EQ(dir.TokenUser(annToken), std::optional<std::string>("ann"));
+    EXPECT_EQ(dir.TokenUser(bobToken), std::optional<std::string>("bob"));
+    std::string forged = annToken;
+    forged.back() = forged.back() == '0' ? '1' : '0';
+    for (const std::string& wrong : {forged, std::string("kx_"), std::string(), annToken + "0", std::string("' OR 1=1 --")})
+        EXPECT_FALSE(dir.TokenUser(wrong)) << wrong;
+    kestrix::db::Connection connection(database_->connectionString());
+    EXPECT_EQ(connection.Query("SELECT COUNT(*) AS N FROM MEMBERTOKEN WHERE TOKENHASH = ?", {kestrix::Variant(annToken)})
+                  .GetInt("N"),
+              0);
+    EXPECT_THROW(dir.IssueToken("nobody"), kestrix::Error);
+
+    EXPECT_EQ(dir.RevokeTokens("ann"), 2);
+    EXPECT_FALSE(dir.TokenUser(annToken));
+    EXPECT_FALSE(dir.TokenUser(second));
+    EXPECT_EQ(dir.TokenUser(bobToken), std::optional<std::string>("bob"));
+    EXPECT_EQ(dir.RevokeTokens("ann"), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, Membership, ::testing::ValuesIn(kestrix::test::Backends()));
