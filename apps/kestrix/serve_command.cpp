@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "apps/kestrix/api_routes.h"
 #include "apps/kestrix/cli.h"
 #include "apps/kestrix/operations.h"
 #include "apps/kestrix/service.h"
@@ -229,7 +230,9 @@ int Serve(Args& args) {
     std::unique_ptr<http::Server> server;
     if (listening) {
         try {
-            server = std::make_unique<http::Server>(listenOptions, OperationsRoutes(registry));
+            std::vector<http::Route> routes = OperationsRoutes(registry);
+            for (http::Route& route : ApiRoutes()) routes.push_back(std::move(route));
+            server = std::make_unique<http::Server>(listenOptions, std::move(routes));
         } catch (const http::ListenError& failure) {
             std::cerr << "kestrix serve: " << failure.what() << "\n";
             return exit_status::Site;
@@ -268,7 +271,7 @@ int Serve(Args& args) {
     const std::string home = getenv("KESTRIX_HOME") ? getenv("KESTRIX_HOME") : "";
     std::cout << "kestrix serve: serving " << Printable(home) << " with " << workers
               << (workers == 1 ? " worker" : " workers") << " (" << service.Schedule() << "); "
-              << (server ? "listening on " + server->Address() + " (/healthz, /metrics)" : std::string("no listener"))
+              << (server ? "listening on " + server->Address() + " (/healthz, /metrics, /api/v1)" : std::string("no listener"))
               << "; SIGTERM or Ctrl-C stops, SIGHUP reads the configuration again" << std::endl;
     services::Log().LogInfo("Kestrix.Service", "started", {{"workers", std::to_string(workers)}});
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/base/json.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/services/configuration.h"
@@ -50,29 +51,6 @@ std::string_view Readable(std::string_view message) {
     return message;
 }
 
-/// `text` as a JSON string, quotes included.
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    out += '"';
-    return out;
-}
 
 /// Writes all of `data` with one write(2) where the system allows it. The file is opened
 /// for appending, so lines of several processes never overwrite each other.

@@ -71,6 +71,32 @@ TEST_P(ServeListen, AnswersHealthAndMetricsAndRefusesATakenPort) {
         << metrics;
     EXPECT_GT(std::stod(age[1].str()), 20.0 * 365 * 86400);
 
+    // The JSON API: a user's programs list his own boxes with his token, and nobody else's.
+    const std::string alice = test::RunKestrix({"user", "token", "alice"}).out;
+    const std::string bob = test::RunKestrix({"user", "token", "bob"}).out;
+    ASSERT_TRUE(alice.starts_with("kx_")) << alice;
+    auto api = [&](const std::string& token, const std::string& query) {
+        return Curl({"-H", "Authorization: Bearer " + token.substr(0, token.find('\n')), base + "/api/v1/documents" + query});
+    };
+    const test::CurlAnswer sent = api(alice, "?type=ORDER&box=outbox");
+    EXPECT_EQ(sent.status, 200) << sent.body;
+    EXPECT_TRUE(Contains(sent.body, "\"box\":\"outbox\"") && Contains(sent.body, "\"documentid\":1")) << sent.body;
+    EXPECT_TRUE(Contains(api(bob, "?type=ORDER&box=outbox").body, "\"documents\":[]"));
+    for (const char* box : {"inbox", "errors"})
+        for (const std::string* token : {&alice, &bob}) {
+            const test::CurlAnswer listed = api(*token, std::string("?type=ORDER&box=") + box);
+            EXPECT_EQ(listed.status, 200) << box << ": " << listed.body;
+        }
+    EXPECT_TRUE(Contains(api(alice, "?type=ORDER&box=outbox&page=2&size=1").body, "\"documents\":[]"));
+    EXPECT_EQ(api(alice, "?type=ORDER&box=trash").status, 400);
+    EXPECT_EQ(api(alice, "?box=outbox").status, 400);
+    EXPECT_EQ(api(alice, "?type=ORDER&size=lots").status, 400);
+    EXPECT_EQ(api(alice, "?type=ORDER%27%20OR%20%271%27%3D%271&box=outbox").body, "{\"box\":\"outbox\",\"page\":1,\"size\":50,\"documents\":[]}");
+    EXPECT_EQ(api("kx_" + std::string(64, '0'), "").status, 401);
+    EXPECT_EQ(Curl({base + "/api/v1/documents"}).status, 401);
+    test::RunKestrix({"user", "token", "alice", "--revoke"});
+    EXPECT_EQ(api(alice, "?type=ORDER&box=outbox").status, 401);
+
     // A body over the limit (2 MB, passed to curl as a file: too long for an argument).
     const fs::path big = site.root() / "big-body";
     std::ofstream(big, std::ios::binary) << std::string(2 * 1024 * 1024, 'x');
