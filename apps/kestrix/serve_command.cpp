@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -162,11 +163,11 @@ Job CleanupJob() {
 
 int Serve(Args& args) {
     int workers = 1;
-    if (const std::string setting = Trim(SiteSetting("SERVICE", "Workers")); !setting.empty()) {
-        if (setting.size() > 3 || setting.find_first_not_of("0123456789") != std::string::npos)
-            throw Error(errnum::E_FAIL, "kestrix serve",
-                        "the SERVICE setting Workers is not a number of workers: '" + setting + "'");
-        workers = std::stoi(setting);
+    try {
+        // More than a thousand is refused below, as from the command line.
+        workers = static_cast<int>(std::min<int64_t>(SiteSettingWholeNumber("SERVICE", "Workers").value_or(1), 1000));
+    } catch (const Error& e) {
+        throw Error(errnum::E_FAIL, "kestrix serve", e.description());
     }
     workers = args.Number("workers", workers);
     // SERVICE Listen: unset listens on the default address; "off" or an empty value does not.
@@ -275,10 +276,12 @@ int Serve(Args& args) {
               << "; SIGTERM or Ctrl-C stops, SIGHUP reads the configuration again" << std::endl;
     services::Log().LogInfo("Kestrix.Service", "started", {{"workers", std::to_string(workers)}});
 
-    int stopSeconds = 60;
-    if (const std::string setting = Trim(SiteSetting("SERVICE", "StopTimeout"));
-        !setting.empty() && setting.size() < 6 && setting.find_first_not_of("0123456789") == std::string::npos)
-        stopSeconds = std::stoi(setting);
+    int64_t stopSeconds = 60;
+    try {
+        stopSeconds = SiteSettingWholeNumber("SERVICE", "StopTimeout").value_or(60);
+    } catch (...) {
+        // A value that is no number reads as unset.
+    }
     const bool finished = service.Run(std::chrono::seconds(stopSeconds));
     if (server) server->Stop();
     services::Log().LogInfo("Kestrix.Service", finished ? "stopped" : "stopped with work unfinished");

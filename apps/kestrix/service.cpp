@@ -2,6 +2,7 @@
 #include "apps/kestrix/service.h"
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 #include "kestrix/foundation/error_reporting.h"
@@ -18,22 +19,21 @@ namespace {
 constexpr const char* kSource = "Kestrix.Service";
 
 /// A whole number of seconds from the SERVICE section, or the fallback when the key is unset
-/// or not a number (which is logged).
+/// or holds no positive whole number (which is logged).
 std::chrono::seconds IntervalSetting(const std::string& key, int fallback) {
-    std::string text;
+    std::optional<int64_t> seconds;
     try {
-        text = Trim(SiteSetting("SERVICE", key));
+        seconds = SiteSettingWholeNumber("SERVICE", key);
     } catch (...) {
-        LogError(kSource);
+        seconds = 0;
+    }
+    if (!seconds) return std::chrono::seconds(fallback);
+    if (*seconds < 1) {
+        services::Log().LogError(kSource, "The SERVICE setting " + key + " is not a number of seconds; " +
+                                              std::to_string(fallback) + " s is used.");
         return std::chrono::seconds(fallback);
     }
-    if (text.empty()) return std::chrono::seconds(fallback);
-    if (text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos || std::stoi(text) < 1) {
-        services::Log().LogError(kSource, "The SERVICE setting " + key + " is not a number of seconds: '" + text +
-                                              "'; " + std::to_string(fallback) + " s is used.");
-        return std::chrono::seconds(fallback);
-    }
-    return std::chrono::seconds(std::stoi(text));
+    return std::chrono::seconds(*seconds);
 }
 
 }  // namespace

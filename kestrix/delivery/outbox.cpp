@@ -139,10 +139,12 @@ struct RetryPolicy {
 RetryPolicy DeliveryRetryPolicy() {
     RetryPolicy policy;
     try {
+        // A key that is unset or holds no whole number keeps its default.
         auto read = [&](std::string_view key, int64_t& value) {
-            const std::string text = SiteSetting("GLOBAL", key);
-            if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos)
-                value = std::stoll(text);
+            try {
+                value = SiteSettingWholeNumber("GLOBAL", key).value_or(value);
+            } catch (...) {
+            }
         };
         int64_t attempts = policy.attempts;
         read("DeliveryAttempts", attempts);
@@ -332,6 +334,9 @@ Outcome WorkOff(const std::vector<int64_t>& ids) {
     return WorkOffItems(items);
 }
 
+namespace {
+
+/// Releases the claims of processes of this host that are gone; answers how many items.
 int ReleaseClaimsOfGoneOwners() {
     db::Connection connection = GetConnection();
     std::vector<std::string> gone;
@@ -385,6 +390,8 @@ std::vector<Item> ClaimDue(bool ignoreSchedule, size_t limit) {
     for (Item& item : items) item.claimedBy = Owner();
     return items;
 }
+
+}  // namespace
 
 Outcome WorkOffDue(bool ignoreSchedule, size_t limit) {
     try {

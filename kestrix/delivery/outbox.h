@@ -85,8 +85,6 @@ std::string DeliveryTarget(int32_t partner, int32_t sendMethod, int32_t rule);
 /// this host that are gone are released first.
 Outcome WorkOffDue(bool ignoreSchedule = false, size_t limit = 0);
 
-/// Releases the claims of processes of this host that are gone; answers how many items.
-int ReleaseClaimsOfGoneOwners();
 
 /// Every item of the outbox, oldest first.
 std::vector<Item> List();

@@ -4,6 +4,7 @@
 
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site_cache.h"
+#include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/db/connection.h"
 
@@ -36,15 +37,28 @@ std::string SiteSetting(std::string_view section, std::string_view key) {
     }
 }
 
+std::optional<int64_t> SiteSettingWholeNumber(std::string_view section, std::string_view key) {
+    std::string text;
+    try {
+        text = Trim(SiteSetting(section, key));
+    } catch (...) {
+        return std::nullopt;
+    }
+    if (text.empty()) return std::nullopt;
+    if (text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        throw Error(errnum::E_FAIL, "Kestrix.SiteSetting",
+                    "The setting " + std::string(section) + " " + std::string(key) + " is not a whole number: '" +
+                        text + "'.");
+    return std::stoll(text);
+}
+
 int64_t ClaimLeaseSeconds() {
     try {
-        const std::string text = Trim(SiteSetting("SERVICE", "ClaimLease"));
-        if (!text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string::npos)
-            return std::stoll(text);
+        return SiteSettingWholeNumber("SERVICE", "ClaimLease").value_or(600);
     } catch (...) {
-        // An unreadable configuration reads as unset.
+        // A value that is no number reads as unset.
+        return 600;
     }
-    return 600;
 }
 
 int DatabaseBusyTimeoutMs() {

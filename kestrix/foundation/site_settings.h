@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,10 @@ std::shared_ptr<const services::Configuration> SiteConfiguration();
 /// A value of the site configuration, trimmed; "" when it is unset or the file cannot be
 /// read.
 std::string SiteSetting(std::string_view section, std::string_view key);
+
+/// A whole number of the site configuration: nothing when the key is unset (or the file
+/// cannot be read); raises when it holds anything but up to nine digits.
+std::optional<int64_t> SiteSettingWholeNumber(std::string_view section, std::string_view key);
 
 /// How long a claim whose owner is gone keeps others off what it claims (a file of the import
 /// folder, an outbox item, the import mailbox): site configuration SERVICE "ClaimLease",

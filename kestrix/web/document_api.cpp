@@ -2,7 +2,6 @@
 #include "kestrix/web/document_api.h"
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "kestrix/web/sql_queries.h"
 #include "platform/base/error.h"
 #include "platform/base/json.h"
+#include "platform/base/strings.h"
 #include "platform/db/connection.h"
 
 namespace kestrix::document_api {
@@ -27,10 +27,6 @@ std::string JsonValue(const Variant& value) {
     return JsonString(value.ToString());
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 }  // namespace
 
@@ -66,7 +62,7 @@ std::string ListDocuments(const std::string& user, std::string_view box, const s
     std::vector<std::pair<size_t, std::string>> columns;
     std::vector<std::string> seen;
     for (size_t i = 0; i < rs.FieldCount(); ++i) {
-        const std::string name = Lower(rs.FieldName(i));
+        const std::string name = ToLower(rs.FieldName(i));
         if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
         seen.push_back(name);
         columns.emplace_back(i, JsonString(name));

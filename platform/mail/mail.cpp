@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
@@ -21,6 +20,7 @@
 
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
+#include "platform/mail/mailbox_remote.h"
 
 namespace kestrix::mail {
 
@@ -28,10 +28,6 @@ namespace {
 
 constexpr const char* kSource = "Mail";
 
-void InitOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -471,7 +467,7 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
 
 std::string SendBySmtp(const Message& message, const std::string& text, const Settings& settings) {
     if (settings.host.empty()) throw Error(errnum::E_FAIL, kSource, "No SMTP server is configured.");
-    InitOnce();
+    detail::EnsureCurl();
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
     if (!curl) throw Error(errnum::E_FAIL, kSource, "Cannot start an SMTP session.");
     const std::string scheme = settings.tls == Settings::Tls::Implicit ? "smtps://" : "smtp://";

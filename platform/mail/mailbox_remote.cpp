@@ -17,10 +17,6 @@ namespace {
 
 constexpr const char* kSource = "Mail.Mailbox";
 
-void InitCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 size_t Collect(char* data, size_t size, size_t count, void* user) {
     static_cast<std::string*>(user)->append(data, size * count);
@@ -64,7 +60,7 @@ std::vector<uint64_t> NumbersAfter(const std::string& answer, const std::string&
 class RemoteMailbox : public Mailbox {
   public:
     explicit RemoteMailbox(const MailboxSettings& settings) : settings_(settings) {
-        InitCurl();
+        EnsureCurl();
         imap_ = settings.protocol == MailboxSettings::Protocol::Imap;
         if (Trim(settings.host).empty())
             throw Error(errnum::E_FAIL, kSource, std::string("No ") + (imap_ ? "IMAP" : "POP3") + " server is configured.");
@@ -207,6 +203,11 @@ class RemoteMailbox : public Mailbox {
 
 std::unique_ptr<Mailbox> OpenRemoteMailbox(const MailboxSettings& settings) {
     return std::make_unique<RemoteMailbox>(settings);
+}
+
+void EnsureCurl() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 }  // namespace kestrix::mail::detail
