@@ -20,6 +20,19 @@ std::string Request::Header(const std::string& name) const {
     return {};
 }
 
+namespace {
+
+std::string First(const std::multimap<std::string, std::string>& values, const std::string& name) {
+    const auto it = values.find(name);
+    return it == values.end() ? std::string() : it->second;
+}
+
+}  // namespace
+
+std::string Request::Query(const std::string& name) const { return First(query, name); }
+
+std::string Request::Form(const std::string& name) const { return First(form, name); }
+
 void ParseListenAddress(const std::string& text, std::string& host, int& port) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon + 1 == text.size())
@@ -43,14 +56,31 @@ struct Server::Impl {
 
 namespace {
 
-Request ToRequest(const httplib::Request& in) {
+Request ToRequest(const httplib::Request& in, bool secure) {
     Request out;
     out.method = in.method;
     out.path = in.path;
-    out.query.insert(in.params.begin(), in.params.end());
+    // The library puts the fields of a url-encoded body among the query's; the query is read
+    // from the address alone so that a page can tell a link from a posted form.
+    const size_t question = in.target.find('?');
+    if (question != std::string::npos) {
+        httplib::Params query;
+        httplib::detail::parse_query_text(in.target.substr(question + 1), query);
+        out.query.insert(query.begin(), query.end());
+    }
     out.headers.insert(in.headers.begin(), in.headers.end());
     out.body = in.body;
     out.remoteAddress = in.remote_addr;
+    out.secure = secure;
+    if (in.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
+        httplib::Params form;
+        httplib::detail::parse_query_text(in.body, form);
+        out.form.insert(form.begin(), form.end());
+    }
+    for (const auto& [field, part] : in.files) {
+        if (part.filename.empty()) out.form.emplace(field, part.content);
+        else out.files.push_back({field, part.filename, part.content_type, part.content});
+    }
     return out;
 }
 
@@ -112,15 +142,16 @@ Server::Server(ServerOptions options, std::vector<Route> routes) : impl_(std::ma
         (void)limit;
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    auto dispatch = [table](const httplib::Request& req, httplib::Response& res) {
+    const bool secure = secure_;
+    auto dispatch = [table, secure](const httplib::Request& req, httplib::Response& res) {
         bool pathKnown = false;
         for (const Route& route : *table) {
-            if (route.path != req.path) continue;
+            if (strcasecmp(route.path.c_str(), req.path.c_str()) != 0) continue;
             pathKnown = true;
             if (route.method != req.method && !(route.method == "GET" && req.method == "HEAD")) continue;
             try {
                 Response answer;
-                route.handler(ToRequest(req), answer);
+                route.handler(ToRequest(req, secure), answer);
                 FromResponse(answer, res);
             } catch (...) {
                 Answer(res, 500, "Internal Server Error");

@@ -23,9 +23,26 @@ struct Request {
     std::multimap<std::string, std::string> headers;
     std::string body;
     std::string remoteAddress;
+    /// The fields of a posted form ("application/x-www-form-urlencoded" or
+    /// "multipart/form-data"), decoded; the parts that carry a file are in `files`.
+    std::multimap<std::string, std::string> form;
+    /// One file part of a "multipart/form-data" post.
+    struct File {
+        std::string field;        ///< the form field's name
+        std::string fileName;     ///< as the client named it (any folder part is the caller's to drop)
+        std::string contentType;
+        std::string content;
+    };
+    std::vector<File> files;
+    /// True when the connection is HTTPS.
+    bool secure = false;
 
     /// The first value of header `name` (any case), or "".
     std::string Header(const std::string& name) const;
+    /// The first value of query parameter `name`, or "".
+    std::string Query(const std::string& name) const;
+    /// The first value of form field `name`, or "".
+    std::string Form(const std::string& name) const;
 };
 
 /// The answer a handler fills in; 200 with an empty text body unless it says otherwise.
@@ -38,7 +55,8 @@ struct Response {
 
 using Handler = std::function<void(const Request&, Response&)>;
 
-/// A handler for one method and one exact path ("/healthz").
+/// A handler for one method and one exact path ("/healthz"), compared without regard to
+/// case (links that mails carry may have been retyped).
 struct Route {
     std::string method;
     std::string path;

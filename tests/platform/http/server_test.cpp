@@ -28,7 +28,12 @@ std::vector<Route> Routes() {
         {"POST", "/echo",
          [](const Request& request, Response& response) {
              response.contentType = "application/json";
-             response.body = "{\"length\":" + std::to_string(request.body.size()) + "}";
+             if (request.form.empty() && request.files.empty())
+                 response.body = "{\"length\":" + std::to_string(request.body.size()) + "}";
+             else
+                 response.body = request.Form("a") + "|" + request.Query("a") + "|" +
+                                 (request.files.empty() ? "" : request.files[0].fileName + "=" + request.files[0].content);
+
          }},
         {"GET", "/fails", [](const Request&, Response&) { throw std::runtime_error("password=hunter2"); }},
         {"GET", "/slow",
@@ -55,9 +60,15 @@ TEST(HttpServer, ServesRoutesLimitsBodiesAndStopsAfterTheRequestsInHand) {
     test::CurlAnswer echo = Curl({"-H", "X-Probe: seen", base + "/echo?word=a%20b"});
     EXPECT_EQ(echo.status, 200);
     EXPECT_EQ(echo.body, "a b|seen");
-    test::CurlAnswer posted = Curl({"--data-binary", std::string(1000, 'x'), base + "/echo"});
+    test::CurlAnswer posted = Curl({"-H", "Content-Type: application/octet-stream", "--data-binary", std::string(1000, 'x'), base + "/echo"});
     EXPECT_EQ(posted.status, 200);
     EXPECT_EQ(posted.body, "{\"length\":1000}");
+    // Posted fields are the form's, not the query's; a file part is apart from the fields.
+    EXPECT_EQ(Curl({"--data", "a=1+%262", base + "/ECHO?a=q"}).body, "1 &2|q|");
+    const std::string part = (std::filesystem::temp_directory_path() / "kestrix-http-part.xml").string();
+    ASSERT_EQ(std::system(("printf '<x/>' > " + part).c_str()), 0);
+    EXPECT_EQ(Curl({"-F", "a=3", "-F", "f=@" + part, base + "/echo"}).body, "3||kestrix-http-part.xml=<x/>");
+    std::filesystem::remove(part);
     EXPECT_EQ(Curl({base + "/nowhere"}).status, 404);
     EXPECT_EQ(Curl({"-X", "DELETE", base + "/echo"}).status, 405);
     const test::CurlAnswer failed = Curl({base + "/fails"});

@@ -1,0 +1,71 @@
+#include "kestrix/web/pages.h"
+
+#include "kestrix/foundation/i18n.h"
+
+namespace kestrix::web {
+
+std::string EscapeHtml(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string CsrfField(const Visitor& visitor) {
+    return "<input type=\"hidden\" name=\"csrf\" value=\"" + EscapeHtml(visitor.csrfToken) + "\">";
+}
+
+void Redirect(http::Response& response, const std::string& location) {
+    response.status = 303;
+    response.headers.emplace("Location", location);
+    response.body.clear();
+}
+
+std::string RenderPage(const Visitor& visitor, std::string_view title, std::string_view bodyHtml,
+                       std::string_view notice) {
+    const auto label = [&](std::string_view code) { return EscapeHtml(LabelOrCode(code, visitor.language)); };
+    std::string page;
+    page.reserve(bodyHtml.size() + 2048);
+    page += "<!DOCTYPE html>\n<html lang=\"";
+    page += visitor.language == 1031 ? "de" : "en";
+    page += "\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" content=\"width=device-width\">"
+            "<title>";
+    page += EscapeHtml(title);
+    page += " - Kestrix</title><link rel=\"stylesheet\" href=\"/static/kestrix.css\"></head><body>"
+            "<nav><a href=\"/inbox\">";
+    page += label("KXL0701");
+    page += "</a> <a href=\"/outbox\">";
+    page += label("KXL0702");
+    page += "</a> <a href=\"/errors\">";
+    page += label("KXL0703");
+    page += "</a> <a href=\"/upload\">";
+    page += label("KXL0704");
+    page += "</a> <span class=\"user\">";
+    page += EscapeHtml(visitor.user);
+    page += "</span> <form method=\"post\" action=\"/logout\" class=\"inline\">";
+    page += CsrfField(visitor);
+    page += "<button type=\"submit\">";
+    page += label("KXL0705");
+    page += "</button></form></nav><main><h1>";
+    page += EscapeHtml(title);
+    page += "</h1>";
+    if (!notice.empty()) {
+        page += "<p class=\"notice\" role=\"status\">";
+        page += EscapeHtml(notice);
+        page += "</p>";
+    }
+    page += bodyHtml;
+    page += "</main></body></html>\n";
+    return page;
+}
+
+}  // namespace kestrix::web
