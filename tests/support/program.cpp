@@ -89,6 +89,53 @@ ProgramRun RunKestrix(const std::vector<std::string>& arguments, const ProgramOp
     return run;
 }
 
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& environment, std::chrono::milliseconds timeout) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    auto nameOf = [](std::string_view variable) { return variable.substr(0, variable.find('=') + 1); };
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e) {
+        bool replaced = false;
+        for (const std::string& v : environment) replaced = replaced || nameOf(v) == nameOf(*e);
+        if (!replaced) envp.push_back(*e);
+    }
+    for (const std::string& v : environment) envp.push_back(const_cast<char*>(v.c_str()));
+    envp.push_back(nullptr);
+
+    // Both streams go into files: nothing blocks while the run is watched for its time.
+    TempDir scratch;
+    const std::string outFile = (scratch.path() / "stdout").string();
+    const std::string errFile = (scratch.path() / "stderr").string();
+    ProgramRun run;
+    Fd out(::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    Fd err(::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setpgid(0, 0);  // a group of its own, so that whatever it starts can be ended with it
+        ::dup2(out.get(), STDOUT_FILENO);
+        ::dup2(err.get(), STDERR_FILENO);
+        ::execvpe(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    if (child < 0) return run;
+    ::setpgid(child, child);
+    int raw = 0;
+    const bool ended = WaitUntil([&] { return ::waitpid(child, &raw, WNOHANG) == child; }, timeout);
+    ::kill(-child, SIGKILL);
+    if (!ended) {
+        while (::waitpid(child, &raw, 0) < 0 && errno == EINTR) {
+        }
+        run.timedOut = true;
+    }
+    run.status = ended && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadAll(outFile);
+    run.err = ReadAll(errFile);
+    return run;
+}
+
 BackgroundKestrix::BackgroundKestrix(const std::vector<std::string>& arguments) {
     const std::string program = ProgramPath();
     std::vector<char*> argv;

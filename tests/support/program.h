@@ -18,6 +18,7 @@ struct ProgramRun {
     std::string out;  ///< standard output
     std::string err;  ///< standard error
     int status = -1;  ///< the exit status; -1 when it did not exit normally
+    bool timedOut = false;  ///< killed because it outlasted its time (RunProgram)
 };
 
 /// How to run the program.
@@ -31,6 +32,16 @@ struct ProgramOptions {
 /// Runs build/bin/kestrix with the arguments as they are (no shell in between), in the
 /// environment of the caller (KESTRIX_HOME of the test's site).
 ProgramRun RunKestrix(const std::vector<std::string>& arguments, const ProgramOptions& options = {});
+
+/// The path of the built command line program (build/bin/kestrix).
+std::string ProgramPath();
+
+/// Runs another program (`program` looked up on PATH when it names no folder) with the
+/// arguments, in the caller's environment with the variables of `environment` ("NAME=value")
+/// set on top. A run that outlasts `timeout` is killed, with every process it started
+/// (status -1, `timedOut`); so are processes it left behind when it ends in time.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& environment, std::chrono::milliseconds timeout);
 
 /// The built program running in the background (`kestrix serve`, an import pass that a test
 /// kills), its output (both streams) collected in a file. A process still running when the
