@@ -109,14 +109,27 @@ async function openBox(page, box) {
   if (await select.inputValue() !== type) {
     await select.selectOption(type);
     await navigating(page, () => filter.evaluate(f => f.requestSubmit()));
+    check(new URL(page.url()).searchParams.get('type') === type, `the filter of /${box} did not ask for type ${type}`);
+    check(await page.locator('form#filter select[name="type"]').inputValue() === type,
+      `/${box}?type=${type} does not show its filter set to ${type}`);
   }
-  check(new URL(page.url()).searchParams.get('type') === type, `the filter of /${box} did not ask for type ${type}`);
   return page.locator('table.documents tbody tr');
 }
 
 async function rowOf(rows, id) {
   const row = rows.filter({ has: rows.page().locator(`a.doc[href*="DocID=${id}&"]`) });
   return row;
+}
+
+// Waits until `condition` (async) holds, up to `ms`; answers whether it did. For what the
+// service may finish a moment after the page answered.
+async function eventually(condition, ms = 5000) {
+  const end = Date.now() + ms;
+  for (;;) {
+    if (await condition()) return true;
+    if (Date.now() >= end) return false;
+    await new Promise(resolve => setTimeout(resolve, 250));
+  }
 }
 
 // A state-changing post the page itself would make, without the page: fields as given.
@@ -211,7 +224,7 @@ async function recipient(browser) {
   });
 
   await run('accepting the document', async () => {
-    const form = page.locator('form[method="post"][action="/document/accept"]');
+    const form = page.locator('form[method="post"][action="/document/accept"]').first();
     check(await form.count() === 1, 'the document page has no form posting to /document/accept');
     for (const [name, value] of [['DocID', docId], ['DocTypeID', type], ['SenderMode', senderMode]]) {
       check(await form.locator(`input[type="hidden"][name="${name}"]`).inputValue() === value,
@@ -290,7 +303,7 @@ async function sender(browser) {
     check(await page.locator('p.notice').count() >= 1,
       `no p.notice after the repush${await page.locator('p.error').count() ? ': ' + await page.locator('p.error').allInnerTexts() : ''}`);
     const file = path.join(setting('KX_DELIVERY_FOLDER'), `order_${docId}.xml`);
-    check(fs.existsSync(file), `the delivery ${file} was not made`);
+    check(await eventually(() => fs.existsSync(file)), `the delivery ${file} was not made`);
     check(fs.readFileSync(file, 'utf8').includes('PO-4711'), `${file} is not the document`);
     check(await (await errorRow()).count() === 0, 'the delivered error is still in the error box');
   });
@@ -305,8 +318,9 @@ async function sender(browser) {
     await navigating(page, () => form.locator('[type="submit"]').click());
     check(await page.locator('p.notice').count() >= 1,
       `no p.notice after the upload${await page.locator('p.error').count() ? ': ' + await page.locator('p.error').allInnerTexts() : ''}`);
-    const after = await (await openBox(page, 'outbox')).count();
-    check(after === before + 1, `the outbox had ${before} rows before the upload and ${after} after`);
+    let after;
+    check(await eventually(async () => (after = await (await openBox(page, 'outbox')).count()) === before + 1),
+      `the outbox had ${before} rows before the upload and ${after} after`);
   });
 
   await run('logging out sends the inbox to the log-in page', async () => {
