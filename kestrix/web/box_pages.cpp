@@ -157,7 +157,7 @@ struct Listing {
     std::string errors;  ///< message|hint|note of a filter the builder refused
 };
 
-Listing RunList(db::Connection& connection, const Box& box, const ListRequest& list, const std::string& user) {
+Listing RunList(db::Connection& connection, const Box& box, const ListRequest& list, const Visitor& visitor) {
     Listing listing;
     std::vector<DocListFilter> filters;
     for (const auto& [parameter, value] : list.filterValues) {
@@ -172,7 +172,7 @@ Listing RunList(db::Connection& connection, const Box& box, const ListRequest& l
     BoundSql query;
     try {
         query = SQLQueries().BuildDocListQuery(static_cast<int32_t>(box.listMode), list.type, tagIds, filters,
-                                               list.parent, user, listing.errors);
+                                               list.parent, visitor.user, listing.errors, visitor.language);
     } catch (const Error& e) {
         if (e.number() != ErrNum(EnumerationErrors::InvalidParamValue)) throw;
         if (listing.errors.empty()) listing.errors = e.description().substr(0, e.description().find('\r'));
@@ -257,14 +257,16 @@ std::string FilterForm(const Visitor& visitor, const Box& box, const ListRequest
 
 /// A column head that sorts by its key, the other way round when it already does.
 std::string SortHead(const Box& box, const ListRequest& list, const std::string& key, const std::string& caption) {
+    // Unsorted lists stand by date; numbers and dates go newest first, texts from A.
+    const std::string current = list.sort.empty() ? "date" : list.sort;
     ListRequest sorted = list;
-    sorted.ascending = list.sort == key ? !list.ascending : key != "date" && key != "docid";
+    sorted.ascending = current == key ? !list.ascending : key != "date" && key != "docid";
     sorted.sort = key;
     const std::string path = list.parent != 0 ? "/children" : box.path;
     std::vector<std::pair<std::string, std::string>> parameters = KeptParameters(sorted);
     if (list.parent != 0) parameters.emplace_back("SenderMode", std::to_string(box.linkMode));
     std::string mark;
-    if (list.sort == key) mark = list.ascending ? " \u25B2" : " \u25BC";
+    if (current == key) mark = list.ascending ? " \u25B2" : " \u25BC";
     return "<th><a class=\"sort\" href=\"" + EscapeHtml(Link(path, parameters)) + "\">" + EscapeHtml(caption) +
            "</a>" + mark + "</th>";
 }
@@ -377,7 +379,7 @@ void ShowList(const Box& box, ListRequest list, const std::string& title, const 
     } else if (SortColumn(box, list, list.sort).empty()) {
         list.sort.clear();
     }
-    Listing listing = RunList(connection, box, list, visitor.user);
+    Listing listing = RunList(connection, box, list, visitor);
     if (!listing.errors.empty()) {
         const std::vector<std::string> parts = Split(listing.errors, '|');
         for (size_t i = 0; i < parts.size(); ++i)

@@ -329,6 +329,11 @@ TEST_P(WebPages, BoxesListOwnDocumentsAndTakeNoSqlFromTheAddress) {
     const Answer empty = carol.Get("/outbox");
     EXPECT_EQ(empty.status, 200);
     EXPECT_TRUE(Has(empty.body, Label("KXL0724"))) << empty.body;
+    // carol reads German: the page and its filter errors.
+    site_->Exec("UPDATE MEMBERUSER SET LANGUAGEID = 1031 WHERE USERID = 'carol'");
+    const Answer german = carol.Get("/inbox?docid=0");
+    EXPECT_TRUE(Has(german.body, "<html lang=\"de\">"));
+    EXPECT_TRUE(Has(german.body, web::EscapeHtml(TranslateLabel("SLBSH1126", 1031, range)))) << german.body;
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, WebPages, ::testing::ValuesIn(test::Backends()));
