@@ -116,6 +116,12 @@ int32_t PublishForwardDocument::Main(int32_t, const std::string&, const std::str
 
 int32_t PublishForwardDocument::Main2(int32_t iDocID, const std::string& iNewDocTypeID,
                                       const std::string& iUser, const std::string& iAttPath) {
+    return ForwardTo(iDocID, iNewDocTypeID, iUser, iUser, iAttPath);
+}
+
+int32_t PublishForwardDocument::ForwardTo(int32_t iDocID, const std::string& iNewDocTypeID,
+                                          const std::string& iUser, const std::string& iRecipient,
+                                          const std::string& iAttPath) {
     // Which step failed decides the label the caller is shown.
     enum class Step { Reading, Partner, Processing, Other } step = Step::Reading;
     StoredDocument stored;
@@ -134,7 +140,7 @@ int32_t PublishForwardDocument::Main2(int32_t iDocID, const std::string& iNewDoc
 
         step = Step::Processing;
         DocumentProcessing processing;
-        std::string originalType = stored.type, recipient = iUser, senderName = iUser;
+        std::string originalType = stored.type, recipient = iRecipient, senderName = iUser;
         std::string type = iNewDocTypeID, defaultRecipient;
         int32_t newId = 0;
         int16_t status = 0;

@@ -29,6 +29,11 @@ class PublishForwardDocument : public Object {
     /// step failed.
     int32_t Main2(int32_t iDocID, const std::string& iNewDocTypeID, const std::string& iUser,
                   const std::string& iAttPath);
+    /// As Main2, the new document published to `iRecipient` alone instead of to the forwarding
+    /// user (who stays its sender). A recipient who is not on the distribution list of the new
+    /// document's type gets no publication row.
+    int32_t ForwardTo(int32_t iDocID, const std::string& iNewDocTypeID, const std::string& iUser,
+                      const std::string& iRecipient, const std::string& iAttPath);
     /// True when a change of type is configured for the document's type.
     bool TransformExist(int32_t& iDocID);
     /// Removes every publication (recipient row) of the document.
