@@ -1,6 +1,7 @@
 // HTML rendering of documents: style sheets applied to XML texts, the rendering of a stored
 // document into a file that a notification mail attaches, and the check whether a document
 // type's style sheet can be used at all.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,25 @@ bool NamesStyleSheet(const std::string& name) {
 
 }  // namespace
 
+std::optional<std::string> html_rendering::RenderHtml(int32_t docId, const std::string& xml) {
+    std::string body;
+    std::string styleSheet;
+    {
+        db::Connection connection = GetConnection();
+        db::Recordset rs = connection.Query(
+            std::string("SELECT XMLBODY, HTMLATTACHMENTXSL FROM DOCUMENT AS DOC, ") +
+                "DOCUMENTTYPE AS DOCTYPE WHERE " + "DOC.DOCUMENTID = ? AND " +
+                "DOC.DOCUMENTTYPEID = DOCTYPE.DOCUMENTTYPEID",
+            {Variant(docId)});
+        if (rs.Eof()) return std::nullopt;
+        body = rs.GetString("XMLBODY");
+        styleSheet = rs.GetString("HTMLATTACHMENTXSL");
+    }
+    if (!xml.empty()) body = xml;
+    if (!NamesStyleSheet(styleSheet)) return std::nullopt;
+    return style_sheets::transformXMLStringToHTML(body, document_types::GetHTMLXSLPath() + Trim(styleSheet));
+}
+
 std::string html_rendering::getHTMLAttachmentByUsingXML(const std::string& iDocID, const Variant& iDocType,
                                                  const Variant& iXml) {
     (void)iDocType;  // the stored type of the document decides which style sheet renders it
@@ -44,25 +64,10 @@ std::string html_rendering::getHTMLAttachmentByUsingXML(const std::string& iDocI
         if (idText.empty()) return {};
         // The identifier travels as text; only a number reaches the statement.
         const int32_t id = Variant(idText).ToLong();
-
-        std::string body;
-        std::string styleSheet;
-        {
-            db::Connection connection = GetConnection();
-            db::Recordset rs = connection.Query(
-                std::string("SELECT XMLBODY, HTMLATTACHMENTXSL FROM DOCUMENT AS DOC, ") +
-                "DOCUMENTTYPE AS DOCTYPE WHERE " + "DOC.DOCUMENTID = " + EncodeSqlNumber(id) +
-                " AND " + "DOC.DOCUMENTTYPEID = DOCTYPE.DOCUMENTTYPEID");
-            if (rs.Eof()) return {};
-            body = rs.GetString("XMLBODY");
-            styleSheet = rs.GetString("HTMLATTACHMENTXSL");
-        }
-        if (!iXml.IsEmpty() && !iXml.IsNull() && !iXml.ToString().empty()) body = iXml.ToString();
-        if (!NamesStyleSheet(styleSheet)) return {};
-
-        const std::string html =
-            style_sheets::transformXMLStringToHTML(body, document_types::GetHTMLXSLPath() + Trim(styleSheet));
-        return files::WriteUtf8FileToDisk(html, std::to_string(id) + ".html").ToString();
+        const std::string xml = iXml.IsEmpty() || iXml.IsNull() ? std::string() : iXml.ToString();
+        const std::optional<std::string> html = RenderHtml(id, xml);
+        if (!html) return {};
+        return files::WriteUtf8FileToDisk(*html, std::to_string(id) + ".html").ToString();
     } catch (...) {
         Reraise("Kestrix.Utility.getHTMLAttachmentByUsingXML");
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/base/variant.h"
@@ -17,6 +18,10 @@ namespace kestrix::html_rendering {
 /// number is refused.
 std::string getHTMLAttachmentByUsingXML(const std::string& iDocID, const Variant& iDocType = {},
                                         const Variant& iXml = {});
+/// The document rendered as HTML with its type's style sheet, as a text; nothing for an
+/// unknown document and a type without a style sheet. `xml`, when not "", is rendered
+/// instead of the stored standard body.
+std::optional<std::string> RenderHtml(int32_t docId, const std::string& xml = {});
 /// `getHTMLAttachmentByUsingXML` of the stored document.
 std::string getHTMLAttachment(int32_t iDocID);
 /// Deletes a rendering made by getHTMLAttachment; a blank name does nothing.

@@ -118,8 +118,6 @@ void SetAttribute(xml::XmlNode node, std::string_view name, const std::string& v
     if (!Trim(name).empty() && !Trim(value).empty()) node.SetAttribute(name, value);
 }
 
-// The largest document the site takes (server parameter "MaxDocumentSize", bytes; 100 MB
-// when unset or unreadable).
 // Tells the platform log that a legacy binary workbook was read: it carries no document
 // properties, so whatever routing its sender meant to give it ("QEL-..." properties) is lost
 // and the document must be routed otherwise. Never raises: the conversion goes on.
@@ -133,16 +131,6 @@ void LogLegacyWorkbook(const std::string& name, int32_t docId) noexcept {
                     "are lost",
                     fields);
     } catch (...) {
-    }
-}
-
-uint64_t MaxDocumentSize() {
-    constexpr uint64_t kDefault = 100ull * 1024 * 1024;
-    try {
-        const long long n = std::stoll(GetParameter("MaxDocumentSize"));
-        return n > 0 ? static_cast<uint64_t>(n) : kDefault;
-    } catch (...) {
-        return kDefault;
     }
 }
 

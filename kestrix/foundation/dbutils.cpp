@@ -106,6 +106,16 @@ std::string GetParameter(std::string_view name) {
     }
 }
 
+uint64_t MaxDocumentSize() {
+    constexpr uint64_t kDefault = 100ull * 1024 * 1024;
+    try {
+        const long long n = std::stoll(GetParameter("MaxDocumentSize"));
+        if (n > 0) return static_cast<uint64_t>(n);
+    } catch (...) {
+    }
+    return kDefault;
+}
+
 const services::SqlEncoder& GetSqlEncoder() {
     ConnectionCache& cache = Cache();
     if (!cache.encoder) cache.encoder.emplace(db::DialectOf(CurrentConnectionString()));

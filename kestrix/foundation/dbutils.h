@@ -31,6 +31,10 @@ void CloseConnection(db::Connection& connection);
 /// database.", raised on with the source "DBUtils.GetParameter".
 std::string GetParameter(std::string_view name);
 
+/// The largest document the site takes, in bytes (server parameter "MaxDocumentSize"; 100 MB
+/// when unset, unreadable or not above 0). Every road in refuses a larger one unread.
+uint64_t MaxDocumentSize();
+
 /// The calling thread's SQL literal encoder, for the dialect of the application's database.
 const services::SqlEncoder& GetSqlEncoder();
 

@@ -29,6 +29,10 @@ void RaiseError(std::string_view source, std::optional<std::string_view> info = 
 void LogError(std::string_view source,
               std::optional<std::string_view> info = std::nullopt) noexcept;
 
+/// The first line of a failure's description, without the "METHOD: ... caught: " prefixes of
+/// the levels it was passed up through: the text its raiser meant for people.
+std::string ShortReason(const std::string& description);
+
 /// Raises a new error of the library's own codes.
 [[noreturn]] void Raise(EnumerationErrors code, std::string source, std::string description);
 

@@ -70,18 +70,6 @@ bool NeverTaken(const std::string& name) {
     return trimmed.empty() || trimmed.starts_with('~') || name.starts_with('.');
 }
 
-/// The largest document the site takes (server parameter "MaxDocumentSize", bytes; 100 MB
-/// when unset), as processing takes documents.
-uint64_t MaxDocumentSize() {
-    constexpr uint64_t kDefault = 100ull * 1024 * 1024;
-    try {
-        const long long n = std::stoll(GetParameter("MaxDocumentSize"));
-        if (n > 0) return static_cast<uint64_t>(n);
-    } catch (...) {
-    }
-    return kDefault;
-}
-
 /// True when the database answers.
 bool DatabaseAnswers() noexcept {
     try {

@@ -13,6 +13,7 @@
 #include "kestrix/foundation/i18n.h"
 #include "kestrix/foundation/users.h"
 #include "kestrix/processing/document_processing.h"
+#include "kestrix/rules/routing.h"
 #include "platform/base/dictionary.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -116,6 +117,18 @@ int32_t PublishForwardDocument::Main(int32_t, const std::string&, const std::str
 
 int32_t PublishForwardDocument::Main2(int32_t iDocID, const std::string& iNewDocTypeID,
                                       const std::string& iUser, const std::string& iAttPath) {
+    return Forward(iDocID, iNewDocTypeID, iUser, iUser, iAttPath, false);
+}
+
+int32_t PublishForwardDocument::ForwardTo(int32_t iDocID, const std::string& iNewDocTypeID,
+                                          const std::string& iUser, const std::string& iRecipient,
+                                          const std::string& iAttPath) {
+    return Forward(iDocID, iNewDocTypeID, iUser, iRecipient, iAttPath, true);
+}
+
+int32_t PublishForwardDocument::Forward(int32_t iDocID, const std::string& iNewDocTypeID, const std::string& iUser,
+                                        const std::string& iRecipient, const std::string& iAttPath,
+                                        bool publishToRecipient) {
     // Which step failed decides the label the caller is shown.
     enum class Step { Reading, Partner, Processing, Other } step = Step::Reading;
     StoredDocument stored;
@@ -134,12 +147,21 @@ int32_t PublishForwardDocument::Main2(int32_t iDocID, const std::string& iNewDoc
 
         step = Step::Processing;
         DocumentProcessing processing;
-        std::string originalType = stored.type, recipient = iUser, senderName = iUser;
+        std::string originalType = stored.type, recipient = iRecipient, senderName = iUser;
         std::string type = iNewDocTypeID, defaultRecipient;
         int32_t newId = 0;
         int16_t status = 0;
         processing.ProcessDocument(-1, stored.body, originalType, recipient, newId, senderBp, type,
                                    senderName, defaultRecipient, status, iDocID);
+        if (publishToRecipient) {
+            // Processing leaves a document of a changed type without recipients: the chosen
+            // one gets his publication row here, and the document is published to him.
+            DocumentStore store;
+            const std::string newType = store.GetDocumentTypeOfDocument(newId);
+            if (!newType.empty()) routing::FillPublicationTable(newId, newType, 0, iRecipient);
+            if (store.UserIsRecipientOfDoc(newId, iRecipient))
+                store.SetDocumentStatus(newId, DOCUMENTSTATUS::DOCUMENTPUBLISHED);
+        }
 
         step = Step::Other;
         CopyAttachments(iDocID, newId, iAttPath);

@@ -29,6 +29,11 @@ class PublishForwardDocument : public Object {
     /// step failed.
     int32_t Main2(int32_t iDocID, const std::string& iNewDocTypeID, const std::string& iUser,
                   const std::string& iAttPath);
+    /// As Main2, the new document published to `iRecipient` alone (the forwarding user is its
+    /// sender): he gets its publication row and the document becomes published. A recipient
+    /// who is not on the distribution list of the new document's type gets no row.
+    int32_t ForwardTo(int32_t iDocID, const std::string& iNewDocTypeID, const std::string& iUser,
+                      const std::string& iRecipient, const std::string& iAttPath);
     /// True when a change of type is configured for the document's type.
     bool TransformExist(int32_t& iDocID);
     /// Removes every publication (recipient row) of the document.
@@ -36,6 +41,10 @@ class PublishForwardDocument : public Object {
 
     /// Late-bound calls of the operations by name.
     Variant Invoke(std::string_view method, std::span<Variant> args) override;
+
+  private:
+    int32_t Forward(int32_t iDocID, const std::string& iNewDocTypeID, const std::string& iUser,
+                    const std::string& iRecipient, const std::string& iAttPath, bool publishToRecipient);
 };
 
 }  // namespace kestrix

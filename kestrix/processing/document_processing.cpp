@@ -93,19 +93,6 @@ void InStep(Step&& step, std::string_view label, bool late) {
     }
 }
 
-// The largest document taken (server parameter "MaxDocumentSize", bytes; 100 MB when unset).
-uint64_t MaxDocumentSize() {
-    constexpr uint64_t kDefault = 100ull * 1024 * 1024;
-    try {
-        const std::string value = GetParameter("MaxDocumentSize");
-        const long long n = std::stoll(value);
-        return n > 0 ? static_cast<uint64_t>(n) : kDefault;
-    } catch (...) {
-        return kDefault;
-    }
-}
-
-
 }  // namespace
 
 Variant DocumentProcessing::ProcessDocument(int32_t iInterActive, const std::string& iOriginalXmlBody,

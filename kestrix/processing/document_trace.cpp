@@ -6,6 +6,7 @@
 
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/enums.h"
+#include "kestrix/foundation/error_reporting.h"
 #include "platform/base/error.h"
 #include "platform/services/log.h"
 
@@ -14,24 +15,6 @@ namespace kestrix {
 namespace {
 
 constexpr const char* kSource = "Kestrix.Document";
-
-/// The first line of a failure's description, without the "METHOD: ... caught: " prefixes
-/// of the levels it was passed up through and without its trailing error number, which the
-/// log has seen already where the failure was met.
-std::string ShortReason(const std::string& description) {
-    std::string text = description;
-    for (;;) {
-        const size_t start = text.find_first_not_of("\r\n ");
-        text.erase(0, start == std::string::npos ? text.size() : start);
-        if (!text.starts_with("METHOD: ")) break;
-        const size_t caught = text.find(" caught: ");
-        if (caught == std::string::npos) break;
-        text.erase(0, caught + 9);
-    }
-    const size_t eol = text.find_first_of("\r\n");
-    if (eol != std::string::npos) text.erase(eol);
-    return text;
-}
 
 }  // namespace
 
