@@ -33,18 +33,20 @@ const open = new Map(); // name -> page, for the report of a failure
 let step = 'starting';
 const started = Date.now();
 
+let reports = 0;
 async function report(error) {
+  reports++;
   const why = error instanceof Failure ? error.message : error.stack || error;
-  console.error(`FAILED at step "${step}" after ${Date.now() - started} ms: ${why}`);
+  console.log(`FAILED at step "${step}" after ${Date.now() - started} ms: ${why}`);
   for (const [name, page] of open) {
-    const file = path.join(artifacts, `${name}.png`);
+    const file = path.join(artifacts, `${reports}-${name}.png`);
     try {
       await page.screenshot({ path: file, fullPage: true, timeout: 5000 });
       const text = await page.evaluate(() => document.body ? document.body.innerText : document.documentElement.outerHTML);
-      fs.writeFileSync(path.join(artifacts, `${name}.txt`), text);
-      console.error(`--- ${name}: ${page.url()} (screenshot ${file})\n${text.slice(0, 3000)}\n---`);
+      fs.writeFileSync(path.join(artifacts, `${reports}-${name}.txt`), text);
+      console.log(`--- ${name}: ${page.url()} (screenshot ${file})\n${text.slice(0, 3000)}\n---`);
     } catch (e) {
-      console.error(`--- ${name}: ${page.url()} (no screenshot: ${e.message})`);
+      console.log(`--- ${name}: ${page.url()} (no screenshot: ${e.message})`);
     }
   }
 }
@@ -67,14 +69,24 @@ function pathAndQuery(url) {
   return u.pathname + u.search;
 }
 
+// Whether two addresses name the same page: path and query parameters, in any order.
+function samePage(a, b) {
+  const key = url => {
+    const u = new URL(url, base);
+    return u.pathname + '?' + [...u.searchParams].map(([n, v]) => `${n}=${v}`).sort().join('&');
+  };
+  return key(a) === key(b);
+}
+
 // Where a request for `target` without a session ends: the log-in page, which names the
 // target as the page to go on to.
 async function expectLoginFor(page, target) {
   const response = await page.goto(new URL(target, base).href);
   const landed = new URL(page.url());
   check(landed.pathname === '/login', `${target} without a session led to ${page.url()}, not to /login`);
-  check(landed.searchParams.get('next') === pathAndQuery(target),
-    `the log-in page goes on to ${landed.searchParams.get('next')}, not to ${pathAndQuery(target)}`);
+  const next = landed.searchParams.get('next');
+  check(next && next.startsWith('/') && samePage(next, target),
+    `the log-in page goes on to ${next}, not to ${pathAndQuery(target)}`);
   const redirect = response.request().redirectedFrom();
   check(redirect && (await redirect.response()).status() === 303, `${target} without a session did not answer 303`);
   const form = page.locator('form#login[method="post"][action="/login"]');
@@ -83,7 +95,7 @@ async function expectLoginFor(page, target) {
     'input[type="hidden"][name="csrf"]']) {
     check(await form.locator(input).count() === 1, `the log-in form lacks ${input}`);
   }
-  check(await form.locator('input[name="next"]').inputValue() === pathAndQuery(target),
+  check(samePage(await form.locator('input[name="next"]').inputValue(), target),
     'the log-in form does not carry the page to go on to');
   return form;
 }
@@ -121,6 +133,16 @@ async function rowOf(rows, id) {
   return row;
 }
 
+// What an action answered: 303 back to a page that shows a notice and no error.
+async function expectDone(page, response, action) {
+  const redirect = response.request().redirectedFrom();
+  const status = redirect ? (await redirect.response()).status() : response.status();
+  const errors = await page.locator('p.error').allInnerTexts();
+  check(status === 303, `${action} answered ${status}, not 303${errors.length ? ': ' + errors.join(' ') : ''}`);
+  check(errors.length === 0, `${action} failed: ${errors.join(' ')}`);
+  check(await page.locator('p.notice').count() >= 1, `no p.notice after ${action}`);
+}
+
 // Waits until `condition` (async) holds, up to `ms`; answers whether it did. For what the
 // service may finish a moment after the page answered.
 async function eventually(condition, ms = 5000) {
@@ -149,18 +171,24 @@ async function main() {
     // Chromium's own sandbox needs an unprivileged user; the pages' sandboxes are Blink's.
     args: (process.getuid && process.getuid() === 0 ? ['--no-sandbox'] : []).concat(['--disable-dev-shm-usage']),
   });
-  let failure;
+  // The two walks do not depend on each other: the second runs when the first failed.
+  let failures = 0;
   try {
-    await recipient(browser);
-    await sender(browser);
-  } catch (error) {
-    failure = error;
-    await report(error);
+    for (const walk of [recipient, sender]) {
+      try {
+        await walk(browser);
+      } catch (error) {
+        failures++;
+        await report(error);
+      }
+      for (const page of open.values()) await page.context().close().catch(() => {});
+      open.clear();
+    }
   } finally {
     clearTimeout(timer);
     await browser.close().catch(() => {});
   }
-  return failure;
+  return failures;
 }
 
 async function newPage(browser, name) {
@@ -185,7 +213,7 @@ async function recipient(browser) {
   await run('the link of the notification mail asks for a log-in first', async () => {
     const form = await expectLoginFor(page, mailLink);
     const response = await logIn(page, form, setting('KX_RECIPIENT'), setting('KX_RECIPIENT_PASSWORD'));
-    check(pathAndQuery(page.url()) === pathAndQuery(mailLink),
+    check(samePage(page.url(), mailLink),
       `after the log-in the page is ${page.url()}, not the mailed ${mailLink}`);
     check(response.status() === 200, `the mailed document answered ${response.status()}`);
     const cookies = await page.context().cookies();
@@ -231,11 +259,7 @@ async function recipient(browser) {
         `the accept form's ${name} is not ${value}`);
     }
     check(await form.locator('input[type="hidden"][name="csrf"]').count() === 1, 'the accept form has no csrf');
-    const response = await navigating(page, () => form.locator('[type="submit"]').click());
-    const redirect = response.request().redirectedFrom();
-    check(redirect && (await redirect.response()).status() === 303, 'the accept did not answer 303');
-    check(await page.locator('p.notice').count() >= 1, 'no p.notice after the accept');
-    check(await page.locator('p.error').count() === 0, `an error after the accept: ${await page.locator('p.error').allInnerTexts()}`);
+    await expectDone(page, await navigating(page, () => form.locator('[type="submit"]').click()), '/document/accept');
   });
 
   await run('the inbox lists the document', async () => {
@@ -299,9 +323,7 @@ async function sender(browser) {
     const row = (await errorRow()).first();
     const form = row.locator('form[action="/errors/repush"]');
     check(await form.locator('input[type="hidden"][name="csrf"]').count() === 1, 'the repush form has no csrf');
-    await navigating(page, () => form.locator('[type="submit"]').click());
-    check(await page.locator('p.notice').count() >= 1,
-      `no p.notice after the repush${await page.locator('p.error').count() ? ': ' + await page.locator('p.error').allInnerTexts() : ''}`);
+    await expectDone(page, await navigating(page, () => form.locator('[type="submit"]').click()), '/errors/repush');
     const file = path.join(setting('KX_DELIVERY_FOLDER'), `order_${docId}.xml`);
     check(await eventually(() => fs.existsSync(file)), `the delivery ${file} was not made`);
     check(fs.readFileSync(file, 'utf8').includes('PO-4711'), `${file} is not the document`);
@@ -315,9 +337,7 @@ async function sender(browser) {
     check(await form.count() === 1, 'the upload page has no multipart form#upload posting to /upload');
     check(await form.locator('input[type="hidden"][name="csrf"]').count() === 1, 'the upload form has no csrf');
     await form.locator('input[type="file"][name="document"]').setInputFiles(setting('KX_UPLOAD_FILE'));
-    await navigating(page, () => form.locator('[type="submit"]').click());
-    check(await page.locator('p.notice').count() >= 1,
-      `no p.notice after the upload${await page.locator('p.error').count() ? ': ' + await page.locator('p.error').allInnerTexts() : ''}`);
+    await expectDone(page, await navigating(page, () => form.locator('[type="submit"]').click()), '/upload');
     let after;
     check(await eventually(async () => (after = await (await openBox(page, 'outbox')).count()) === before + 1),
       `the outbox had ${before} rows before the upload and ${after} after`);
@@ -332,9 +352,9 @@ async function sender(browser) {
 }
 
 main().then(
-  failure => {
-    if (!failure) console.log(`all steps passed in ${Date.now() - started} ms`);
-    process.exit(failure ? 1 : 0);
+  failures => {
+    if (!failures) console.log(`all steps passed in ${Date.now() - started} ms`);
+    process.exit(failures ? 1 : 0);
   },
   async error => {
     await report(error);

@@ -114,6 +114,8 @@ TEST_P(BrowserPages, RecipientAndSenderWorkThroughThePages) {
     site.AddUser("dave", cedar, "dave@cedar.test");
     site.Exec("INSERT INTO DISTRIBUTIONLIST (DOCUMENTTYPEID, USERID, BUSINESSPARTNERID, EMAIL, HTMLATTACHMENT) "
               "VALUES ('ORDER', 'dave', " + std::to_string(cedar) + ", 1, 0)");
+    for (const char* user : {"alice", "bob"})
+        ASSERT_EQ(test::RunKestrix({"user", "grant", user, "Kestrix"}).status, 0) << user << " may use the pages";
     // Orders are rendered by a style sheet that copies the note as it stands: markup in a
     // document reaches the rendering.
     site.Exec("UPDATE DOCUMENTTYPE SET HTMLATTACHMENTXSL = 'order-html.xsl' WHERE DOCUMENTTYPEID = 'ORDER'");
