@@ -51,11 +51,27 @@ async function report(error) {
   }
 }
 
-async function run(name, body) {
+// Runs one step when what it needs went well (`ready`), catching its failure: the steps
+// after it that do not need it still run. Answers whether it passed.
+const results = [];
+async function run(name, ready, body) {
+  if (!ready) {
+    results.push({ name, state: 'not run' });
+    console.log(`-- not run: ${name} (an earlier step it needs failed)`);
+    return false;
+  }
   step = name;
   const t = Date.now();
-  await body();
+  try {
+    await body();
+  } catch (error) {
+    results.push({ name, state: 'failed' });
+    await report(error);
+    return false;
+  }
+  results.push({ name, state: 'ok' });
   console.log(`ok ${name} (${Date.now() - t} ms)`);
+  return true;
 }
 
 // The answer of a navigation that a click or a submit starts.
@@ -171,14 +187,13 @@ async function main() {
     // Chromium's own sandbox needs an unprivileged user; the pages' sandboxes are Blink's.
     args: (process.getuid && process.getuid() === 0 ? ['--no-sandbox'] : []).concat(['--disable-dev-shm-usage']),
   });
-  // The two walks do not depend on each other: the second runs when the first failed.
-  let failures = 0;
+  // The two walks do not depend on each other: each runs with its own cookies.
   try {
     for (const walk of [recipient, sender]) {
       try {
         await walk(browser);
       } catch (error) {
-        failures++;
+        results.push({ name: `${walk.name}: ${step}`, state: 'failed' });
         await report(error);
       }
       for (const page of open.values()) await page.context().close().catch(() => {});
@@ -188,7 +203,9 @@ async function main() {
     clearTimeout(timer);
     await browser.close().catch(() => {});
   }
-  return failures;
+  const count = state => results.filter(r => r.state === state).length;
+  console.log(`steps: ${count('ok')} ok, ${count('failed')} failed, ${count('not run')} not run`);
+  return count('failed') + count('not run');
 }
 
 async function newPage(browser, name) {
@@ -208,42 +225,51 @@ async function recipient(browser) {
     await dialog.dismiss().catch(() => {});
   });
   const mailLink = setting('KX_MAIL_LINK');
-  let senderMode;
+  const senderMode = new URL(mailLink).searchParams.get('SenderMode');
 
-  await run('the link of the notification mail asks for a log-in first', async () => {
-    const form = await expectLoginFor(page, mailLink);
-    const response = await logIn(page, form, setting('KX_RECIPIENT'), setting('KX_RECIPIENT_PASSWORD'));
-    check(samePage(page.url(), mailLink),
-      `after the log-in the page is ${page.url()}, not the mailed ${mailLink}`);
-    check(response.status() === 200, `the mailed document answered ${response.status()}`);
-    const cookies = await page.context().cookies();
-    const session = cookies.find(c => c.name === 'kestrix_session');
-    check(session && session.httpOnly && session.sameSite !== 'None', 'no HTTP-only, same-site cookie kestrix_session');
-    senderMode = new URL(mailLink).searchParams.get('SenderMode');
+  const fromMail = await run('the link of the notification mail leads through the log-in to the document', true,
+    async () => {
+      const form = await expectLoginFor(page, mailLink);
+      const response = await logIn(page, form, setting('KX_RECIPIENT'), setting('KX_RECIPIENT_PASSWORD'));
+      check(samePage(page.url(), mailLink), `after the log-in the page is ${page.url()}, not the mailed ${mailLink}`);
+      check(response.status() === 200, `the mailed document answered ${response.status()}`);
+      const session = (await page.context().cookies()).find(c => c.name === 'kestrix_session');
+      check(session && session.httpOnly && session.sameSite !== 'None', 'no HTTP-only, same-site cookie kestrix_session');
+    });
+  // Without the mail's way in, the rest of the walk still has its user logged in.
+  const loggedIn = fromMail || await run('logging in on the log-in page instead', true, async () => {
+    const form = await expectLoginFor(page, '/inbox');
+    await logIn(page, form, setting('KX_RECIPIENT'), setting('KX_RECIPIENT_PASSWORD'));
+    check(new URL(page.url()).pathname === '/inbox', `after the log-in the page is ${page.url()}, not /inbox`);
   });
 
-  await run('the document page shows every section and runs no script of the document', async () => {
-    for (const section of ['routing', 'publications', 'errors', 'history', 'attachments', 'rendering', 'xml']) {
-      check(await page.locator(`section#${section}`).count() === 1, `the document page has no section#${section}`);
-    }
-    const xml = await page.locator('section#xml pre').innerText();
-    check(xml.includes('PO-4711') && xml.includes('<script>'), `the XML section does not show the document as text: ${xml}`);
-    const frame = page.locator('section#rendering iframe');
-    check(await frame.count() === 1, 'the rendering is not in an iframe');
-    const rendered = page.frameLocator('section#rendering iframe').locator('#order-ref');
-    check((await rendered.innerText()).includes('PO-4711'), 'the rendering does not show the style sheet\'s HTML');
-    await page.waitForTimeout(300); // a script would have run by now
-    check(dialogs.length === 0, `the document's script opened a dialog: ${dialogs.join(', ')}`);
-    for (const f of page.frames()) {
-      const ran = await f.evaluate(() => window.kxScriptRan).catch(() => undefined);
-      check(ran === undefined, `the document's script ran in ${f === page.mainFrame() ? 'the page' : 'a frame'}`);
-    }
-    const sandbox = await frame.getAttribute('sandbox');
-    check(sandbox !== null && !sandbox.split(/\s+/).includes('allow-scripts'),
-      `the rendering's iframe is not sandboxed against scripts (sandbox="${sandbox}")`);
-  });
+  const shown = await run('the document page shows every section and runs no script of the document', loggedIn,
+    async () => {
+      if (!fromMail) {
+        const response = await page.goto(`${base}${documentPath(docId, senderMode)}`);
+        check(response.status() === 200, `${documentPath(docId, senderMode)} answered ${response.status()}`);
+      }
+      for (const section of ['routing', 'publications', 'errors', 'history', 'attachments', 'rendering', 'xml']) {
+        check(await page.locator(`section#${section}`).count() === 1, `the document page has no section#${section}`);
+      }
+      const xml = await page.locator('section#xml pre').innerText();
+      check(xml.includes('PO-4711') && xml.includes('<script>'), `the XML section does not show the document as text: ${xml}`);
+      const frame = page.locator('section#rendering iframe');
+      check(await frame.count() === 1, 'the rendering is not in an iframe');
+      const rendered = page.frameLocator('section#rendering iframe').locator('#order-ref');
+      check((await rendered.innerText()).includes('PO-4711'), 'the rendering does not show the style sheet\'s HTML');
+      await page.waitForTimeout(300); // a script would have run by now
+      check(dialogs.length === 0, `the document's script opened a dialog: ${dialogs.join(', ')}`);
+      for (const f of page.frames()) {
+        const ran = await f.evaluate(() => window.kxScriptRan).catch(() => undefined);
+        check(ran === undefined, `the document's script ran in ${f === page.mainFrame() ? 'the page' : 'a frame'}`);
+      }
+      const sandbox = await frame.getAttribute('sandbox');
+      check(sandbox !== null && !sandbox.split(/\s+/).includes('allow-scripts'),
+        `the rendering's iframe is not sandboxed against scripts (sandbox="${sandbox}")`);
+    });
 
-  await run('a post without a CSRF token is refused', async () => {
+  await run('a post without a CSRF token is refused', loggedIn, async () => {
     const fields = { DocID: docId, DocTypeID: type, SenderMode: senderMode };
     let answer = await post(page, '/document/delete', fields);
     check(answer.status() === 403, `/document/delete without csrf answered ${answer.status()}`);
@@ -251,7 +277,7 @@ async function recipient(browser) {
     check(answer.status() === 403, `/document/accept with a forged csrf answered ${answer.status()}`);
   });
 
-  await run('accepting the document', async () => {
+  await run('accepting the document', shown, async () => {
     const form = page.locator('form[method="post"][action="/document/accept"]').first();
     check(await form.count() === 1, 'the document page has no form posting to /document/accept');
     for (const [name, value] of [['DocID', docId], ['DocTypeID', type], ['SenderMode', senderMode]]) {
@@ -262,7 +288,7 @@ async function recipient(browser) {
     await expectDone(page, await navigating(page, () => form.locator('[type="submit"]').click()), '/document/accept');
   });
 
-  await run('the inbox lists the document', async () => {
+  await run('the inbox lists the document', loggedIn, async () => {
     const rows = await openBox(page, 'inbox');
     const row = await rowOf(rows, docId);
     check(await row.count() === 1, `the inbox has no row linking to document ${docId}`);
@@ -273,13 +299,16 @@ async function recipient(browser) {
     check(await (await rowOf(rows, setting('KX_FOREIGN_DOC'))).count() === 0, 'the inbox lists another user\'s document');
   });
 
-  await run('another partner\'s document by its number in the address: 404', async () => {
+  // Against the 200 of his own document at the same address: the 404 is the refusal.
+  await run('another partner\'s document by its number in the address: 404', shown, async () => {
+    const own = await page.goto(`${base}${documentPath(docId, senderMode)}`);
+    check(own.status() === 200, `his own ${documentPath(docId, senderMode)} answered ${own.status()}`);
     const response = await page.goto(`${base}${documentPath(setting('KX_FOREIGN_DOC'), senderMode)}`);
     check(response.status() === 404, `another user's document answered ${response.status()}`);
     check(!(await page.content()).includes(setting('KX_FOREIGN_REF')), 'the 404 page shows the other document');
   });
 
-  await run('logging out', async () => {
+  await run('logging out', loggedIn, async () => {
     await page.goto(`${base}/inbox`);
     const form = page.locator('form[method="post"][action="/logout"]');
     check(await form.count() >= 1, 'the inbox has no form posting to /logout');
@@ -293,7 +322,7 @@ async function recipient(browser) {
 async function sender(browser) {
   const page = await newPage(browser, 'sender');
 
-  await run('a wrong password is refused, the right one opens the inbox', async () => {
+  const loggedIn = await run('a wrong password is refused, the right one opens the inbox', true, async () => {
     let form = await expectLoginFor(page, '/inbox');
     const refused = await logIn(page, form, setting('KX_SENDER'), 'not-' + setting('KX_SENDER_PASSWORD'));
     check(new URL(page.url()).pathname === '/login', `a wrong password led to ${page.url()}`);
@@ -307,7 +336,7 @@ async function sender(browser) {
   });
 
   const errorRow = async () => rowOf(await openBox(page, 'errors'), docId);
-  await run('the error box shows the failed delivery', async () => {
+  const listed = await run('the error box shows the failed delivery', loggedIn, async () => {
     const row = await errorRow();
     check(await row.count() >= 1, `the error box has no row of document ${docId}`);
     for (const action of ['/errors/repush', '/errors/close', '/errors/delete']) {
@@ -316,7 +345,7 @@ async function sender(browser) {
     }
   });
 
-  await run('pushing the delivery again after its send method is corrected', async () => {
+  await run('pushing the delivery again after its send method is corrected', listed, async () => {
     execFileSync(setting('KX_PROGRAM'),
       ['sendmethod', 'update', setting('KX_SEND_METHOD'), '--address', setting('KX_DELIVERY_FOLDER')],
       { stdio: ['ignore', 'ignore', 'inherit'] });
@@ -330,7 +359,7 @@ async function sender(browser) {
     check(await (await errorRow()).count() === 0, 'the delivered error is still in the error box');
   });
 
-  await run('uploading a document', async () => {
+  await run('uploading a document', loggedIn, async () => {
     const before = await (await openBox(page, 'outbox')).count();
     await page.goto(`${base}/upload`);
     const form = page.locator('form#upload[method="post"][action="/upload"][enctype="multipart/form-data"]');
@@ -343,7 +372,8 @@ async function sender(browser) {
       `the outbox had ${before} rows before the upload and ${after} after`);
   });
 
-  await run('logging out sends the inbox to the log-in page', async () => {
+  await run('logging out sends the inbox to the log-in page', loggedIn, async () => {
+    await page.goto(`${base}/inbox`);
     const form = page.locator('form[method="post"][action="/logout"]').first();
     await navigating(page, () => form.locator('[type="submit"]').click());
     check(new URL(page.url()).pathname === '/login', `after the log-out the page is ${page.url()}`);
@@ -352,9 +382,9 @@ async function sender(browser) {
 }
 
 main().then(
-  failures => {
-    if (!failures) console.log(`all steps passed in ${Date.now() - started} ms`);
-    process.exit(failures ? 1 : 0);
+  unfinished => {
+    if (!unfinished) console.log(`every step passed in ${Date.now() - started} ms`);
+    process.exit(unfinished ? 1 : 0);
   },
   async error => {
     await report(error);
