@@ -209,6 +209,7 @@ TEST_P(WebPages, RepeatedFailuresLockTheLogin) {
         const Answer refused = browser.LogIn("carol", "wrong");
         EXPECT_EQ(Has(refused.body, locked), attempt == 5) << attempt << refused.body;
     }
+    EXPECT_TRUE(Has(site_->LogText(), "a login is locked after repeated failed log-ins")) << site_->LogText();
     const Answer right = browser.LogIn("carol", "pw-carol");
     EXPECT_EQ(right.status, 200);
     EXPECT_TRUE(Has(right.body, locked)) << right.body;
