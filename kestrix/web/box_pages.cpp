@@ -16,7 +16,6 @@
 #include "kestrix/web/web_routes.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
-#include "platform/net/url.h"
 
 namespace kestrix::web {
 
@@ -68,18 +67,6 @@ std::optional<int32_t> PositiveNumber(const std::string& text) {
 
 std::string Label(const Visitor& visitor, std::string_view code) { return LabelOrCode(code, visitor.language); }
 std::string HtmlLabel(const Visitor& visitor, std::string_view code) { return EscapeHtml(Label(visitor, code)); }
-
-/// An address of this site with its parameters escaped (for an attribute, escape it again).
-std::string Link(std::string_view path, const std::vector<std::pair<std::string, std::string>>& parameters) {
-    std::string link(path);
-    char separator = '?';
-    for (const auto& [name, value] : parameters) {
-        if (value.empty()) continue;
-        link += separator + net::EscapeQueryValue(name) + "=" + net::EscapeQueryValue(value);
-        separator = '&';
-    }
-    return link;
-}
 
 /// The columns the box's list query answers, in its order. The query names two columns
 /// alike (DOCUMENTID of the document and of the publication), so the page names them itself.
@@ -219,7 +206,7 @@ std::vector<std::pair<std::string, std::string>> KeptParameters(const ListReques
 }
 
 std::string DocumentLink(const Box& box, const std::string& id, const std::string& type) {
-    return Link("/document", {{"DocID", id}, {"DocTypeID", type}, {"SenderMode", std::to_string(box.linkMode)}});
+    return LocalLink("/document", {{"DocID", id}, {"DocTypeID", type}, {"SenderMode", std::to_string(box.linkMode)}});
 }
 
 std::string FilterForm(const Visitor& visitor, const Box& box, const ListRequest& list,
@@ -267,7 +254,7 @@ std::string SortHead(const Box& box, const ListRequest& list, const std::string&
     if (list.parent != 0) parameters.emplace_back("SenderMode", std::to_string(box.linkMode));
     std::string mark;
     if (current == key) mark = list.ascending ? " \u25B2" : " \u25BC";
-    return "<th><a class=\"sort\" href=\"" + EscapeHtml(Link(path, parameters)) + "\">" + EscapeHtml(caption) +
+    return "<th><a class=\"sort\" href=\"" + EscapeHtml(LocalLink(path, parameters)) + "\">" + EscapeHtml(caption) +
            "</a>" + mark + "</th>";
 }
 
@@ -319,7 +306,7 @@ std::string Table(const Visitor& visitor, const Box& box, const ListRequest& lis
             html += "<td>" + std::to_string(rows.GetInt("NR")) + "</td><td>";
             if (!rows.IsNull("CHILDID"))
                 html += "<a class=\"children\" href=\"" +
-                        EscapeHtml(Link("/children", {{"DocID", id}, {"DocTypeID", type},
+                        EscapeHtml(LocalLink("/children", {{"DocID", id}, {"DocTypeID", type},
                                                       {"SenderMode", std::to_string(box.linkMode)}})) +
                         "\">" + HtmlLabel(visitor, "KXL0723") + "</a>";
             html += "</td>";
@@ -339,7 +326,7 @@ std::string Paging(const Visitor& visitor, const Box& box, const ListRequest& li
         std::vector<std::pair<std::string, std::string>> parameters = KeptParameters(list);
         if (list.parent != 0) parameters.emplace_back("SenderMode", std::to_string(box.linkMode));
         parameters.emplace_back("page", std::to_string(page));
-        return "<a class=\"" + std::string(cls) + "\" href=\"" + EscapeHtml(Link(path, parameters)) + "\">" +
+        return "<a class=\"" + std::string(cls) + "\" href=\"" + EscapeHtml(LocalLink(path, parameters)) + "\">" +
                HtmlLabel(visitor, code) + "</a>";
     };
     std::string html = "<nav class=\"pages\">";

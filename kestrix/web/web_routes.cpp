@@ -67,14 +67,19 @@ std::string LocalTarget(const std::string& next) {
     return local ? next : "/inbox";
 }
 
-std::string PathAndQuery(const http::Request& request) {
-    std::string link = request.path;
+std::string LocalLink(std::string_view path, const std::vector<std::pair<std::string, std::string>>& parameters) {
+    std::string link(path);
     char separator = '?';
-    for (const auto& [name, value] : request.query) {
+    for (const auto& [name, value] : parameters) {
+        if (value.empty()) continue;
         link += separator + net::EscapeQueryValue(name) + "=" + net::EscapeQueryValue(value);
         separator = '&';
     }
     return link;
+}
+
+std::string PathAndQuery(const http::Request& request) {
+    return LocalLink(request.path, {request.query.begin(), request.query.end()});
 }
 
 Visitor AnonymousVisitor(const http::Request& request) {

@@ -2,6 +2,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "kestrix/web/pages.h"
@@ -18,6 +20,10 @@ std::vector<http::Route> WebRoutes(std::vector<Page> pages);
 /// `next` when it is a path of this site ("/..." but not "//..." nor "/\...", no control
 /// characters), else "/inbox".
 std::string LocalTarget(const std::string& next);
+
+/// A link to `path` of this site with the parameters that have a value, each escaped for an
+/// address (escape the link again with `EscapeHtml` to put it into an attribute).
+std::string LocalLink(std::string_view path, const std::vector<std::pair<std::string, std::string>>& parameters);
 
 /// The request's path and query, as a link back to the same page.
 std::string PathAndQuery(const http::Request& request);

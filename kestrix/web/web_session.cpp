@@ -13,6 +13,7 @@
 #include "platform/membership/secrets.h"
 #include "platform/membership/store.h"
 #include "platform/membership/user.h"
+#include "platform/services/log.h"
 
 namespace kestrix::web {
 
@@ -134,7 +135,11 @@ LoginOutcome LogIn(const std::string& login, const std::string& password) {
             return outcome;
         }
         if (!CredentialsAdmitted(login, password)) {
-            if (CountFailure(connection, login, limits)) outcome.kind = LoginOutcome::Kind::Locked;
+            if (CountFailure(connection, login, limits)) {
+                outcome.kind = LoginOutcome::Kind::Locked;
+                services::Log().LogInfo("Kestrix.Web.LogIn", "a login is locked after repeated failed log-ins",
+                                        {{"login", Printable(login)}});
+            }
             return outcome;
         }
         const int64_t now = Now();

@@ -195,6 +195,12 @@ TEST_P(WebPages, LogInKeepsSessionsAndRefusesForeignPosts) {
     site_->Exec("UPDATE WEBSESSION SET LASTSEEN = LASTSEEN - 1801");
     EXPECT_EQ(browser.Get("/inbox").status, 303);
     EXPECT_EQ(kept(again), 0);
+    // So has one older than the site allows, however busy.
+    const std::string third = browser.LogIn("bob", "pw-bob").SessionId();
+    ASSERT_EQ(third.size(), 64u);
+    site_->Exec("UPDATE WEBSESSION SET CREATED = CREATED - 43201");
+    EXPECT_EQ(browser.Get("/inbox").status, 303);
+    EXPECT_EQ(kept(third), 0);
 }
 
 // Five failed log-ins lock the login, the right password included, for every service of the
@@ -209,6 +215,7 @@ TEST_P(WebPages, RepeatedFailuresLockTheLogin) {
         const Answer refused = browser.LogIn("carol", "wrong");
         EXPECT_EQ(Has(refused.body, locked), attempt == 5) << attempt << refused.body;
     }
+    EXPECT_TRUE(Has(site_->LogText(), "a login is locked after repeated failed log-ins")) << site_->LogText();
     const Answer right = browser.LogIn("carol", "pw-carol");
     EXPECT_EQ(right.status, 200);
     EXPECT_TRUE(Has(right.body, locked)) << right.body;
