@@ -45,6 +45,15 @@ db::Recordset VisibleDocument(db::Connection& connection, const std::string& use
         {Variant(id), Variant(user), Variant(user)});
 }
 
+/// Rows of a document for its reader: `select` (its one value the document) for the sender;
+/// for a recipient narrowed by `partnerCondition`, whose one value is his business partner.
+db::Recordset QueryForReader(const std::string& user, const DocumentDetails& document, const std::string& select,
+                             const std::string& partnerCondition, const std::string& order) {
+    db::Connection connection = GetConnection();
+    if (document.isSender) return connection.Query(select + order, {Variant(document.id)});
+    return connection.Query(select + partnerCondition + order, {Variant(document.id), Variant(PartnerOf(user))});
+}
+
 bool TypeMatches(const db::Recordset& rs, const std::string& type) {
     const std::string wanted = Trim(type);
     const std::string stored = Trim(Text(rs, "DOCUMENTTYPEID"));
@@ -70,7 +79,7 @@ std::optional<DocumentDetails> FindDocument(const std::string& user, int32_t id,
     d.id = id;
     d.type = Trim(Text(rs, "DOCUMENTTYPEID"));
     d.typeDescription = Trim(Text(rs, "DESCRIPTION"));
-    d.sender = Text(rs, "SENDER");
+    d.sender = Trim(Text(rs, "SENDER"));
     d.status = static_cast<int16_t>(rs.GetInt("STATUS"));
     d.creationDate = Text(rs, "CREATIONDATE");
     d.entranceDate = Text(rs, "ENTRANCEDATE");
@@ -96,18 +105,13 @@ std::optional<DocumentDetails> FindDocument(const std::string& user, int32_t id,
 std::vector<DocumentError> DocumentErrors(const std::string& user, int32_t id, int32_t language) {
     const std::optional<DocumentDetails> document = FindDocument(user, id, {});
     if (!document) return {};
-    db::Connection connection = GetConnection();
-    const std::string columns =
+    db::Recordset rs = QueryForReader(
+        user, *document,
         "SELECT PE.PUBLICATIONERRORID, PE.CREATIONDATE, PE.ERRORNUMBER, PE.DESCRIPTION, PE.LABEL, PE.CLOSED "
-        "FROM PUBLICATIONERRORS PE WHERE PE.DOCUMENTID = ?";
-    db::Recordset rs =
-        document->isSender
-            ? connection.Query(columns + " ORDER BY PE.PUBLICATIONERRORID", {Variant(id)})
-            : connection.Query(columns + " AND EXISTS (SELECT 1 FROM SENDMETHODHISTORY SMH "
-                                         "WHERE SMH.PUBLICATIONERRORID = PE.PUBLICATIONERRORID "
-                                         "AND SMH.BUSINESSPARTNERID = ?) ORDER BY PE.PUBLICATIONERRORID",
-                               {Variant(id), Variant(PartnerOf(user))});
-    CloseConnection(connection);
+        "FROM PUBLICATIONERRORS PE WHERE PE.DOCUMENTID = ?",
+        " AND EXISTS (SELECT 1 FROM SENDMETHODHISTORY SMH WHERE SMH.PUBLICATIONERRORID = PE.PUBLICATIONERRORID "
+        "AND SMH.BUSINESSPARTNERID = ?)",
+        " ORDER BY PE.PUBLICATIONERRORID");
 
     std::vector<DocumentError> errors;
     for (; !rs.Eof(); rs.MoveNext()) {
@@ -136,14 +140,11 @@ std::vector<DocumentError> DocumentErrors(const std::string& user, int32_t id, i
 std::vector<DeliveryRecord> DeliveryHistory(const std::string& user, int32_t id) {
     const std::optional<DocumentDetails> document = FindDocument(user, id, {});
     if (!document) return {};
-    db::Connection connection = GetConnection();
-    const std::string columns =
+    db::Recordset rs = QueryForReader(
+        user, *document,
         "SELECT SENDDATE, BUSINESSPARTNERID, SENDMETHODID, STATUS, PUBLICATIONERRORID FROM SENDMETHODHISTORY "
-        "WHERE DOCUMENTID = ?";
-    db::Recordset rs = document->isSender
-                           ? connection.Query(columns + " ORDER BY HISTORYID", {Variant(id)})
-                           : connection.Query(columns + " AND BUSINESSPARTNERID = ? ORDER BY HISTORYID",
-                                              {Variant(id), Variant(PartnerOf(user))});
+        "WHERE DOCUMENTID = ?",
+        " AND BUSINESSPARTNERID = ?", " ORDER BY HISTORYID");
     std::vector<DeliveryRecord> history;
     for (; !rs.Eof(); rs.MoveNext())
         history.push_back({Text(rs, "SENDDATE"), static_cast<int32_t>(rs.GetInt("BUSINESSPARTNERID")),

@@ -118,6 +118,8 @@ std::vector<DocumentError> OpenErrors(const Visitor& visitor, const http::Reques
 }
 
 Outcome CloseErrors(const Visitor& visitor, const http::Request& request, const DocumentDetails& d, int32_t) {
+    // The errors are the sender's to settle: closed, they leave every error box.
+    if (!d.isSender) return Refused(visitor, "KXL0853");
     const std::vector<DocumentError> open = OpenErrors(visitor, request, d);
     if (open.empty()) return Refused(visitor, "KXL0877");
     try {

@@ -46,6 +46,14 @@ std::string ResourceQuery(const DocumentDetails& d) {
     return "DocID=" + std::to_string(d.id) + "&DocTypeID=" + links::URLEncode(d.type);
 }
 
+/// The start of a table up to its body, its column heads the labels (an empty head for "").
+std::string TableStart(const Visitor& visitor, std::string_view cssClass,
+                       std::initializer_list<std::string_view> heads) {
+    std::string html = "<table class=\"" + std::string(cssClass) + "\"><thead><tr>";
+    for (const std::string_view code : heads) html += "<th>" + (code.empty() ? std::string() : Label(visitor, code)) + "</th>";
+    return html + "</tr></thead><tbody>";
+}
+
 /// A form posting one action on the document, with its identifying fields.
 std::string ActionForm(const Visitor& visitor, std::string_view action, const DocumentDetails& d, int32_t box,
                        std::string_view buttonCode, std::string_view fields = {}) {
@@ -86,8 +94,7 @@ std::string RoutingSection(const Visitor& visitor, const DocumentDetails& d) {
 std::string PublicationsSection(const Visitor& visitor, const DocumentDetails& d) {
     std::string html = "<section id=\"publications\"><h2>" + Label(visitor, "KXL0813") + "</h2>";
     if (d.recipients.empty()) return html + "<p>" + Label(visitor, "KXL0842") + "</p></section>";
-    html += "<table class=\"publications\"><thead><tr><th>" + Label(visitor, "KXL0814") + "</th><th>" +
-            Label(visitor, "KXL0806") + "</th><th>" + Label(visitor, "KXL0815") + "</th></tr></thead><tbody>";
+    html += TableStart(visitor, "publications", {"KXL0814", "KXL0806", "KXL0815"});
     for (const DocumentRecipient& r : d.recipients)
         html += "<tr><td>" + EscapeHtml(r.user) + "</td><td>" + PublicationStatusLabel(visitor, r.status) +
                 "</td><td>" + YesNo(visitor, r.forwarded) + "</td></tr>";
@@ -98,19 +105,17 @@ std::string ErrorsSection(const Visitor& visitor, const DocumentDetails& d, cons
                           const std::vector<DeliveryRecord>& history) {
     std::string html = "<section id=\"errors\"><h2>" + Label(visitor, "KXL0816") + "</h2>";
     if (errors.empty()) return html + "<p>" + Label(visitor, "KXL0842") + "</p></section>";
-    html += "<table class=\"errors\"><thead><tr><th>" + Label(visitor, "KXL0821") + "</th><th>" +
-            Label(visitor, "KXL0817") + "</th><th>" + Label(visitor, "KXL0818") + "</th><th>" +
-            Label(visitor, "KXL0819") + "</th><th></th></tr></thead><tbody>";
+    html += TableStart(visitor, "errors", {"KXL0821", "KXL0817", "KXL0818", "KXL0819", ""});
     for (const DocumentError& e : errors) {
         html += "<tr data-error=\"" + std::to_string(e.id) + "\"><td>" + EscapeHtml(e.creationDate) + "</td><td>" +
                 std::to_string(e.number) + "</td><td>" + EscapeHtml(e.message) + "</td><td>" +
                 YesNo(visitor, e.closed) + "</td><td>";
-        if (!e.closed) {
+        if (!e.closed && d.isSender) {
             const std::string errorField = Hidden("PublicationErrorID", std::to_string(e.id));
             html += ActionForm(visitor, "/errors/close", d, 2, "KXL0833", errorField);
             bool delivery = false;
             for (const DeliveryRecord& h : history) delivery = delivery || h.errorId == e.id;
-            if (delivery && d.isSender) html += ActionForm(visitor, "/errors/repush", d, 2, "KXL0835", errorField);
+            if (delivery) html += ActionForm(visitor, "/errors/repush", d, 2, "KXL0835", errorField);
         }
         html += "</td></tr>";
     }
@@ -122,9 +127,7 @@ std::string ErrorsSection(const Visitor& visitor, const DocumentDetails& d, cons
 std::string HistorySection(const Visitor& visitor, const std::vector<DeliveryRecord>& history) {
     std::string html = "<section id=\"history\"><h2>" + Label(visitor, "KXL0820") + "</h2>";
     if (history.empty()) return html + "<p>" + Label(visitor, "KXL0875") + "</p></section>";
-    html += "<table class=\"history\"><thead><tr><th>" + Label(visitor, "KXL0821") + "</th><th>" +
-            Label(visitor, "KXL0822") + "</th><th>" + Label(visitor, "KXL0823") + "</th><th>" +
-            Label(visitor, "KXL0806") + "</th></tr></thead><tbody>";
+    html += TableStart(visitor, "history", {"KXL0821", "KXL0822", "KXL0823", "KXL0806"});
     for (const DeliveryRecord& h : history) {
         std::string partner;
         try {
@@ -207,19 +210,23 @@ std::string ActionsSection(const Visitor& visitor, const DocumentDetails& d, int
     return html + "</section>";
 }
 
+/// Records on the visitor's publication row that he read (viewed, downloaded) the document;
+/// a stronger state stays. A failure is logged: the reader still gets the document.
+void NoteReading(const Visitor& visitor, const DocumentDetails& d, PUBLICATIONSTATUS status) {
+    if (d.publicationStatus < 0) return;
+    try {
+        Collaboration().SetPublicationStatus(d.id, visitor.user, static_cast<int32_t>(status));
+    } catch (...) {
+        LogError(std::string(kSource) + ".NoteReading");
+    }
+}
+
 void ShowDocument(const Visitor& visitor, const http::Request& request, http::Response& response) {
     const DocumentRef ref = ReadRef(request);
     const std::optional<DocumentDetails> found = FindDocument(visitor.user, ref.id, ref.type);
     if (!found) return AnswerNotFound(visitor, response);
-    if (found->publicationStatus >= 0) {
-        // Opening the page is reading the document: a new publication becomes viewed.
-        try {
-            Collaboration().SetPublicationStatus(found->id, visitor.user,
-                                                 static_cast<int32_t>(PUBLICATIONSTATUS::PUBLICATIONVIEWED));
-        } catch (...) {
-            LogError(std::string(kSource) + ".ShowDocument");
-        }
-    }
+    // Opening the page is reading the document: a new publication becomes viewed.
+    NoteReading(visitor, *found, PUBLICATIONSTATUS::PUBLICATIONVIEWED);
     const std::string notice = request.Query("notice");
     AnswerDocumentPage(visitor, *found, ref.senderMode, IsNotice(notice) ? LabelText(visitor, notice) : std::string(),
                        {}, 200, response);
@@ -262,14 +269,7 @@ void DownloadAttachment(const Visitor& visitor, const http::Request& request, ht
     std::ostringstream bytes;
     bytes << in.rdbuf();
 
-    if (d->publicationStatus >= 0) {
-        try {
-            Collaboration().SetPublicationStatus(d->id, visitor.user,
-                                                 static_cast<int32_t>(PUBLICATIONSTATUS::PUBLICATIONDOWNLOADED));
-        } catch (...) {
-            LogError(std::string(kSource) + ".DownloadAttachment");
-        }
-    }
+    NoteReading(visitor, *d, PUBLICATIONSTATUS::PUBLICATIONDOWNLOADED);
     response.status = 200;
     response.contentType = "application/octet-stream";
     response.body = bytes.str();
