@@ -87,6 +87,10 @@ TEST_P(DocumentPages, AReceivedDocumentShowsItsSectionsEscapedAndNoOtherUserReac
               std::string::npos);
     EXPECT_NE(page.body.find("<iframe sandbox=\"\""), std::string::npos);
     EXPECT_EQ(PublicationStatus(doc, "bob"), 5);
+    // The link of the notification mails opens the same page.
+    const http::Response linked = Call("bob", "GET", "/kestrix/document.asp", Ref(doc));
+    EXPECT_EQ(linked.status, 200);
+    EXPECT_NE(linked.body.find("<section id=\"routing\""), std::string::npos);
 
     // The attachment by its listed name only; the rendering sandboxed.
     auto attachment = [&](const std::string& user, const std::string& name) {
@@ -208,7 +212,7 @@ TEST_P(DocumentPages, TheSenderSeesAFailedDeliveryWithoutTheSendMethodsPasswordA
     EXPECT_EQ(Call("alice", "POST", "/errors/repush", Ref(doc, "2")).status, 422);  // nothing left to send
 }
 
-TEST_P(DocumentPages, AnUploadIsPublishedInTheVisitorsNameOnlyAndWithinTheSizeLimit) {
+TEST_P(DocumentPages, AnUploadOrATemplateIsPublishedInTheVisitorsNameOnlyAndWithinTheSizeLimit) {
     auto upload = [&](const std::string& user, const std::string& name, const std::string& content) {
         return Call(user, "POST", "/upload", {}, {{"document", name, "text/xml", content}});
     };
@@ -236,10 +240,24 @@ TEST_P(DocumentPages, AnUploadIsPublishedInTheVisitorsNameOnlyAndWithinTheSizeLi
     const fs::path uploads = site_.root() / "upload";
     EXPECT_TRUE(!fs::exists(uploads) || fs::is_empty(uploads));
 
+    // From a template of a type alice may send, her name filled in as the sender; bob has no
+    // template of his own.
+    site_.Exec("INSERT INTO XMLTEMPLATE (DOCUMENTTYPEID, XMLTEMPLATE) VALUES ('ORDER', "
+               "'<ORDER><SENDER/><DOCTYPE-ID>ORDER</DOCTYPE-ID><RECEIVER>bob</RECEIVER></ORDER>')");
+    EXPECT_NE(Call("alice", "GET", "/create", {}).body.find("<option value=\"ORDER\">"), std::string::npos);
+    EXPECT_EQ(Call("bob", "POST", "/create", {{"template", "ORDER"}}).status, 422);
+    http::Response editor = Call("alice", "POST", "/create", {{"template", "ORDER"}});
+    EXPECT_NE(editor.body.find("&lt;SENDER&gt;alice&lt;/SENDER&gt;"), std::string::npos);
+    http::Response created =
+        Call("alice", "POST", "/create", {{"template", "ORDER"}, {"xml", "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER"
+                                                                         "</DOCTYPE-ID><RECEIVER>bob</RECEIVER></ORDER>"}});
+    EXPECT_EQ(created.status, 303);
+    EXPECT_EQ(site_.Count("DOCUMENT", "SENDER = 'alice'"), 2);
+
     site_.SetParameter("MaxDocumentSize", "64");
     ResetConnectionCache();
     EXPECT_EQ(upload("alice", "order.xml", order).status, 413);
-    EXPECT_EQ(site_.Count("DOCUMENT"), before + 1);
+    EXPECT_EQ(site_.Count("DOCUMENT"), before + 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DocumentPages, ::testing::ValuesIn(test::Backends()));
