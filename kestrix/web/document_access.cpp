@@ -1,6 +1,9 @@
 // Who may see a document and what he sees of it.
 #include "kestrix/web/document_access.h"
 
+#include <deque>
+#include <fstream>
+
 #include "kestrix/documents/publication_errors.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
@@ -10,6 +13,7 @@
 #include "platform/base/strings.h"
 #include "platform/base/variant.h"
 #include "platform/db/recordset.h"
+#include "platform/services/log.h"
 
 namespace kestrix::web {
 
@@ -152,6 +156,34 @@ std::vector<DeliveryRecord> DeliveryHistory(const std::string& user, int32_t id)
                            static_cast<int16_t>(rs.GetInt("STATUS")),
                            static_cast<int32_t>(rs.GetInt("PUBLICATIONERRORID"))});
     return history;
+}
+
+std::vector<std::string> DocumentLogEntries(const std::string& user, int32_t id, size_t window, size_t most) {
+    const std::optional<DocumentDetails> document = FindDocument(user, id, {});
+    if (!document || !document->isSender) return {};
+    std::ifstream log(services::Log().file(), std::ios::binary | std::ios::ate);
+    if (!log) return {};
+    const std::streamoff size = log.tellg();
+    const std::streamoff start = size > static_cast<std::streamoff>(window) ? size - static_cast<std::streamoff>(window) : 0;
+    log.seekg(start);
+    std::string line;
+    if (start > 0) std::getline(log, line);  // the first line read may be cut
+    // The field as a plain entry writes it, and as a JSON entry does.
+    const std::string plain = "document=" + std::to_string(id);
+    const std::string json = "\"document\":\"" + std::to_string(id) + "\"";
+    std::deque<std::string> entries;
+    while (std::getline(log, line)) {
+        size_t at = line.find(plain);
+        while (at != std::string::npos) {
+            const size_t end = at + plain.size();
+            if ((at == 0 || line[at - 1] == ' ') && (end == line.size() || line[end] == ' ' || line[end] == '\r')) break;
+            at = line.find(plain, end);
+        }
+        if (at == std::string::npos && line.find(json) == std::string::npos) continue;
+        entries.push_back(line);
+        if (entries.size() > most) entries.pop_front();
+    }
+    return {entries.begin(), entries.end()};
 }
 
 }  // namespace kestrix::web

@@ -69,4 +69,9 @@ std::vector<DocumentError> DocumentErrors(const std::string& user, int32_t id, i
 /// a recipient those to his business partner. Empty for a document he may not see.
 std::vector<DeliveryRecord> DeliveryHistory(const std::string& user, int32_t id);
 
+/// The entries of the site's log about the document, oldest first, for its sender only
+/// (they name every recipient): those among the log's last `window` bytes, at most `most`.
+std::vector<std::string> DocumentLogEntries(const std::string& user, int32_t id, size_t window = 4 << 20,
+                                            size_t most = 50);
+
 }  // namespace kestrix::web

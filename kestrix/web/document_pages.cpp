@@ -124,8 +124,15 @@ std::string ErrorsSection(const Visitor& visitor, const DocumentDetails& d, cons
     return html + "</section>";
 }
 
-std::string HistorySection(const Visitor& visitor, const std::vector<DeliveryRecord>& history) {
+std::string HistorySection(const Visitor& visitor, const DocumentDetails& d,
+                           const std::vector<DeliveryRecord>& history) {
     std::string html = "<section id=\"history\"><h2>" + Label(visitor, "KXL0820") + "</h2>";
+    const std::vector<std::string> log = DocumentLogEntries(visitor.user, d.id);
+    if (!log.empty()) {
+        html += "<ul class=\"log\">";
+        for (const std::string& entry : log) html += "<li><code>" + EscapeHtml(entry) + "</code></li>";
+        html += "</ul>";
+    }
     if (history.empty()) return html + "<p>" + Label(visitor, "KXL0875") + "</p></section>";
     html += TableStart(visitor, "history", {"KXL0821", "KXL0822", "KXL0823", "KXL0806"});
     for (const DeliveryRecord& h : history) {
@@ -314,7 +321,7 @@ void document_pages::AnswerDocumentPage(const Visitor& visitor, const DocumentDe
     body += ActionsSection(visitor, d, box);
     body += PublicationsSection(visitor, d);
     body += ErrorsSection(visitor, d, errors, history);
-    body += HistorySection(visitor, history);
+    body += HistorySection(visitor, d, history);
     body += AttachmentsSection(visitor, d);
     body += RenderingSection(visitor, d);
     body += XmlSection(visitor, d);

@@ -192,10 +192,13 @@ TEST_P(DocumentPages, TheSenderSeesAFailedDeliveryWithoutTheSendMethodsPasswordA
     ASSERT_EQ(page.status, 200);
     EXPECT_NE(page.body.find("action=\"/errors/repush\""), std::string::npos);
     EXPECT_EQ(page.body.find("Pw-never-shown-42"), std::string::npos);
+    // The sender reads what the log says of his document; a recipient does not.
+    EXPECT_NE(page.body.find("processed document=" + std::to_string(doc) + " type=ORDER"), std::string::npos);
     // Bob sees his partner's failed delivery, but may not push alice's document again.
     http::Response bobs = Call("bob", "GET", "/document", Ref(doc, "2"));
     EXPECT_NE(bobs.body.find("data-error="), std::string::npos);
     EXPECT_EQ(bobs.body.find("Pw-never-shown-42"), std::string::npos);
+    EXPECT_EQ(bobs.body.find("class=\"log\""), std::string::npos);
     EXPECT_EQ(Call("bob", "POST", "/errors/repush", Ref(doc, "2")).status, 422);
 
     // While the folder is missing the delivery fails again, and the page tells why.
