@@ -108,9 +108,12 @@ std::optional<DocumentDetails> FindDocument(const std::string& user, int32_t id,
 
 std::vector<DocumentError> DocumentErrors(const std::string& user, int32_t id, int32_t language) {
     const std::optional<DocumentDetails> document = FindDocument(user, id, {});
-    if (!document) return {};
+    return document ? DocumentErrors(user, *document, language) : std::vector<DocumentError>();
+}
+
+std::vector<DocumentError> DocumentErrors(const std::string& user, const DocumentDetails& document, int32_t language) {
     db::Recordset rs = QueryForReader(
-        user, *document,
+        user, document,
         "SELECT PE.PUBLICATIONERRORID, PE.CREATIONDATE, PE.ERRORNUMBER, PE.DESCRIPTION, PE.LABEL, PE.CLOSED "
         "FROM PUBLICATIONERRORS PE WHERE PE.DOCUMENTID = ?",
         " AND EXISTS (SELECT 1 FROM SENDMETHODHISTORY SMH WHERE SMH.PUBLICATIONERRORID = PE.PUBLICATIONERRORID "
@@ -143,9 +146,12 @@ std::vector<DocumentError> DocumentErrors(const std::string& user, int32_t id, i
 
 std::vector<DeliveryRecord> DeliveryHistory(const std::string& user, int32_t id) {
     const std::optional<DocumentDetails> document = FindDocument(user, id, {});
-    if (!document) return {};
+    return document ? DeliveryHistory(user, *document) : std::vector<DeliveryRecord>();
+}
+
+std::vector<DeliveryRecord> DeliveryHistory(const std::string& user, const DocumentDetails& document) {
     db::Recordset rs = QueryForReader(
-        user, *document,
+        user, document,
         "SELECT SENDDATE, BUSINESSPARTNERID, SENDMETHODID, STATUS, PUBLICATIONERRORID FROM SENDMETHODHISTORY "
         "WHERE DOCUMENTID = ?",
         " AND BUSINESSPARTNERID = ?", " ORDER BY HISTORYID");
@@ -158,9 +164,9 @@ std::vector<DeliveryRecord> DeliveryHistory(const std::string& user, int32_t id)
     return history;
 }
 
-std::vector<std::string> DocumentLogEntries(const std::string& user, int32_t id, size_t window, size_t most) {
-    const std::optional<DocumentDetails> document = FindDocument(user, id, {});
-    if (!document || !document->isSender) return {};
+std::vector<std::string> DocumentLogEntries(const DocumentDetails& document, size_t window, size_t most) {
+    if (!document.isSender) return {};
+    const int32_t id = document.id;
     std::ifstream log(services::Log().file(), std::ios::binary | std::ios::ate);
     if (!log) return {};
     const std::streamoff size = log.tellg();

@@ -64,14 +64,19 @@ std::optional<DocumentDetails> FindDocument(const std::string& user, int32_t id,
 /// `language`: all of them for the sender, for a recipient those of the deliveries to his
 /// business partner. Empty for a document he may not see.
 std::vector<DocumentError> DocumentErrors(const std::string& user, int32_t id, int32_t language);
+/// The same, for a document `user` was found to see (FindDocument).
+std::vector<DocumentError> DocumentErrors(const std::string& user, const DocumentDetails& document, int32_t language);
 
 /// The delivery attempts of a document `user` may see, oldest first: all for the sender, for
 /// a recipient those to his business partner. Empty for a document he may not see.
 std::vector<DeliveryRecord> DeliveryHistory(const std::string& user, int32_t id);
+/// The same, for a document `user` was found to see (FindDocument).
+std::vector<DeliveryRecord> DeliveryHistory(const std::string& user, const DocumentDetails& document);
 
-/// The entries of the site's log about the document, oldest first, for its sender only
-/// (they name every recipient): those among the log's last `window` bytes, at most `most`.
-std::vector<std::string> DocumentLogEntries(const std::string& user, int32_t id, size_t window = 4 << 20,
+/// The entries of the site's log about a document found for its reader (FindDocument), oldest
+/// first, for its sender only (they name every recipient): those among the log's last
+/// `window` bytes, at most `most`.
+std::vector<std::string> DocumentLogEntries(const DocumentDetails& document, size_t window = 4 << 20,
                                             size_t most = 50);
 
 }  // namespace kestrix::web

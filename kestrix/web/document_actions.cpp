@@ -112,7 +112,7 @@ std::vector<DocumentError> OpenErrors(const Visitor& visitor, const http::Reques
     const std::optional<int32_t> one = PositiveNumber(wanted);
     std::vector<DocumentError> open;
     if (!wanted.empty() && !one) return open;
-    for (DocumentError& e : DocumentErrors(visitor.user, d.id, visitor.language))
+    for (DocumentError& e : DocumentErrors(visitor.user, d, visitor.language))
         if (!e.closed && (!one || e.id == *one)) open.push_back(std::move(e));
     return open;
 }
@@ -144,7 +144,7 @@ Outcome Repush(const Visitor& visitor, const http::Request& request, const Docum
     if (!d.isSender) return Refused(visitor, "KXL0853");
     // Only a failed delivery can be made again: an open error with its delivery's history row.
     std::vector<int32_t> failed;
-    const std::vector<DeliveryRecord> history = DeliveryHistory(visitor.user, d.id);
+    const std::vector<DeliveryRecord> history = DeliveryHistory(visitor.user, d);
     for (const DocumentError& e : OpenErrors(visitor, request, d))
         for (const DeliveryRecord& h : history)
             if (h.errorId == e.id) {

@@ -127,7 +127,7 @@ std::string ErrorsSection(const Visitor& visitor, const DocumentDetails& d, cons
 std::string HistorySection(const Visitor& visitor, const DocumentDetails& d,
                            const std::vector<DeliveryRecord>& history) {
     std::string html = "<section id=\"history\"><h2>" + Label(visitor, "KXL0820") + "</h2>";
-    const std::vector<std::string> log = DocumentLogEntries(visitor.user, d.id);
+    const std::vector<std::string> log = DocumentLogEntries(d);
     if (!log.empty()) {
         html += "<ul class=\"log\">";
         for (const std::string& entry : log) html += "<li><code>" + EscapeHtml(entry) + "</code></li>";
@@ -310,8 +310,8 @@ void ShowRendering(const Visitor& visitor, const http::Request& request, http::R
 void document_pages::AnswerDocumentPage(const Visitor& visitor, const DocumentDetails& d, int32_t requestedBox,
                                         std::string_view notice, std::string_view error, int status,
                                         http::Response& response) {
-    const std::vector<DocumentError> errors = DocumentErrors(visitor.user, d.id, visitor.language);
-    const std::vector<DeliveryRecord> history = DeliveryHistory(visitor.user, d.id);
+    const std::vector<DocumentError> errors = DocumentErrors(visitor.user, d, visitor.language);
+    const std::vector<DeliveryRecord> history = DeliveryHistory(visitor.user, d);
     const int32_t box = BoxOf(d, requestedBox);
 
     std::string body = "<p class=\"back\"><a href=\"" + BoxPath(box) + "\">" +
