@@ -233,12 +233,18 @@ std::string ActionsSection(const Visitor& visitor, const DocumentDetails& d, int
     return html + "</section>";
 }
 
-/// Records on the visitor's publication row that he read (viewed, downloaded) the document;
-/// a stronger state stays. A failure is logged: the reader still gets the document.
-void NoteReading(const Visitor& visitor, const DocumentDetails& d, PUBLICATIONSTATUS status) {
+/// Records on the visitor's publication row that he read (viewed, downloaded) the document,
+/// and takes his row's state as it is now (a stronger state stays). A failure is logged: the
+/// reader still gets the document.
+void NoteReading(const Visitor& visitor, DocumentDetails& d, PUBLICATIONSTATUS status) {
     if (d.publicationStatus < 0) return;
     try {
-        Collaboration().SetPublicationStatus(d.id, visitor.user, static_cast<int32_t>(status));
+        Collaboration collaboration;
+        collaboration.SetPublicationStatus(d.id, visitor.user, static_cast<int32_t>(status));
+        d.publicationStatus =
+            static_cast<int16_t>(collaboration.GetPublicationStatus(d.id, visitor.user));
+        for (DocumentRecipient& r : d.recipients)
+            if (r.user == visitor.user) r.status = d.publicationStatus;
     } catch (...) {
         LogError(std::string(kSource) + ".NoteReading");
     }
@@ -246,7 +252,7 @@ void NoteReading(const Visitor& visitor, const DocumentDetails& d, PUBLICATIONST
 
 void ShowDocument(const Visitor& visitor, const http::Request& request, http::Response& response) {
     const DocumentRef ref = ReadRef(request);
-    const std::optional<DocumentDetails> found = FindDocument(visitor.user, ref.id, ref.type);
+    std::optional<DocumentDetails> found = FindDocument(visitor.user, ref.id, ref.type);
     if (!found) return AnswerNotFound(visitor, response);
     // Opening the page is reading the document: a new publication becomes viewed.
     NoteReading(visitor, *found, PUBLICATIONSTATUS::PUBLICATIONVIEWED);
@@ -276,7 +282,7 @@ void DownloadAttachment(const Visitor& visitor, const http::Request& request,
                         http::Response& response) {
     const DocumentRef ref = ReadRef(request);
     const std::string name = request.Query("name");
-    const std::optional<DocumentDetails> d = FindDocument(visitor.user, ref.id, ref.type);
+    std::optional<DocumentDetails> d = FindDocument(visitor.user, ref.id, ref.type);
     if (!d || !PlainFileName(name)) return AnswerNotFound(visitor, response);
     // Only a name of the document's own list reaches the file system, and only as a name.
     bool listed = false;
