@@ -22,7 +22,7 @@ const base = setting('KX_BASE');
 const artifacts = setting('KX_ARTIFACTS');
 const type = setting('KX_TYPE');
 const docId = setting('KX_DOC');
-const budgetMs = Number(process.env.KX_BUDGET_MS || 80000);
+const budgetMs = Number(process.env.KX_BUDGET_MS || 60000);
 
 class Failure extends Error {}
 function check(condition, message) {

@@ -189,8 +189,8 @@ TEST_P(BrowserPages, RecipientAndSenderWorkThroughThePages) {
          "KX_RECIPIENT=bob", "KX_RECIPIENT_PASSWORD=pw-bob", "KX_SENDER=alice", "KX_SENDER_PASSWORD=pw-alice",
          "KX_DOC=" + std::to_string(toBob), "KX_FOREIGN_DOC=" + std::to_string(toDave), "KX_FOREIGN_REF=PO-CEDAR-7",
          "KX_TYPE=ORDER", "KX_SEND_METHOD=" + sendMethod, "KX_DELIVERY_FOLDER=" + delivered.string(),
-         "KX_UPLOAD_FILE=" + upload.string(), "KX_BUDGET_MS=80000"},
-        95s);
+         "KX_UPLOAD_FILE=" + upload.string(), "KX_BUDGET_MS=60000"},
+        75s);
     ASSERT_EQ(run.status, 0) << (run.timedOut ? "the scenario outlasted its time and was killed\n" : "")
                              << run.out << run.err << "\nscreenshots and page texts: " << artifacts.string()
                              << "\nthe service said:\n" << serve.Output();
