@@ -302,6 +302,17 @@ async function recipient(browser) {
     check(link.pathname === '/document' && link.searchParams.get('DocTypeID') === type,
       `the inbox links the document as ${href}`);
     check(await (await rowOf(rows, setting('KX_FOREIGN_DOC'))).count() === 0, 'the inbox lists another user\'s document');
+    // Sorted by each of its columns in turn, the list keeps the document.
+    const heads = await page.locator('table.documents th a.sort').count();
+    check(heads > 0, 'the inbox has no sortable column heads (th a.sort)');
+    for (let i = 0; i < heads; i++) {
+      const head = page.locator('table.documents th a.sort').nth(i);
+      const href = await head.getAttribute('href');
+      const response = await navigating(page, () => head.click());
+      check(response.status() === 200, `sorting by ${href} answered ${response.status()}`);
+      check(await (await rowOf(page.locator('table.documents tbody tr'), docId)).count() === 1,
+        `sorted by ${href}, the inbox lost document ${docId}`);
+    }
   });
 
   // Against the 200 of his own document at the same address: the 404 is the refusal.
