@@ -71,7 +71,8 @@ std::string DocumentLinkMailedTo(const fs::path& mailFolder, const std::string& 
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(mailFolder, ec)) {
         std::string mail = test::ReadAll(entry.path());
-        if (!std::regex_search(mail, std::regex("(^|\n)To:[^\n]*" + address, std::regex::icase))) continue;
+        const size_t to = mail.starts_with("To:") ? 0 : mail.find("\nTo:");
+        if (to == std::string::npos || !Contains(mail.substr(to, mail.find('\n', to + 1) - to), address)) continue;
         mail = std::regex_replace(mail, std::regex("=\r?\n"), "");
         mail = std::regex_replace(mail, std::regex("=3D", std::regex::icase), "=");
         std::smatch link;
@@ -208,6 +209,7 @@ TEST_P(BrowserPages, RecipientAndSenderWorkThroughThePages) {
     if (uploaded != 0) {
         EXPECT_EQ(site.Count("DOCUMENT", "DOCUMENTID = " + std::to_string(uploaded) + " AND SENDER = 'alice'"), 1);
         EXPECT_EQ(site.Count("PUBLICATION", "DOCUMENTID = " + std::to_string(uploaded) + " AND USERID = 'bob'"), 1);
+        EXPECT_TRUE(fs::exists(delivered / ("order_" + std::to_string(uploaded) + ".xml")));
     }
     if (!HasFailure()) fs::remove_all(artifacts);
 
