@@ -2,8 +2,9 @@
 // One walk through the pages of `kestrix serve` in headless Chromium: a recipient and a
 // sender, each in a browser context of his own (own cookies). tests/apps/browser sets up the
 // site, starts the service and passes what the walk needs in the environment (KX_...).
-// Every step prints "ok <step>"; the first that fails prints why, the address and text of
-// every open page, and leaves a screenshot of each in KX_ARTIFACTS; the exit status is 1.
+// Every step prints "ok <step>"; one that fails prints why, the address and text of the
+// walk's page, and leaves a screenshot of it in KX_ARTIFACTS; the steps that do not need the
+// failed one still run, those that do are named as not run, and the exit status is 1.
 // Elements are found by their ids, names, classes and form actions, never by their labels,
 // which are in the user's language.
 
@@ -144,9 +145,9 @@ async function openBox(page, box) {
   return page.locator('table.documents tbody tr');
 }
 
-async function rowOf(rows, id) {
-  const row = rows.filter({ has: rows.page().locator(`a.doc[href*="DocID=${id}&"]`) });
-  return row;
+// The rows among `rows` that link to document `id`.
+function rowOf(rows, id) {
+  return rows.filter({ has: rows.page().locator(`a.doc[href*="DocID=${id}&"]`) });
 }
 
 // What an action answered: 303 back to a page that shows a notice and no error.
@@ -291,14 +292,14 @@ async function recipient(browser) {
 
   await run('the inbox lists the document', loggedIn, async () => {
     const rows = await openBox(page, 'inbox');
-    const row = await rowOf(rows, docId);
+    const row = rowOf(rows, docId);
     check(await row.count() === 1, `the inbox has no row linking to document ${docId}`);
     const href = await row.locator('a.doc').getAttribute('href');
     const link = new URL(href, base);
     check(link.pathname === '/document' && link.searchParams.get('DocTypeID') === type,
       `the inbox links the document as ${href}`);
     const inboxMode = link.searchParams.get('SenderMode');
-    check(await (await rowOf(rows, setting('KX_FOREIGN_DOC'))).count() === 0, 'the inbox lists another user\'s document');
+    check(await rowOf(rows, setting('KX_FOREIGN_DOC')).count() === 0, 'the inbox lists another user\'s document');
     // Sorted by each of its columns in turn, the list keeps the document.
     const heads = await page.locator('table.documents th a.sort').count();
     check(heads > 0, 'the inbox has no sortable column heads (th a.sort)');
@@ -307,7 +308,7 @@ async function recipient(browser) {
       const href = await head.getAttribute('href');
       const response = await navigating(page, () => head.click());
       check(response.status() === 200, `sorting by ${href} answered ${response.status()}`);
-      check(await (await rowOf(page.locator('table.documents tbody tr'), docId)).count() === 1,
+      check(await rowOf(page.locator('table.documents tbody tr'), docId).count() === 1,
         `sorted by ${href}, the inbox lost document ${docId}`);
     }
     // The inbox and the recipient's notification mail link the same view of the document.
@@ -374,7 +375,7 @@ async function sender(browser) {
     check(fs.readFileSync(file, 'utf8').includes('PO-4711'), `${file} is not the document`);
     // Asked for by the address the filter makes: a box left empty need not offer the filter.
     await page.goto(`${base}/errors?type=${encodeURIComponent(type)}`);
-    check(await (await rowOf(page.locator('table.documents tbody tr'), docId)).count() === 0,
+    check(await rowOf(page.locator('table.documents tbody tr'), docId).count() === 0,
       'the delivered error is still in the error box');
   });
 
