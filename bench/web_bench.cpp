@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/scratch.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
@@ -45,50 +46,8 @@ struct Options {
     std::optional<std::string> only;
 };
 
-/// A temporary folder removed with everything in it.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kestrix-web-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + pattern);
-        path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-/// A PostgreSQL schema of the benchmark's own, dropped when it goes.
-class ScratchSchema {
-public:
-    explicit ScratchSchema(std::string base) : base_(std::move(base)), name_("kxwebbench_" + std::to_string(::getpid())) {
-        db::Connection admin(base_);
-        admin.Execute("DROP SCHEMA IF EXISTS " + name_ + " CASCADE");
-        admin.Execute("CREATE SCHEMA " + name_);
-    }
-    ~ScratchSchema() {
-        db::ClearThreadPool();
-        try {
-            db::Connection admin(base_);
-            admin.Execute("DROP SCHEMA IF EXISTS " + name_ + " CASCADE");
-        } catch (const std::exception& e) {
-            std::cerr << "could not drop schema " << name_ << ": " << e.what() << "\n";
-        }
-        db::ClearThreadPool();
-    }
-    std::string ConnectionString() const {
-        return base_ + (base_.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + name_;
-    }
-
-private:
-    std::string base_;
-    std::string name_;
-};
+using bench::ScratchFolder;
+using bench::ScratchSchema;
 
 /// Order `n` of alice to bob, a few hundred bytes.
 std::string Order(int n) {

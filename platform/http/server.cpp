@@ -130,6 +130,9 @@ Server::Server(ServerOptions options, std::vector<Route> routes) : impl_(std::ma
     server.set_read_timeout(options.readTimeoutSeconds, 0);
     server.set_write_timeout(options.readTimeoutSeconds, 0);
     server.set_keep_alive_timeout(5);
+    // An answer goes out whole at once: its head and body are written apart, and a client on
+    // a kept connection would otherwise wait for its delayed acknowledgement before the body.
+    server.set_tcp_nodelay(true);
 
     auto table = std::make_shared<std::vector<Route>>(std::move(routes));
     server.set_pre_routing_handler([table, limit](const httplib::Request& req, httplib::Response& res) {
