@@ -315,13 +315,10 @@ std::optional<std::string> FormUser(const http::Request& request) {
 }
 
 /// The form post of a site's HTTP send method: "xml=" or "EOBIO=", "USER" and "PASSWORD",
-/// "DocID". The user is the one of the credentials (or of the token when it names none).
+/// "DocID". The user is the one of the credentials, never one a browser's cookie would name:
+/// a page of another site could make a browser post such a form.
 void ReceiveFormPost(const http::Request& request, http::Response& response) {
-    std::optional<std::string> user;
-    if (!Trim(request.Form("USER")).empty())
-        user = FormUser(request);
-    else
-        user = ApiUser(request);
+    const std::optional<std::string> user = FormUser(request);
     if (!user) return SenderAnswer(response, SenderRefusal(Label("KXL0902", 0)));
     http_intake::Posting posting;
     posting.user = *user;
