@@ -24,6 +24,8 @@
 #include "kestrix/intake/document_import.h"
 #include "kestrix/intake/email_import.h"
 #include "kestrix/intake/publish_by_upload.h"
+#include "kestrix/web/box_pages.h"
+#include "kestrix/web/web_routes.h"
 #include "kestrix/foundation/site_settings.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -206,6 +208,8 @@ int Serve(Args& args) {
         connection.Query("SELECT CLAIMEDBY, CLAIMEDUNTIL FROM OUTBOX WHERE 1 = 0");
         connection.Query("SELECT DONE FROM IMPORTCLAIM WHERE 1 = 0");
         connection.Query("SELECT MESSAGEID FROM MAILIMPORTSAVED WHERE 1 = 0");
+        connection.Query("SELECT SESSIONHASH FROM WEBSESSION WHERE 1 = 0");
+        connection.Query("SELECT LOCKEDUNTIL FROM WEBLOGINFAILURE WHERE 1 = 0");
     } catch (...) {
         const std::string home = getenv("KESTRIX_HOME") ? getenv("KESTRIX_HOME") : "SITE";
         std::cerr << "kestrix serve: the database of this site was made by an earlier version and lacks the "
@@ -233,6 +237,7 @@ int Serve(Args& args) {
         try {
             std::vector<http::Route> routes = OperationsRoutes(registry);
             for (http::Route& route : ApiRoutes()) routes.push_back(std::move(route));
+            for (http::Route& route : web::WebRoutes(web::BoxPages())) routes.push_back(std::move(route));
             server = std::make_unique<http::Server>(listenOptions, std::move(routes));
         } catch (const http::ListenError& failure) {
             std::cerr << "kestrix serve: " << failure.what() << "\n";
@@ -272,7 +277,7 @@ int Serve(Args& args) {
     const std::string home = getenv("KESTRIX_HOME") ? getenv("KESTRIX_HOME") : "";
     std::cout << "kestrix serve: serving " << Printable(home) << " with " << workers
               << (workers == 1 ? " worker" : " workers") << " (" << service.Schedule() << "); "
-              << (server ? "listening on " + server->Address() + " (/healthz, /metrics, /api/v1)" : std::string("no listener"))
+              << (server ? "listening on " + server->Address() + " (the pages, /healthz, /metrics, /api/v1)" : std::string("no listener"))
               << "; SIGTERM or Ctrl-C stops, SIGHUP reads the configuration again" << std::endl;
     services::Log().LogInfo("Kestrix.Service", "started", {{"workers", std::to_string(workers)}});
 
@@ -301,8 +306,9 @@ void AddServeCommand(Commands& commands) {
         "      import, the outbox (deliveries, retries, mails) and the daily clean-up of old uploads,\n"
         "      on schedules from the SERVICE section of the site configuration, with N worker threads\n"
         "      (default: SERVICE Workers, else 1); SIGHUP reads the configuration again. It answers\n"
-        "      GET /healthz and GET /metrics on HOST:PORT (default: SERVICE Listen, else\n"
-        "      127.0.0.1:8080; \"off\": no listener; HTTPS with SERVICE TlsCertificate and TlsKey)",
+        "      the web pages (log-in, inbox, outbox, error box), GET /healthz and GET /metrics on\n"
+        "      HOST:PORT (default: SERVICE Listen, else 127.0.0.1:8080; \"off\": no listener; HTTPS\n"
+        "      with SERVICE TlsCertificate and TlsKey)",
         {}, Serve};
 }
 
