@@ -25,6 +25,7 @@
 #include "kestrix/intake/email_import.h"
 #include "kestrix/intake/publish_by_upload.h"
 #include "kestrix/web/box_pages.h"
+#include "kestrix/web/document_pages.h"
 #include "kestrix/web/web_routes.h"
 #include "kestrix/foundation/site_settings.h"
 #include "platform/base/error.h"
@@ -237,7 +238,9 @@ int Serve(Args& args) {
         try {
             std::vector<http::Route> routes = OperationsRoutes(registry);
             for (http::Route& route : ApiRoutes()) routes.push_back(std::move(route));
-            for (http::Route& route : web::WebRoutes(web::BoxPages())) routes.push_back(std::move(route));
+            std::vector<web::Page> pages = web::BoxPages();
+            for (web::Page& page : web::DocumentPages()) pages.push_back(std::move(page));
+            for (http::Route& route : web::WebRoutes(std::move(pages))) routes.push_back(std::move(route));
             server = std::make_unique<http::Server>(listenOptions, std::move(routes));
         } catch (const http::ListenError& failure) {
             std::cerr << "kestrix serve: " << failure.what() << "\n";
