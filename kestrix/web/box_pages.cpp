@@ -311,7 +311,11 @@ std::string Table(const Visitor& visitor, const Box& box, const ListRequest& lis
                         "\">" + HtmlLabel(visitor, "KXL0723") + "</a>";
             html += "</td>";
         } else {
-            html += "<td class=\"actions\">" + ErrorActions(visitor, box, id, type) + "</td>";
+            // Only the sender pushes a failed delivery again or closes its errors; a recipient sees
+            // the failures of deliveries to his partner and asks the sender.
+            html += "<td class=\"actions\">";
+            if (Trim(rows.GetString("SENDER")) == visitor.user) html += ErrorActions(visitor, box, id, type);
+            html += "</td>";
         }
         html += "</tr>";
     }
