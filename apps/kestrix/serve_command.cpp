@@ -24,6 +24,9 @@
 #include "kestrix/intake/email_import.h"
 #include "kestrix/intake/publish_by_upload.h"
 #include "kestrix/web/api_routes.h"
+#include "kestrix/web/box_pages.h"
+#include "kestrix/web/document_pages.h"
+#include "kestrix/web/web_routes.h"
 #include "kestrix/foundation/site_settings.h"
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
@@ -210,6 +213,8 @@ int Serve(Args& args) {
         connection.Query("SELECT DONE FROM IMPORTCLAIM WHERE 1 = 0");
         connection.Query("SELECT MESSAGEID FROM MAILIMPORTSAVED WHERE 1 = 0");
         connection.Query("SELECT SENDERKEY FROM HTTPINTAKE WHERE 1 = 0");
+        connection.Query("SELECT SESSIONHASH FROM WEBSESSION WHERE 1 = 0");
+        connection.Query("SELECT LOCKEDUNTIL FROM WEBLOGINFAILURE WHERE 1 = 0");
     } catch (...) {
         const std::string home = getenv("KESTRIX_HOME") ? getenv("KESTRIX_HOME") : "SITE";
         std::cerr << "kestrix serve: the database of this site was made by an earlier version and lacks the "
@@ -240,6 +245,9 @@ int Serve(Args& args) {
         try {
             std::vector<http::Route> routes = OperationsRoutes(registry);
             for (http::Route& route : web::ApiRoutes()) routes.push_back(std::move(route));
+            std::vector<web::Page> pages = web::BoxPages();
+            for (web::Page& page : web::DocumentPages()) pages.push_back(std::move(page));
+            for (http::Route& route : web::WebRoutes(std::move(pages))) routes.push_back(std::move(route));
             server = std::make_unique<http::Server>(listenOptions, std::move(routes));
         } catch (const http::ListenError& failure) {
             std::cerr << "kestrix serve: " << failure.what() << "\n";
@@ -279,7 +287,7 @@ int Serve(Args& args) {
     const std::string home = getenv("KESTRIX_HOME") ? getenv("KESTRIX_HOME") : "";
     std::cout << "kestrix serve: serving " << Printable(home) << " with " << workers
               << (workers == 1 ? " worker" : " workers") << " (" << service.Schedule() << "); "
-              << (server ? "listening on " + server->Address() + " (/healthz, /metrics, /api/v1)" : std::string("no listener"))
+              << (server ? "listening on " + server->Address() + " (the pages, /healthz, /metrics, /api/v1)" : std::string("no listener"))
               << "; SIGTERM or Ctrl-C stops, SIGHUP reads the configuration again" << std::endl;
     services::Log().LogInfo("Kestrix.Service", "started", {{"workers", std::to_string(workers)}});
 
@@ -308,8 +316,9 @@ void AddServeCommand(Commands& commands) {
         "      import, the outbox (deliveries, retries, mails) and the daily clean-up of old uploads,\n"
         "      on schedules from the SERVICE section of the site configuration, with N worker threads\n"
         "      (default: SERVICE Workers, else 1); SIGHUP reads the configuration again. It answers\n"
-        "      GET /healthz and GET /metrics on HOST:PORT (default: SERVICE Listen, else\n"
-        "      127.0.0.1:8080; \"off\": no listener; HTTPS with SERVICE TlsCertificate and TlsKey)",
+        "      the web pages (log-in, inbox, outbox, error box), GET /healthz and GET /metrics on\n"
+        "      HOST:PORT (default: SERVICE Listen, else 127.0.0.1:8080; \"off\": no listener; HTTPS\n"
+        "      with SERVICE TlsCertificate and TlsKey)",
         {}, Serve};
 }
 

@@ -64,6 +64,18 @@ std::string Utility::GetAUEmailAddress(std::string& iUserID) {
     return users::GetAUEmailAddress(iUserID);
 }
 
+Variant Utility::CheckUserAuthorization(std::string& i_sUser, std::string& i_sPassword, std::string& i_sXml) {
+    return users::CheckUserAuthorization(i_sUser, i_sPassword, i_sXml);
+}
+
+int32_t Utility::GetApplicationID(const std::string& i_sApplicationName) {
+    return users::GetApplicationID(i_sApplicationName);
+}
+
+bool Utility::UserAccessToApplicationAllowed(const std::string& i_sUser, const std::string& i_sApplicationName) {
+    return users::UserAccessToApplicationAllowed(i_sUser, i_sApplicationName);
+}
+
 bool Utility::CheckPublicationErrors(int32_t& iDocID) {
     return publication_errors::CheckPublicationErrors(iDocID);
 }
@@ -91,6 +103,10 @@ db::Recordset Utility::GetRecipientsFromPublicationTable(int32_t iDocID,
 void Utility::GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP,
                                  std::string& oSenderName) {
     routing::GetSenderBPAndName(iXMLStr, oSenderBP, oSenderName);
+}
+
+bool Utility::BPOfDocumentEqualsBPOfUser(const std::string& i_sUser, const std::string& i_sXml) {
+    return routing::BPOfDocumentEqualsBPOfUser(i_sUser, i_sXml);
 }
 
 std::string Utility::GetDocType(const std::string& iXMLStr, int32_t iBPID) {

@@ -48,6 +48,9 @@ public:
     db::Recordset GetAuoRSByCriteria(const Variant& iCriteria, std::string& iIISVirtID);
     int32_t GetAUBusinessPartnerID(std::string& iUserID);
     std::string GetAUEmailAddress(std::string& iUserID);
+    Variant CheckUserAuthorization(std::string& i_sUser, std::string& i_sPassword, std::string& i_sXml);
+    int32_t GetApplicationID(const std::string& i_sApplicationName);
+    bool UserAccessToApplicationAllowed(const std::string& i_sUser, const std::string& i_sApplicationName);
 
     // ---- publication errors (documents/publication_errors.h) ----------------------------
 
@@ -66,6 +69,7 @@ public:
 
     void GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP, std::string& oSenderName);
     void GetSenderBPAndName(xml::XmlDocument& iDom, int32_t& oSenderBP, std::string& oSenderName);
+    bool BPOfDocumentEqualsBPOfUser(const std::string& i_sUser, const std::string& i_sXml);
     std::string GetDocType(const std::string& iXMLStr, int32_t iBPID = 0);
     std::string GetDocType(xml::XmlDocument& iDom, int32_t iBPID);
     bool DocTypeFoundInTable(const std::string& iDocTypeID);

@@ -1,10 +1,13 @@
 // The users of the membership directory, as the rest of the library reads them.
+#include <algorithm>
+
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/users.h"
 #include "kestrix/foundation/site_cache.h"
 #include "platform/membership/members.h"
 #include "platform/membership/user.h"
+#include "platform/membership/validator.h"
 #include "platform/services/configuration.h"
 
 namespace kestrix {
@@ -92,6 +95,38 @@ std::string users::GetAUEmailAddress(std::string& iUserID) {
         return GetAUObject(iUserID)->EmailAddress();
     } catch (...) {
         Reraise("Kestrix.Utility.GetAUEmailAddress");
+    }
+}
+
+Variant users::CheckUserAuthorization(std::string& i_sUser, std::string& i_sPassword, std::string& /*i_sXml*/) {
+    try {
+        auto validator = Expect<membership::Validator>(Qel_getComponent("Ulmara.Validator"), "Ulmara.Validator");
+        validator->SetConfigFile(getSiteConfigFile());
+        return validator->Validate(i_sUser, i_sPassword);
+    } catch (...) {
+        Reraise("Kestrix.Utility.CheckUserAuthorization");
+    }
+}
+
+int32_t users::GetApplicationID(const std::string& i_sApplicationName) {
+    try {
+        auto configuration =
+            Expect<services::Configuration>(Qel_getComponent("Tavrel.Configuration"), "Tavrel.Configuration");
+        configuration->LoadFile(GetQelConfigFile());
+        return configuration->ApplicationId(i_sApplicationName);
+    } catch (...) {
+        Reraise("Kestrix.Utility.GetApplicID");
+    }
+}
+
+bool users::UserAccessToApplicationAllowed(const std::string& i_sUser, const std::string& i_sApplicationName) {
+    try {
+        const int32_t id = GetApplicationID(i_sApplicationName);
+        std::string user = i_sUser;
+        const std::vector<int32_t> permitted = GetAUObject(user)->PermittedApplications();
+        return std::find(permitted.begin(), permitted.end(), id) != permitted.end();
+    } catch (...) {
+        Reraise("Kestrix.Utility.UserAccessToApplicationAllowed");
     }
 }
 

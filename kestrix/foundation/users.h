@@ -28,4 +28,14 @@ int32_t GetAUBusinessPartnerID(std::string& iUserID);
 /// The e-mail address of the user.
 std::string GetAUEmailAddress(std::string& iUserID);
 
+/// The membership validator's answer to the credentials: true for a user of the directory
+/// whose password this is, false otherwise. The third argument is not used.
+Variant CheckUserAuthorization(std::string& i_sUser, std::string& i_sPassword, std::string& i_sXml);
+/// The identifier of the application of that name in the server configuration; raises for
+/// a name the configuration does not know.
+int32_t GetApplicationID(const std::string& i_sApplicationName);
+/// True when the user may use the application: its identifier is among the user's
+/// permitted applications (false for a user without any). An unknown user raises.
+bool UserAccessToApplicationAllowed(const std::string& i_sUser, const std::string& i_sApplicationName);
+
 }  // namespace kestrix::users

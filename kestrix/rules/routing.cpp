@@ -212,6 +212,18 @@ void routing::GetSenderBPAndName(xml::XmlDocument& iDom, int32_t& oSenderBP,
     }
 }
 
+bool routing::BPOfDocumentEqualsBPOfUser(const std::string& i_sUser, const std::string& i_sXml) {
+    try {
+        int32_t senderPartner = 0;
+        std::string senderName;
+        GetSenderBPAndName(i_sXml, senderPartner, senderName);
+        std::string user = i_sUser;
+        return senderPartner == users::GetAUBusinessPartnerID(user);
+    } catch (...) {
+        Reraise("Kestrix.Utility.BPOfDocumentEqualsBPOfUser");
+    }
+}
+
 std::string routing::GetDocType(const std::string& iXMLStr, int32_t iBPID) {
     try {
         RoutedText routed(iXMLStr);

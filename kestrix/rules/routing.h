@@ -19,6 +19,9 @@ namespace kestrix::routing {
 void GetSenderBPAndName(const std::string& iXMLStr, int32_t& oSenderBP, std::string& oSenderName);
 /// `GetSenderBPAndName` of a document already parsed.
 void GetSenderBPAndName(xml::XmlDocument& iDom, int32_t& oSenderBP, std::string& oSenderName);
+/// True when the document's sender (`GetSenderBPAndName`) belongs to the user's business
+/// partner. A document without a sender, or a user the directory does not know, raises.
+bool BPOfDocumentEqualsBPOfUser(const std::string& i_sUser, const std::string& i_sXml);
 /// The document type: the OBI type, else the DOCTYPE-ID tag, else the first document-type
 /// rule of the partner that matches. A type that is not in DOCUMENTTYPE gives "".
 std::string GetDocType(const std::string& iXMLStr, int32_t iBPID = 0);

@@ -19,10 +19,13 @@
 #include "kestrix/web/collaboration.h"
 #include "kestrix/web/document_access.h"
 #include "kestrix/web/document_api.h"
+#include "kestrix/web/pages.h"
+#include "kestrix/web/web_session.h"
 #include "platform/base/error.h"
 #include "platform/base/json.h"
 #include "platform/base/strings.h"
 #include "platform/membership/directory.h"
+#include "platform/membership/secrets.h"
 #include "platform/membership/user.h"
 #include "platform/membership/validator.h"
 
@@ -364,6 +367,13 @@ std::optional<std::string> ApiUser(const http::Request& request) {
     constexpr std::string_view kBearer = "Bearer ";
     if (header.size() > kBearer.size() && header.compare(0, kBearer.size(), kBearer) == 0)
         return SiteAdministration().directory().TokenUser(Trim(header.substr(kBearer.size())));
+    // The pages' own scripts speak for the logged-in visitor; a change also carries his
+    // session's CSRF token, so that a page of another site cannot act in his name.
+    const std::optional<Visitor> visitor = SessionVisitor(request);
+    if (!visitor) return std::nullopt;
+    if (request.method == "GET" || request.method == "HEAD" || CsrfMatches(request, visitor->csrfToken) ||
+        (!visitor->csrfToken.empty() && membership::EqualInConstantTime(request.Header("X-CSRF-Token"), visitor->csrfToken)))
+        return visitor->user;
     return std::nullopt;
 }
 

@@ -27,8 +27,9 @@ namespace kestrix::web {
 std::vector<http::Route> ApiRoutes();
 
 /// The user a request of the API speaks for: the owner of the API token it carries
-/// ("Authorization: Bearer TOKEN", from `kestrix user token LOGIN`). Nothing when it carries
-/// none that is in force.
+/// ("Authorization: Bearer TOKEN", from `kestrix user token LOGIN`), else the visitor of the
+/// pages' session, a POST only with the session's CSRF token (header "X-CSRF-Token" or field
+/// "csrf"). Nothing when it carries none that is in force.
 std::optional<std::string> ApiUser(const http::Request& request);
 
 }  // namespace kestrix::web

@@ -30,8 +30,11 @@ struct Outcome {
     std::string back;    ///< where a done action returns; "" for the document's page
 };
 
-Outcome Done(std::string notice, std::string back = {}) { return {std::move(notice), {}, std::move(back)}; }
-Outcome Refused(const Visitor& visitor, std::string_view code, const Dictionary& replacements = {}) {
+Outcome Done(std::string notice, std::string back = {}) {
+    return {std::move(notice), {}, std::move(back)};
+}
+Outcome Refused(const Visitor& visitor, std::string_view code,
+                const Dictionary& replacements = {}) {
     return {{}, LabelText(visitor, code, replacements), {}};
 }
 /// A failure of the house's code, its first line shown in the label text `code`.
@@ -43,7 +46,8 @@ Outcome Failed(const Visitor& visitor, std::string_view code) {
     return Refused(visitor, code, replacements);
 }
 
-using Action = std::function<Outcome(const Visitor&, const http::Request&, const DocumentDetails&, int32_t box)>;
+using Action = std::function<Outcome(const Visitor&, const http::Request&, const DocumentDetails&,
+                                     int32_t box)>;
 
 /// The page of an action: the document must be one the visitor may see (else 404, as for a
 /// missing one); the action's outcome answers a 303 back, or the document's page with the
@@ -80,15 +84,16 @@ Outcome Accept(const Visitor& visitor, const http::Request&, const DocumentDetai
 Outcome Reject(const Visitor& visitor, const http::Request&, const DocumentDetails& d, int32_t) {
     if (d.publicationStatus < 0) return Refused(visitor, "KXL0851");
     try {
-        Collaboration().SetPublicationStatus(d.id, visitor.user,
-                                             static_cast<int32_t>(PUBLICATIONSTATUS::PUBLICATIONREJECTED));
+        Collaboration().SetPublicationStatus(
+            d.id, visitor.user, static_cast<int32_t>(PUBLICATIONSTATUS::PUBLICATIONREJECTED));
     } catch (...) {
         return Failed(visitor, "KXL0872");
     }
     return Done("KXL0844");
 }
 
-Outcome Delete(const Visitor& visitor, const http::Request&, const DocumentDetails& d, int32_t box) {
+Outcome Delete(const Visitor& visitor, const http::Request&, const DocumentDetails& d,
+               int32_t box) {
     // The outbox (and a sender's error box) marks the document deleted for its sender; the
     // inbox and error box delete the visitor's own publication row.
     const bool ownRow = d.publicationStatus >= 0;
@@ -96,8 +101,8 @@ Outcome Delete(const Visitor& visitor, const http::Request&, const DocumentDetai
                             : box == 2                        ? SENDERMODE::ERRORMODE
                                                               : SENDERMODE::RECEIVERMODE;
     try {
-        if (!Collaboration().deleteDocument2(d.id, d.type, static_cast<int32_t>(mode), visitor.user, {},
-                                             d.parentId > 0))
+        if (!Collaboration().deleteDocument2(d.id, d.type, static_cast<int32_t>(mode), visitor.user,
+                                             {}, d.parentId > 0))
             return Refused(visitor, "KXL0852");
     } catch (...) {
         return Failed(visitor, "KXL0872");
@@ -107,17 +112,19 @@ Outcome Delete(const Visitor& visitor, const http::Request&, const DocumentDetai
 
 /// The open errors of the document the visitor may see: the one posted as
 /// "PublicationErrorID", or all of them when none is posted.
-std::vector<DocumentError> OpenErrors(const Visitor& visitor, const http::Request& request, const DocumentDetails& d) {
+std::vector<DocumentError> OpenErrors(const Visitor& visitor, const http::Request& request,
+                                      const DocumentDetails& d) {
     const std::string wanted = request.Form("PublicationErrorID");
     const std::optional<int32_t> one = PositiveNumber(wanted);
     std::vector<DocumentError> open;
     if (!wanted.empty() && !one) return open;
-    for (DocumentError& e : DocumentErrors(visitor.user, d.id, visitor.language))
+    for (DocumentError& e : DocumentErrors(visitor.user, d, visitor.language))
         if (!e.closed && (!one || e.id == *one)) open.push_back(std::move(e));
     return open;
 }
 
-Outcome CloseErrors(const Visitor& visitor, const http::Request& request, const DocumentDetails& d, int32_t) {
+Outcome CloseErrors(const Visitor& visitor, const http::Request& request, const DocumentDetails& d,
+                    int32_t) {
     // The errors are the sender's to settle: closed, they leave every error box.
     if (!d.isSender) return Refused(visitor, "KXL0853");
     const std::vector<DocumentError> open = OpenErrors(visitor, request, d);
@@ -130,7 +137,8 @@ Outcome CloseErrors(const Visitor& visitor, const http::Request& request, const 
     return Done("KXL0846");
 }
 
-Outcome DeleteErrors(const Visitor& visitor, const http::Request&, const DocumentDetails& d, int32_t) {
+Outcome DeleteErrors(const Visitor& visitor, const http::Request&, const DocumentDetails& d,
+                     int32_t) {
     if (!d.isSender) return Refused(visitor, "KXL0853");
     try {
         Collaboration().DeletePublicationErrors(d.id);
@@ -140,11 +148,12 @@ Outcome DeleteErrors(const Visitor& visitor, const http::Request&, const Documen
     return Done("KXL0847");
 }
 
-Outcome Repush(const Visitor& visitor, const http::Request& request, const DocumentDetails& d, int32_t) {
+Outcome Repush(const Visitor& visitor, const http::Request& request, const DocumentDetails& d,
+               int32_t) {
     if (!d.isSender) return Refused(visitor, "KXL0853");
     // Only a failed delivery can be made again: an open error with its delivery's history row.
     std::vector<int32_t> failed;
-    const std::vector<DeliveryRecord> history = DeliveryHistory(visitor.user, d.id);
+    const std::vector<DeliveryRecord> history = DeliveryHistory(visitor.user, d);
     for (const DocumentError& e : OpenErrors(visitor, request, d))
         for (const DeliveryRecord& h : history)
             if (h.errorId == e.id) {
@@ -167,12 +176,14 @@ Outcome Repush(const Visitor& visitor, const http::Request& request, const Docum
 bool OnDistributionList(const std::string& type, const std::string& user) {
     db::Connection connection = GetConnection();
     return !connection
-                .Query("SELECT USERID FROM DISTRIBUTIONLIST WHERE DOCUMENTTYPEID = ? AND USERID = ?",
-                       {Variant(type), Variant(user)})
+                .Query(
+                    "SELECT USERID FROM DISTRIBUTIONLIST WHERE DOCUMENTTYPEID = ? AND USERID = ?",
+                    {Variant(type), Variant(user)})
                 .Eof();
 }
 
-Outcome Forward(const Visitor& visitor, const http::Request& request, const DocumentDetails& d, int32_t) {
+Outcome Forward(const Visitor& visitor, const http::Request& request, const DocumentDetails& d,
+                int32_t) {
     if (d.publicationStatus < 0) return Refused(visitor, "KXL0851");
     const std::string recipient = request.Form("user");
     const std::string as = Trim(request.Form("as"));
@@ -180,7 +191,8 @@ Outcome Forward(const Visitor& visitor, const http::Request& request, const Docu
     for (const std::string& type : ForwardTypes(d.type)) knownType = knownType || type == as;
     Dictionary who;
     who.Add("[%USER%]", recipient);
-    if (!knownType || recipient.empty() || recipient == visitor.user || !OnDistributionList(as.empty() ? d.type : as, recipient))
+    if (!knownType || recipient.empty() || recipient == visitor.user ||
+        !OnDistributionList(as.empty() ? d.type : as, recipient))
         return Refused(visitor, "KXL0857", who);
 
     Variant virtualPath, folder;
@@ -198,14 +210,16 @@ Outcome Forward(const Visitor& visitor, const http::Request& request, const Docu
 
 }  // namespace
 
-std::vector<std::string> document_pages::ForwardRecipients(const std::string& type, const std::string& visitor) {
+std::vector<std::string> document_pages::ForwardRecipients(const std::string& type,
+                                                           const std::string& visitor) {
     std::vector<std::string> users;
     db::Connection connection = GetConnection();
-    for (db::Recordset rs = connection.Query(
-             "SELECT DISTINCT USERID FROM DISTRIBUTIONLIST WHERE USERID <> ? AND (DOCUMENTTYPEID = ? OR "
-             "DOCUMENTTYPEID IN (SELECT NEWDOCUMENTTYPEID FROM DOCTYPETODOCTYPE WHERE DOCUMENTTYPEID = ?)) "
-             "ORDER BY USERID",
-             {Variant(visitor), Variant(type), Variant(type)});
+    for (db::Recordset rs = connection.Query("SELECT DISTINCT USERID FROM DISTRIBUTIONLIST WHERE "
+                                             "USERID <> ? AND (DOCUMENTTYPEID = ? OR "
+                                             "DOCUMENTTYPEID IN (SELECT NEWDOCUMENTTYPEID FROM "
+                                             "DOCTYPETODOCTYPE WHERE DOCUMENTTYPEID = ?)) "
+                                             "ORDER BY USERID",
+                                             {Variant(visitor), Variant(type), Variant(type)});
          !rs.Eof(); rs.MoveNext())
         users.push_back(rs.GetString("USERID"));
     return users;
@@ -214,9 +228,10 @@ std::vector<std::string> document_pages::ForwardRecipients(const std::string& ty
 std::vector<std::string> document_pages::ForwardTypes(const std::string& type) {
     std::vector<std::string> types;
     db::Connection connection = GetConnection();
-    for (db::Recordset rs = connection.Query(
-             "SELECT DISTINCT NEWDOCUMENTTYPEID FROM DOCTYPETODOCTYPE WHERE DOCUMENTTYPEID = ? ORDER BY NEWDOCUMENTTYPEID",
-             {Variant(type)});
+    for (db::Recordset rs =
+             connection.Query("SELECT DISTINCT NEWDOCUMENTTYPEID FROM DOCTYPETODOCTYPE WHERE "
+                              "DOCUMENTTYPEID = ? ORDER BY NEWDOCUMENTTYPEID",
+                              {Variant(type)});
          !rs.Eof(); rs.MoveNext())
         types.push_back(Trim(rs.GetString("NEWDOCUMENTTYPEID")));
     return types;

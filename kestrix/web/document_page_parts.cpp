@@ -37,7 +37,8 @@ DocumentRef ReadRef(const http::Request& request) {
     return ref;
 }
 
-std::string LabelText(const Visitor& visitor, std::string_view code, const Dictionary& replacements) {
+std::string LabelText(const Visitor& visitor, std::string_view code,
+                      const Dictionary& replacements) {
     return LabelOrCode(code, visitor.language, replacements);
 }
 
@@ -45,8 +46,10 @@ std::string Label(const Visitor& visitor, std::string_view code, const Dictionar
     return EscapeHtml(LabelText(visitor, code, replacements));
 }
 
-std::string DocumentPath(int32_t id, const std::string& type, int32_t senderMode, std::string_view notice) {
-    std::string path = "/document?DocID=" + std::to_string(id) + "&DocTypeID=" + links::URLEncode(type);
+std::string DocumentPath(int32_t id, const std::string& type, int32_t senderMode,
+                         std::string_view notice) {
+    std::string path =
+        "/document?DocID=" + std::to_string(id) + "&DocTypeID=" + links::URLEncode(type);
     if (senderMode >= 0) path += "&SenderMode=" + std::to_string(senderMode);
     if (!notice.empty()) path += "&notice=" + std::string(notice);
     return path;
@@ -54,15 +57,19 @@ std::string DocumentPath(int32_t id, const std::string& type, int32_t senderMode
 
 std::string BoxPath(int32_t senderMode) {
     switch (senderMode) {
-        case 1: return "/outbox";
-        case 2: return "/errors";
-        default: return "/inbox";
+        case 1:
+            return "/outbox";
+        case 2:
+            return "/errors";
+        default:
+            return "/inbox";
     }
 }
 
 int32_t BoxOf(const DocumentDetails& document, int32_t requested) {
     const bool recipient = document.publicationStatus >= 0;
-    if (requested == 2 || (requested == 0 && recipient) || (requested == 1 && document.isSender)) return requested;
+    if (requested == 2 || (requested == 0 && recipient) || (requested == 1 && document.isSender))
+        return requested;
     return recipient ? 0 : 1;
 }
 
@@ -72,16 +79,16 @@ bool IsNotice(std::string_view code) {
     return false;
 }
 
-void AnswerPage(const Visitor& visitor, http::Response& response, std::string_view title, std::string_view bodyHtml,
-                std::string_view notice, int status) {
+void AnswerPage(const Visitor& visitor, http::Response& response, std::string_view title,
+                std::string_view bodyHtml, std::string_view notice, int status) {
     response.status = status;
     response.contentType = "text/html; charset=utf-8";
     response.body = RenderPage(visitor, title, bodyHtml, notice);
 }
 
 void AnswerNotFound(const Visitor& visitor, http::Response& response) {
-    AnswerPage(visitor, response, LabelText(visitor, "KXL0876"), ErrorParagraph(LabelText(visitor, "KXL0802")), {},
-               404);
+    AnswerPage(visitor, response, LabelText(visitor, "KXL0876"),
+               ErrorParagraph(LabelText(visitor, "KXL0802")), {}, 404);
 }
 
 std::string ErrorParagraph(std::string_view text) {
@@ -89,7 +96,8 @@ std::string ErrorParagraph(std::string_view text) {
 }
 
 std::string Hidden(std::string_view name, std::string_view value) {
-    return "<input type=\"hidden\" name=\"" + EscapeHtml(name) + "\" value=\"" + EscapeHtml(value) + "\">";
+    return "<input type=\"hidden\" name=\"" + EscapeHtml(name) + "\" value=\"" + EscapeHtml(value) +
+           "\">";
 }
 
 }  // namespace kestrix::web::document_pages

@@ -17,7 +17,7 @@ namespace kestrix::web::document_pages {
 /// The document a request names: DocID, DocTypeID and SenderMode, from the posted form or,
 /// for a GET, the query.
 struct DocumentRef {
-    int32_t id = 0;          ///< 0 when DocID is missing or no whole number
+    int32_t id = 0;  ///< 0 when DocID is missing or no whole number
     std::string type;
     int32_t senderMode = -1;  ///< -1 when missing; 0 inbox, 1 outbox, 2 error box
 };
@@ -30,12 +30,15 @@ std::string Field(const http::Request& request, const std::string& name);
 std::optional<int32_t> PositiveNumber(std::string_view text);
 
 /// The label's text in the visitor's language, escaped for HTML.
-std::string Label(const Visitor& visitor, std::string_view code, const Dictionary& replacements = {});
+std::string Label(const Visitor& visitor, std::string_view code,
+                  const Dictionary& replacements = {});
 /// The label's text, not escaped (for RenderPage's notice, which escapes it).
-std::string LabelText(const Visitor& visitor, std::string_view code, const Dictionary& replacements = {});
+std::string LabelText(const Visitor& visitor, std::string_view code,
+                      const Dictionary& replacements = {});
 
 /// "/document?DocID=..&DocTypeID=..&SenderMode=..", with "&notice=CODE" when a notice is given.
-std::string DocumentPath(int32_t id, const std::string& type, int32_t senderMode, std::string_view notice = {});
+std::string DocumentPath(int32_t id, const std::string& type, int32_t senderMode,
+                         std::string_view notice = {});
 /// The box of a sender mode: "/inbox" (0), "/outbox" (1), "/errors" (2).
 std::string BoxPath(int32_t senderMode);
 
@@ -53,8 +56,9 @@ void AnswerNotFound(const Visitor& visitor, http::Response& response);
 
 /// Answers the page of a document the visitor may see, with a notice (plain text) or an
 /// error (plain text) above it.
-void AnswerDocumentPage(const Visitor& visitor, const DocumentDetails& document, int32_t requestedBox,
-                        std::string_view notice, std::string_view error, int status, http::Response& response);
+void AnswerDocumentPage(const Visitor& visitor, const DocumentDetails& document,
+                        int32_t requestedBox, std::string_view notice, std::string_view error,
+                        int status, http::Response& response);
 
 /// Answers a whole page.
 void AnswerPage(const Visitor& visitor, http::Response& response, std::string_view title,

@@ -39,7 +39,9 @@ std::string PublicationStatusLabel(const Visitor& visitor, int32_t status) {
     return Label(visitor, "KXL0" + std::to_string(code));
 }
 
-std::string YesNo(const Visitor& visitor, bool yes) { return Label(visitor, yes ? "KXL0840" : "KXL0841"); }
+std::string YesNo(const Visitor& visitor, bool yes) {
+    return Label(visitor, yes ? "KXL0840" : "KXL0841");
+}
 
 /// The link query of a document's own resources (rendering, attachments).
 std::string ResourceQuery(const DocumentDetails& d) {
@@ -50,14 +52,16 @@ std::string ResourceQuery(const DocumentDetails& d) {
 std::string TableStart(const Visitor& visitor, std::string_view cssClass,
                        std::initializer_list<std::string_view> heads) {
     std::string html = "<table class=\"" + std::string(cssClass) + "\"><thead><tr>";
-    for (const std::string_view code : heads) html += "<th>" + (code.empty() ? std::string() : Label(visitor, code)) + "</th>";
+    for (const std::string_view code : heads)
+        html += "<th>" + (code.empty() ? std::string() : Label(visitor, code)) + "</th>";
     return html + "</tr></thead><tbody>";
 }
 
 /// A form posting one action on the document, with its identifying fields.
-std::string ActionForm(const Visitor& visitor, std::string_view action, const DocumentDetails& d, int32_t box,
-                       std::string_view buttonCode, std::string_view fields = {}) {
-    std::string html = "<form method=\"post\" action=\"" + std::string(action) + "\" class=\"action\">";
+std::string ActionForm(const Visitor& visitor, std::string_view action, const DocumentDetails& d,
+                       int32_t box, std::string_view buttonCode, std::string_view fields = {}) {
+    std::string html =
+        "<form method=\"post\" action=\"" + std::string(action) + "\" class=\"action\">";
     html += CsrfField(visitor);
     html += Hidden("DocID", std::to_string(d.id));
     html += Hidden("DocTypeID", d.type);
@@ -73,20 +77,24 @@ std::string RoutingSection(const Visitor& visitor, const DocumentDetails& d) {
         html += "<dt>" + Label(visitor, code) + "</dt><dd>" + valueHtml + "</dd>";
     };
     item("KXL0804", EscapeHtml(d.sender));
-    item("KXL0805", EscapeHtml(d.typeDescription.empty() ? d.type : d.typeDescription + " (" + d.type + ")"));
+    item("KXL0805",
+         EscapeHtml(d.typeDescription.empty() ? d.type : d.typeDescription + " (" + d.type + ")"));
     item("KXL0806", DocumentStatusLabel(visitor, d.status));
     item("KXL0807", EscapeHtml(d.creationDate));
     item("KXL0808", EscapeHtml(d.entranceDate));
     std::string recipients;
-    for (const DocumentRecipient& r : d.recipients) recipients += (recipients.empty() ? "" : ", ") + EscapeHtml(r.user);
+    for (const DocumentRecipient& r : d.recipients)
+        recipients += (recipients.empty() ? "" : ", ") + EscapeHtml(r.user);
     item("KXL0809", recipients.empty() ? Label(visitor, "KXL0842") : recipients);
-    if (d.publicationStatus >= 0) item("KXL0810", PublicationStatusLabel(visitor, d.publicationStatus));
+    if (d.publicationStatus >= 0)
+        item("KXL0810", PublicationStatusLabel(visitor, d.publicationStatus));
     if (d.parentId > 0)
-        item("KXL0811", "<a class=\"parent\" href=\"" + EscapeHtml(DocumentPath(d.parentId, {}, -1)) + "\">" +
+        item("KXL0811", "<a class=\"parent\" href=\"" +
+                            EscapeHtml(DocumentPath(d.parentId, {}, -1)) + "\">" +
                             std::to_string(d.parentId) + "</a>");
     if (d.children > 0)
-        item("KXL0812", "<a class=\"children\" href=\"/children?" + EscapeHtml(ResourceQuery(d)) + "\">" +
-                            std::to_string(d.children) + "</a>");
+        item("KXL0812", "<a class=\"children\" href=\"/children?" + EscapeHtml(ResourceQuery(d)) +
+                            "\">" + std::to_string(d.children) + "</a>");
     html += "</dl></section>";
     return html;
 }
@@ -96,26 +104,29 @@ std::string PublicationsSection(const Visitor& visitor, const DocumentDetails& d
     if (d.recipients.empty()) return html + "<p>" + Label(visitor, "KXL0842") + "</p></section>";
     html += TableStart(visitor, "publications", {"KXL0814", "KXL0806", "KXL0815"});
     for (const DocumentRecipient& r : d.recipients)
-        html += "<tr><td>" + EscapeHtml(r.user) + "</td><td>" + PublicationStatusLabel(visitor, r.status) +
-                "</td><td>" + YesNo(visitor, r.forwarded) + "</td></tr>";
+        html += "<tr><td>" + EscapeHtml(r.user) + "</td><td>" +
+                PublicationStatusLabel(visitor, r.status) + "</td><td>" +
+                YesNo(visitor, r.forwarded) + "</td></tr>";
     return html + "</tbody></table></section>";
 }
 
-std::string ErrorsSection(const Visitor& visitor, const DocumentDetails& d, const std::vector<DocumentError>& errors,
+std::string ErrorsSection(const Visitor& visitor, const DocumentDetails& d,
+                          const std::vector<DocumentError>& errors,
                           const std::vector<DeliveryRecord>& history) {
     std::string html = "<section id=\"errors\"><h2>" + Label(visitor, "KXL0816") + "</h2>";
     if (errors.empty()) return html + "<p>" + Label(visitor, "KXL0842") + "</p></section>";
     html += TableStart(visitor, "errors", {"KXL0821", "KXL0817", "KXL0818", "KXL0819", ""});
     for (const DocumentError& e : errors) {
-        html += "<tr data-error=\"" + std::to_string(e.id) + "\"><td>" + EscapeHtml(e.creationDate) + "</td><td>" +
-                std::to_string(e.number) + "</td><td>" + EscapeHtml(e.message) + "</td><td>" +
-                YesNo(visitor, e.closed) + "</td><td>";
+        html += "<tr data-error=\"" + std::to_string(e.id) + "\"><td>" +
+                EscapeHtml(e.creationDate) + "</td><td>" + std::to_string(e.number) + "</td><td>" +
+                EscapeHtml(e.message) + "</td><td>" + YesNo(visitor, e.closed) + "</td><td>";
         if (!e.closed && d.isSender) {
             const std::string errorField = Hidden("PublicationErrorID", std::to_string(e.id));
             html += ActionForm(visitor, "/errors/close", d, 2, "KXL0833", errorField);
             bool delivery = false;
             for (const DeliveryRecord& h : history) delivery = delivery || h.errorId == e.id;
-            if (delivery) html += ActionForm(visitor, "/errors/repush", d, 2, "KXL0835", errorField);
+            if (delivery)
+                html += ActionForm(visitor, "/errors/repush", d, 2, "KXL0835", errorField);
         }
         html += "</td></tr>";
     }
@@ -124,8 +135,16 @@ std::string ErrorsSection(const Visitor& visitor, const DocumentDetails& d, cons
     return html + "</section>";
 }
 
-std::string HistorySection(const Visitor& visitor, const std::vector<DeliveryRecord>& history) {
+std::string HistorySection(const Visitor& visitor, const DocumentDetails& d,
+                           const std::vector<DeliveryRecord>& history) {
     std::string html = "<section id=\"history\"><h2>" + Label(visitor, "KXL0820") + "</h2>";
+    const std::vector<std::string> log = DocumentLogEntries(d);
+    if (!log.empty()) {
+        html += "<ul class=\"log\">";
+        for (const std::string& entry : log)
+            html += "<li><code>" + EscapeHtml(entry) + "</code></li>";
+        html += "</ul>";
+    }
     if (history.empty()) return html + "<p>" + Label(visitor, "KXL0875") + "</p></section>";
     html += TableStart(visitor, "history", {"KXL0821", "KXL0822", "KXL0823", "KXL0806"});
     for (const DeliveryRecord& h : history) {
@@ -136,9 +155,9 @@ std::string HistorySection(const Visitor& visitor, const std::vector<DeliveryRec
             LogError(std::string(kSource) + ".HistorySection");
         }
         if (Trim(partner).empty()) partner = std::to_string(h.partner);
-        html += "<tr><td>" + EscapeHtml(h.sendDate) + "</td><td>" + EscapeHtml(partner) + "</td><td>" +
-                std::to_string(h.sendMethod) + "</td><td>" + Label(visitor, h.errorId == 0 ? "KXL0824" : "KXL0825") +
-                "</td></tr>";
+        html += "<tr><td>" + EscapeHtml(h.sendDate) + "</td><td>" + EscapeHtml(partner) +
+                "</td><td>" + std::to_string(h.sendMethod) + "</td><td>" +
+                Label(visitor, h.errorId == 0 ? "KXL0824" : "KXL0825") + "</td></tr>";
     }
     return html + "</tbody></table></section>";
 }
@@ -149,8 +168,9 @@ std::string AttachmentsSection(const Visitor& visitor, const DocumentDetails& d)
     html += "<ul>";
     for (const std::string& name : d.attachments)
         html += "<li><a class=\"attachment\" href=\"" +
-                EscapeHtml("/document/attachment?" + ResourceQuery(d) + "&name=" + links::URLEncode(name)) + "\">" +
-                EscapeHtml(name) + "</a></li>";
+                EscapeHtml("/document/attachment?" + ResourceQuery(d) +
+                           "&name=" + links::URLEncode(name)) +
+                "\">" + EscapeHtml(name) + "</a></li>";
     return html + "</ul></section>";
 }
 
@@ -194,14 +214,17 @@ std::string ActionsSection(const Visitor& visitor, const DocumentDetails& d, int
         html += ActionForm(visitor, "/document/reject", d, box, "KXL0831");
         std::string fields = "<label>" + Label(visitor, "KXL0837") + " <select name=\"user\">";
         for (const std::string& user : ForwardRecipients(d.type, visitor.user))
-            fields += "<option value=\"" + EscapeHtml(user) + "\">" + EscapeHtml(user) + "</option>";
+            fields +=
+                "<option value=\"" + EscapeHtml(user) + "\">" + EscapeHtml(user) + "</option>";
         fields += "</select></label>";
         const std::vector<std::string> types = ForwardTypes(d.type);
         if (!types.empty()) {
-            fields += " <label>" + Label(visitor, "KXL0838") + " <select name=\"as\"><option value=\"\">" +
-                      Label(visitor, "KXL0839") + "</option>";
+            fields += " <label>" + Label(visitor, "KXL0838") +
+                      " <select name=\"as\"><option value=\"\">" + Label(visitor, "KXL0839") +
+                      "</option>";
             for (const std::string& type : types)
-                fields += "<option value=\"" + EscapeHtml(type) + "\">" + EscapeHtml(type) + "</option>";
+                fields +=
+                    "<option value=\"" + EscapeHtml(type) + "\">" + EscapeHtml(type) + "</option>";
             fields += "</select></label>";
         }
         html += ActionForm(visitor, "/document/forward", d, box, "KXL0836", fields);
@@ -210,12 +233,18 @@ std::string ActionsSection(const Visitor& visitor, const DocumentDetails& d, int
     return html + "</section>";
 }
 
-/// Records on the visitor's publication row that he read (viewed, downloaded) the document;
-/// a stronger state stays. A failure is logged: the reader still gets the document.
-void NoteReading(const Visitor& visitor, const DocumentDetails& d, PUBLICATIONSTATUS status) {
+/// Records on the visitor's publication row that he read (viewed, downloaded) the document,
+/// and takes his row's state as it is now (a stronger state stays). A failure is logged: the
+/// reader still gets the document.
+void NoteReading(const Visitor& visitor, DocumentDetails& d, PUBLICATIONSTATUS status) {
     if (d.publicationStatus < 0) return;
     try {
-        Collaboration().SetPublicationStatus(d.id, visitor.user, static_cast<int32_t>(status));
+        Collaboration collaboration;
+        collaboration.SetPublicationStatus(d.id, visitor.user, static_cast<int32_t>(status));
+        d.publicationStatus =
+            static_cast<int16_t>(collaboration.GetPublicationStatus(d.id, visitor.user));
+        for (DocumentRecipient& r : d.recipients)
+            if (r.user == visitor.user) r.status = d.publicationStatus;
     } catch (...) {
         LogError(std::string(kSource) + ".NoteReading");
     }
@@ -223,19 +252,20 @@ void NoteReading(const Visitor& visitor, const DocumentDetails& d, PUBLICATIONST
 
 void ShowDocument(const Visitor& visitor, const http::Request& request, http::Response& response) {
     const DocumentRef ref = ReadRef(request);
-    const std::optional<DocumentDetails> found = FindDocument(visitor.user, ref.id, ref.type);
+    std::optional<DocumentDetails> found = FindDocument(visitor.user, ref.id, ref.type);
     if (!found) return AnswerNotFound(visitor, response);
     // Opening the page is reading the document: a new publication becomes viewed.
     NoteReading(visitor, *found, PUBLICATIONSTATUS::PUBLICATIONVIEWED);
     const std::string notice = request.Query("notice");
-    AnswerDocumentPage(visitor, *found, ref.senderMode, IsNotice(notice) ? LabelText(visitor, notice) : std::string(),
-                       {}, 200, response);
+    AnswerDocumentPage(visitor, *found, ref.senderMode,
+                       IsNotice(notice) ? LabelText(visitor, notice) : std::string(), {}, 200,
+                       response);
 }
 
 /// A file name as an attachment row holds it: a plain name, no folder.
 bool PlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos &&
-           name.find('\0') == std::string::npos;
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string::npos && name.find('\0') == std::string::npos;
 }
 
 /// A name for the Content-Disposition header: the plain characters kept, the others "_".
@@ -248,10 +278,11 @@ std::string HeaderFileName(const std::string& name) {
     return out;
 }
 
-void DownloadAttachment(const Visitor& visitor, const http::Request& request, http::Response& response) {
+void DownloadAttachment(const Visitor& visitor, const http::Request& request,
+                        http::Response& response) {
     const DocumentRef ref = ReadRef(request);
     const std::string name = request.Query("name");
-    const std::optional<DocumentDetails> d = FindDocument(visitor.user, ref.id, ref.type);
+    std::optional<DocumentDetails> d = FindDocument(visitor.user, ref.id, ref.type);
     if (!d || !PlainFileName(name)) return AnswerNotFound(visitor, response);
     // Only a name of the document's own list reaches the file system, and only as a name.
     bool listed = false;
@@ -273,8 +304,9 @@ void DownloadAttachment(const Visitor& visitor, const http::Request& request, ht
     response.status = 200;
     response.contentType = "application/octet-stream";
     response.body = bytes.str();
-    response.headers.emplace("Content-Disposition", "attachment; filename=\"" + HeaderFileName(name) +
-                                                        "\"; filename*=UTF-8''" + links::URLEncode(name));
+    response.headers.emplace("Content-Disposition",
+                             "attachment; filename=\"" + HeaderFileName(name) +
+                                 "\"; filename*=UTF-8''" + links::URLEncode(name));
     response.headers.emplace("X-Content-Type-Options", "nosniff");
 }
 
@@ -300,25 +332,30 @@ void ShowRendering(const Visitor& visitor, const http::Request& request, http::R
 
 }  // namespace
 
-void document_pages::AnswerDocumentPage(const Visitor& visitor, const DocumentDetails& d, int32_t requestedBox,
-                                        std::string_view notice, std::string_view error, int status,
+void document_pages::AnswerDocumentPage(const Visitor& visitor, const DocumentDetails& d,
+                                        int32_t requestedBox, std::string_view notice,
+                                        std::string_view error, int status,
                                         http::Response& response) {
-    const std::vector<DocumentError> errors = DocumentErrors(visitor.user, d.id, visitor.language);
-    const std::vector<DeliveryRecord> history = DeliveryHistory(visitor.user, d.id);
+    const std::vector<DocumentError> errors = DocumentErrors(visitor.user, d, visitor.language);
+    const std::vector<DeliveryRecord> history = DeliveryHistory(visitor.user, d);
     const int32_t box = BoxOf(d, requestedBox);
 
     std::string body = "<p class=\"back\"><a href=\"" + BoxPath(box) + "\">" +
-                       Label(visitor, box == 1 ? "KXL0702" : box == 2 ? "KXL0703" : "KXL0701") + "</a></p>";
+                       Label(visitor, box == 1   ? "KXL0702"
+                                      : box == 2 ? "KXL0703"
+                                                 : "KXL0701") +
+                       "</a></p>";
     if (!error.empty()) body += ErrorParagraph(error);
     body += RoutingSection(visitor, d);
     body += ActionsSection(visitor, d, box);
     body += PublicationsSection(visitor, d);
     body += ErrorsSection(visitor, d, errors, history);
-    body += HistorySection(visitor, history);
+    body += HistorySection(visitor, d, history);
     body += AttachmentsSection(visitor, d);
     body += RenderingSection(visitor, d);
     body += XmlSection(visitor, d);
-    AnswerPage(visitor, response, LabelText(visitor, "KXL0801") + " " + std::to_string(d.id), body, notice, status);
+    AnswerPage(visitor, response, LabelText(visitor, "KXL0801") + " " + std::to_string(d.id), body,
+               notice, status);
 }
 
 std::vector<Page> DocumentPages() {
@@ -334,7 +371,8 @@ std::vector<Page> DocumentPages() {
     }
     linked = ReplaceAll(linked, "\\", "/");
     while (!linked.empty() && linked.front() == '/') linked.erase(0, 1);
-    if (!linked.empty() && !IEquals(linked, "document")) pages.push_back({"GET", "/" + linked, ShowDocument});
+    if (!linked.empty() && !IEquals(linked, "document"))
+        pages.push_back({"GET", "/" + linked, ShowDocument});
     for (Page& page : ActionPages()) pages.push_back(std::move(page));
     for (Page& page : PublishingPages()) pages.push_back(std::move(page));
     return pages;

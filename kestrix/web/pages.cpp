@@ -40,22 +40,26 @@ std::string RenderPage(const Visitor& visitor, std::string_view title, std::stri
     page += "\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" content=\"width=device-width\">"
             "<title>";
     page += EscapeHtml(title);
-    page += " - Kestrix</title><link rel=\"stylesheet\" href=\"/static/kestrix.css\"></head><body>"
-            "<nav><a href=\"/inbox\">";
-    page += label("KXL0701");
-    page += "</a> <a href=\"/outbox\">";
-    page += label("KXL0702");
-    page += "</a> <a href=\"/errors\">";
-    page += label("KXL0703");
-    page += "</a> <a href=\"/upload\">";
-    page += label("KXL0704");
-    page += "</a> <span class=\"user\">";
-    page += EscapeHtml(visitor.user);
-    page += "</span> <form method=\"post\" action=\"/logout\" class=\"inline\">";
-    page += CsrfField(visitor);
-    page += "<button type=\"submit\">";
-    page += label("KXL0705");
-    page += "</button></form></nav><main><h1>";
+    page += " - Kestrix</title><link rel=\"stylesheet\" href=\"/static/kestrix.css\"></head><body>";
+    // Before the log-in there is nowhere to go.
+    if (!visitor.user.empty()) {
+        page += "<nav><a href=\"/inbox\">";
+        page += label("KXL0701");
+        page += "</a> <a href=\"/outbox\">";
+        page += label("KXL0702");
+        page += "</a> <a href=\"/errors\">";
+        page += label("KXL0703");
+        page += "</a> <a href=\"/upload\">";
+        page += label("KXL0704");
+        page += "</a> <span class=\"user\">";
+        page += EscapeHtml(visitor.user);
+        page += "</span> <form method=\"post\" action=\"/logout\" class=\"inline\">";
+        page += CsrfField(visitor);
+        page += "<button type=\"submit\">";
+        page += label("KXL0705");
+        page += "</button></form></nav>";
+    }
+    page += "<main><h1>";
     page += EscapeHtml(title);
     page += "</h1>";
     if (!notice.empty()) {

@@ -33,7 +33,8 @@ struct Page {
 
 /// The HTML of a whole page around `bodyHtml` (already escaped where it holds user text):
 /// the navigation (inbox, outbox, error box, upload, log-out) and the title, in the visitor's
-/// language. `notice` is a message shown above the body (plain text; escaped here).
+/// language; a visitor without a user (the log-in page) gets no navigation. `notice` is a
+/// message shown above the body (plain text; escaped here).
 std::string RenderPage(const Visitor& visitor, std::string_view title, std::string_view bodyHtml,
                        std::string_view notice = {});
 

@@ -100,7 +100,9 @@ std::string StoredName(const std::string& base, const std::string& extension) {
 /// becomes of the upload.
 class UploadSlot {
   public:
-    UploadSlot() : root_(FileHandling().GetFolderName(EFolderType::UploadFolder)), id_(DocumentStore().StoreOriginalDocument({})) {}
+    UploadSlot()
+        : root_(FileHandling().GetFolderName(EFolderType::UploadFolder)),
+          id_(DocumentStore().StoreOriginalDocument({})) {}
     ~UploadSlot() {
         try {
             PublishByUpload().DeleteXMLFileAndDocument(root_, id_);
@@ -118,11 +120,14 @@ class UploadSlot {
         std::ofstream out(folder / name, std::ios::binary);
         out.write(content.data(), static_cast<std::streamsize>(content.size()));
         out.close();
-        if (!out) throw Error(errnum::E_FAIL, kSource, "The upload could not be written to " + folder.string());
+        if (!out)
+            throw Error(errnum::E_FAIL, kSource,
+                        "The upload could not be written to " + folder.string());
     }
     /// The upload as XML text: the XML file, or the workbook converted.
     std::string Read(bool workbook) {
-        return workbook ? PublishByUpload().ReadExcelFile(root_, id_) : PublishByUpload().ReadXMLFile(root_, id_);
+        return workbook ? PublishByUpload().ReadExcelFile(root_, id_)
+                        : PublishByUpload().ReadXMLFile(root_, id_);
     }
 
   private:
@@ -131,16 +136,20 @@ class UploadSlot {
 };
 
 std::string UploadForm(const Visitor& visitor) {
-    return "<form id=\"upload\" method=\"post\" action=\"/upload\" enctype=\"multipart/form-data\">" +
+    return "<form id=\"upload\" method=\"post\" action=\"/upload\" "
+           "enctype=\"multipart/form-data\">" +
            CsrfField(visitor) + "<label>" + Label(visitor, "KXL0859") +
-           " <input type=\"file\" name=\"document\" accept=\".xml,.xls,.xlsx,.xlsm\" required></label> "
+           " <input type=\"file\" name=\"document\" accept=\".xml,.xls,.xlsx,.xlsm\" "
+           "required></label> "
            "<button type=\"submit\">" +
            Label(visitor, "KXL0860") + "</button></form>";
 }
 
-void AnswerUpload(const Visitor& visitor, http::Response& response, const std::string& error = {}, int status = 200) {
+void AnswerUpload(const Visitor& visitor, http::Response& response, const std::string& error = {},
+                  int status = 200) {
     AnswerPage(visitor, response, LabelText(visitor, "KXL0858"),
-               (error.empty() ? std::string() : ErrorParagraph(error)) + UploadForm(visitor), {}, status);
+               (error.empty() ? std::string() : ErrorParagraph(error)) + UploadForm(visitor), {},
+               status);
 }
 
 void ShowUpload(const Visitor& visitor, const http::Request&, http::Response& response) {
@@ -151,7 +160,8 @@ void PostUpload(const Visitor& visitor, const http::Request& request, http::Resp
     const http::Request::File* file = nullptr;
     for (const http::Request::File& part : request.files)
         if (part.field == "document" && !file) file = &part;
-    if (!file || file->content.empty()) return AnswerUpload(visitor, response, LabelText(visitor, "KXL0861"), 422);
+    if (!file || file->content.empty())
+        return AnswerUpload(visitor, response, LabelText(visitor, "KXL0861"), 422);
     if (file->content.size() > MaxDocumentSize()) {
         Dictionary size;
         size.Add("[%SIZE%]", std::to_string(MaxDocumentSize()));
@@ -159,9 +169,11 @@ void PostUpload(const Visitor& visitor, const http::Request& request, http::Resp
     }
     const std::string base = BaseName(file->fileName);
     const size_t dot = base.find_last_of('.');
-    const std::string extension = dot == std::string::npos ? std::string() : ToLower(base.substr(dot + 1));
+    const std::string extension =
+        dot == std::string::npos ? std::string() : ToLower(base.substr(dot + 1));
     const bool workbook = extension == "xls" || extension == "xlsx" || extension == "xlsm";
-    if (extension != "xml" && !workbook) return AnswerUpload(visitor, response, LabelText(visitor, "KXL0863"), 422);
+    if (extension != "xml" && !workbook)
+        return AnswerUpload(visitor, response, LabelText(visitor, "KXL0863"), 422);
 
     std::string xml;
     try {
@@ -184,40 +196,47 @@ std::vector<std::pair<std::string, std::string>> OwnTemplates(const std::string&
     std::vector<std::pair<std::string, std::string>> templates;
     db::Connection connection = GetConnection();
     for (db::Recordset rs = connection.Query(
-             "SELECT DISTINCT XMLTEMPLATE.DOCUMENTTYPEID, DOCUMENTTYPE.DESCRIPTION FROM XMLTEMPLATE "
+             "SELECT DISTINCT XMLTEMPLATE.DOCUMENTTYPEID, DOCUMENTTYPE.DESCRIPTION FROM "
+             "XMLTEMPLATE "
              "INNER JOIN SENDERLIST ON SENDERLIST.DOCUMENTTYPEID = XMLTEMPLATE.DOCUMENTTYPEID "
-             "LEFT OUTER JOIN DOCUMENTTYPE ON DOCUMENTTYPE.DOCUMENTTYPEID = XMLTEMPLATE.DOCUMENTTYPEID "
+             "LEFT OUTER JOIN DOCUMENTTYPE ON DOCUMENTTYPE.DOCUMENTTYPEID = "
+             "XMLTEMPLATE.DOCUMENTTYPEID "
              "WHERE SENDERLIST.USERID = ? ORDER BY XMLTEMPLATE.DOCUMENTTYPEID",
              {Variant(user)});
          !rs.Eof(); rs.MoveNext()) {
         const std::string type = Trim(rs.GetString("DOCUMENTTYPEID"));
-        const std::string description = rs.IsNull("DESCRIPTION") ? std::string() : Trim(rs.GetString("DESCRIPTION"));
+        const std::string description =
+            rs.IsNull("DESCRIPTION") ? std::string() : Trim(rs.GetString("DESCRIPTION"));
         templates.emplace_back(type, description.empty() ? type : description);
     }
     return templates;
 }
 
-void AnswerCreate(const Visitor& visitor, http::Response& response, const std::string& error = {}, int status = 200) {
+void AnswerCreate(const Visitor& visitor, http::Response& response, const std::string& error = {},
+                  int status = 200) {
     std::string body = error.empty() ? std::string() : ErrorParagraph(error);
     const auto templates = OwnTemplates(visitor.user);
     if (templates.empty()) {
         body += "<p>" + Label(visitor, "KXL0870") + "</p>";
     } else {
-        body += "<form id=\"create\" method=\"post\" action=\"/create\">" + CsrfField(visitor) + "<label>" +
-                Label(visitor, "KXL0867") + " <select name=\"template\">";
+        body += "<form id=\"create\" method=\"post\" action=\"/create\">" + CsrfField(visitor) +
+                "<label>" + Label(visitor, "KXL0867") + " <select name=\"template\">";
         for (const auto& [type, description] : templates)
-            body += "<option value=\"" + EscapeHtml(type) + "\">" + EscapeHtml(description) + "</option>";
-        body += "</select></label> <button type=\"submit\">" + Label(visitor, "KXL0868") + "</button></form>";
+            body += "<option value=\"" + EscapeHtml(type) + "\">" + EscapeHtml(description) +
+                    "</option>";
+        body += "</select></label> <button type=\"submit\">" + Label(visitor, "KXL0868") +
+                "</button></form>";
     }
     AnswerPage(visitor, response, LabelText(visitor, "KXL0866"), body, {}, status);
 }
 
 /// The form in which the visitor completes the document before it is published.
-void AnswerEditor(const Visitor& visitor, http::Response& response, const std::string& type, const std::string& xml,
-                  const std::string& error = {}, int status = 200) {
+void AnswerEditor(const Visitor& visitor, http::Response& response, const std::string& type,
+                  const std::string& xml, const std::string& error = {}, int status = 200) {
     std::string body = error.empty() ? std::string() : ErrorParagraph(error);
-    body += "<form id=\"create-document\" method=\"post\" action=\"/create\">" + CsrfField(visitor) +
-            Hidden("template", type) + "<textarea name=\"xml\" rows=\"24\" cols=\"100\" spellcheck=\"false\">" +
+    body += "<form id=\"create-document\" method=\"post\" action=\"/create\">" +
+            CsrfField(visitor) + Hidden("template", type) +
+            "<textarea name=\"xml\" rows=\"24\" cols=\"100\" spellcheck=\"false\">" +
             EscapeHtml(xml) + "</textarea><p><button type=\"submit\">" + Label(visitor, "KXL0869") +
             "</button></p></form>";
     AnswerPage(visitor, response, LabelText(visitor, "KXL0866") + " - " + type, body, {}, status);
@@ -227,7 +246,8 @@ void AnswerEditor(const Visitor& visitor, http::Response& response, const std::s
 std::string TemplateText(const std::string& type, const std::string& user) {
     Variant isAddress;
     std::string text = Template().GetXmlTemplateDocument(type, isAddress);
-    xml::XmlDocument document = isAddress.ToLong() == 1 ? xml::XmlDocument::FromSource(text) : xml::XmlDocument();
+    xml::XmlDocument document =
+        isAddress.ToLong() == 1 ? xml::XmlDocument::FromSource(text) : xml::XmlDocument();
     if (isAddress.ToLong() != 1 && !document.LoadXml(text)) return text;
     for (xml::XmlNode& sender : document.SelectNodes("//SENDER").nodes)
         if (Trim(sender.Text()).empty()) sender.SetText(user);

@@ -37,10 +37,10 @@ struct CheckedFilter {
 std::string Source(std::string_view builder) { return std::string(kSource) + std::string(builder); }
 
 /// The message that refuses a name the page gave: the label with the name filled in.
-std::string Refusal(std::string_view code, std::string_view key, std::string_view given) {
+std::string Refusal(std::string_view code, std::string_view key, std::string_view given, int32_t language = 0) {
     Dictionary replacements;
     replacements.Add(std::string(key), std::string(given));
-    return TranslateLabel(code, 0, replacements);
+    return TranslateLabel(code, language, replacements);
 }
 
 /// The page's filter name checked against the fields of the box: "<TABLE>.<COLUMN> <operator>",
@@ -76,9 +76,9 @@ std::optional<CheckedFilter> CheckFilterName(Box box, const std::string& name, s
 }
 
 /// The label text with "[%FIELD%]" replaced by another label's text (case ignored).
-std::string FieldMessage(std::string_view fieldLabel) {
-    std::string message = TranslateLabel("SLBSH1121");
-    const std::string field = TranslateLabel(fieldLabel);
+std::string FieldMessage(std::string_view fieldLabel, int32_t language) {
+    std::string message = TranslateLabel("SLBSH1121", language);
+    const std::string field = TranslateLabel(fieldLabel, language);
     const std::string upper = ToUpper(message);
     const size_t at = upper.find("[%FIELD%]");
     if (at != std::string::npos) message.replace(at, 9, field);
@@ -90,8 +90,8 @@ class DocListBuilder {
   public:
     DocListBuilder(const std::string& docType, const std::vector<int32_t>& tagIDs,
                    const std::vector<DocListFilter>& filters, int32_t parent,
-                   const std::string& user)
-        : docType_(docType), tagIDs_(tagIDs), filters_(filters), parent_(parent), user_(user) {}
+                   const std::string& user, int32_t language)
+        : docType_(docType), tagIDs_(tagIDs), filters_(filters), parent_(parent), user_(user), language_(language) {}
 
     std::array<std::string, 3> errors;
 
@@ -113,7 +113,7 @@ class DocListBuilder {
                 db::Recordset rs = connection.Query(
                     "SELECT TAGID FROM TAGSCONFIG WHERE TAGID = ? AND DOCUMENTTYPEID = ?",
                     {Variant(tag), Variant(docType_)});
-                if (rs.Eof()) Refuse("InitializeVars", Refusal("KXL0603", "[%TAG%]", std::to_string(tag)));
+                if (rs.Eof()) Refuse("InitializeVars", Refusal("KXL0603", "[%TAG%]", std::to_string(tag), language_));
             }
         } catch (...) {
             Reraise(Source("InitializeVars"));
@@ -265,7 +265,7 @@ class DocListBuilder {
             const size_t tags = parent_ == 0 ? tagIDs_.size() : 0;
             for (const DocListFilter& given : filters_) {
                 const std::optional<CheckedFilter> known = CheckFilterName(box, given.name, tags);
-                if (!known) Refuse("GetQueryFilter", Refusal("KXL0601", "[%FILTER%]", given.name));
+                if (!known) Refuse("GetQueryFilter", Refusal("KXL0601", "[%FILTER%]", given.name, language_));
                 const CheckedFilter& checked = *known;
                 const std::string fragment = checked.column + " " + checked.op + " ";
                 switch (checked.kind) {
@@ -314,7 +314,7 @@ class DocListBuilder {
     }
 
     [[noreturn]] void FilterError(std::string_view fieldLabel, std::string hint, std::string_view builder) {
-        errors[0] = FieldMessage(fieldLabel);
+        errors[0] = FieldMessage(fieldLabel, language_);
         errors[1] = std::move(hint);
         Raise(EnumerationErrors::InvalidParamValue, Source(builder), errors[0]);
     }
@@ -333,7 +333,7 @@ class DocListBuilder {
                 Dictionary range;
                 range.Add("[%MIN%]", "1");
                 range.Add("[%MAX%]", "999999999");
-                FilterError("SLBSH1104", TranslateLabel("SLBSH1126", 0, range),
+                FilterError("SLBSH1104", TranslateLabel("SLBSH1126", language_, range),
                             "ProcessDocumentIDFilterForQueryFilter");
             }
             BoundSql part;
@@ -349,9 +349,9 @@ class DocListBuilder {
             const DOCUMENTSTATUS status = value.find('*') == std::string::npos
                                               ? DocumentStore().ConvertStatusFromStringToEnum(value)
                                               : DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS;
-            if (value.find('*') != std::string::npos) errors[2] = TranslateLabel("SLBSH1124");
+            if (value.find('*') != std::string::npos) errors[2] = TranslateLabel("SLBSH1124", language_);
             if (status == DOCUMENTSTATUS::DOCUMENTUNKNOWNSTATUS)
-                FilterError("SLBSH0803", TranslateLabel("SLBSH1123"),
+                FilterError("SLBSH0803", TranslateLabel("SLBSH1123", language_),
                             "ProcessDocumentStatusFilterForQueryFilter");
             BoundSql part;
             part.Append(" AND ( " + fragment).Bind(Variant(static_cast<int32_t>(status))).Append(" )");
@@ -366,9 +366,9 @@ class DocListBuilder {
             const PUBLICATIONSTATUS status = value.find('*') == std::string::npos
                                                  ? routing::ConvertPublicationStatusFromStringToEnum(value)
                                                  : PUBLICATIONSTATUS::PUBLICATIONUNKNOWNSTATUS;
-            if (value.find('*') != std::string::npos) errors[2] = TranslateLabel("SLBSH1124");
+            if (value.find('*') != std::string::npos) errors[2] = TranslateLabel("SLBSH1124", language_);
             if (status == PUBLICATIONSTATUS::PUBLICATIONUNKNOWNSTATUS)
-                FilterError("SLBSH0803", TranslateLabel("SLBSH1125"),
+                FilterError("SLBSH0803", TranslateLabel("SLBSH1125", language_),
                             "ProcessPublicationStatusFilterForQueryFilter");
             BoundSql part;
             part.Append(" AND ( " + fragment).Bind(Variant(static_cast<int32_t>(status))).Append(" )");
@@ -383,6 +383,7 @@ class DocListBuilder {
     const std::vector<DocListFilter>& filters_;
     int32_t parent_;
     const std::string& user_;
+    int32_t language_;  ///< of the texts handed to the page
 };
 
 /// Element i (1 ... count) of a page's array; an empty value past its end.
@@ -398,9 +399,9 @@ BoundSql SQLQueries::BuildDocListQuery(int32_t i_lSenderMode, const std::string&
                                        const std::vector<int32_t>& tagIDs,
                                        const std::vector<DocListFilter>& filters,
                                        int32_t i_lParentDocID, const std::string& i_sUser,
-                                       std::string& o_sErrors) {
+                                       std::string& o_sErrors, int32_t language) {
     o_sErrors.clear();
-    DocListBuilder builder(i_sDocTypeID, tagIDs, filters, i_lParentDocID, i_sUser);
+    DocListBuilder builder(i_sDocTypeID, tagIDs, filters, i_lParentDocID, i_sUser, language);
     try {
         return builder.Build(i_lSenderMode);
     } catch (const Error& e) {

@@ -37,11 +37,11 @@ class SQLQueries : public Object {
     /// (box lists only). `o_sErrors` is set to "" first; when a filter value is not valid it
     /// holds three texts joined by "|" (message, allowed values, a note on wildcards) for the
     /// page to show, and the call raises `InvalidParamValue` with the source
-    /// "Kestrix.SQLQueries.GetDocListQuery".
+    /// "Kestrix.SQLQueries.GetDocListQuery". The texts are in `language` (0: the default).
     BoundSql BuildDocListQuery(int32_t i_lSenderMode, const std::string& i_sDocTypeID,
                                const std::vector<int32_t>& tagIDs,
                                const std::vector<DocListFilter>& filters, int32_t i_lParentDocID,
-                               const std::string& i_sUser, std::string& o_sErrors);
+                               const std::string& i_sUser, std::string& o_sErrors, int32_t language = 0);
 
     /// The same for callers by name: the arrays are indexed 1 ... n (element 0 is ignored),
     /// the query is handed back as a finished text with its values encoded as literals.

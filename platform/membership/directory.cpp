@@ -2,11 +2,10 @@
 
 #include <map>
 
-#include <sodium.h>
-
 #include "platform/base/error.h"
 #include "platform/base/strings.h"
 #include "platform/db/connection.h"
+#include "platform/membership/secrets.h"
 #include "platform/membership/store.h"
 
 namespace kestrix::membership {
@@ -208,33 +207,13 @@ void Directory::GrantApplication(const std::string& login, int32_t applicationId
     connection.Insert("MEMBERUSERAPPLICATION", row);
 }
 
-namespace {
-
-/// The kept form of a token: its hash (the token itself is random enough that a fast hash
-/// cannot be turned back).
-std::string TokenHash(const std::string& token) {
-    unsigned char hash[32];
-    crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char*>(token.data()), token.size(), nullptr,
-                       0);
-    char hex[2 * sizeof hash + 1];
-    sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
-    return hex;
-}
-
-}  // namespace
-
 std::string Directory::IssueToken(const std::string& login) {
     db::Connection connection(connectionString_);
     if (!FindPasswordHash(connection, login))
         throw Error(errnum::NoSuchUser, "Ulmara.Directory.IssueToken", "The user '" + login + "' does not exist.");
-    if (sodium_init() < 0) throw Error(kestrix::errnum::E_FAIL, "Ulmara.Directory.IssueToken", "No random source.");
-    unsigned char secret[32];
-    randombytes_buf(secret, sizeof secret);
-    char hex[2 * sizeof secret + 1];
-    sodium_bin2hex(hex, sizeof hex, secret, sizeof secret);
-    const std::string token = std::string("kx_") + hex;
+    const std::string token = "kx_" + RandomHex(32);
     connection.Execute("INSERT INTO MEMBERTOKEN (USERID, TOKENHASH, CREATIONDATE, REVOKED) VALUES (?, ?, ?, 0)",
-                       {Variant(login), Variant(TokenHash(token)), Variant(DateTime::Now().Sortable())});
+                       {Variant(login), Variant(SecretHash(token)), Variant(DateTime::Now().Sortable())});
     return token;
 }
 
@@ -244,7 +223,7 @@ std::optional<std::string> Directory::TokenUser(const std::string& token) const 
     db::Recordset rs = connection.Query(
         "SELECT MEMBERTOKEN.USERID FROM MEMBERTOKEN JOIN MEMBERUSER ON MEMBERUSER.USERID = MEMBERTOKEN.USERID "
         "WHERE MEMBERTOKEN.TOKENHASH = ? AND MEMBERTOKEN.REVOKED = 0",
-        {Variant(TokenHash(token))});
+        {Variant(SecretHash(token))});
     if (rs.Eof()) return std::nullopt;
     return rs.GetString("USERID");
 }

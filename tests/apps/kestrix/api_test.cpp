@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "kestrix/foundation/users.h"
+#include "kestrix/web/web_session.h"
+#include "platform/http/server.h"
+#include "platform/membership/directory.h"
 #include "tests/support/curl_client.h"
 #include "tests/support/program.h"
 #include "tests/support/site/test_site.h"
@@ -134,7 +138,26 @@ TEST_P(Api, ReadsAndActsOnlyOnTheUsersOwnDocuments) {
     EXPECT_EQ(JsonNumber(service.Call(bob, "POST", "/api/v1/document/accept" + doc).body, "publicationStatus"), 1);
     EXPECT_EQ(site.Query("SELECT STATUS FROM DOCUMENT WHERE DOCUMENTID = " + std::to_string(id)).GetInt("STATUS"),
               3);
-    EXPECT_EQ(JsonNumber(service.Call(carol, "POST", "/api/v1/document/reject" + doc).body, "publicationStatus"), 4);
+    // The pages' session speaks for carol as well; a change needs the session's CSRF token.
+    membership::Directory(site.connectionString()).GrantApplication("carol", users::GetApplicationID("Kestrix"));
+    const std::string session = web::LogIn("carol", "pw-carol").sessionId;
+    ASSERT_FALSE(session.empty());
+    http::Request browser;
+    browser.headers.emplace("Cookie", "kestrix_session=" + session);
+    const std::string csrf = web::SessionVisitor(browser)->csrfToken;
+    const std::vector<std::string> cookie{"-H", "Cookie: kestrix_session=" + session};
+    EXPECT_EQ(service.Call("", "GET", "/api/v1/document" + doc, cookie).status, 200);
+    EXPECT_EQ(service.Call("", "POST", "/api/v1/document/reject" + doc, {"-H", "Cookie: kestrix_session=" + session,
+                                                                         "--data-binary", ""})
+                  .status,
+              401);
+    EXPECT_EQ(JsonNumber(service
+                             .Call("", "POST", "/api/v1/document/reject" + doc,
+                                   {"-H", "Cookie: kestrix_session=" + session, "-H", "X-CSRF-Token: " + csrf,
+                                    "--data-binary", ""})
+                             .body,
+                         "publicationStatus"),
+              4);
     EXPECT_EQ(service.Call(alice, "POST", "/api/v1/document/accept" + doc).status, 409);
     EXPECT_EQ(service.Call(bob, "POST", "/api/v1/document/delete" + doc).status, 200);
     EXPECT_TRUE(Contains(service.Call(bob, "GET", inbox).body, "\"documents\":[]"));

@@ -52,6 +52,11 @@ TEST_P(ServeListen, AnswersHealthAndMetricsAndRefusesATakenPort) {
     EXPECT_EQ(health.status, 200) << health.body;
     EXPECT_TRUE(Contains(health.body, "\"status\":\"ok\"")) << health.body;
     EXPECT_FALSE(Contains(health.body, "sqlite:") || Contains(health.body, "postgres")) << health.body;
+    // The pages: the log-in form, and a box only behind it.
+    const test::CurlAnswer login = Curl({base + "/login?next=/outbox"});
+    EXPECT_EQ(login.status, 200);
+    EXPECT_TRUE(Contains(login.body, "<form id=\"login\" method=\"post\" action=\"/login\">")) << login.body;
+    EXPECT_EQ(Curl({base + "/inbox"}).status, 303);
 
     std::ofstream(site.root() / "import" / "in" / ".order.xml.part")
         << "<ORDER><SENDER>alice</SENDER><DOCTYPE-ID>ORDER</DOCTYPE-ID><REF>M1</REF></ORDER>";

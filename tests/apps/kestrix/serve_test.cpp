@@ -70,7 +70,13 @@ TEST_P(Serve, WorksOffTheOutboxHonoursClaimsAndStopsCleanly) {
     EXPECT_EQ(serve.WaitForExit(30s), std::optional<int>(0)) << serve.Output();
     EXPECT_TRUE(Contains(serve.Output(), "kestrix serve: stopped")) << serve.Output();
 
-    // A site whose database an earlier version made is told to be completed first.
+    // A site whose database an earlier version made is told to be completed first: one
+    // without the tables of the web sessions, completed by kestrix init, then one without
+    // the outbox claims.
+    site.Exec("DROP TABLE WEBLOGINFAILURE");
+    EXPECT_EQ(test::RunKestrix({"serve"}).status, 3);
+    ASSERT_EQ(test::RunKestrix({"init", site.root().string()}).status, 0);
+    EXPECT_EQ(site.Count("WEBLOGINFAILURE"), 0);
     site.Exec("ALTER TABLE OUTBOX DROP COLUMN CLAIMEDUNTIL");
     const test::ProgramRun old = test::RunKestrix({"serve"});
     EXPECT_EQ(old.status, 3);

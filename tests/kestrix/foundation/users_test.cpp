@@ -53,6 +53,26 @@ TEST_P(Users, LookUpsGoThroughTheMembershipDirectory) {
     EXPECT_TRUE(u.GetAuoRSByCriteria(Variant("cn=%"), virtualId).Eof());
 }
 
+// Credentials are the validator's to judge; access to an application is the user's list of
+// permitted applications, by the identifier the server configuration gives its name.
+TEST_P(Users, CredentialsAndApplicationAccess) {
+    Utility u;
+    std::string alice = "alice", right = "secret", wrong = "Secret", unused;
+    EXPECT_TRUE(u.CheckUserAuthorization(alice, right, unused).ToBool());
+    EXPECT_FALSE(u.CheckUserAuthorization(alice, wrong, unused).ToBool());
+    std::string ghost = "ghost";
+    EXPECT_FALSE(u.CheckUserAuthorization(ghost, right, unused).ToBool());
+
+    const int32_t kestrix = u.GetApplicationID("Kestrix");
+    EXPECT_GT(kestrix, 0);
+    const Error unknown = test::RaisedBy<Error>([&] { u.GetApplicationID("Nothing"); });
+    EXPECT_NE(unknown.description().find("Kestrix.Utility.GetApplicID"), std::string::npos) << unknown.description();
+    EXPECT_FALSE(u.UserAccessToApplicationAllowed("alice", "Kestrix"));
+    membership::Directory(site_.connectionString()).GrantApplication("alice", kestrix);
+    EXPECT_TRUE(u.UserAccessToApplicationAllowed("alice", "Kestrix"));
+    EXPECT_NE(test::RaisedBy<Error>([&] { u.UserAccessToApplicationAllowed("ghost", "Kestrix"); }).number(), 0);
+}
+
 TEST_P(Users, TheRoomsReadTheVirtualIdOnEveryCallAUtilityOncePerInstance) {
     Utility first;
     EXPECT_EQ(first.getIISVirtID(), "1");

@@ -335,6 +335,9 @@ TEST_P(Routing, TheSenderIsFoundByLoginOrEmployeeNumber) {
               std::pair(acme_, std::string("amy")));
     // A sender the directory does not know keeps its name and has no partner.
     EXPECT_EQ(sender("<ORDER><SENDER>ghost</SENDER></ORDER>"), std::pair(0, std::string("ghost")));
+    // A user's partner sent the document, or another's did.
+    EXPECT_TRUE(utility_.BPOfDocumentEqualsBPOfUser("carl", "<ORDER><SENDER>bob</SENDER></ORDER>"));
+    EXPECT_FALSE(utility_.BPOfDocumentEqualsBPOfUser("amy", "<ORDER><SENDER>bob</SENDER></ORDER>"));
 
     int32_t bp = 0;
     std::string name;
