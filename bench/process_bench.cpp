@@ -66,9 +66,6 @@ struct Options {
 using bench::CpuSeconds;
 using bench::PeakRssKb;
 
-using bench::ScratchFolder;
-using bench::ScratchSchema;
-
 void Sql(const std::string& connectionString, const std::string& sql) {
     db::Connection connection(connectionString);
     connection.Execute(sql);
@@ -178,16 +175,8 @@ std::vector<std::string> SetUpPlainRoute(const fs::path& site, const fs::path& w
 // Sets up a site on `backend` and processes `count` orders; prints one line of figures.
 // Returns false when a document failed.
 bool RunBackend(const std::string& backend, const Options& options) {
-    ScratchFolder folder;
-    std::optional<ScratchSchema> schema;
-    SiteOptions siteOptions;
-    if (backend == "postgresql") {
-        schema.emplace(options.pg);
-        siteOptions.database = schema->ConnectionString();
-    }
-    const std::string cs = InitSite(folder.path().string(), siteOptions);
-    setenv("KESTRIX_HOME", folder.path().c_str(), 1);
-    ResetThreadCaches();
+    const bench::ScratchSite folder(backend, options.pg);
+    const std::string& cs = folder.connectionString();
     std::vector<std::string> bodies;
     if (!options.plain.empty()) {
         bodies =

@@ -7,9 +7,12 @@
 
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "kestrix/foundation/general.h"
+#include "kestrix/foundation/site.h"
 #include "platform/db/connection.h"
 
 namespace kestrix::bench {
@@ -64,6 +67,29 @@ public:
 private:
     std::string base_;
     std::string name_;
+};
+
+/// A new site (`kestrix init`) in a scratch folder, on SQLite or, for "postgresql", in a
+/// scratch schema of `pg`; the process works on it from now on.
+class ScratchSite {
+public:
+    ScratchSite(const std::string& backend, const std::string& pg) {
+        SiteOptions options;
+        if (backend == "postgresql") {
+            schema_.emplace(pg);
+            options.database = schema_->ConnectionString();
+        }
+        connectionString_ = InitSite(folder_.path().string(), options);
+        setenv("KESTRIX_HOME", folder_.path().c_str(), 1);
+        ResetThreadCaches();
+    }
+    const std::filesystem::path& path() const { return folder_.path(); }
+    const std::string& connectionString() const { return connectionString_; }
+
+private:
+    ScratchFolder folder_;
+    std::optional<ScratchSchema> schema_;
+    std::string connectionString_;
 };
 
 }  // namespace kestrix::bench

@@ -29,7 +29,11 @@
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
 #include "kestrix/processing/document_processing.h"
+#include "kestrix/foundation/users.h"
 #include "kestrix/web/api_routes.h"
+#include "kestrix/web/box_pages.h"
+#include "kestrix/web/web_routes.h"
+#include "kestrix/web/web_session.h"
 #include "platform/db/connection.h"
 #include "platform/http/server.h"
 #include "platform/membership/directory.h"
@@ -45,9 +49,6 @@ struct Options {
     std::string pg;
     std::optional<std::string> only;
 };
-
-using bench::ScratchFolder;
-using bench::ScratchSchema;
 
 /// Order `n` of alice to bob, a few hundred bytes.
 std::string Order(int n) {
@@ -149,22 +150,16 @@ double PostAll(const fs::path& config, int documents) {
     return documents / seconds;
 }
 
-/// The routes the benchmark's listener answers: the JSON API. The pages of the boxes join
-/// here once they are in the house (their inbox is then timed by `TimeGet` with the session's
-/// cookie, as the API's list is below).
-std::vector<http::Route> BenchRoutes() { return web::ApiRoutes(); }
+/// The routes the benchmark's listener answers: the JSON API and the pages of the boxes.
+std::vector<http::Route> BenchRoutes() {
+    std::vector<http::Route> routes = web::ApiRoutes();
+    for (http::Route& route : web::WebRoutes(web::BoxPages())) routes.push_back(std::move(route));
+    return routes;
+}
 
 bool RunBackend(const std::string& backend, const Options& options) {
-    ScratchFolder folder;
-    std::optional<ScratchSchema> schema;
-    SiteOptions siteOptions;
-    if (backend == "postgresql") {
-        schema.emplace(options.pg);
-        siteOptions.database = schema->ConnectionString();
-    }
-    const std::string cs = InitSite(folder.path().string(), siteOptions);
-    setenv("KESTRIX_HOME", folder.path().c_str(), 1);
-    ResetThreadCaches();
+    const bench::ScratchSite folder(backend, options.pg);
+    const std::string& cs = folder.connectionString();
     const std::string tokens = SetUpBusiness(cs);
     const std::string alice = tokens.substr(0, tokens.find('\n')), bob = tokens.substr(tokens.find('\n') + 1);
 
@@ -197,6 +192,21 @@ bool RunBackend(const std::string& backend, const Options& options) {
         {"first page, document number =", "&filter=DOCUMENT.DOCUMENTID%20%3D&value=" + std::to_string(options.documents / 2)},
         {"first page, status = NEW", "&filter=PUBLICATION.STATUS%20%3D&value=NEW"},
     };
+    // The inbox page of bob's session, the same lists as the page offers them.
+    membership::Directory(cs).GrantApplication("bob", users::GetApplicationID("Kestrix"));
+    const std::string asBobsBrowser = "-H 'Cookie: kestrix_session=" + web::LogIn("bob", "pw-bob").sessionId + "'";
+    const std::vector<Listing> pages{
+        {"first page, no filter", ""},
+        {"first page, sender ali*", "&sender=ali*"},
+        {"first page, document number", "&docid=" + std::to_string(options.documents / 2)},
+        {"first page, status NEW", "&status=NEW"},
+    };
+    for (const Listing& page : pages) {
+        std::string status;
+        const double ms =
+            TimeGet(base, "/inbox?type=ORDER" + page.query, asBobsBrowser, 5, status, folder.path() / "page.html");
+        std::printf("%-10s GET /inbox %-43s %8.1f ms (status %s)\n", backend.c_str(), page.label, ms, status.c_str());
+    }
     for (const Listing& listing : listings) {
         std::string status;
         const fs::path answer = folder.path() / "answer.json";

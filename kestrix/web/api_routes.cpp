@@ -12,7 +12,6 @@
 #include "kestrix/documents/site_administration.h"
 #include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/error_reporting.h"
-#include "kestrix/foundation/general.h"
 #include "kestrix/foundation/i18n.h"
 #include "kestrix/foundation/users.h"
 #include "kestrix/intake/http_intake.h"
@@ -27,7 +26,6 @@
 #include "platform/membership/directory.h"
 #include "platform/membership/secrets.h"
 #include "platform/membership/user.h"
-#include "platform/membership/validator.h"
 
 namespace kestrix::web {
 
@@ -310,10 +308,8 @@ http_intake::Outcome SenderRefusal(std::string message) {
 std::optional<std::string> FormUser(const http::Request& request) {
     std::string user = request.Form("USER");
     std::string password = request.Form("PASSWORD");
-    if (Trim(user).empty()) return std::nullopt;
-    auto validator = CreateAs<membership::Validator>("Ulmara.Validator");
-    validator->SetConfigFile(getSiteConfigFile());
-    if (!validator->Validate(user, password).ToBool()) return std::nullopt;
+    std::string document;
+    if (Trim(user).empty() || !users::CheckUserAuthorization(user, password, document).ToBool()) return std::nullopt;
     return user;
 }
 
