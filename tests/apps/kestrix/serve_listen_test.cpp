@@ -119,8 +119,9 @@ TEST_P(ServeListen, AnswersHealthAndMetricsAndRefusesATakenPort) {
         EXPECT_TRUE(Contains(second.err, "taken")) << second.err;
     }
 
-    // The error folder goes: the health check names it.
-    site.SetParameter("XMLErrorPath", (site.root() / "no-such-folder").string());
+    // The error folder goes: the health check names it. (Under a file, so that no job of the
+    // running service can make the folder again before the check.)
+    site.SetParameter("XMLErrorPath", (big / "errors").string());
     health = Curl({base + "/healthz"});
     EXPECT_EQ(health.status, 503) << health.body;
     EXPECT_TRUE(Contains(health.body, "\"failing\":\"error_folder\"")) << health.body;
