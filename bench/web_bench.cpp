@@ -215,7 +215,7 @@ bool RunBackend(const std::string& backend, const Options& options) {
         std::ifstream in(answer);
         const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         size_t rows = 0;
-        for (size_t at = 0; (at = json.find("\"documentid\"", at)) != std::string::npos; ++at) ++rows;
+        for (size_t at = 0; (at = json.find("{\"id\":", at)) != std::string::npos; ++at) ++rows;
         std::printf("%-10s GET /api/v1/documents %-32s %8.1f ms (status %s, %zu rows)\n", backend.c_str(),
                     listing.label, ms, status.c_str(), rows);
     }

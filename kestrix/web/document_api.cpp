@@ -23,13 +23,6 @@ namespace {
 
 constexpr const char* kSource = "Kestrix.DocumentApi.ListDocuments";
 
-/// A field as JSON: numbers as numbers, NULL as null, everything else as text.
-std::string JsonValue(const Variant& value) {
-    if (value.IsNull() || value.IsEmpty()) return "null";
-    if (value.IsNumeric()) return value.ToString();
-    return JsonString(value.ToString());
-}
-
 /// A label text in the language with its placeholders filled.
 std::string Label(std::string_view code, int32_t language,
                   std::initializer_list<std::pair<std::string, std::string>> values = {}) {
@@ -103,22 +96,39 @@ std::string ListDocuments(const std::string& user, std::string_view box, const s
     query = std::move(paged);
     db::Connection connection = GetConnection();
     db::Recordset rs = connection.Query(query.sql, query.params);
-    // Each column once, by its first name (a list may name a column of two tables alike).
-    std::vector<std::pair<size_t, std::string>> columns;
-    std::vector<std::string> seen;
-    for (size_t i = 0; i < rs.FieldCount(); ++i) {
-        const std::string name = ToLower(rs.FieldName(i));
-        if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
-        seen.push_back(name);
-        columns.emplace_back(i, JsonString(name));
-    }
-    std::string json = "{\"box\":" + JsonString(box) + ",\"page\":" + std::to_string(page) +
-                       ",\"size\":" + std::to_string(size) + ",\"documents\":[";
+    // The rows in one shape whatever the box: the builder's columns differ from box to box
+    // and name the document number twice.
+    const auto has = [&rs](std::string_view name) {
+        for (size_t i = 0; i < rs.FieldCount(); ++i)
+            if (ToLower(rs.FieldName(i)) == ToLower(std::string(name))) return true;
+        return false;
+    };
+    const bool publication = mode == SENDERMODE::RECEIVERMODE && has("STATUS");
+    const bool documentStatus = has("DSTATUS");
+    const bool counted = has("NR");
+    const bool children = has("CHILDID");
+    std::string json = "{\"box\":" + JsonString(box) + ",\"type\":" + JsonString(type) +
+                       ",\"page\":" + std::to_string(page) + ",\"size\":" + std::to_string(size) +
+                       ",\"documents\":[";
     for (bool first = true; !rs.Eof(); rs.MoveNext(), first = false) {
-        json += first ? "{" : ",{";
-        for (size_t c = 0; c < columns.size(); ++c)
-            json += (c ? "," : "") + columns[c].second + ":" + JsonValue(rs.Field(columns[c].first));
-        json += "}";
+        JsonObject row;
+        row.Number("id", rs.GetInt("DOCUMENTID"))
+            .Text("type", Trim(rs.GetString("DOCUMENTTYPEID")))
+            .Text("sender", Trim(rs.GetString("SENDER")))
+            .Text("creationDate", rs.GetString("CREATIONDATE"));
+        if (documentStatus) row.Number("status", rs.GetInt("DSTATUS"));
+        if (publication) row.Number("publicationStatus", rs.GetInt("STATUS"));
+        if (counted) row.Number("attachments", rs.GetInt("NR"));
+        if (children) row.Flag("hasChildren", !rs.IsNull("CHILDID"));
+        if (!tags.empty()) {
+            JsonObject values;
+            for (size_t i = 0; i < tags.size(); ++i) {
+                const std::string column = "T" + std::to_string(i + 1);
+                values.Add(std::to_string(tags[i]), rs.IsNull(column) ? "null" : JsonString(rs.GetString(column)));
+            }
+            row.Add("tags", values.Close());
+        }
+        json += (first ? "" : ",") + row.Close();
     }
     return json + "]}";
 }

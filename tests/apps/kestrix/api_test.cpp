@@ -109,9 +109,9 @@ TEST_P(Api, ReadsAndActsOnlyOnTheUsersOwnDocuments) {
 
     // The inbox with and without filters; a filter that is no field of the box is refused.
     const std::string inbox = "/api/v1/documents?type=ORDER&box=inbox";
-    EXPECT_EQ(JsonNumber(service.Call(bob, "GET", inbox).body, "documentid"), id);
+    EXPECT_EQ(JsonNumber(service.Call(bob, "GET", inbox).body, "id"), id);
     EXPECT_EQ(JsonNumber(service.Call(bob, "GET", inbox + "&filter=DOCUMENT.SENDER%20like&value=ali%25").body,
-                         "documentid"),
+                         "id"),
               id);
     EXPECT_TRUE(Contains(service.Call(bob, "GET", inbox + "&filter=DOCUMENT.SENDER%20like&value=zed%25").body,
                          "\"documents\":[]"));
