@@ -38,6 +38,7 @@
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/general.h"
 #include "kestrix/foundation/site.h"
+#include "bench/scratch.h"
 #include "bench/usage.h"
 #include "platform/base/process_heap.h"
 #include "platform/base/error.h"
@@ -64,54 +65,6 @@ struct Options {
 
 using bench::CpuSeconds;
 using bench::PeakRssKb;
-
-// A temporary folder removed with everything in it.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kestrix-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + pattern);
-        path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-// A PostgreSQL schema of the benchmark's own, dropped when it goes.
-class ScratchSchema {
-public:
-    explicit ScratchSchema(std::string base) : base_(std::move(base)) {
-        name_ = "kxbench_" + std::to_string(::getpid());
-        db::Connection admin(base_);
-        admin.Execute("DROP SCHEMA IF EXISTS " + name_ + " CASCADE");
-        admin.Execute("CREATE SCHEMA " + name_);
-    }
-    ~ScratchSchema() {
-        db::ClearThreadPool();
-        try {
-            db::Connection admin(base_);
-            admin.Execute("DROP SCHEMA IF EXISTS " + name_ + " CASCADE");
-        } catch (const std::exception& e) {
-            std::cerr << "could not drop schema " << name_ << ": " << e.what() << "\n";
-        }
-        db::ClearThreadPool();
-    }
-    // The base connection string with this schema as the only one searched.
-    std::string ConnectionString() const {
-        const char separator = base_.find('?') == std::string::npos ? '?' : '&';
-        return base_ + separator + "options=-csearch_path%3D" + name_;
-    }
-
-private:
-    std::string base_;
-    std::string name_;
-};
 
 void Sql(const std::string& connectionString, const std::string& sql) {
     db::Connection connection(connectionString);
@@ -222,16 +175,8 @@ std::vector<std::string> SetUpPlainRoute(const fs::path& site, const fs::path& w
 // Sets up a site on `backend` and processes `count` orders; prints one line of figures.
 // Returns false when a document failed.
 bool RunBackend(const std::string& backend, const Options& options) {
-    ScratchFolder folder;
-    std::optional<ScratchSchema> schema;
-    SiteOptions siteOptions;
-    if (backend == "postgresql") {
-        schema.emplace(options.pg);
-        siteOptions.database = schema->ConnectionString();
-    }
-    const std::string cs = InitSite(folder.path().string(), siteOptions);
-    setenv("KESTRIX_HOME", folder.path().c_str(), 1);
-    ResetThreadCaches();
+    const bench::ScratchSite folder(backend, options.pg);
+    const std::string& cs = folder.connectionString();
     std::vector<std::string> bodies;
     if (!options.plain.empty()) {
         bodies =

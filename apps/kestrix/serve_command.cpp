@@ -14,7 +14,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "apps/kestrix/api_routes.h"
 #include "apps/kestrix/cli.h"
 #include "apps/kestrix/operations.h"
 #include "apps/kestrix/service.h"
@@ -24,7 +23,9 @@
 #include "kestrix/intake/document_import.h"
 #include "kestrix/intake/email_import.h"
 #include "kestrix/intake/publish_by_upload.h"
+#include "kestrix/web/api_routes.h"
 #include "kestrix/web/box_pages.h"
+#include "kestrix/web/document_pages.h"
 #include "kestrix/web/web_routes.h"
 #include "kestrix/foundation/site_settings.h"
 #include "platform/base/error.h"
@@ -42,6 +43,9 @@ namespace {
 /// How many outbox items one claim takes: small, so that a stop is quick and the items of a
 /// busy outbox spread over the workers of several processes.
 constexpr size_t kOutboxBatch = 20;
+
+/// Room beside a posted document for the other fields of its form.
+constexpr uint64_t kFormSlackBytes = 64 * 1024;
 
 /// The lock that keeps a second service off an SQLite site: held while the process lives (the
 /// system releases it when the process ends, however it ends).
@@ -208,6 +212,7 @@ int Serve(Args& args) {
         connection.Query("SELECT CLAIMEDBY, CLAIMEDUNTIL FROM OUTBOX WHERE 1 = 0");
         connection.Query("SELECT DONE FROM IMPORTCLAIM WHERE 1 = 0");
         connection.Query("SELECT MESSAGEID FROM MAILIMPORTSAVED WHERE 1 = 0");
+        connection.Query("SELECT SENDERKEY FROM HTTPINTAKE WHERE 1 = 0");
         connection.Query("SELECT SESSIONHASH FROM WEBSESSION WHERE 1 = 0");
         connection.Query("SELECT LOCKEDUNTIL FROM WEBLOGINFAILURE WHERE 1 = 0");
     } catch (...) {
@@ -217,6 +222,9 @@ int Serve(Args& args) {
                   << Printable(home) << "'\n";
         return exit_status::Site;
     }
+
+    // A posted document may come form-encoded, where one byte of it can take three.
+    listenOptions.maxBodyBytes = static_cast<size_t>(3 * MaxDocumentSize() + kFormSlackBytes);
 
     // The signals are taken by one thread of their own; the workers never see them.
     sigset_t signals;
@@ -236,8 +244,10 @@ int Serve(Args& args) {
     if (listening) {
         try {
             std::vector<http::Route> routes = OperationsRoutes(registry);
-            for (http::Route& route : ApiRoutes()) routes.push_back(std::move(route));
-            for (http::Route& route : web::WebRoutes(web::BoxPages())) routes.push_back(std::move(route));
+            for (http::Route& route : web::ApiRoutes()) routes.push_back(std::move(route));
+            std::vector<web::Page> pages = web::BoxPages();
+            for (web::Page& page : web::DocumentPages()) pages.push_back(std::move(page));
+            for (http::Route& route : web::WebRoutes(std::move(pages))) routes.push_back(std::move(route));
             server = std::make_unique<http::Server>(listenOptions, std::move(routes));
         } catch (const http::ListenError& failure) {
             std::cerr << "kestrix serve: " << failure.what() << "\n";

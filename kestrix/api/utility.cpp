@@ -17,6 +17,7 @@
 #include "kestrix/foundation/users.h"
 #include "kestrix/intake/error_folder.h"
 #include "kestrix/rules/routing.h"
+#include "kestrix/web/form_text.h"
 
 namespace kestrix {
 
@@ -305,6 +306,20 @@ void Utility::sendEmailByGettingHTMLAndXML(const std::string& iFrom, const std::
 Variant Utility::getPagePath() { return links::getPagePath(); }
 
 std::string Utility::getKestrixPath() { return links::getKestrixPath(); }
+
+std::string Utility::getReceiveUrl() { return links::getReceiveUrl(); }
+
+bool Utility::RetrieveElementFromRequestFormCollection(const std::string& i_sRequestFormString,
+                                                       const std::string& i_sPattern, Variant& o_sPatternValue) {
+    return form_text::RetrieveElementFromRequestFormCollection(i_sRequestFormString, i_sPattern, o_sPatternValue);
+}
+
+std::string Utility::urlDecode(std::string& iString) {
+    iString = form_text::urlDecode(iString);
+    return iString;
+}
+
+std::string Utility::HTMLDecode(const Variant& i_sString) { return form_text::HTMLDecode(i_sString); }
 
 std::string Utility::getDocumentHyperlinkBySenderMode(int32_t iDocID, const std::string& iDocTypeID,
                                                       int32_t iSenderMode) {

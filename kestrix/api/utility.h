@@ -163,6 +163,15 @@ public:
     std::string getDocumentHyperlinkBySenderMode(int32_t iDocID, const std::string& iDocTypeID,
                                                  int32_t iSenderMode);
     std::string GetToRecipientList(int32_t iDocID, const std::string& iDocTypeID);
+    std::string getReceiveUrl();
+
+    // ---- posted forms and their escapes (web/form_text.h) ------------------------------
+
+    bool RetrieveElementFromRequestFormCollection(const std::string& i_sRequestFormString,
+                                                  const std::string& i_sPattern, Variant& o_sPatternValue);
+    /// Decodes `iString` and hands the result back through it as well.
+    std::string urlDecode(std::string& iString);
+    std::string HTMLDecode(const Variant& i_sString);
 
     // ---- document types and transformations (documents/document_types.h) --------------
 

@@ -3,9 +3,11 @@
 #include "kestrix/documents/recipients_query.h"
 #include "kestrix/foundation/dbutils.h"
 #include "kestrix/foundation/error_reporting.h"
+#include "kestrix/foundation/general.h"
 #include "kestrix/documents/links.h"
 #include "platform/base/strings.h"
 #include "platform/net/url.h"
+#include "platform/services/configuration.h"
 
 namespace kestrix {
 
@@ -34,6 +36,16 @@ std::string links::getKestrixPath() {
         return path;
     } catch (...) {
         Reraise("Kestrix.Utility.getKestrixPath");
+    }
+}
+
+std::string links::getReceiveUrl() {
+    try {
+        auto configuration = CreateAs<services::Configuration>("Tavrel.Configuration");
+        configuration->LoadFile(GetQelConfigFile());
+        return configuration->GetValue("GLOBAL", "ReceiveUrl").ToString();
+    } catch (...) {
+        Reraise("Kestrix.Utility.getReceiveUrl");
     }
 }
 

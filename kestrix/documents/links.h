@@ -15,6 +15,9 @@ std::string URLEncode(const std::string& iStr);
 Variant getPagePath();
 /// "SiteLinkStartingPoint" without one trailing "/" or "\".
 std::string getKestrixPath();
+/// The address at which this site receives documents posted to it (server configuration,
+/// GLOBAL "ReceiveUrl"; "" when unset).
+std::string getReceiveUrl();
 /// The address of a document's page for a box.
 std::string getDocumentHyperlinkBySenderMode(int32_t iDocID, const std::string& iDocTypeID,
                                              int32_t iSenderMode);

@@ -126,4 +126,14 @@ std::string EncodeSqlText(std::string_view text) { return GetSqlEncoder().Text(t
 std::string EncodeSqlLike(std::string_view text) { return GetSqlEncoder().Like(text); }
 std::string EncodeSqlNumber(int64_t number) { return services::SqlEncoder::Number(number); }
 
+bool DatabaseAnswers() noexcept {
+    try {
+        db::Connection connection = GetConnection();
+        connection.Query("SELECT 1 AS N");
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace kestrix

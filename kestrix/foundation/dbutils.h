@@ -50,4 +50,8 @@ std::string CurrentConnectionString();
 /// Forgets the thread's connection string and encoder.
 void ResetConnectionCache();
 
+/// True when the application's database answers a trivial query: tells a database that went
+/// away from a failure of the work itself. Never raises.
+bool DatabaseAnswers() noexcept;
+
 }  // namespace kestrix

@@ -70,17 +70,6 @@ bool NeverTaken(const std::string& name) {
     return trimmed.empty() || trimmed.starts_with('~') || name.starts_with('.');
 }
 
-/// True when the database answers.
-bool DatabaseAnswers() noexcept {
-    try {
-        db::Connection connection = GetConnection();
-        connection.Query("SELECT 1 AS N");
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 /// The database could not be used: the file waits for a later run, and the run ends.
 struct DatabaseUnavailable {
     std::string reason;

@@ -142,13 +142,12 @@ void PublishCreateDocument::CopyAttachmentCollection(int32_t i_lDocID,
 int32_t PublishCreateDocument::PublishDocumentSync(const std::string& i_sXml,
                                                    const Variant& i_oAttachments) {
     const std::string source = Source("PublishDocumentSync");
-    DocumentProcessing processing;
-    int32_t docId = 0, senderBp = 0;
+    int32_t docId = 0, senderBp = senderPartner_;
     int16_t status = 0;
-    std::string originalType, originalRecipient, type, sender, defaultRecipient;
+    std::string originalType, originalRecipient, type, sender = senderName_, defaultRecipient;
     std::optional<Error> failure;
     try {
-        processing.ProcessDocumentWithAttachments(0, i_sXml, originalType, originalRecipient,
+        processing_.ProcessDocumentWithAttachments(0, i_sXml, originalType, originalRecipient,
                                                   i_oAttachments, docId, senderBp, type, sender,
                                                   defaultRecipient, status, -1);
     } catch (...) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "kestrix/delivery/outbox.h"
+#include "kestrix/processing/document_processing.h"
 #include "platform/base/object.h"
 #include "platform/base/variant.h"
 
@@ -51,6 +53,21 @@ class PublishCreateDocument : public Object {
     /// stored; nothing is raised.
     void CopyAttachmentCollection(int32_t i_lDocID, const Variant& i_oAttachments);
 
+    /// The synchronous publications of this instance speak for `user` of partner `partner`
+    /// (a road that has authenticated its caller): the document's own sender tags are not
+    /// asked. The user must still be allowed to send the document's type.
+    void PublishAs(std::string user, int32_t partner) {
+        senderName_ = std::move(user);
+        senderPartner_ = partner;
+    }
+    /// The type of the document the last synchronous publication stored ("" before one).
+    const std::string& LastDocumentType() const { return processing_.LastTrace().type; }
+    /// A synchronous publication inside a unit of work that the caller opened leaves what
+    /// goes out (deliveries, mails) for after the caller's commit: the caller calls this after
+    /// the commit, or `DropLeftItems` after a roll-back.
+    outbox::Outcome WorkOffLeftItems() { return processing_.WorkOffLeftItems(); }
+    void DropLeftItems() noexcept { processing_.DropLeftItems(); }
+
     /// The path of the file the last asynchronous publication of this instance queued (""
     /// before one).
     const std::string& LastQueuedFile() const { return lastQueuedFile_; }
@@ -72,6 +89,9 @@ class PublishCreateDocument : public Object {
                               const std::string& i_sSourceText, const std::string& i_sSourceFile);
 
     std::string lastQueuedFile_;
+    std::string senderName_;
+    int32_t senderPartner_ = 0;
+    DocumentProcessing processing_;
 };
 
 }  // namespace kestrix

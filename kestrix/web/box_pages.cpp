@@ -24,7 +24,8 @@ namespace {
 constexpr int32_t kPageSize = 25;
 
 /// One box as the pages know it: the list the query builder makes of it, the sender mode its
-/// document links carry (0 inbox, 1 outbox, 2 error box, as in the notification mails), and
+/// document links carry (the sender modes of the notification mails' links: a recipient's
+/// mail links his inbox, a sender's his outbox), and
 /// the sender mode of the detail view that proves a parent is the visitor's.
 struct Box {
     SENDERMODE listMode;
@@ -34,8 +35,8 @@ struct Box {
     const char* titleCode;
 };
 
-constexpr Box kInbox{SENDERMODE::RECEIVERMODE, 0, 1, "/inbox", "KXL0701"};
-constexpr Box kOutbox{SENDERMODE::SENDERMODE, 1, 0, "/outbox", "KXL0702"};
+constexpr Box kInbox{SENDERMODE::RECEIVERMODE, 1, 1, "/inbox", "KXL0701"};
+constexpr Box kOutbox{SENDERMODE::SENDERMODE, 0, 0, "/outbox", "KXL0702"};
 constexpr Box kErrors{SENDERMODE::ERRORMODE, 2, 2, "/errors", "KXL0703"};
 
 bool IsErrorBox(const Box& box) { return box.listMode == SENDERMODE::ERRORMODE; }
@@ -311,7 +312,11 @@ std::string Table(const Visitor& visitor, const Box& box, const ListRequest& lis
                         "\">" + HtmlLabel(visitor, "KXL0723") + "</a>";
             html += "</td>";
         } else {
-            html += "<td class=\"actions\">" + ErrorActions(visitor, box, id, type) + "</td>";
+            // Only the sender pushes a failed delivery again or closes its errors; a recipient sees
+            // the failures of deliveries to his partner and asks the sender.
+            html += "<td class=\"actions\">";
+            if (Trim(rows.GetString("SENDER")) == visitor.user) html += ErrorActions(visitor, box, id, type);
+            html += "</td>";
         }
         html += "</tr>";
     }
@@ -410,7 +415,9 @@ void NotFound(const Visitor& visitor, http::Response& response) {
 void ChildrenPage(const Visitor& visitor, const http::Request& request, http::Response& response) {
     const std::optional<int32_t> parent = PositiveNumber(request.Query("DocID"));
     const std::string mode = request.Query("SenderMode");
-    const Box* box = mode == "0" ? &kInbox : mode == "1" ? &kOutbox : mode == "2" ? &kErrors : nullptr;
+    const Box* box = nullptr;
+    for (const Box* known : {&kInbox, &kOutbox, &kErrors})
+        if (mode == std::to_string(known->linkMode)) box = known;
     if (!parent || !box) return NotFound(visitor, response);
     // The list of children takes any parent: only one the visitor sees in that box is listed.
     const BoundSql seen = Collaboration().DocumentDetailsQuery(box->detailMode, *parent, visitor.user);

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "kestrix/documents/links.h"
+#include "kestrix/foundation/enums.h"
 #include "kestrix/foundation/i18n.h"
 
 namespace kestrix::web::document_pages {
@@ -57,9 +58,9 @@ std::string DocumentPath(int32_t id, const std::string& type, int32_t senderMode
 
 std::string BoxPath(int32_t senderMode) {
     switch (senderMode) {
-        case 1:
+        case ToInt(SENDERMODE::SENDERMODE):
             return "/outbox";
-        case 2:
+        case ToInt(SENDERMODE::ERRORMODE):
             return "/errors";
         default:
             return "/inbox";
@@ -67,10 +68,13 @@ std::string BoxPath(int32_t senderMode) {
 }
 
 int32_t BoxOf(const DocumentDetails& document, int32_t requested) {
+    constexpr int32_t kInbox = ToInt(SENDERMODE::RECEIVERMODE);
+    constexpr int32_t kOutbox = ToInt(SENDERMODE::SENDERMODE);
     const bool recipient = document.publicationStatus >= 0;
-    if (requested == 2 || (requested == 0 && recipient) || (requested == 1 && document.isSender))
+    if (requested == ToInt(SENDERMODE::ERRORMODE) || (requested == kInbox && recipient) ||
+        (requested == kOutbox && document.isSender))
         return requested;
-    return recipient ? 0 : 1;
+    return recipient ? kInbox : kOutbox;
 }
 
 bool IsNotice(std::string_view code) {

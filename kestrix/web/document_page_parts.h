@@ -19,7 +19,7 @@ namespace kestrix::web::document_pages {
 struct DocumentRef {
     int32_t id = 0;  ///< 0 when DocID is missing or no whole number
     std::string type;
-    int32_t senderMode = -1;  ///< -1 when missing; 0 inbox, 1 outbox, 2 error box
+    int32_t senderMode = -1;  ///< -1 when missing; else a SENDERMODE (1 inbox, 0 outbox, 2 error box)
 };
 DocumentRef ReadRef(const http::Request& request);
 

@@ -28,6 +28,17 @@ table.documents th a.sort { color: inherit; }
 table.documents td.actions form { display: inline; }
 nav.pages { display: flex; gap: 1em; margin-top: .8em; }
 pre { background: #fff; border: 1px solid #dde2ea; padding: .8em; overflow: auto; }
+section { margin: 1.2em 0; }
+section h2 { font-size: 1.15em; margin: 0 0 .5em; }
+section table { border-collapse: collapse; background: #fff; }
+section th, section td { border-bottom: 1px solid #dde2ea; padding: .3em .6em; text-align: left; vertical-align: top; }
+section th { background: #eef1f6; }
+section#routing dl { display: grid; grid-template-columns: max-content 1fr; gap: .2em 1.2em; margin: 0; }
+section#routing dt { font-weight: 600; }
+section#routing dd { margin: 0; }
+section#actions { display: flex; flex-wrap: wrap; gap: .5em 1em; align-items: center; }
+section#actions form { margin: 0; }
+iframe.rendering { width: 100%; height: 36em; border: 1px solid #dde2ea; background: #fff; }
 )css";
 
 }  // namespace kestrix::web

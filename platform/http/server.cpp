@@ -130,6 +130,9 @@ Server::Server(ServerOptions options, std::vector<Route> routes) : impl_(std::ma
     server.set_read_timeout(options.readTimeoutSeconds, 0);
     server.set_write_timeout(options.readTimeoutSeconds, 0);
     server.set_keep_alive_timeout(5);
+    // An answer goes out whole at once: its head and body are written apart, and a client on
+    // a kept connection would otherwise wait for its delayed acknowledgement before the body.
+    server.set_tcp_nodelay(true);
 
     auto table = std::make_shared<std::vector<Route>>(std::move(routes));
     server.set_pre_routing_handler([table, limit](const httplib::Request& req, httplib::Response& res) {
@@ -161,11 +164,42 @@ Server::Server(ServerOptions options, std::vector<Route> routes) : impl_(std::ma
         if (pathKnown) Answer(res, 405, "Method Not Allowed");
         else Answer(res, 404, "Not Found");
     };
+    // A body is taken in here rather than by the library, which refuses a url-encoded form
+    // above 8 KB whatever the limit: a document posted as a form is far larger. The limit of
+    // the options still holds (413 before the body is read).
+    auto withBody = [dispatch](const httplib::Request& req, httplib::Response& res,
+                               const httplib::ContentReader& content) {
+        httplib::Request whole = req;
+        bool read = false;
+        if (req.is_multipart_form_data()) {
+            httplib::MultipartFormData* part = nullptr;
+            read = content(
+                [&](const httplib::MultipartFormData& header) {
+                    part = &whole.files.emplace(header.name, header)->second;
+                    return true;
+                },
+                [&](const char* data, size_t n) {
+                    if (part) part->content.append(data, n);
+                    return true;
+                });
+        } else {
+            read = content([&](const char* data, size_t n) {
+                whole.body.append(data, n);
+                return true;
+            });
+        }
+        if (!read) {
+            // The library has said why (413 for a body above the limit).
+            const bool tooLarge = res.status == 413;
+            return Answer(res, tooLarge ? 413 : 400, tooLarge ? "Payload Too Large" : "Bad Request");
+        }
+        dispatch(whole, res);
+    };
     const std::string any = ".*";
     server.Get(any, dispatch);
-    server.Post(any, httplib::Server::Handler(dispatch));
-    server.Put(any, httplib::Server::Handler(dispatch));
-    server.Patch(any, httplib::Server::Handler(dispatch));
+    server.Post(any, httplib::Server::HandlerWithContentReader(withBody));
+    server.Put(any, httplib::Server::HandlerWithContentReader(withBody));
+    server.Patch(any, httplib::Server::HandlerWithContentReader(withBody));
     server.Delete(any, httplib::Server::Handler(dispatch));
     server.Options(any, dispatch);
 

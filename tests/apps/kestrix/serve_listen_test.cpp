@@ -41,6 +41,8 @@ TEST_P(ServeListen, AnswersHealthAndMetricsAndRefusesATakenPort) {
     site.Exec("INSERT INTO PUBLICATIONERRORS (DOCUMENTID, ERRORNUMBER, DESCRIPTION, CREATIONDATE, CLOSED) "
               "VALUES (0, 1, 'old', '2000-01-01 00:00:00', 0)");
 
+    site.SetParameter("MaxDocumentSize", "500000");
+
     test::BackgroundKestrix serve({"serve", "--listen", "127.0.0.1:0"});
     ASSERT_TRUE(serve.WaitForOutput("serving", 15s)) << serve.Output();
     const std::string base = ListeningAddress(serve.Output());
@@ -102,7 +104,8 @@ TEST_P(ServeListen, AnswersHealthAndMetricsAndRefusesATakenPort) {
     test::RunKestrix({"user", "token", "alice", "--revoke"});
     EXPECT_EQ(api(alice, "?type=ORDER&box=outbox").status, 401);
 
-    // A body over the limit (2 MB, passed to curl as a file: too long for an argument).
+    // A body over the limit (three times the largest document and a little: a document may
+    // come form-encoded; 2 MB passed to curl as a file: too long for an argument).
     const fs::path big = site.root() / "big-body";
     std::ofstream(big, std::ios::binary) << std::string(2 * 1024 * 1024, 'x');
     EXPECT_EQ(Curl({"--data-binary", "@" + big.string(), base + "/healthz"}).status, 413);
@@ -116,8 +119,9 @@ TEST_P(ServeListen, AnswersHealthAndMetricsAndRefusesATakenPort) {
         EXPECT_TRUE(Contains(second.err, "taken")) << second.err;
     }
 
-    // The error folder goes: the health check names it.
-    site.SetParameter("XMLErrorPath", (site.root() / "no-such-folder").string());
+    // The error folder goes: the health check names it. (Under a file, so that no job of the
+    // running service can make the folder again before the check.)
+    site.SetParameter("XMLErrorPath", (big / "errors").string());
     health = Curl({base + "/healthz"});
     EXPECT_EQ(health.status, 503) << health.body;
     EXPECT_TRUE(Contains(health.body, "\"failing\":\"error_folder\"")) << health.body;

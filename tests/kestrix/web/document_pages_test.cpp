@@ -39,7 +39,7 @@ class DocumentPages : public ::testing::TestWithParam<std::string> {
         ADD_FAILURE() << "no page " << method << " " << path;
         return response;
     }
-    static std::multimap<std::string, std::string> Ref(int32_t doc, std::string mode = "0") {
+    static std::multimap<std::string, std::string> Ref(int32_t doc, std::string mode = "1") {
         return {{"DocID", std::to_string(doc)}, {"DocTypeID", "ORDER"}, {"SenderMode", mode}};
     }
     static int32_t Order(const std::string& extra, int32_t interactive = -1) {
@@ -153,7 +153,7 @@ TEST_P(DocumentPages, AReceivedDocumentShowsItsSectionsEscapedAndNoOtherUserReac
         std::string::npos);
 
     // Alice, the sender, cannot accept in bob's place: she is shown why.
-    http::Response refused = Call("alice", "POST", "/document/accept", Ref(doc, "1"));
+    http::Response refused = Call("alice", "POST", "/document/accept", Ref(doc, "0"));
     EXPECT_EQ(refused.status, 422);
     EXPECT_NE(refused.body.find("<p class=\"error\""), std::string::npos);
 
