@@ -87,7 +87,7 @@ TEST_P(ServeListen, AnswersHealthAndMetricsAndRefusesATakenPort) {
     };
     const test::CurlAnswer sent = api(alice, "?type=ORDER&box=outbox");
     EXPECT_EQ(sent.status, 200) << sent.body;
-    EXPECT_TRUE(Contains(sent.body, "\"box\":\"outbox\"") && Contains(sent.body, "\"documentid\":1")) << sent.body;
+    EXPECT_TRUE(Contains(sent.body, "\"box\":\"outbox\"") && Contains(sent.body, "{\"id\":1,\"type\":\"ORDER\"")) << sent.body;
     EXPECT_TRUE(Contains(api(bob, "?type=ORDER&box=outbox").body, "\"documents\":[]"));
     for (const char* box : {"inbox", "errors"})
         for (const std::string* token : {&alice, &bob}) {
