@@ -98,7 +98,7 @@ TEST_P(ServeListen, AnswersHealthAndMetricsAndRefusesATakenPort) {
     EXPECT_EQ(api(alice, "?type=ORDER&box=trash").status, 400);
     EXPECT_EQ(api(alice, "?box=outbox").status, 400);
     EXPECT_EQ(api(alice, "?type=ORDER&size=lots").status, 400);
-    EXPECT_EQ(api(alice, "?type=ORDER%27%20OR%20%271%27%3D%271&box=outbox").body, "{\"box\":\"outbox\",\"page\":1,\"size\":50,\"documents\":[]}");
+    EXPECT_EQ(api(alice, "?type=ORDER%27%20OR%20%271%27%3D%271&box=outbox").body, "{\"box\":\"outbox\",\"type\":\"ORDER' OR '1'='1\",\"page\":1,\"size\":50,\"documents\":[]}");
     EXPECT_EQ(api("kx_" + std::string(64, '0'), "").status, 401);
     EXPECT_EQ(Curl({base + "/api/v1/documents"}).status, 401);
     test::RunKestrix({"user", "token", "alice", "--revoke"});
