@@ -304,12 +304,13 @@ http_intake::Outcome SenderRefusal(std::string message) {
 }
 
 /// The user whose name and password a form post carries, checked by the membership
-/// validator; nothing when they do not match.
-std::optional<std::string> FormUser(const http::Request& request) {
-    std::string user = request.Form("USER");
-    std::string password = request.Form("PASSWORD");
-    std::string document;
-    if (Trim(user).empty() || !users::CheckUserAuthorization(user, password, document).ToBool()) return std::nullopt;
+/// validator under the lock-out of the log-in page; nothing when they do not match or the
+/// login is locked (`locked` then says so).
+std::optional<std::string> FormUser(const http::Request& request, bool& locked) {
+    const std::string user = request.Form("USER");
+    const LoginOutcome::Kind outcome = CheckCredentials(user, request.Form("PASSWORD"));
+    locked = outcome == LoginOutcome::Kind::Locked;
+    if (outcome != LoginOutcome::Kind::Accepted) return std::nullopt;
     return user;
 }
 
@@ -317,8 +318,13 @@ std::optional<std::string> FormUser(const http::Request& request) {
 /// "DocID". The user is the one of the credentials, never one a browser's cookie would name:
 /// a page of another site could make a browser post such a form.
 void ReceiveFormPost(const http::Request& request, http::Response& response) {
-    const std::optional<std::string> user = FormUser(request);
-    if (!user) return SenderAnswer(response, SenderRefusal(Label("KXL0902", 0)));
+    bool locked = false;
+    const std::optional<std::string> user = FormUser(request, locked);
+    if (!user)
+        return SenderAnswer(response,
+                            SenderRefusal(locked ? Label("KXL0710", 0, {{"[%MINUTES%]", std::to_string(
+                                                                              SessionLimits::OfSite().lockSeconds / 60)}})
+                                                 : Label("KXL0902", 0)));
     http_intake::Posting posting;
     posting.user = *user;
     const bool obi = request.form.count("EOBIO") > 0;

@@ -123,27 +123,42 @@ std::optional<Visitor> SessionVisitor(const http::Request& request) {
     return visitor;
 }
 
+namespace {
+
+/// The lock-out around a check of credentials: a locked login is refused without the check;
+/// a failure counts towards the lock, a success clears the count.
+LoginOutcome::Kind Guarded(db::Connection& connection, const std::string& login, const SessionLimits& limits,
+                           bool admitted) {
+    if (!admitted) {
+        if (CountFailure(connection, login, limits)) {
+            services::Log().LogInfo("Kestrix.Web.LogIn", "a login is locked after repeated failed log-ins",
+                                    {{"login", Printable(login)}});
+            return LoginOutcome::Kind::Locked;
+        }
+        return LoginOutcome::Kind::Refused;
+    }
+    connection.Execute("DELETE FROM WEBLOGINFAILURE WHERE LOGIN = ?", {Variant(login)});
+    return LoginOutcome::Kind::Accepted;
+}
+
+/// A login the directory could hold: not empty, up to 255 characters.
+bool PossibleLogin(const std::string& login) { return !login.empty() && login.size() <= 255; }
+
+}  // namespace
+
 LoginOutcome LogIn(const std::string& login, const std::string& password) {
     try {
         LoginOutcome outcome;
-        // The directory keeps logins of up to 255 characters; a longer one is no user's.
-        if (login.empty() || login.size() > 255) return outcome;
+        if (!PossibleLogin(login)) return outcome;
         const SessionLimits limits = SessionLimits::OfSite();
         db::Connection connection = GetConnection();
         if (IsLocked(connection, login)) {
             outcome.kind = LoginOutcome::Kind::Locked;
             return outcome;
         }
-        if (!CredentialsAdmitted(login, password)) {
-            if (CountFailure(connection, login, limits)) {
-                outcome.kind = LoginOutcome::Kind::Locked;
-                services::Log().LogInfo("Kestrix.Web.LogIn", "a login is locked after repeated failed log-ins",
-                                        {{"login", Printable(login)}});
-            }
-            return outcome;
-        }
+        outcome.kind = Guarded(connection, login, limits, CredentialsAdmitted(login, password));
+        if (outcome.kind != LoginOutcome::Kind::Accepted) return outcome;
         const int64_t now = Now();
-        connection.Execute("DELETE FROM WEBLOGINFAILURE WHERE LOGIN = ?", {Variant(login)});
         connection.Execute("DELETE FROM WEBSESSION WHERE LASTSEEN < ? OR CREATED < ?",
                            {Variant(now - limits.idleSeconds), Variant(now - limits.lifeSeconds)});
         outcome.sessionId = membership::RandomHex(kIdBytes);
@@ -151,10 +166,22 @@ LoginOutcome LogIn(const std::string& login, const std::string& password) {
             "INSERT INTO WEBSESSION (SESSIONHASH, USERID, CSRFTOKEN, CREATED, LASTSEEN) VALUES (?, ?, ?, ?, ?)",
             {Variant(membership::SecretHash(outcome.sessionId)), Variant(login),
              Variant(membership::RandomHex(kIdBytes)), Variant(now), Variant(now)});
-        outcome.kind = LoginOutcome::Kind::Accepted;
         return outcome;
     } catch (...) {
         Reraise("Kestrix.Web.LogIn");
+    }
+}
+
+LoginOutcome::Kind CheckCredentials(const std::string& login, const std::string& password) {
+    try {
+        if (!PossibleLogin(login)) return LoginOutcome::Kind::Refused;
+        db::Connection connection = GetConnection();
+        if (IsLocked(connection, login)) return LoginOutcome::Kind::Locked;
+        std::string user = login, secret = password, unused;
+        return Guarded(connection, login, SessionLimits::OfSite(),
+                       users::CheckUserAuthorization(user, secret, unused).ToBool());
+    } catch (...) {
+        Reraise("Kestrix.Web.CheckCredentials");
     }
 }
 

@@ -55,6 +55,11 @@ struct LoginOutcome {
 /// shares the count through the database.
 LoginOutcome LogIn(const std::string& login, const std::string& password);
 
+/// The credentials of a program that names itself by login and password on every request
+/// (the form post of a site's HTTP send method), under the same lock-out as the log-in page:
+/// Accepted, Refused or Locked; no session is made and no application is asked for.
+LoginOutcome::Kind CheckCredentials(const std::string& login, const std::string& password);
+
 /// Ends the session of the request's cookie (if any): its row is removed.
 void EndSession(const http::Request& request);
 

@@ -249,6 +249,14 @@ TEST_P(Api, HttpIntakeStoresEachSendersDocumentOnce) {
     }
     EXPECT_EQ(site.Count("DOCUMENT", "DOCUMENTTYPEID = 'ORDER'"), 2);
     EXPECT_EQ(site.Count("HTTPINTAKE"), 2);
+
+    // Guessing a password by form posts locks the login as the log-in page does (five
+    // failures): then even the right password is refused, and nothing is stored.
+    for (int i = 0; i < 5; ++i) service.FormPost(kOrder, "alice", "guess-" + std::to_string(i), "A-10" + std::to_string(i));
+    const CurlAnswer locked = service.FormPost(kOrder, "alice", "pw-alice", "A-200");
+    EXPECT_NE(Element(locked.body, "ERROR_NUMBER"), "0") << locked.body;
+    EXPECT_TRUE(Contains(Element(locked.body, "ERROR_DESCRIPTION"), "locked")) << locked.body;
+    EXPECT_EQ(site.Count("DOCUMENT", "DOCUMENTTYPEID = 'ORDER'"), 2);
 }
 
 // One site delivers to another by its own HTTP send method: the receiving site stores the
