@@ -97,9 +97,10 @@ Outcome Delete(const Visitor& visitor, const http::Request&, const DocumentDetai
     // The outbox (and a sender's error box) marks the document deleted for its sender; the
     // inbox and error box delete the visitor's own publication row.
     const bool ownRow = d.publicationStatus >= 0;
-    const SENDERMODE mode = box == 1 || (box == 2 && !ownRow) ? SENDERMODE::SENDERMODE
-                            : box == 2                        ? SENDERMODE::ERRORMODE
-                                                              : SENDERMODE::RECEIVERMODE;
+    const SENDERMODE shown = static_cast<SENDERMODE>(box);
+    const SENDERMODE mode = shown != SENDERMODE::ERRORMODE ? shown
+                            : ownRow                       ? SENDERMODE::ERRORMODE
+                                                           : SENDERMODE::SENDERMODE;
     try {
         if (!Collaboration().deleteDocument2(d.id, d.type, static_cast<int32_t>(mode), visitor.user,
                                              {}, d.parentId > 0))

@@ -341,9 +341,9 @@ void document_pages::AnswerDocumentPage(const Visitor& visitor, const DocumentDe
     const int32_t box = BoxOf(d, requestedBox);
 
     std::string body = "<p class=\"back\"><a href=\"" + BoxPath(box) + "\">" +
-                       Label(visitor, box == 1   ? "KXL0702"
-                                      : box == 2 ? "KXL0703"
-                                                 : "KXL0701") +
+                       Label(visitor, box == ToInt(SENDERMODE::SENDERMODE)  ? "KXL0702"
+                                      : box == ToInt(SENDERMODE::ERRORMODE) ? "KXL0703"
+                                                                             : "KXL0701") +
                        "</a></p>";
     if (!error.empty()) body += ErrorParagraph(error);
     body += RoutingSection(visitor, d);

@@ -183,6 +183,14 @@ TEST_P(DocumentPages, AReceivedDocumentShowsItsSectionsEscapedAndNoOtherUserReac
     EXPECT_EQ(
         site_.Count("ATTACHMENT", "DOCUMENTID = " + std::to_string(forwarded.GetInt("DOCUMENTID"))),
         1);
+
+    // Bob deletes it from his inbox: his accepted row becomes accepted-and-deleted, the
+    // document stays as the sender has it; he is sent back to the box he came from.
+    http::Response deleted = Call("bob", "POST", "/document/delete", Ref(doc));
+    EXPECT_EQ(deleted.status, 303) << deleted.body;
+    EXPECT_EQ(deleted.headers.find("Location")->second.rfind("/inbox?", 0), 0u);
+    EXPECT_EQ(PublicationStatus(doc, "bob"), static_cast<int>(PUBLICATIONSTATUS::PUBLICATIONACCDEL));
+    EXPECT_EQ(site_.Count("DOCUMENT", "DOCUMENTID = " + std::to_string(doc) + " AND STATUS = 2"), 1);
 }
 
 TEST_P(DocumentPages,
