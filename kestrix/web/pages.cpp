@@ -51,6 +51,8 @@ std::string RenderPage(const Visitor& visitor, std::string_view title, std::stri
         page += label("KXL0703");
         page += "</a> <a href=\"/upload\">";
         page += label("KXL0704");
+        page += "</a> <a href=\"/create\">";
+        page += label("KXL0866");
         page += "</a> <span class=\"user\">";
         page += EscapeHtml(visitor.user);
         page += "</span> <form method=\"post\" action=\"/logout\" class=\"inline\">";
