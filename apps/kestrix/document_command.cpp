@@ -1,5 +1,4 @@
 // kestrix doc: what became of the documents of a site, in words.
-#include <charconv>
 #include <iostream>
 
 #include "apps/kestrix/cli.h"
@@ -18,12 +17,9 @@ std::string Text(const db::Recordset& rs, const char* column) {
 }
 
 int32_t DocumentId(const std::string& given) {
-    int32_t id = 0;
-    const char* end = given.data() + given.size();
-    auto [stop, ec] = std::from_chars(given.data(), end, id);
-    if (given.empty() || ec != std::errc() || stop != end || id <= 0)
-        throw UsageError("'" + Printable(given) + "' is not a document number");
-    return id;
+    const std::optional<int32_t> id = WholeNumber(given);
+    if (!id || *id <= 0) throw UsageError("'" + Printable(given) + "' is not a document number");
+    return *id;
 }
 
 /// A date "yyyy-mm-dd", or a date and time "yyyy-mm-dd hh:mm:ss", as dates are stored.

@@ -1,5 +1,4 @@
 // The command line of Kestrix: set up a site, administer it, run documents through it.
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -76,12 +75,9 @@ std::string Args::Option(const std::string& name, const std::string& fallback) c
 int32_t Args::Number(const std::string& name, int32_t fallback) const {
     const std::optional<std::string> text = Option(name);
     if (!text) return fallback;
-    int32_t value = 0;
-    const char* end = text->data() + text->size();
-    auto [stop, ec] = std::from_chars(text->data(), end, value);
-    if (text->empty() || ec != std::errc() || stop != end)
-        throw UsageError("option --" + name + ": '" + Printable(*text) + "' is not a whole number");
-    return value;
+    const std::optional<int32_t> value = WholeNumber(*text);
+    if (!value) throw UsageError("option --" + name + ": '" + Printable(*text) + "' is not a whole number");
+    return *value;
 }
 
 bool Args::Flag(const std::string& name) const {

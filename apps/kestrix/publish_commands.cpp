@@ -1,6 +1,5 @@
 // kestrix publish and kestrix forward: the publishing roads of the web pages, from the
 // command line.
-#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -104,11 +103,9 @@ int Forward(Args& args) {
     const std::optional<std::string> user = args.Option("user");
     const std::string type = args.Option("as", "");
     args.Finish();
-    int32_t docId = 0;
-    const char* end = given.data() + given.size();
-    auto [stop, ec] = std::from_chars(given.data(), end, docId);
-    if (ec != std::errc() || stop != end || docId <= 0)
-        throw UsageError("'" + Printable(given) + "' is not a document identifier");
+    const std::optional<int32_t> number = WholeNumber(given);
+    if (!number || *number <= 0) throw UsageError("'" + Printable(given) + "' is not a document identifier");
+    const int32_t docId = *number;
     if (!user || Trim(*user).empty()) throw UsageError("missing --user LOGIN");
 
     // The attachments travel with the document when the site keeps attachments.

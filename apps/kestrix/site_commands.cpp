@@ -1,6 +1,5 @@
 // Commands that set up what a site exchanges: document types, receive methods, sender and
 // distribution lists, changes of type, and whole site files.
-#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -28,11 +27,8 @@ void Report(const std::string& what, Change change) {
 
 /// A partner given by identifier or by name.
 int32_t Partner(const SiteAdministration& site, const std::string& given) {
-    int32_t id = 0;
-    const char* end = given.data() + given.size();
-    if (auto [stop, ec] = std::from_chars(given.data(), end, id); !given.empty() && ec == std::errc() && stop == end)
-        return id;
-    id = site.PartnerByName(given);
+    if (const std::optional<int32_t> number = WholeNumber(given)) return *number;
+    const int32_t id = site.PartnerByName(given);
     if (id == 0) throw std::runtime_error("there is no business partner named '" + Printable(given) + "'");
     return id;
 }

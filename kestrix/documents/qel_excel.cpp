@@ -311,7 +311,7 @@ struct SearchCondition {
 };
 
 // The value compared as a 32-bit integer, when it is a number that fits one.
-std::optional<int32_t> WholeNumber(std::string_view text) {
+std::optional<int32_t> RoundedWholeNumber(std::string_view text) {
     const std::optional<double> number = ParseNumber(text);
     if (!number) return std::nullopt;
     const double rounded = std::nearbyint(*number);
@@ -327,8 +327,8 @@ bool Matches(const workbook::Worksheet& sheet, uint32_t row, uint32_t column, co
     if (!condition.op) return true;
     if (*condition.op == EExcelSearchOptions::Equals) return Trim(text) == Trim(condition.value);
     const std::optional<int32_t> left =
-        cell.type == workbook::CellType::Number ? WholeNumber(NumberText(cell.number)) : WholeNumber(text);
-    const std::optional<int32_t> right = WholeNumber(condition.value);
+        cell.type == workbook::CellType::Number ? RoundedWholeNumber(NumberText(cell.number)) : RoundedWholeNumber(text);
+    const std::optional<int32_t> right = RoundedWholeNumber(condition.value);
     if (!left || !right) return false;
     return *condition.op == EExcelSearchOptions::GREATERTHAN ? *left > *right : *left < *right;
 }
@@ -480,7 +480,7 @@ class QelExcel::SheetWriter {
                  uint32_t lastRow) {
         const std::optional<std::string> labelPos = element.Attribute("QELLABELPOS");
         const std::optional<std::string> valuePos = element.Attribute("QELVALUEPOS");
-        const int32_t block = WholeNumber(element.Attribute("QELBLOCK").value_or("")).value_or(0);
+        const int32_t block = RoundedWholeNumber(element.Attribute("QELBLOCK").value_or("")).value_or(0);
         if (labelPos) {
             const std::string label = element.Attribute("QELLABEL").value_or(element.Name());
             if (!Trim(label).empty()) Put(sheet, sheetName, Resolve(sheet, sheetName, *labelPos, lastRow, block), label);

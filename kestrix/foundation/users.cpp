@@ -121,9 +121,17 @@ int32_t users::GetApplicationID(const std::string& i_sApplicationName) {
 
 bool users::UserAccessToApplicationAllowed(const std::string& i_sUser, const std::string& i_sApplicationName) {
     try {
-        const int32_t id = GetApplicationID(i_sApplicationName);
         std::string user = i_sUser;
-        const std::vector<int32_t> permitted = GetAUObject(user)->PermittedApplications();
+        return UserAccessToApplicationAllowed(*GetAUObject(user), i_sApplicationName);
+    } catch (...) {
+        Reraise("Kestrix.Utility.UserAccessToApplicationAllowed");
+    }
+}
+
+bool users::UserAccessToApplicationAllowed(const membership::User& user, const std::string& i_sApplicationName) {
+    try {
+        const int32_t id = GetApplicationID(i_sApplicationName);
+        const std::vector<int32_t> permitted = user.PermittedApplications();
         return std::find(permitted.begin(), permitted.end(), id) != permitted.end();
     } catch (...) {
         Reraise("Kestrix.Utility.UserAccessToApplicationAllowed");

@@ -37,5 +37,7 @@ int32_t GetApplicationID(const std::string& i_sApplicationName);
 /// True when the user may use the application: its identifier is among the user's
 /// permitted applications (false for a user without any). An unknown user raises.
 bool UserAccessToApplicationAllowed(const std::string& i_sUser, const std::string& i_sApplicationName);
+/// The same for a user object already opened.
+bool UserAccessToApplicationAllowed(const membership::User& user, const std::string& i_sApplicationName);
 
 }  // namespace kestrix::users

@@ -3,7 +3,6 @@
 #include "kestrix/web/api_routes.h"
 
 #include <algorithm>
-#include <charconv>
 #include <initializer_list>
 #include <set>
 #include <utility>
@@ -31,15 +30,6 @@ namespace kestrix::web {
 
 namespace {
 
-using Values = std::initializer_list<std::pair<std::string, std::string>>;
-
-/// A label text with its placeholders filled, in the language.
-std::string Label(std::string_view code, int32_t language, Values values = {}) {
-    Dictionary replacements;
-    for (const auto& [key, value] : values) replacements.Add(key, Variant(value));
-    return LabelOrCode(code, language, replacements);
-}
-
 /// The language of the user's labels; the site's default when he has none.
 int32_t LanguageOf(const std::string& login) {
     try {
@@ -64,7 +54,7 @@ void JsonError(http::Response& response, int status, const std::string& message)
 /// A request that carries no user: 401 with the way to get a token.
 void Unauthenticated(http::Response& response) {
     response.headers.emplace("WWW-Authenticate", "Bearer");
-    JsonError(response, 401, Label("KXL0901", 0));
+    JsonError(response, 401, LabelText(0, "KXL0901"));
 }
 
 /// A refusal of the request with a label text, raised inside a handler and answered by
@@ -78,12 +68,9 @@ struct Refusal {
 /// number.
 int32_t NumberParameter(const http::Request& request, const std::string& name, int32_t fallback, int32_t language) {
     if (request.query.find(name) == request.query.end()) return fallback;
-    const std::string text = Trim(request.Query(name));
-    int32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        throw Refusal{400, Label("KXL0906", language, {{"[%NAME%]", name}})};
-    return value;
+    const std::optional<int32_t> value = WholeNumber(Trim(request.Query(name)));
+    if (!value) throw Refusal{400, LabelText(language, "KXL0906", {{"[%NAME%]", name}})};
+    return *value;
 }
 
 /// Every value of a query parameter, in the order given.
@@ -125,7 +112,7 @@ http::Handler ForUser(void (*handler)(const Call&)) {
 int32_t VisibleDocument(const Call& call) {
     const int32_t id = NumberParameter(call.request, "id", 0, call.language);
     if (id <= 0 || !UserMaySeeDocument(call.user, id, Trim(call.request.Query("type"))))
-        throw Refusal{404, Label("KXL0905", call.language, {{"[%DOCID%]", call.request.Query("id")}})};
+        throw Refusal{404, LabelText(call.language, "KXL0905", {{"[%DOCID%]", call.request.Query("id")}})};
     return id;
 }
 
@@ -142,16 +129,14 @@ void ListDocuments(const Call& call) {
     const int32_t size = NumberParameter(call.request, "size", 50, call.language);
     std::vector<int32_t> tags;
     for (const std::string& tag : AllValues(call.request, "tag")) {
-        int32_t id = 0;
-        const auto [end, error] = std::from_chars(tag.data(), tag.data() + tag.size(), id);
-        if (tag.empty() || error != std::errc() || end != tag.data() + tag.size())
-            throw Refusal{400, Label("KXL0603", call.language, {{"[%TAG%]", tag}})};
-        tags.push_back(id);
+        const std::optional<int32_t> id = WholeNumber(tag);
+        if (!id) throw Refusal{400, LabelText(call.language, "KXL0603", {{"[%TAG%]", tag}})};
+        tags.push_back(*id);
     }
     const std::vector<std::string> names = AllValues(call.request, "filter");
     const std::vector<std::string> values = AllValues(call.request, "value");
     if (names.size() != values.size())
-        throw Refusal{400, Label("KXL0914", call.language,
+        throw Refusal{400, LabelText(call.language, "KXL0914",
                                  {{"[%FILTERS%]", std::to_string(names.size())},
                                   {"[%VALUES%]", std::to_string(values.size())}})};
     std::vector<DocListFilter> filters;
@@ -166,7 +151,7 @@ void ShowDocument(const Call& call) {
     const int32_t id = VisibleDocument(call);
     const std::optional<std::string> json =
         document_api::DocumentJson(call.user, id, Trim(call.request.Query("type")), call.language);
-    if (!json) throw Refusal{404, Label("KXL0905", call.language, {{"[%DOCID%]", std::to_string(id)}})};
+    if (!json) throw Refusal{404, LabelText(call.language, "KXL0905", {{"[%DOCID%]", std::to_string(id)}})};
     JsonAnswer(call.response, 200, *json);
 }
 
@@ -174,7 +159,7 @@ void ShowHistory(const Call& call) {
     const int32_t id = VisibleDocument(call);
     const std::optional<std::string> json =
         document_api::HistoryJson(call.user, id, Trim(call.request.Query("type")));
-    if (!json) throw Refusal{404, Label("KXL0905", call.language, {{"[%DOCID%]", std::to_string(id)}})};
+    if (!json) throw Refusal{404, LabelText(call.language, "KXL0905", {{"[%DOCID%]", std::to_string(id)}})};
     JsonAnswer(call.response, 200, *json);
 }
 
@@ -182,7 +167,7 @@ void ShowHistory(const Call& call) {
 
 /// The user's own publication of the document: accepting and rejecting need one.
 void RequirePublication(const Call& call, int32_t id) {
-    if (Collaboration().GetPublicationStatus(id, call.user) < 0) throw Refusal{409, Label("KXL0911", call.language)};
+    if (Collaboration().GetPublicationStatus(id, call.user) < 0) throw Refusal{409, LabelText(call.language, "KXL0911")};
 }
 
 void Accept(const Call& call) {
@@ -210,9 +195,9 @@ void Delete(const Call& call) {
     if (box == "inbox") mode = SENDERMODE::RECEIVERMODE;
     else if (box == "outbox") mode = SENDERMODE::SENDERMODE;
     else if (box == "errors") mode = SENDERMODE::ERRORMODE;
-    else if (!box.empty()) throw Refusal{400, Label("KXL0907", call.language, {{"[%BOX%]", box}})};
+    else if (!box.empty()) throw Refusal{400, LabelText(call.language, "KXL0907", {{"[%BOX%]", box}})};
     if (!collaboration.deleteDocument2(id, Trim(call.request.Query("type")), ToInt(mode), call.user, ""))
-        throw Refusal{409, Label("KXL0912", call.language, {{"[%DOCID%]", std::to_string(id)}})};
+        throw Refusal{409, LabelText(call.language, "KXL0912", {{"[%DOCID%]", std::to_string(id)}})};
     JsonAnswer(call.response, 200, "{\"id\":" + std::to_string(id) + ",\"deleted\":true}");
 }
 
@@ -222,7 +207,7 @@ void Delete(const Call& call) {
 void Repush(const Call& call) {
     const int32_t id = VisibleDocument(call);
     const std::optional<DocumentDetails> document = FindDocument(call.user, id, Trim(call.request.Query("type")));
-    if (!document || !document->isSender) throw Refusal{403, Label("KXL0913", call.language)};
+    if (!document || !document->isSender) throw Refusal{403, LabelText(call.language, "KXL0913")};
     std::set<int32_t> open;
     for (const DocumentError& e : DocumentErrors(call.user, id, call.language))
         if (!e.closed) open.insert(e.id);
@@ -234,7 +219,7 @@ void Repush(const Call& call) {
     if (call.request.query.count("error")) {
         const int32_t error = NumberParameter(call.request, "error", 0, call.language);
         if (std::find(failed.begin(), failed.end(), error) == failed.end())
-            throw Refusal{404, Label("KXL0915", call.language, {{"[%ERRORID%]", std::to_string(error)}})};
+            throw Refusal{404, LabelText(call.language, "KXL0915", {{"[%ERRORID%]", std::to_string(error)}})};
         failed = {error};
     }
     PushDocUtils push;
@@ -322,9 +307,9 @@ void ReceiveFormPost(const http::Request& request, http::Response& response) {
     const std::optional<std::string> user = FormUser(request, locked);
     if (!user)
         return SenderAnswer(response,
-                            SenderRefusal(locked ? Label("KXL0710", 0, {{"[%MINUTES%]", std::to_string(
+                            SenderRefusal(locked ? LabelText(0, "KXL0710", {{"[%MINUTES%]", std::to_string(
                                                                               SessionLimits::OfSite().lockSeconds / 60)}})
-                                                 : Label("KXL0902", 0)));
+                                                 : LabelText(0, "KXL0902")));
     http_intake::Posting posting;
     posting.user = *user;
     const bool obi = request.form.count("EOBIO") > 0;
@@ -332,7 +317,7 @@ void ReceiveFormPost(const http::Request& request, http::Response& response) {
     posting.content = request.Form(obi ? "EOBIO" : "xml");
     posting.senderKey = Trim(request.Form("DocID"));
     if (Trim(posting.content).empty())
-        return SenderAnswer(response, SenderRefusal(Label("KXL0903", LanguageOf(*user))));
+        return SenderAnswer(response, SenderRefusal(LabelText(LanguageOf(*user), "KXL0903")));
     SenderAnswer(response, http_intake::Publish(posting));
 }
 
@@ -344,8 +329,8 @@ void ReceiveDocument(const http::Request& request, http::Response& response) {
     std::optional<http_intake::Posting> posting = PostingOfBody(request);
     if (!posting)
         return JsonError(response, 415,
-                         Label("KXL0910", language, {{"[%TYPE%]", Trim(request.Header("Content-Type"))}}));
-    if (Trim(posting->content).empty()) return JsonError(response, 400, Label("KXL0903", language));
+                         LabelText(language, "KXL0910", {{"[%TYPE%]", Trim(request.Header("Content-Type"))}}));
+    if (Trim(posting->content).empty()) return JsonError(response, 400, LabelText(language, "KXL0903"));
     posting->user = *user;
     posting->senderKey = Trim(request.Query("DocID"));
     const http_intake::Outcome outcome = http_intake::Publish(*posting);

@@ -1,7 +1,6 @@
 // The inbox, outbox and error box of the logged-in user, and the children of a document.
 #include "kestrix/web/box_pages.h"
 
-#include <charconv>
 #include <optional>
 #include <regex>
 #include <string>
@@ -23,24 +22,8 @@ namespace {
 
 constexpr int32_t kPageSize = 25;
 
-/// One box as the pages know it: the list the query builder makes of it, the sender mode its
-/// document links carry (the sender modes of the notification mails' links: a recipient's
-/// mail links his inbox, a sender's his outbox), and
-/// the sender mode of the detail view that proves a parent is the visitor's.
-struct Box {
-    SENDERMODE listMode;
-    int32_t linkMode;
-    int16_t detailMode;
-    const char* path;
-    const char* titleCode;
-};
-
-constexpr Box kInbox{SENDERMODE::RECEIVERMODE, 1, 1, "/inbox", "KXL0701"};
-constexpr Box kOutbox{SENDERMODE::SENDERMODE, 0, 0, "/outbox", "KXL0702"};
-constexpr Box kErrors{SENDERMODE::ERRORMODE, 2, 2, "/errors", "KXL0703"};
-
-bool IsErrorBox(const Box& box) { return box.listMode == SENDERMODE::ERRORMODE; }
-bool IsInbox(const Box& box) { return box.listMode == SENDERMODE::RECEIVERMODE; }
+bool IsErrorBox(const Box& box) { return box.mode == SENDERMODE::ERRORMODE; }
+bool IsInbox(const Box& box) { return box.mode == SENDERMODE::RECEIVERMODE; }
 
 struct TagColumn {
     int32_t id = 0;
@@ -59,15 +42,7 @@ struct ListRequest {
     int32_t page = 1;
 };
 
-std::optional<int32_t> PositiveNumber(const std::string& text) {
-    int32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 1) return std::nullopt;
-    return value;
-}
-
-std::string Label(const Visitor& visitor, std::string_view code) { return LabelOrCode(code, visitor.language); }
-std::string HtmlLabel(const Visitor& visitor, std::string_view code) { return EscapeHtml(Label(visitor, code)); }
+std::string Label(const Visitor& visitor, std::string_view code) { return LabelText(visitor.language, code); }
 
 /// The columns the box's list query answers, in its order. The query names two columns
 /// alike (DOCUMENTID of the document and of the publication), so the page names them itself.
@@ -128,7 +103,7 @@ std::vector<TagColumn> TagColumns(db::Connection& connection, const std::string&
 std::vector<std::pair<std::string, std::string>> BoxTypes(db::Connection& connection, const Box& box,
                                                           const std::string& user) {
     std::vector<std::pair<std::string, std::string>> types;
-    const BoundSql query = Collaboration().DocumentTypeListQuery(static_cast<int16_t>(box.listMode), user);
+    const BoundSql query = Collaboration().DocumentTypeListQuery(static_cast<int16_t>(ToInt(box.mode)), user);
     for (db::Recordset rs = connection.Query(query.sql, query.params); !rs.Eof(); rs.MoveNext()) {
         std::string id = Trim(rs.GetString("DOCUMENTTYPEID"));
         bool seen = false;
@@ -159,7 +134,7 @@ Listing RunList(db::Connection& connection, const Box& box, const ListRequest& l
         for (const TagColumn& tag : list.tags) tagIds.push_back(tag.id);
     BoundSql query;
     try {
-        query = SQLQueries().BuildDocListQuery(static_cast<int32_t>(box.listMode), list.type, tagIds, filters,
+        query = SQLQueries().BuildDocListQuery(ToInt(box.mode), list.type, tagIds, filters,
                                                list.parent, visitor.user, listing.errors, visitor.language);
     } catch (const Error& e) {
         if (e.number() != ErrNum(EnumerationErrors::InvalidParamValue)) throw;
@@ -207,7 +182,7 @@ std::vector<std::pair<std::string, std::string>> KeptParameters(const ListReques
 }
 
 std::string DocumentLink(const Box& box, const std::string& id, const std::string& type) {
-    return LocalLink("/document", {{"DocID", id}, {"DocTypeID", type}, {"SenderMode", std::to_string(box.linkMode)}});
+    return LocalLink("/document", {{"DocID", id}, {"DocTypeID", type}, {"SenderMode", std::to_string(ToInt(box.mode))}});
 }
 
 std::string FilterForm(const Visitor& visitor, const Box& box, const ListRequest& list,
@@ -252,7 +227,7 @@ std::string SortHead(const Box& box, const ListRequest& list, const std::string&
     sorted.sort = key;
     const std::string path = list.parent != 0 ? "/children" : box.path;
     std::vector<std::pair<std::string, std::string>> parameters = KeptParameters(sorted);
-    if (list.parent != 0) parameters.emplace_back("SenderMode", std::to_string(box.linkMode));
+    if (list.parent != 0) parameters.emplace_back("SenderMode", std::to_string(ToInt(box.mode)));
     std::string mark;
     if (current == key) mark = list.ascending ? " \u25B2" : " \u25BC";
     return "<th><a class=\"sort\" href=\"" + EscapeHtml(LocalLink(path, parameters)) + "\">" + EscapeHtml(caption) +
@@ -266,7 +241,7 @@ std::string ErrorActions(const Visitor& visitor, const Box& box, const std::stri
         html += "<form method=\"post\" action=\"" + std::string(action) + "\">";
         html += "<input type=\"hidden\" name=\"DocID\" value=\"" + EscapeHtml(id) + "\">";
         html += "<input type=\"hidden\" name=\"DocTypeID\" value=\"" + EscapeHtml(type) + "\">";
-        html += "<input type=\"hidden\" name=\"SenderMode\" value=\"" + std::to_string(box.linkMode) + "\">";
+        html += "<input type=\"hidden\" name=\"SenderMode\" value=\"" + std::to_string(ToInt(box.mode)) + "\">";
         html += CsrfField(visitor);
         html += "<button type=\"submit\">" + HtmlLabel(visitor, code) + "</button></form> ";
     }
@@ -308,7 +283,7 @@ std::string Table(const Visitor& visitor, const Box& box, const ListRequest& lis
             if (!rows.IsNull("CHILDID"))
                 html += "<a class=\"children\" href=\"" +
                         EscapeHtml(LocalLink("/children", {{"DocID", id}, {"DocTypeID", type},
-                                                      {"SenderMode", std::to_string(box.linkMode)}})) +
+                                                      {"SenderMode", std::to_string(ToInt(box.mode))}})) +
                         "\">" + HtmlLabel(visitor, "KXL0723") + "</a>";
             html += "</td>";
         } else {
@@ -329,7 +304,7 @@ std::string Paging(const Visitor& visitor, const Box& box, const ListRequest& li
     const std::string path = list.parent != 0 ? "/children" : box.path;
     const auto pageLink = [&](int32_t page, const char* cls, const char* code) {
         std::vector<std::pair<std::string, std::string>> parameters = KeptParameters(list);
-        if (list.parent != 0) parameters.emplace_back("SenderMode", std::to_string(box.linkMode));
+        if (list.parent != 0) parameters.emplace_back("SenderMode", std::to_string(ToInt(box.mode)));
         parameters.emplace_back("page", std::to_string(page));
         return "<a class=\"" + std::string(cls) + "\" href=\"" + EscapeHtml(LocalLink(path, parameters)) + "\">" +
                HtmlLabel(visitor, code) + "</a>";
@@ -415,12 +390,10 @@ void NotFound(const Visitor& visitor, http::Response& response) {
 void ChildrenPage(const Visitor& visitor, const http::Request& request, http::Response& response) {
     const std::optional<int32_t> parent = PositiveNumber(request.Query("DocID"));
     const std::string mode = request.Query("SenderMode");
-    const Box* box = nullptr;
-    for (const Box* known : {&kInbox, &kOutbox, &kErrors})
-        if (mode == std::to_string(known->linkMode)) box = known;
+    const Box* box = mode.size() == 1 ? BoxOfMode(mode[0] - '0') : nullptr;
     if (!parent || !box) return NotFound(visitor, response);
     // The list of children takes any parent: only one the visitor sees in that box is listed.
-    const BoundSql seen = Collaboration().DocumentDetailsQuery(box->detailMode, *parent, visitor.user);
+    const BoundSql seen = Collaboration().DocumentDetailsQuery(static_cast<int16_t>(ToInt(box->mode)), *parent, visitor.user);
     if (GetConnection().Query(seen.sql, seen.params).Eof()) return NotFound(visitor, response);
     ListRequest list = ListOf(request);
     list.parent = *parent;

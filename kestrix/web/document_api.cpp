@@ -1,7 +1,6 @@
 // What the JSON API of the service answers about a user's documents.
 #include "kestrix/web/document_api.h"
 
-#include <algorithm>
 #include <initializer_list>
 #include <utility>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "kestrix/foundation/error_reporting.h"
 #include "kestrix/foundation/i18n.h"
 #include "kestrix/web/document_access.h"
+#include "kestrix/web/pages.h"
 #include "kestrix/web/sql_queries.h"
 #include "platform/base/error.h"
 #include "platform/base/json.h"
@@ -22,14 +22,6 @@ namespace kestrix::document_api {
 namespace {
 
 constexpr const char* kSource = "Kestrix.DocumentApi.ListDocuments";
-
-/// A label text in the language with its placeholders filled.
-std::string Label(std::string_view code, int32_t language,
-                  std::initializer_list<std::pair<std::string, std::string>> values = {}) {
-    Dictionary replacements;
-    for (const auto& [key, value] : values) replacements.Add(key, Variant(value));
-    return TranslateLabel(code, language, replacements);
-}
 
 /// "name":value pairs joined into a JSON object.
 class JsonObject {
@@ -69,10 +61,10 @@ std::string ListDocuments(const std::string& user, std::string_view box, const s
     else if (box == "errors")
         mode = SENDERMODE::ERRORMODE;
     else
-        Raise(EnumerationErrors::InvalidParamValue, kSource, Label("KXL0907", language, {{"[%BOX%]", std::string(box)}}));
-    if (type.empty()) Raise(EnumerationErrors::InvalidParamValue, kSource, Label("KXL0908", language));
+        Raise(EnumerationErrors::InvalidParamValue, kSource, web::LabelText(language, "KXL0907", {{"[%BOX%]", std::string(box)}}));
+    if (type.empty()) Raise(EnumerationErrors::InvalidParamValue, kSource, web::LabelText(language, "KXL0908"));
     if (page < 1 || size < 1 || size > 500)
-        Raise(EnumerationErrors::InvalidParamValue, kSource, Label("KXL0909", language));
+        Raise(EnumerationErrors::InvalidParamValue, kSource, web::LabelText(language, "KXL0909"));
     std::string errors;
     BoundSql query;
     try {

@@ -1,7 +1,6 @@
 // What the document pages, their actions and the publishing pages share.
 #include "kestrix/web/document_page_parts.h"
 
-#include <charconv>
 
 #include "kestrix/documents/links.h"
 #include "kestrix/foundation/enums.h"
@@ -21,13 +20,6 @@ std::string Field(const http::Request& request, const std::string& name) {
     return request.method == "GET" ? request.Query(name) : request.Form(name);
 }
 
-std::optional<int32_t> PositiveNumber(std::string_view text) {
-    int32_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto [next, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || next != end || value <= 0) return std::nullopt;
-    return value;
-}
 
 DocumentRef ReadRef(const http::Request& request) {
     DocumentRef ref;
@@ -57,14 +49,8 @@ std::string DocumentPath(int32_t id, const std::string& type, int32_t senderMode
 }
 
 std::string BoxPath(int32_t senderMode) {
-    switch (senderMode) {
-        case ToInt(SENDERMODE::SENDERMODE):
-            return "/outbox";
-        case ToInt(SENDERMODE::ERRORMODE):
-            return "/errors";
-        default:
-            return "/inbox";
-    }
+    const Box* box = BoxOfMode(senderMode);
+    return box ? box->path : kInbox.path;
 }
 
 int32_t BoxOf(const DocumentDetails& document, int32_t requested) {

@@ -26,8 +26,6 @@ DocumentRef ReadRef(const http::Request& request);
 /// A field of the posted form, or of the query for a GET.
 std::string Field(const http::Request& request, const std::string& name);
 
-/// A whole number in 1 ... 2^31-1, or nothing.
-std::optional<int32_t> PositiveNumber(std::string_view text);
 
 /// The label's text in the visitor's language, escaped for HTML.
 std::string Label(const Visitor& visitor, std::string_view code,
@@ -39,7 +37,7 @@ std::string LabelText(const Visitor& visitor, std::string_view code,
 /// "/document?DocID=..&DocTypeID=..&SenderMode=..", with "&notice=CODE" when a notice is given.
 std::string DocumentPath(int32_t id, const std::string& type, int32_t senderMode,
                          std::string_view notice = {});
-/// The box of a sender mode: "/inbox" (0), "/outbox" (1), "/errors" (2).
+/// The path of the box of a sender mode (BoxOfMode); the inbox's for an unknown one.
 std::string BoxPath(int32_t senderMode);
 
 /// The visitor's box a document of his is shown in: the requested one when he has his place

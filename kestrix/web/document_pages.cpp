@@ -339,12 +339,10 @@ void document_pages::AnswerDocumentPage(const Visitor& visitor, const DocumentDe
     const std::vector<DocumentError> errors = DocumentErrors(visitor.user, d, visitor.language);
     const std::vector<DeliveryRecord> history = DeliveryHistory(visitor.user, d);
     const int32_t box = BoxOf(d, requestedBox);
+    const Box& shown = *BoxOfMode(box);  // BoxOf answers one of the boxes
 
-    std::string body = "<p class=\"back\"><a href=\"" + BoxPath(box) + "\">" +
-                       Label(visitor, box == ToInt(SENDERMODE::SENDERMODE)  ? "KXL0702"
-                                      : box == ToInt(SENDERMODE::ERRORMODE) ? "KXL0703"
-                                                                             : "KXL0701") +
-                       "</a></p>";
+    std::string body = "<p class=\"back\"><a href=\"" + std::string(shown.path) + "\">" +
+                       Label(visitor, shown.titleCode) + "</a></p>";
     if (!error.empty()) body += ErrorParagraph(error);
     body += RoutingSection(visitor, d);
     body += ActionsSection(visitor, d, box);

@@ -1,8 +1,31 @@
 #include "kestrix/web/pages.h"
 
 #include "kestrix/foundation/i18n.h"
+#include "platform/base/strings.h"
 
 namespace kestrix::web {
+
+const Box* BoxOfMode(int32_t senderMode) {
+    for (const Box* box : {&kInbox, &kOutbox, &kErrors})
+        if (ToInt(box->mode) == senderMode) return box;
+    return nullptr;
+}
+
+std::optional<int32_t> PositiveNumber(std::string_view text) {
+    const std::optional<int32_t> value = WholeNumber(text);
+    if (!value || *value <= 0) return std::nullopt;
+    return value;
+}
+
+std::string LabelText(int32_t language, std::string_view code, LabelValues values) {
+    Dictionary replacements;
+    for (const auto& [key, value] : values) replacements.Add(key, Variant(value));
+    return LabelOrCode(code, language, replacements);
+}
+
+std::string HtmlLabel(const Visitor& visitor, std::string_view code, LabelValues values) {
+    return EscapeHtml(LabelText(visitor.language, code, values));
+}
 
 std::string EscapeHtml(std::string_view text) {
     std::string out;
@@ -32,7 +55,7 @@ void Redirect(http::Response& response, const std::string& location) {
 
 std::string RenderPage(const Visitor& visitor, std::string_view title, std::string_view bodyHtml,
                        std::string_view notice) {
-    const auto label = [&](std::string_view code) { return EscapeHtml(LabelOrCode(code, visitor.language)); };
+    const auto label = [&](std::string_view code) { return HtmlLabel(visitor, code); };
     std::string page;
     page.reserve(bodyHtml.size() + 2048);
     page += "<!DOCTYPE html>\n<html lang=\"";
@@ -43,13 +66,13 @@ std::string RenderPage(const Visitor& visitor, std::string_view title, std::stri
     page += " - Kestrix</title><link rel=\"stylesheet\" href=\"/static/kestrix.css\"></head><body>";
     // Before the log-in there is nowhere to go.
     if (!visitor.user.empty()) {
-        page += "<nav><a href=\"/inbox\">";
-        page += label("KXL0701");
-        page += "</a> <a href=\"/outbox\">";
-        page += label("KXL0702");
-        page += "</a> <a href=\"/errors\">";
-        page += label("KXL0703");
-        page += "</a> <a href=\"/upload\">";
+        page += "<nav>";
+        for (const Box* box : {&kInbox, &kOutbox, &kErrors}) {
+            page += "<a href=\"" + std::string(box->path) + "\">";
+            page += label(box->titleCode);
+            page += "</a> ";
+        }
+        page += "<a href=\"/upload\">";
         page += label("KXL0704");
         page += "</a> <a href=\"/create\">";
         page += label("KXL0866");

@@ -3,10 +3,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "kestrix/foundation/enums.h"
 #include "platform/http/server.h"
 
 namespace kestrix::web {
@@ -17,6 +21,33 @@ struct Visitor {
     int32_t language = 1033;   ///< the language of his labels
     std::string csrfToken;     ///< every form of his pages carries it as the hidden field "csrf"
 };
+
+/// A box of the pages. Its sender mode is the one its links carry, numbered as the
+/// notification mails number it (a recipient's mail links his inbox, a sender's his outbox),
+/// and the one the list and detail queries take.
+struct Box {
+    SENDERMODE mode;
+    const char* path;       ///< "/inbox"
+    const char* titleCode;  ///< the label of its name
+};
+
+inline constexpr Box kInbox{SENDERMODE::RECEIVERMODE, "/inbox", "KXL0701"};
+inline constexpr Box kOutbox{SENDERMODE::SENDERMODE, "/outbox", "KXL0702"};
+inline constexpr Box kErrors{SENDERMODE::ERRORMODE, "/errors", "KXL0703"};
+
+/// The box of a sender mode; nothing for a number that names none.
+const Box* BoxOfMode(int32_t senderMode);
+
+/// Placeholders of a label and their values.
+using LabelValues = std::initializer_list<std::pair<std::string, std::string>>;
+/// The text of a label in a language, its placeholders filled (the code itself when the label
+/// cannot be read).
+std::string LabelText(int32_t language, std::string_view code, LabelValues values = {});
+/// The same in the visitor's language, escaped for HTML.
+std::string HtmlLabel(const Visitor& visitor, std::string_view code, LabelValues values = {});
+
+/// A whole number in 1 ... 2^31-1 (a document number, a page), or nothing.
+std::optional<int32_t> PositiveNumber(std::string_view text);
 
 /// Text made safe for HTML element content and attribute values (& < > " ').
 std::string EscapeHtml(std::string_view text);

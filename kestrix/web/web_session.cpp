@@ -107,8 +107,9 @@ std::optional<Visitor> SessionVisitor(const http::Request& request) {
     if (live) {
         try {
             std::string login = visitor.user;
-            visitor.language = VisitorLanguage(*users::GetAUObject(login));
-            live = users::UserAccessToApplicationAllowed(visitor.user, std::string(kWebApplication));
+            const std::shared_ptr<membership::User> user = users::GetAUObject(login);
+            visitor.language = VisitorLanguage(*user);
+            live = users::UserAccessToApplicationAllowed(*user, std::string(kWebApplication));
         } catch (const Error& e) {
             if (e.number() != membership::errnum::NoSuchUser) throw;
             live = false;

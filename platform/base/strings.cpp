@@ -1,6 +1,7 @@
 #include "platform/base/strings.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace kestrix {
 
@@ -130,6 +131,14 @@ std::string XmlEscape(std::string_view s) {
         }
     }
     return out;
+}
+
+std::optional<int32_t> WholeNumber(std::string_view text) {
+    int32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+    return value;
 }
 
 }  // namespace kestrix

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,9 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
 size_t Utf8Bytes(std::string_view text, size_t from, size_t count);
 /// The first `count` characters of a UTF-8 text.
 std::string Utf8Prefix(std::string_view text, size_t count);
+/// The whole text read as a decimal whole number of 32 bits (a sign allowed, nothing else
+/// around it); nothing for an empty text, any other character or a number out of range.
+std::optional<int32_t> WholeNumber(std::string_view text);
 /// The parts of `s` between the separators (an empty text gives one empty part).
 std::vector<std::string> Split(std::string_view s, char sep);
 /// True when the text holds a control character (below 0x20, or DEL): what a name must not
